@@ -1,0 +1,72 @@
+# Third-party libraries as imported targets:
+#   kestrun::curl  kestrun::fltk  kestrun::json
+# KESTRUN_FULL_BUILD is ON when curl and FLTK can be linked. When cross-compiling
+# for Windows on a machine that has only their headers, it is OFF: every source
+# still compiles, but only programs that need neither library are linked.
+
+set(KESTRUN_FULL_BUILD ON)
+
+if(WIN32 AND CMAKE_CROSSCOMPILING AND NOT KESTRUN_WINDOWS_LIBS)
+  set(KESTRUN_FULL_BUILD OFF)
+  # Copies (links) of the host's headers in a directory of their own, so that
+  # the host's /usr/include never lands on the Windows include path.
+  set(cross_headers ${CMAKE_BINARY_DIR}/cross-headers)
+  file(MAKE_DIRECTORY ${cross_headers})
+  foreach(pair "curl=/usr/include/x86_64-linux-gnu/curl" "FL=/usr/include/FL" "nlohmann=/usr/include/nlohmann")
+    string(REPLACE "=" ";" parts "${pair}")
+    list(GET parts 0 name)
+    list(GET parts 1 source)
+    if(NOT EXISTS ${cross_headers}/${name})
+      file(CREATE_LINK ${source} ${cross_headers}/${name} SYMBOLIC)
+    endif()
+  endforeach()
+  add_library(kestrun_curl INTERFACE)
+  target_include_directories(kestrun_curl SYSTEM INTERFACE ${cross_headers})
+  target_compile_definitions(kestrun_curl INTERFACE CURL_STATICLIB)
+  add_library(kestrun_fltk INTERFACE)
+  target_include_directories(kestrun_fltk SYSTEM INTERFACE ${cross_headers})
+  add_library(kestrun_json INTERFACE)
+  target_include_directories(kestrun_json SYSTEM INTERFACE ${cross_headers})
+else()
+  find_package(CURL REQUIRED)
+  find_package(nlohmann_json 3 REQUIRED)
+  add_library(kestrun_curl INTERFACE)
+  target_link_libraries(kestrun_curl INTERFACE CURL::libcurl)
+  add_library(kestrun_json INTERFACE)
+  target_link_libraries(kestrun_json INTERFACE nlohmann_json::nlohmann_json)
+  add_library(kestrun_fltk INTERFACE)
+  find_program(FLTK_CONFIG fltk-config)
+  if(FLTK_CONFIG AND NOT WIN32)
+    execute_process(COMMAND ${FLTK_CONFIG} --use-images --cxxflags
+                    OUTPUT_VARIABLE fltk_cxxflags OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND ${FLTK_CONFIG} --use-images --ldflags
+                    OUTPUT_VARIABLE fltk_ldflags OUTPUT_STRIP_TRAILING_WHITESPACE)
+    separate_arguments(fltk_cxxflags UNIX_COMMAND "${fltk_cxxflags}")
+    separate_arguments(fltk_ldflags UNIX_COMMAND "${fltk_ldflags}")
+    # fltk-config lists cairo/glib include paths that we do not need; keep only FLTK's own flags.
+    target_compile_options(kestrun_fltk INTERFACE ${fltk_cxxflags})
+    target_link_libraries(kestrun_fltk INTERFACE ${fltk_ldflags} Xft fontconfig)
+  else()
+    find_package(FLTK REQUIRED)
+    target_include_directories(kestrun_fltk INTERFACE ${FLTK_INCLUDE_DIR})
+    target_link_libraries(kestrun_fltk INTERFACE ${FLTK_LIBRARIES})
+  endif()
+endif()
+
+add_library(kestrun::curl ALIAS kestrun_curl)
+add_library(kestrun::fltk ALIAS kestrun_fltk)
+add_library(kestrun::json ALIAS kestrun_json)
+
+find_package(Threads REQUIRED)
+
+if(KESTRUN_BUILD_TESTS)
+  if(WIN32 AND CMAKE_CROSSCOMPILING)
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+  else()
+    find_package(GTest REQUIRED)
+  endif()
+endif()

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/native_string.h"
+
+namespace platform {
+
+// The launcher's own executable file. False when it cannot be read, or on Windows when
+// it does not fit into 260 UTF-16 units.
+bool ownExecutablePath(std::filesystem::path& result);
+
+// The launcher's own arguments after its program name, in order. On Windows they come from
+// GetCommandLineW split by CommandLineToArgvW (argc/argv are ignored there); a failed split
+// gives none. Elsewhere they are argv[1..argc-1].
+std::vector<NativeString> launcherArguments(int argc, char** argv);
+
+// One line that names the operating system, e.g. "Windows 10.0 build 19045 x64" or
+// "Linux 6.1.0 x86_64".
+std::string describePlatform();
+
+// Makes the launcher the handler of the "oloma" and "vardel" URL schemes for the current
+// user. Silent: every failure is ignored.
+void registerUrlProtocols();
+
+// True when the user's UI language is Chinese (any variant).
+bool isChineseUi();
+
+// The language rules behind isChineseUi, as pure functions.
+bool isChineseLanguageId(std::uint16_t languageId);     // a Windows LANGID
+bool isChineseLocaleName(const std::string& localeName); // e.g. "zh_CN.UTF-8"
+
+std::uint32_t currentProcessId();
+
+// Local calendar time of a moment (thread-safe).
+std::tm localTime(std::time_t moment);
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+namespace platform {
+
+// A file opened for writing bytes, shared with other readers and writers (and, on Windows,
+// with deletion). Every failure surfaces: a failed write or close is reported, so a full
+// disk is never taken for success.
+class FileWriter {
+ public:
+  enum class Mode { Truncate, Append };
+
+  FileWriter() = default;
+  ~FileWriter();
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+
+  // Creates the file when missing; Truncate empties an existing one, Append extends it.
+  std::error_code open(const std::filesystem::path& path, Mode mode);
+  bool isOpen() const;
+  // Writes all bytes or reports why it could not.
+  std::error_code write(const void* data, std::size_t size);
+  std::error_code close();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+}  // namespace platform

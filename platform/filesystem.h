@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "platform/native_string.h"
+
+// File-system operations with the installation's rules on both systems. Every operation
+// reports failure as an error_code (system category: Windows error codes on Windows, errno
+// values elsewhere) and never throws for a failing system call.
+namespace platform {
+
+namespace fs = std::filesystem;
+
+enum class ItemKind { Missing, Regular, Directory, Symlink, Other };
+
+// True for the errors that mean "not there" when a status is queried: Windows 2, 3, 53,
+// 64, 123, 267; ENOENT and ENOTDIR elsewhere.
+bool isNotFoundError(const std::error_code& error);
+
+// Kind of the item at `path`. A not-found error gives Missing without an error. With
+// followLinks false a symbolic link gives Symlink (a Windows junction gives Directory).
+std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& kind);
+
+// Size in bytes, following links.
+std::error_code fileSize(const fs::path& path, std::uint64_t& size);
+
+// Last-write time as 100-nanosecond units since 1601-01-01 UTC (a Windows FILETIME),
+// following links.
+std::error_code lastWriteFileTime(const fs::path& path, std::int64_t& fileTime);
+std::error_code setLastWriteFileTime(const fs::path& path, std::int64_t fileTime);
+
+// The current time in the same units.
+std::int64_t currentFileTime();
+
+// Conversions between FILETIME units and whole seconds since 1970-01-01 UTC; seconds are
+// truncated toward zero.
+constexpr std::int64_t kFileTimeUnixEpoch = 116444736000000000LL;
+constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000LL;
+inline std::int64_t fileTimeToUnixSeconds(std::int64_t fileTime) {
+  return (fileTime - kFileTimeUnixEpoch) / kFileTimeUnitsPerSecond;
+}
+inline std::int64_t unixSecondsToFileTime(std::int64_t seconds) {
+  return (seconds + 11644473600LL) * kFileTimeUnitsPerSecond;
+}
+
+// Creates a directory and its missing parents; an existing directory is no error.
+std::error_code createDirectories(const fs::path& path);
+
+// Deletes a file, a symbolic link (never its target) or an empty directory; a read-only
+// file is deleted as well. A missing item is no error.
+std::error_code removeItem(const fs::path& path);
+
+// Deletes a directory with everything in it, or a single file or link. Links inside are
+// removed, never followed. A missing item is no error.
+std::error_code removeTree(const fs::path& path);
+
+// Creates a file symbolic link at `link` whose stored target is `target` after normalising
+// its separators (Windows: every "/" becomes "\", runs after the root name collapse to one;
+// elsewhere runs of "/" collapse to one). The target is not resolved or validated.
+std::error_code createFileSymlink(const NativeString& target, const fs::path& link);
+
+// The stored target of the link at `link`, which is opened itself, never followed.
+std::error_code readSymlinkTarget(const fs::path& link, NativeString& target);
+
+// Renames `from` to `to`, replacing an existing `to` (Windows: MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED).
+std::error_code moveReplacing(const fs::path& from, const fs::path& to);
+
+// Copies the file `from` onto `to`, overwriting it.
+std::error_code copyOverwriting(const fs::path& from, const fs::path& to);
+
+// One item of a directory listing; `kind` is read without following links.
+struct DirectoryItem {
+  fs::path path;
+  ItemKind kind;
+};
+
+// The items directly inside `directory`, in the order the system lists them. On an error
+// `items` keeps what was listed before it.
+std::error_code listDirectory(const fs::path& directory, std::vector<DirectoryItem>& items);
+
+// Permission bits that Windows does not have. On Windows both are no-ops: the first reports
+// false, the second succeeds.
+std::error_code isExecutableFile(const fs::path& path, bool& executable);
+std::error_code makeExecutable(const fs::path& path);
+
+}  // namespace platform

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/native_string.h"
+#include "platform/process.h"
+
+// "0x" and exactly eight upper-case hexadecimal digits.
+std::string formatHex32(std::uint32_t value);
+
+// code (0xHHHHHHHH)；system text — the form every process message uses for a system error.
+std::string formatSystemErrorReport(std::uint32_t code);
+
+// code (0xHHHHHHHH) — the form of an exit code in the log.
+std::string formatExitCodeReport(std::uint32_t exitCode);
+
+// Starts the installed main program before the update check and hands its process back so
+// that an update can stop it. Null on failure (logged).
+platform::ProcessHandle startExistingMainProgram(const std::filesystem::path& programPath,
+                                                 const std::vector<platform::NativeString>& arguments);
+
+// Starts the main program and watches its first five seconds; keeps no handle.
+void startAndObserveMainProgram(const std::filesystem::path& programPath,
+                                const std::vector<platform::NativeString>& arguments);
+
+// Closes the handle (noting in the log when the program has already ended). The program
+// itself keeps running.
+void releaseMainProgramHandle(platform::ProcessHandle& process);
+
+// Terminates a running main program before its files are replaced and waits up to
+// timeoutMs for it to end. Every outcome is logged; nothing is passed back.
+void stopMainProgramBeforeUpdate(platform::ChildProcess* process, int timeoutMs);

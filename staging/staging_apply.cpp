@@ -1,0 +1,1 @@
+#include "staging/staging_apply.h"

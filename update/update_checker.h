@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+// One file of the server's manifest, and one item of the pending list.
+struct ManifestEntry {
+  std::string path;       // relative to the installation directory, '/' separators (UTF-8)
+  std::int64_t size = 0;  // bytes on the server
+  std::int64_t mtime = 0; // seconds since 1970-01-01 UTC; below 1 means "no time given"
+  std::string link;       // symbolic-link target, '/' separators; empty for a regular file
+};
+
+// The update client of one run: server address, directories, transfer settings, the name
+// patterns that protect files, and the files the check found to differ.
+class UpdateChecker {
+ public:
+  // Trailing '/' characters of baseUrl are removed; nothing else is normalised.
+  UpdateChecker(std::string baseUrl, std::string platform, std::filesystem::path installDir,
+                std::filesystem::path stagingDir);
+  UpdateChecker(const UpdateChecker&) = delete;
+  UpdateChecker& operator=(const UpdateChecker&) = delete;
+
+  std::string baseUrl;
+  std::string platform;
+  std::filesystem::path installDir;
+  std::filesystem::path stagingDir;
+  std::filesystem::path caBundlePath;
+  std::int32_t connectTimeoutSeconds = 5;
+  std::function<bool()> cancelCheck;
+  std::vector<std::string> lockedPatterns;
+  std::vector<std::string> forbiddenPatterns;
+  std::vector<ManifestEntry> pending;
+
+  // GET into memory. True for any response below 400; body then holds the whole body.
+  bool httpGetToString(const std::string& url, std::string& body, std::string& errorText);
+  // GET streamed into a file (created or truncated), cancellable through cancelCheck.
+  bool httpGetToFile(const std::string& url, const std::filesystem::path& destination, std::string& errorText);
+
+  // Fetches the manifest, fills `pending` and rewrites update.log. False with errorText on failure.
+  bool checkForUpdates(std::string& errorText);
+  // Whether the installed copy of `entry` differs; `reason` (optional) says why.
+  bool entryNeedsUpdate(const ManifestEntry& entry, std::string* reason) const;
+
+  // Fetches every pending entry into stagingDir. progress(i, total) is called before entry i.
+  // False with errorText on failure; "__CANCELLED__" when the user cancelled.
+  bool downloadPending(const std::function<void(int, int)>& progress, std::string& errorText);
+};
+
+// The exact error text of a transfer or download stopped by the user.
+inline constexpr const char* kCancelledText = "__CANCELLED__";
