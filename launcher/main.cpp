@@ -1,0 +1,3 @@
+#include "launcher/run_phases.h"
+
+int main(int argc, char** argv) { return runLauncher(argc, argv); }

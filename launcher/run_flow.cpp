@@ -1,0 +1,66 @@
+#include <system_error>
+
+#include "launcher/build_config.h"
+#include "launcher/run_phases.h"
+#include "log/launcher_log.h"
+#include "platform/environment.h"
+#include "platform/filesystem.h"
+#include "platform/text.h"
+#include "process/main_program.h"
+#include "ui/ui_text.h"
+#include "ui/warning_message.h"
+
+namespace {
+
+constexpr int kLogRetentionDays = 30;
+
+// Whether Vardel.exe is there, following links; any kind of object counts. A status that
+// cannot be read for another reason counts as present: starting it then fails visibly,
+// whereas "absent" would treat a working installation as a bare machine.
+bool mainProgramExists(const std::filesystem::path& mainProgramPath) {
+  platform::ItemKind kind = platform::ItemKind::Missing;
+  if (std::error_code error = platform::queryItemKind(mainProgramPath, true, kind)) {
+    logWarn("无法读取 Vardel.exe 状态，按存在处理：" +
+            platform::windowsErrorText(static_cast<std::uint32_t>(error.value())));
+    return true;
+  }
+  return kind != platform::ItemKind::Missing;
+}
+
+}  // namespace
+
+int runLauncher(int argc, char** argv) {
+  RunContext context;
+  context.chinese = isChineseUi();
+  context.forwardedArgs = platform::launcherArguments(argc, argv);
+  platform::registerUrlProtocols();
+  context.installDir = findInstallDir();
+  openLauncherLog(context.installDir, kLogRetentionDays);
+  logInfo("运行平台：" + platform::describePlatform());
+
+  context.mainProgramPath = context.installDir / "Vardel.exe";
+  context.stagingDir = context.installDir / "update_staging";
+  context.baseUrl = defaultBaseUrl;
+
+  context.mainProgramPresent = mainProgramExists(context.mainProgramPath);
+  logInfo(std::string("启动时 Vardel.exe 状态：") + (context.mainProgramPresent ? "存在" : "不存在（首次引导）"));
+
+  // Start the installed program at once so that the user never waits for the update check.
+  if (context.mainProgramPresent) {
+    context.mainProgramProcess = startExistingMainProgram(context.mainProgramPath, context.forwardedArgs);
+    if (!context.mainProgramProcess) showWarningMessage(context.chinese, uiText(context.chinese, UiText::StartFailed));
+  }
+
+  if (!context.baseUrl.empty()) {
+    runServerCheckPhase(context);
+  } else if (context.mainProgramPresent) {
+    logWarn("未配置更新服务器地址，跳过更新检查，现有 Vardel 继续运行");
+  } else {
+    showWarningMessage(context.chinese, uiText(context.chinese, UiText::ServerAddressMissing));
+    logError("首次引导失败：未配置更新服务器地址");
+  }
+
+  releaseMainProgramHandle(context.mainProgramProcess);
+  logInfo("Kestrun 本次运行结束");
+  return 0;
+}

@@ -1,0 +1,55 @@
+#include <cstdio>
+
+#include "launcher/build_config.h"
+#include "launcher/run_phases.h"
+#include "log/launcher_log.h"
+#include "ui/ui_text.h"
+#include "ui/warning_message.h"
+#include "update/http_library.h"
+#include "update/update_checker.h"
+
+namespace {
+
+constexpr int kConnectTimeoutSeconds = 4;
+
+// The launcher itself and the runtime libraries it runs on are never replaced once they
+// exist: a running executable cannot overwrite itself safely.
+std::vector<std::string> lockedFilePatterns() {
+  return {launcherFileName, "vcruntime140*", "msvcp140*", "concrt140*", "ucrtbase*", "api-ms-win-*"};
+}
+
+}  // namespace
+
+void runServerCheckPhase(RunContext& context) {
+  logInfo("已取得更新服务器配置，开始检查更新");
+  std::string initError;
+  if (!initHttpLibrary(initError)) logError("libcurl 全局初始化失败：" + initError);
+
+  {
+    UpdateChecker checker(context.baseUrl, "windows", context.installDir, context.stagingDir);
+    checker.connectTimeoutSeconds = kConnectTimeoutSeconds;
+    checker.lockedPatterns = lockedFilePatterns();
+    checker.forbiddenPatterns = {};
+
+    std::string checkError;
+    const bool checked = checker.checkForUpdates(checkError);
+    if (checked) {
+      logInfo("更新检查完成：待更新文件=" + std::to_string(checker.pending.size()));
+    } else if (!checkError.empty()) {
+      std::fprintf(stderr, "Kestrun update check failed: %s\n", checkError.c_str());
+      std::fflush(stderr);
+      logWarn("更新检查失败：" + checkError);
+    }
+
+    if (checked && !checker.pending.empty()) {
+      runUpdatePhase(context, checker);
+    } else if (context.mainProgramPresent) {
+      if (checked) logInfo("本次没有文件需要更新，现有 Vardel 继续运行");
+    } else {
+      showWarningMessage(context.chinese,
+                         uiText(context.chinese, checked ? UiText::NoApplicationFiles : UiText::ServerUnreachable));
+    }
+    // The library's global state goes after the last transfer, before the client itself.
+    cleanupHttpLibrary();
+  }
+}
