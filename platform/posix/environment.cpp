@@ -1,0 +1,83 @@
+// The launcher's surroundings on Linux: its own file, arguments, system name, language and clock.
+#include "platform/environment.h"
+
+#include <limits.h>
+#include <sys/utsname.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace platform {
+
+bool ownExecutablePath(std::filesystem::path& result) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return false;
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(length));
+      break;
+    }
+    // A full buffer may mean a cut-off path: try again with more room.
+    if (buffer.size() >= (1u << 20)) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+  if (buffer.empty()) return false;
+  result = std::filesystem::path(buffer);
+  return true;
+}
+
+std::vector<NativeString> launcherArguments(int argc, char** argv) {
+  std::vector<NativeString> arguments;
+  if (!argv) return arguments;
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i]) arguments.emplace_back(argv[i]);
+  }
+  return arguments;
+}
+
+namespace {
+
+// The machine this launcher was built for, named as uname names it.
+const char* builtMachineName() {
+#if defined(__x86_64__)
+  return "x86_64";
+#elif defined(__aarch64__)
+  return "aarch64";
+#elif defined(__i386__)
+  return "i686";
+#else
+  return "unknown";
+#endif
+}
+
+}  // namespace
+
+std::string describePlatform() {
+  struct utsname names;
+  // Without uname the machine still ends the line, as the architecture ends it on Windows.
+  if (::uname(&names) != 0) return std::string("Linux（无法读取版本号） ") + builtMachineName();
+  return std::string(names.sysname) + " " + names.release + " " + names.machine;
+}
+
+bool isChineseUi() {
+  // The order in which the C library itself picks the language of its messages.
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return isChineseLocaleName(value);
+  }
+  return false;
+}
+
+std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+std::tm localTime(std::time_t moment) {
+  std::tm result{};
+  // localtime_r alone reads the zone only once per process; tzset picks up a changed TZ.
+  ::tzset();
+  ::localtime_r(&moment, &result);
+  return result;
+}
+
+}  // namespace platform

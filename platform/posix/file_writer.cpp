@@ -1,0 +1,63 @@
+// Writing files on Linux through plain descriptors, so that every write and close result is seen.
+#include "platform/file_writer.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+std::error_code lastError() { return std::error_code(errno, std::system_category()); }
+
+}  // namespace
+
+FileWriter::~FileWriter() {
+  if (isOpen()) ::close(static_cast<int>(handle_));
+}
+
+std::error_code FileWriter::open(const std::filesystem::path& path, Mode mode) {
+  if (isOpen()) {
+    std::error_code closing = close();
+    if (closing) return closing;
+  }
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  flags |= mode == Mode::Append ? O_APPEND : O_TRUNC;
+  int descriptor;
+  do {
+    descriptor = ::open(path.c_str(), flags, 0644);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) return lastError();
+  handle_ = descriptor;
+  return {};
+}
+
+bool FileWriter::isOpen() const { return handle_ >= 0; }
+
+std::error_code FileWriter::write(const void* data, std::size_t size) {
+  if (!isOpen()) return std::error_code(EBADF, std::system_category());
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t written = ::write(static_cast<int>(handle_), next, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return lastError();
+    }
+    if (written == 0) return std::error_code(EIO, std::system_category());
+    next += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return {};
+}
+
+std::error_code FileWriter::close() {
+  if (!isOpen()) return {};
+  const int descriptor = static_cast<int>(handle_);
+  handle_ = -1;
+  // The descriptor is gone after close even when it reports EINTR, so it is never retried.
+  if (::close(descriptor) != 0 && errno != EINTR) return lastError();
+  return {};
+}
+
+}  // namespace platform

@@ -1,0 +1,264 @@
+// File-system operations on Linux: direct system calls, errno values in the system category.
+#include "platform/filesystem.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+std::error_code lastError() { return std::error_code(errno, std::system_category()); }
+
+ItemKind kindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return ItemKind::Regular;
+  if (S_ISDIR(mode)) return ItemKind::Directory;
+  if (S_ISLNK(mode)) return ItemKind::Symlink;
+  return ItemKind::Other;
+}
+
+std::error_code statItem(const fs::path& path, bool followLinks, struct stat& status) {
+  const int result = followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
+  return result == 0 ? std::error_code() : lastError();
+}
+
+struct DirCloser {
+  void operator()(DIR* directory) const { ::closedir(directory); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// An open descriptor, closed once.
+class Descriptor {
+ public:
+  explicit Descriptor(int value) : value_(value) {}
+  ~Descriptor() {
+    if (value_ >= 0) ::close(value_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return value_; }
+  // Closes now and reports a failed close, which can be the first sign of a failed write.
+  std::error_code close() {
+    const int value = value_;
+    value_ = -1;
+    if (value >= 0 && ::close(value) != 0 && errno != EINTR) return lastError();
+    return {};
+  }
+
+ private:
+  int value_;
+};
+
+std::error_code writeAll(int descriptor, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(descriptor, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return lastError();
+    }
+    if (written == 0) return std::error_code(EIO, std::system_category());
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return {};
+}
+
+bool isDotEntry(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+}  // namespace
+
+bool isNotFoundError(const std::error_code& error) {
+  if (!error) return false;
+  if (error.category() != std::system_category() && error.category() != std::generic_category()) return false;
+  return error.value() == ENOENT || error.value() == ENOTDIR;
+}
+
+std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& kind) {
+  struct stat status;
+  std::error_code error = statItem(path, followLinks, status);
+  if (error) {
+    kind = ItemKind::Missing;
+    return isNotFoundError(error) ? std::error_code() : error;
+  }
+  kind = kindOfMode(status.st_mode);
+  return {};
+}
+
+std::error_code fileSize(const fs::path& path, std::uint64_t& size) {
+  struct stat status;
+  if (std::error_code error = statItem(path, true, status)) return error;
+  size = static_cast<std::uint64_t>(status.st_size);
+  return {};
+}
+
+std::error_code lastWriteFileTime(const fs::path& path, std::int64_t& fileTime) {
+  struct stat status;
+  if (std::error_code error = statItem(path, true, status)) return error;
+  fileTime = static_cast<std::int64_t>(status.st_mtim.tv_sec) * kFileTimeUnitsPerSecond +
+             status.st_mtim.tv_nsec / 100 + kFileTimeUnixEpoch;
+  return {};
+}
+
+std::error_code setLastWriteFileTime(const fs::path& path, std::int64_t fileTime) {
+  const std::int64_t sinceEpoch = fileTime - kFileTimeUnixEpoch;
+  std::int64_t seconds = sinceEpoch / kFileTimeUnitsPerSecond;
+  std::int64_t units = sinceEpoch % kFileTimeUnitsPerSecond;
+  if (units < 0) {  // moments before 1970: nanoseconds must stay non-negative
+    units += kFileTimeUnitsPerSecond;
+    seconds -= 1;
+  }
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays as it is
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = static_cast<long>(units * 100);
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return lastError();
+  return {};
+}
+
+std::int64_t currentFileTime() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * kFileTimeUnitsPerSecond + now.tv_nsec / 100 +
+         kFileTimeUnixEpoch;
+}
+
+std::error_code createDirectories(const fs::path& path) {
+  std::error_code error;
+  fs::create_directories(path, error);
+  return error;
+}
+
+std::error_code removeItem(const fs::path& path) {
+  struct stat status;
+  std::error_code error = statItem(path, false, status);
+  if (error) return isNotFoundError(error) ? std::error_code() : error;
+  const int result = S_ISDIR(status.st_mode) ? ::rmdir(path.c_str()) : ::unlink(path.c_str());
+  if (result != 0 && errno != ENOENT) return lastError();
+  return {};
+}
+
+std::error_code removeTree(const fs::path& path) {
+  struct stat status;
+  std::error_code error = statItem(path, false, status);
+  if (error) return isNotFoundError(error) ? std::error_code() : error;
+  if (S_ISDIR(status.st_mode)) {
+    std::vector<DirectoryItem> items;
+    if (std::error_code listing = listDirectory(path, items)) return listing;
+    for (const DirectoryItem& item : items) {
+      // A link to a directory reads as Symlink here and is unlinked, never entered.
+      if (std::error_code inner = item.kind == ItemKind::Directory ? removeTree(item.path) : removeItem(item.path)) {
+        return inner;
+      }
+    }
+  }
+  return removeItem(path);
+}
+
+std::error_code createFileSymlink(const NativeString& target, const fs::path& link) {
+  NativeString stored;
+  stored.reserve(target.size());
+  for (char c : target) {
+    if (c == '/' && !stored.empty() && stored.back() == '/') continue;
+    stored += c;
+  }
+  if (::symlink(stored.c_str(), link.c_str()) != 0) return lastError();
+  return {};
+}
+
+std::error_code readSymlinkTarget(const fs::path& link, NativeString& target) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+    if (length < 0) return lastError();
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(length));
+      target = buffer;
+      return {};
+    }
+    if (buffer.size() >= (1u << 20)) return std::error_code(ENAMETOOLONG, std::system_category());
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::error_code moveReplacing(const fs::path& from, const fs::path& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return lastError();
+  return {};
+}
+
+std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
+  Descriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (source.get() < 0) return lastError();
+  struct stat status;
+  if (::fstat(source.get(), &status) != 0) return lastError();
+  if (S_ISDIR(status.st_mode)) return std::error_code(EISDIR, std::system_category());
+  Descriptor target(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, status.st_mode & 0777));
+  if (target.get() < 0) return lastError();
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t got = ::read(source.get(), buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return lastError();
+    }
+    if (got == 0) break;
+    if (std::error_code error = writeAll(target.get(), buffer, static_cast<std::size_t>(got))) return error;
+  }
+  return target.close();
+}
+
+std::error_code listDirectory(const fs::path& directory, std::vector<DirectoryItem>& items) {
+  DirHandle handle(::opendir(directory.c_str()));
+  if (!handle) return lastError();
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = ::readdir(handle.get());
+    if (!entry) {
+      if (errno != 0) return lastError();
+      return {};
+    }
+    if (isDotEntry(entry->d_name)) continue;
+    DirectoryItem item{directory / entry->d_name, ItemKind::Missing};
+    struct stat status;
+    if (::lstat(item.path.c_str(), &status) == 0) {
+      item.kind = kindOfMode(status.st_mode);
+    } else if (errno != ENOENT) {
+      return lastError();
+    } else {
+      continue;  // removed between the listing and the query
+    }
+    items.push_back(std::move(item));
+  }
+}
+
+std::error_code isExecutableFile(const fs::path& path, bool& executable) {
+  struct stat status;
+  if (std::error_code error = statItem(path, true, status)) return error;
+  executable = S_ISREG(status.st_mode) && (status.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
+  return {};
+}
+
+std::error_code makeExecutable(const fs::path& path) {
+  struct stat status;
+  if (std::error_code error = statItem(path, true, status)) return error;
+  mode_t mode = status.st_mode & 07777;
+  // Execute permission for exactly those who may read the file.
+  if (mode & S_IRUSR) mode |= S_IXUSR;
+  if (mode & S_IRGRP) mode |= S_IXGRP;
+  if (mode & S_IROTH) mode |= S_IXOTH;
+  if (mode == (status.st_mode & 07777)) return {};
+  if (::chmod(path.c_str(), mode) != 0) return lastError();
+  return {};
+}
+
+}  // namespace platform
