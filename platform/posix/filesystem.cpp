@@ -45,6 +45,10 @@ class Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int get() const { return value_; }
+  void reset(int value) {
+    if (value_ >= 0) ::close(value_);
+    value_ = value;
+  }
   // Closes now and reports a failed close, which can be the first sign of a failed write.
   std::error_code close() {
     const int value = value_;
@@ -202,7 +206,14 @@ std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
   struct stat status;
   if (::fstat(source.get(), &status) != 0) return lastError();
   if (S_ISDIR(status.st_mode)) return std::error_code(EISDIR, std::system_category());
-  Descriptor target(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, status.st_mode & 0777));
+  // A link at `to` is replaced, never written through: the copy lands at `to` itself.
+  const int targetFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+  const mode_t targetMode = status.st_mode & 0777;
+  Descriptor target(::open(to.c_str(), targetFlags, targetMode));
+  if (target.get() < 0 && errno == ELOOP) {
+    if (std::error_code error = removeItem(to)) return error;
+    target.reset(::open(to.c_str(), targetFlags, targetMode));
+  }
   if (target.get() < 0) return lastError();
   char buffer[64 * 1024];
   for (;;) {
