@@ -1,6 +1,5 @@
 #include <system_error>
 
-#include "launcher/build_config.h"
 #include "launcher/run_phases.h"
 #include "log/launcher_log.h"
 #include "platform/environment.h"
@@ -29,7 +28,7 @@ bool mainProgramExists(const std::filesystem::path& mainProgramPath) {
 
 }  // namespace
 
-int runLauncher(int argc, char** argv) {
+int runLauncher(int argc, char** argv, const std::string& baseUrl) {
   RunContext context;
   context.chinese = isChineseUi();
   context.forwardedArgs = platform::launcherArguments(argc, argv);
@@ -40,7 +39,7 @@ int runLauncher(int argc, char** argv) {
 
   context.mainProgramPath = context.installDir / "Vardel.exe";
   context.stagingDir = context.installDir / "update_staging";
-  context.baseUrl = defaultBaseUrl;
+  context.baseUrl = baseUrl;
 
   context.mainProgramPresent = mainProgramExists(context.mainProgramPath);
   logInfo(std::string("启动时 Vardel.exe 状态：") + (context.mainProgramPresent ? "存在" : "不存在（首次引导）"));

@@ -8,8 +8,9 @@ class UpdateChecker;
 // cannot be read.
 std::filesystem::path findInstallDir();
 
-// The whole run, from the language choice to the closing log line. Always returns 0.
-int runLauncher(int argc, char** argv);
+// The whole run, from the language choice to the closing log line, against the update
+// server at baseUrl (empty: no server is asked). Always returns 0.
+int runLauncher(int argc, char** argv, const std::string& baseUrl);
 
 // Asks the update server what differs and, when files are pending, runs the update.
 void runServerCheckPhase(RunContext& context);
