@@ -1,0 +1,13 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+
+// Owner of one libcurl easy handle: cleaned up exactly once, on every way out of a transfer.
+struct CurlEasyCleanup {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using CurlEasyHandle = std::unique_ptr<CURL, CurlEasyCleanup>;
+
+inline CurlEasyHandle makeCurlEasyHandle() { return CurlEasyHandle(curl_easy_init()); }

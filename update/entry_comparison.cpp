@@ -1,0 +1,80 @@
+// Whether the installed copy of one manifest entry differs from the server's, judged on
+// metadata alone: existence, type, size, last-write time and link target.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "platform/filesystem.h"
+#include "platform/text.h"
+#include "update/update_checker.h"
+
+namespace {
+
+// Two times closer than this count as equal: file systems and archives round times.
+constexpr std::uint64_t kTimeToleranceSeconds = 2;
+
+// The entry must be downloaded; the caller learns why when it asked.
+bool needed(std::string* reason, std::string text) {
+  if (reason) *reason = std::move(text);
+  return true;
+}
+
+// The distance between two moments without signed overflow, whatever the manifest holds.
+std::uint64_t distance(std::int64_t a, std::int64_t b) {
+  const auto ua = static_cast<std::uint64_t>(a);
+  const auto ub = static_cast<std::uint64_t>(b);
+  return a < b ? ub - ua : ua - ub;
+}
+
+bool linkNeedsUpdate(const std::filesystem::path& local, const std::string& expectedTarget, std::string* reason) {
+  platform::ItemKind kind = platform::ItemKind::Missing;
+  if (platform::queryItemKind(local, false, kind) || kind != platform::ItemKind::Symlink) {
+    return needed(reason, "应为软链接但本地不是（需重建）");
+  }
+  std::string localTarget = "?";
+  platform::NativeString stored;
+  if (!platform::readSymlinkTarget(local, stored)) {
+    localTarget = platform::toUtf8(stored);
+    std::replace(localTarget.begin(), localTarget.end(), '\\', '/');
+    if (localTarget == expectedTarget) return false;
+  }
+  if (!reason) return true;
+  return needed(reason, "软链接目标不同(本地=" + localTarget + " 远端=" + expectedTarget + ")");
+}
+
+bool fileNeedsUpdate(const std::filesystem::path& local, const ManifestEntry& entry, std::string* reason) {
+  // Every query follows links: a link to a file is judged by that file, a dangling one is missing.
+  platform::ItemKind kind = platform::ItemKind::Missing;
+  if (platform::queryItemKind(local, true, kind) || kind == platform::ItemKind::Missing) {
+    return needed(reason, "本地不存在");
+  }
+
+  std::uint64_t size = 0;
+  const bool sizeRead = !platform::fileSize(local, size);
+  // A negative manifest size never equals a real size.
+  if (!sizeRead || entry.size < 0 || size != static_cast<std::uint64_t>(entry.size)) {
+    if (!reason) return true;
+    const std::string localSize = sizeRead ? std::to_string(size) : "?";
+    return needed(reason, "大小不同(本地=" + localSize + " 远端=" + std::to_string(entry.size) + ")");
+  }
+
+  std::int64_t fileTime = 0;
+  if (platform::lastWriteFileTime(local, fileTime)) return needed(reason, "无法读取本地修改时间");
+
+  // Without a server time, equal sizes are enough.
+  if (entry.mtime < 1) return false;
+  const std::int64_t localSeconds = platform::fileTimeToUnixSeconds(fileTime);
+  if (distance(localSeconds, entry.mtime) <= kTimeToleranceSeconds) return false;
+  if (!reason) return true;
+  return needed(reason,
+                "mtime不同(本地=" + std::to_string(localSeconds) + " 远端=" + std::to_string(entry.mtime) + ")");
+}
+
+}  // namespace
+
+bool UpdateChecker::entryNeedsUpdate(const ManifestEntry& entry, std::string* reason) const {
+  const std::filesystem::path local = installDir / platform::pathFromUtf8(entry.path);
+  if (!entry.link.empty()) return linkNeedsUpdate(local, entry.link, reason);
+  return fileNeedsUpdate(local, entry, reason);
+}

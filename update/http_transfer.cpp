@@ -1,0 +1,174 @@
+// The two GET transfers of the update client, on libcurl's easy interface: a fresh handle per
+// call, a fixed option list, and one judgement of library result and HTTP status.
+#include <curl/curl.h>
+
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "platform/file_writer.h"
+#include "platform/filesystem.h"
+#include "platform/text.h"
+#include "update/curl_easy_handle.h"
+#include "update/stall_timeout.h"
+#include "update/update_checker.h"
+
+namespace {
+
+constexpr const char* kUserAgent = "Kestrun/1.0";
+
+// Appends every chunk to the body. A body that cannot grow ends the transfer with the
+// library's write error instead of letting the exception cross the C library.
+size_t memorySink(char* data, size_t size, size_t count, void* target) {
+  const size_t bytes = size * count;
+  try {
+    static_cast<std::string*>(target)->append(data, bytes);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  } catch (const std::length_error&) {
+    return 0;
+  }
+  return bytes;
+}
+
+// Writes every chunk to the destination; 0 tells the library that the disk refused it.
+size_t fileSink(char* data, size_t size, size_t count, void* target) {
+  const size_t bytes = size * count;
+  if (static_cast<platform::FileWriter*>(target)->write(data, bytes)) return 0;
+  return bytes;
+}
+
+// Called by the library now and then, also while nothing arrives; the counters are of no
+// interest because progress is counted in files, not bytes.
+int cancelCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* cancelCheck = static_cast<const std::function<bool()>*>(client);
+  return cancelCheck && *cancelCheck && (*cancelCheck)() ? 1 : 0;
+}
+
+// Sets options one after another and remembers the first refusal, so a transfer is never
+// started with half of its settings.
+class OptionSetter {
+ public:
+  explicit OptionSetter(CURL* handle) : handle_(handle) {}
+
+  template <typename Value>
+  void operator()(CURLoption option, Value value) {
+    if (result_ == CURLE_OK) result_ = curl_easy_setopt(handle_, option, value);
+  }
+  CURLcode result() const { return result_; }
+
+ private:
+  CURL* handle_;
+  CURLcode result_ = CURLE_OK;
+};
+
+bool caBundleExists(const std::filesystem::path& caBundlePath) {
+  if (caBundlePath.empty()) return false;
+  platform::ItemKind kind = platform::ItemKind::Missing;
+  return !platform::queryItemKind(caBundlePath, true, kind) && kind != platform::ItemKind::Missing;
+}
+
+// Options 1-5: address, redirects, connection limit, no signals, user agent.
+void setRequestOptions(OptionSetter& set, const std::string& url, std::int32_t connectTimeoutSeconds) {
+  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds));
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_USERAGENT, kUserAgent);
+}
+
+// The optional CA bundle, then the bound on a transfer that has stopped moving.
+void setSecurityAndStallOptions(OptionSetter& set, const std::filesystem::path& caBundlePath) {
+  if (caBundleExists(caBundlePath)) set(CURLOPT_CAINFO, platform::pathToUtf8(caBundlePath).c_str());
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds());
+}
+
+// Runs the configured transfer and reads the final status; 0 when none was received.
+CURLcode perform(CURL* handle, long& responseCode) {
+  const CURLcode result = curl_easy_perform(handle);
+  responseCode = 0;
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &responseCode);
+  return result;
+}
+
+bool judgeStatus(long responseCode, std::string& errorText) {
+  if (responseCode < 400) return true;
+  errorText = "HTTP " + std::to_string(responseCode);
+  return false;
+}
+
+}  // namespace
+
+bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, std::string& errorText) {
+  CurlEasyHandle handle = makeCurlEasyHandle();
+  if (!handle) {
+    errorText = "curl 初始化失败";
+    return false;
+  }
+  body.clear();
+
+  OptionSetter set(handle.get());
+  setRequestOptions(set, url, connectTimeoutSeconds);
+  set(CURLOPT_WRITEFUNCTION, &memorySink);
+  set(CURLOPT_WRITEDATA, static_cast<void*>(&body));
+  setSecurityAndStallOptions(set, caBundlePath);
+
+  long responseCode = 0;
+  const CURLcode result = set.result() != CURLE_OK ? set.result() : perform(handle.get(), responseCode);
+  handle.reset();
+
+  if (result != CURLE_OK) {
+    errorText = curl_easy_strerror(result);
+    return false;
+  }
+  return judgeStatus(responseCode, errorText);
+}
+
+bool UpdateChecker::httpGetToFile(const std::string& url, const std::filesystem::path& destination,
+                                  std::string& errorText) {
+  const std::string writeFailedText = "无法写入文件：" + platform::pathToUtf8(destination);
+  platform::FileWriter file;
+  if (file.open(destination, platform::FileWriter::Mode::Truncate)) {
+    errorText = writeFailedText;
+    return false;
+  }
+  CurlEasyHandle handle = makeCurlEasyHandle();
+  if (!handle) {
+    errorText = "curl 初始化失败";
+    return false;
+  }
+
+  OptionSetter set(handle.get());
+  setRequestOptions(set, url, connectTimeoutSeconds);
+  set(CURLOPT_WRITEFUNCTION, &fileSink);
+  set(CURLOPT_WRITEDATA, static_cast<void*>(&file));
+  if (cancelCheck) {
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, &cancelCallback);
+    set(CURLOPT_XFERINFODATA, static_cast<void*>(&cancelCheck));
+  }
+  setSecurityAndStallOptions(set, caBundlePath);
+
+  long responseCode = 0;
+  const CURLcode result = set.result() != CURLE_OK ? set.result() : perform(handle.get(), responseCode);
+  handle.reset();
+  // The last bytes reach the disk only here; a full disk may first show itself now.
+  const std::error_code closing = file.close();
+
+  if (result == CURLE_ABORTED_BY_CALLBACK) {
+    errorText = kCancelledText;
+    return false;
+  }
+  if (result != CURLE_OK) {
+    errorText = curl_easy_strerror(result);
+    return false;
+  }
+  if (!judgeStatus(responseCode, errorText)) return false;
+  if (closing) {
+    errorText = writeFailedText;
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,137 @@
+// The update check: fetch the server's manifest, decide for each listed file whether it is to
+// be downloaded, and leave the pending list and the report update.log behind.
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdint>
+#include <ctime>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/file_writer.h"
+#include "platform/filesystem.h"
+#include "platform/text.h"
+#include "update/manifest_fields.h"
+#include "update/name_pattern.h"
+#include "update/update_checker.h"
+
+namespace {
+
+constexpr const char* kManifestRequest = "/gis/update/list?platform=";
+
+struct CheckCounts {
+  std::int32_t manifestEntries = 0;
+  std::int32_t forbidden = 0;
+  std::int32_t locked = 0;
+};
+
+bool matchesAnyPattern(const std::string& name, const std::vector<std::string>& patterns) {
+  return std::any_of(patterns.begin(), patterns.end(),
+                     [&name](const std::string& pattern) { return matchesNamePattern(name, pattern); });
+}
+
+// A text key of a manifest object with '/' separators; absent gives empty, any other type
+// throws the library's type error, which fails the whole check.
+std::string readPathField(const nlohmann::json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end()) return {};
+  std::string text = found->get<std::string>();
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return text;
+}
+
+bool localItemExists(const std::filesystem::path& path) {
+  platform::ItemKind kind = platform::ItemKind::Missing;
+  return !platform::queryItemKind(path, true, kind) && kind != platform::ItemKind::Missing;
+}
+
+std::string localTimeNow() {
+  const std::tm now = platform::localTime(std::time(nullptr));
+  char text[32];
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &now);
+  return std::string(text, length);
+}
+
+// The report of the latest successful check. It is informational only: a file that cannot be
+// opened or written costs the report, never the check.
+void writeUpdateLog(const std::filesystem::path& installDir, const std::string& content) {
+  platform::FileWriter file;
+  if (file.open(installDir / "update.log", platform::FileWriter::Mode::Truncate)) return;
+  if (file.write(content.data(), content.size())) return;
+  file.close();
+}
+
+}  // namespace
+
+bool UpdateChecker::checkForUpdates(std::string& errorText) {
+  pending.clear();
+  if (baseUrl.empty()) {
+    errorText = "更新服务器未配置（企业版请检查 Kestrun.ini 的 [server] baseUrl）";
+    return false;
+  }
+
+  std::string body;
+  std::string transferError;
+  if (!httpGetToString(baseUrl + kManifestRequest + platform, body, transferError)) {
+    errorText = "无法获取更新清单：" + transferError;
+    return false;
+  }
+
+  // The one place where exceptions become a result: the JSON library reports malformed input
+  // and wrongly typed keys by throwing, and anything else thrown on the way means the same.
+  try {
+    const nlohmann::json manifest = nlohmann::json::parse(body, nullptr, true, false);
+    if (!manifest.is_array()) {
+      errorText = "更新清单格式无效（非 JSON 数组）";
+      return false;
+    }
+
+    CheckCounts counts;
+    std::string report;
+    for (const nlohmann::json& element : manifest) {
+      if (!element.is_object()) continue;
+      ManifestEntry entry;
+      entry.path = readPathField(element, "path");
+      entry.link = readPathField(element, "link");
+      entry.size = readIntegerField(element, "size");
+      entry.mtime = readIntegerField(element, "mtime");
+      if (entry.path.empty()) continue;
+      ++counts.manifestEntries;
+
+      const std::string name = baseNameOf(entry.path);
+      if (matchesAnyPattern(name, forbiddenPatterns)) {
+        ++counts.forbidden;
+        report += "  [排除-禁止下载] " + entry.path + "\n";
+        continue;
+      }
+
+      std::string reason;
+      const bool needsUpdate = entryNeedsUpdate(entry, &reason);
+      // A locked file is only protected while it exists; a missing one is installed as usual.
+      if (matchesAnyPattern(name, lockedPatterns) &&
+          localItemExists(installDir / platform::pathFromUtf8(entry.path))) {
+        ++counts.locked;
+        if (needsUpdate) report += "  [跳过-自更新锁定] " + entry.path + "  " + reason + "\n";
+        continue;
+      }
+
+      if (needsUpdate) {
+        report += "  [待更新] " + entry.path + "  " + reason + "\n";
+        pending.push_back(std::move(entry));
+      }
+    }
+
+    const std::string content =
+        "[" + localTimeNow() + "] 更新检测：清单 " + std::to_string(counts.manifestEntries) + " 项，待更新 " +
+        std::to_string(pending.size()) + " 项，禁止下载 " + std::to_string(counts.forbidden) +
+        " 项，跳过锁定文件 " + std::to_string(counts.locked) + " 项\n" + "服务器: " + baseUrl +
+        "  平台: " + platform + "\n" + (report.empty() ? std::string("（无差异，本次不更新）\n") : report);
+    writeUpdateLog(installDir, content);
+  } catch (const std::exception& error) {
+    errorText = std::string("更新清单解析失败：") + error.what();
+    return false;
+  }
+  return true;
+}
