@@ -1,0 +1,110 @@
+// UpdateChecker::downloadPending: fetches every pending entry into the staging directory.
+// Nothing outside the staging directory is written here; the installation is changed only
+// by the apply step afterwards.
+
+#include <chrono>
+#include <thread>
+
+#include "log/launcher_log.h"
+#include "platform/filesystem.h"
+#include "platform/text.h"
+#include "staging/confinement.h"
+#include "staging/paths.h"
+#include "staging/url_escape.h"
+#include "update/update_checker.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kTransferRetries = 3;
+
+// A fixed pause on the monotonic clock, so that a changed wall clock cannot stretch it.
+void waitOneSecond() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_until(deadline);
+}
+
+}  // namespace
+
+bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progress, std::string& errorText) {
+  if (pending.empty()) return true;
+
+  // The manifest comes from the network: refuse it whole before anything is written.
+  std::string unsafePath;
+  if (!findUnconfinedEntry(pending, unsafePath)) {
+    errorText = "更新清单路径不安全：" + unsafePath;
+    return false;
+  }
+
+  // An incomplete removal is no failure: whatever survives is applied like the new items.
+  platform::removeTree(stagingDir);
+  if (platform::createDirectories(stagingDir)) {
+    errorText = "无法创建更新暂存目录：" + platform::pathToUtf8(stagingDir);
+    return false;
+  }
+
+  const PathEscaper escaper;
+  const int total = static_cast<int>(pending.size());
+  for (int i = 0; i < total; ++i) {
+    const ManifestEntry& entry = pending[static_cast<std::size_t>(i)];
+    if (cancelCheck && cancelCheck()) {
+      errorText = kCancelledText;
+      return false;
+    }
+    if (progress) progress(i, total);
+
+    const fs::path relative = platform::pathFromUtf8(entry.path);
+    const fs::path staged = manifestPathToLocal(stagingDir, entry.path);
+
+    // A link left over from an earlier run could still lead a write out of the staging directory.
+    fs::path linkedParent;
+    if (const std::error_code error = findLinkedParent(stagingDir, relative, linkedParent)) {
+      errorText = "无法检查更新暂存路径：" + entry.path + "（" + fsErrorMessage(error) + "）";
+      return false;
+    }
+    if (!linkedParent.empty()) {
+      errorText = "更新暂存路径经过软链接：" + entry.path;
+      return false;
+    }
+
+    // A failure shows up in the transfer or the link creation below.
+    platform::createDirectories(staged.parent_path());
+
+    if (!entry.link.empty()) {
+      platform::removeItem(staged);
+      if (const std::error_code error = platform::createFileSymlink(platform::fromUtf8(entry.link), staged)) {
+        errorText = "创建软链接失败：" + entry.path + "（" + fsErrorMessage(error) + "）";
+        return false;
+      }
+      continue;
+    }
+
+    const std::string url =
+        baseUrl + "/gis/update/file?platform=" + platform + "&path=" + escaper.encodePath(entry.path);
+    std::string transferError;
+    bool done = httpGetToFile(url, staged, transferError);
+    for (int retry = 1; !done; ++retry) {
+      if (transferError == kCancelledText) {
+        errorText = kCancelledText;
+        return false;
+      }
+      if (retry > kTransferRetries) {
+        errorText = "下载文件失败：" + entry.path + "（" + transferError + "）";
+        return false;
+      }
+      logWarn("下载文件失败，将进行第 " + std::to_string(retry) + "/" + std::to_string(kTransferRetries) +
+              " 次重试：" + entry.path + "（" + transferError + "）");
+      waitOneSecond();
+      if (cancelCheck && cancelCheck()) {
+        errorText = kCancelledText;
+        return false;
+      }
+      transferError.clear();
+      done = httpGetToFile(url, staged, transferError);
+    }
+
+    if (entry.mtime > 0) platform::setLastWriteFileTime(staged, platform::unixSecondsToFileTime(entry.mtime));
+  }
+  return true;
+}
