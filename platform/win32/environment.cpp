@@ -1,0 +1,73 @@
+#include "platform/environment.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/text.h"
+#include "platform/win32/win32_handles.h"
+
+namespace platform {
+
+namespace {
+
+constexpr DWORD kModulePathUnits = 260;
+
+// The version query of ntdll, which, unlike GetVersionExW, is not bent by compatibility shims.
+using RtlGetVersionFunction = LONG(WINAPI*)(RTL_OSVERSIONINFOW*);
+
+static_assert(sizeof(RTL_OSVERSIONINFOW) == 276, "RtlGetVersion expects the 276-byte structure");
+
+}  // namespace
+
+bool ownExecutablePath(std::filesystem::path& result) {
+  wchar_t buffer[kModulePathUnits];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, kModulePathUnits);
+  // A path of 260 units or more comes back truncated, which is as good as none.
+  if (length == 0 || length >= kModulePathUnits) return false;
+  result = std::filesystem::path(NativeString(buffer, length));
+  return true;
+}
+
+std::vector<NativeString> launcherArguments(int, char**) {
+  std::vector<NativeString> arguments;
+  int count = 0;
+  win32::LocalMemory<wchar_t*> split(CommandLineToArgvW(GetCommandLineW(), &count));
+  if (!split) return arguments;
+  for (int index = 1; index < count; ++index) {
+    const wchar_t* argument = split.get()[index];
+    arguments.emplace_back(argument ? argument : L"");
+  }
+  return arguments;
+}
+
+std::string describePlatform() {
+  std::string text = "Windows";
+  RtlGetVersionFunction rtlGetVersion = nullptr;
+  if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+    if (FARPROC address = GetProcAddress(ntdll, "RtlGetVersion")) {
+      rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(address));
+    }
+  }
+  RTL_OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (rtlGetVersion && rtlGetVersion(&version) == 0) {
+    text += " " + std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + " build " +
+            std::to_string(version.dwBuildNumber);
+  } else {
+    text += "（无法读取版本号）";
+  }
+  text += " x64";
+  return text;
+}
+
+bool isChineseUi() { return isChineseLanguageId(GetUserDefaultUILanguage()); }
+
+std::uint32_t currentProcessId() { return GetCurrentProcessId(); }
+
+std::tm localTime(std::time_t moment) {
+  std::tm result{};
+  if (localtime_s(&result, &moment) != 0) return std::tm{};
+  return result;
+}
+
+}  // namespace platform

@@ -1,0 +1,210 @@
+#include "platform/filesystem.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "platform/win32/win32_handles.h"
+
+namespace platform {
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens the item for reading or changing its metadata. Links are followed unless asked
+// otherwise; FILE_FLAG_BACKUP_SEMANTICS lets directories be opened as well.
+win32::UniqueHandle openMetadata(const fs::path& path, DWORD access, bool followLinks) {
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+  if (!followLinks) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  return win32::UniqueHandle(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+ItemKind kindOf(DWORD attributes, DWORD reparseTag) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && reparseTag == IO_REPARSE_TAG_SYMLINK) return ItemKind::Symlink;
+  // A junction, or any other reparse point on a directory, is a directory.
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ItemKind::Directory;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return ItemKind::Other;
+  return ItemKind::Regular;
+}
+
+// The reparse tag of the item itself; the directory listing knows it when the item cannot
+// be opened.
+std::error_code reparseTagOf(const fs::path& path, DWORD& tag) {
+  win32::UniqueHandle item = openMetadata(path, FILE_READ_ATTRIBUTES, false);
+  if (item) {
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (!GetFileInformationByHandleEx(item.get(), FileAttributeTagInfo, &info, sizeof info)) {
+      return win32::lastError();
+    }
+    tag = info.ReparseTag;
+    return {};
+  }
+  const std::error_code openError = win32::lastError();
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return openError;
+  FindClose(search);
+  tag = found.dwReserved0;
+  return {};
+}
+
+std::int64_t fromFileTime(const FILETIME& time) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+FILETIME toFileTime(std::int64_t value) {
+  const auto bits = static_cast<std::uint64_t>(value);
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(bits & 0xFFFFFFFFu);
+  time.dwHighDateTime = static_cast<DWORD>(bits >> 32);
+  return time;
+}
+
+}  // namespace
+
+bool isNotFoundError(const std::error_code& error) {
+  if (error.category() == std::system_category()) {
+    switch (error.value()) {
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+      case ERROR_BAD_NETPATH:
+      case ERROR_NETNAME_DELETED:
+      case ERROR_INVALID_NAME:
+      case ERROR_DIRECTORY:
+        return true;
+      default:
+        return false;
+    }
+  }
+  // The C runtime's view of the same condition, from code that went through it.
+  if (error.category() == std::generic_category()) return error.value() == ENOENT || error.value() == ENOTDIR;
+  return false;
+}
+
+std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& kind) {
+  kind = ItemKind::Missing;
+  // GetFileAttributesW reports the item itself, a link included.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const std::error_code error = win32::lastError();
+    return isNotFoundError(error) ? std::error_code() : error;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    kind = kindOf(attributes, 0);
+    return {};
+  }
+  if (followLinks) {
+    // Opening follows the whole chain of links to the final item.
+    win32::UniqueHandle target = openMetadata(path, FILE_READ_ATTRIBUTES, true);
+    if (!target) {
+      const std::error_code error = win32::lastError();
+      return isNotFoundError(error) ? std::error_code() : error;  // a dangling link
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(target.get(), &info)) return win32::lastError();
+    kind = kindOf(info.dwFileAttributes & ~FILE_ATTRIBUTE_REPARSE_POINT, 0);
+    return {};
+  }
+  DWORD tag = 0;
+  if (std::error_code error = reparseTagOf(path, tag)) {
+    return isNotFoundError(error) ? std::error_code() : error;
+  }
+  kind = kindOf(attributes, tag);
+  return {};
+}
+
+std::error_code fileSize(const fs::path& path, std::uint64_t& size) {
+  win32::UniqueHandle item = openMetadata(path, FILE_READ_ATTRIBUTES, true);
+  if (!item) return win32::lastError();
+  LARGE_INTEGER value{};
+  if (!GetFileSizeEx(item.get(), &value)) return win32::lastError();
+  size = static_cast<std::uint64_t>(value.QuadPart);
+  return {};
+}
+
+std::error_code lastWriteFileTime(const fs::path& path, std::int64_t& fileTime) {
+  win32::UniqueHandle item = openMetadata(path, FILE_READ_ATTRIBUTES, true);
+  if (!item) return win32::lastError();
+  FILETIME written{};
+  if (!GetFileTime(item.get(), nullptr, nullptr, &written)) return win32::lastError();
+  fileTime = fromFileTime(written);
+  return {};
+}
+
+std::error_code setLastWriteFileTime(const fs::path& path, std::int64_t fileTime) {
+  win32::UniqueHandle item = openMetadata(path, FILE_WRITE_ATTRIBUTES, true);
+  if (!item) return win32::lastError();
+  const FILETIME written = toFileTime(fileTime);
+  if (!SetFileTime(item.get(), nullptr, nullptr, &written)) return win32::lastError();
+  return {};
+}
+
+std::int64_t currentFileTime() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  return fromFileTime(now);
+}
+
+std::error_code createDirectories(const fs::path& path) {
+  if (path.empty()) return win32::systemError(ERROR_PATH_NOT_FOUND);
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? std::error_code() : win32::systemError(ERROR_ALREADY_EXISTS);
+  }
+  const fs::path parent = path.parent_path();
+  if (!parent.empty() && parent != path && parent.has_relative_path()) {
+    if (std::error_code error = createDirectories(parent)) return error;
+  }
+  if (CreateDirectoryW(path.c_str(), nullptr)) return {};
+  const std::error_code error = win32::lastError();
+  // Someone else may have created it in the meantime, which is just as good.
+  attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+  return error;
+}
+
+std::error_code moveReplacing(const fs::path& from, const fs::path& to) {
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    return win32::lastError();
+  }
+  return {};
+}
+
+std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
+  if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return win32::lastError();
+  return {};
+}
+
+std::error_code listDirectory(const fs::path& directory, std::vector<DirectoryItem>& items) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW((directory / L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    // "No match" on a directory that exists (a drive root has no "." entry) is an empty listing.
+    if (code == ERROR_FILE_NOT_FOUND) {
+      const DWORD attributes = GetFileAttributesW(directory.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+    }
+    return win32::systemError(code);
+  }
+  const std::unique_ptr<void, decltype(&FindClose)> owner(search, &FindClose);
+  do {
+    const NativeString name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    items.push_back(DirectoryItem{directory / name, kindOf(found.dwFileAttributes, found.dwReserved0)});
+  } while (FindNextFileW(search, &found));
+  const DWORD code = GetLastError();
+  if (code != ERROR_NO_MORE_FILES) return win32::systemError(code);
+  return {};
+}
+
+std::error_code isExecutableFile(const fs::path&, bool& executable) {
+  executable = false;
+  return {};
+}
+
+std::error_code makeExecutable(const fs::path&) { return {}; }
+
+}  // namespace platform

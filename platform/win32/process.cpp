@@ -1,0 +1,83 @@
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include "platform/command_line.h"
+#include "platform/win32/win32_handles.h"
+
+namespace platform {
+
+class ChildProcess {
+ public:
+  win32::UniqueHandle handle;
+  DWORD id = 0;
+};
+
+void ChildProcessCloser::operator()(ChildProcess* process) const {
+  // Only the handle is closed; the process itself keeps running.
+  delete process;
+}
+
+ProcessHandle startProcess(const std::filesystem::path& program, const std::vector<NativeString>& arguments,
+                           const std::filesystem::path& workingDirectory, std::uint32_t& errorCode) {
+  errorCode = 0;
+  // Everything that can throw happens before the process exists, so a started process
+  // always ends up with an owner.
+  ProcessHandle child(new ChildProcess);
+  // CreateProcessW may write into the command line, so it gets a private, mutable copy.
+  const std::wstring line = buildCommandLine(program.native(), arguments);
+  std::vector<wchar_t> commandLine(line.begin(), line.end());
+  commandLine.push_back(L'\0');
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION created{};
+  const wchar_t* directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
+                      &created)) {
+    errorCode = GetLastError();
+    return nullptr;
+  }
+  CloseHandle(created.hThread);
+  child->handle.reset(created.hProcess);
+  child->id = created.dwProcessId;
+  return child;
+}
+
+std::uint32_t processId(const ChildProcess& process) { return process.id; }
+
+WaitResult waitForExit(ChildProcess& process, int timeoutMs, std::uint32_t& errorCode) {
+  errorCode = 0;
+  const DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+  switch (WaitForSingleObject(process.handle.get(), timeout)) {
+    case WAIT_OBJECT_0:
+      return WaitResult::Exited;
+    case WAIT_TIMEOUT:
+      return WaitResult::TimedOut;
+    default:
+      errorCode = GetLastError();
+      return WaitResult::Failed;
+  }
+}
+
+bool readExitCode(ChildProcess& process, std::uint32_t& exitCode, std::uint32_t& errorCode) {
+  errorCode = 0;
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process.handle.get(), &code)) {
+    errorCode = GetLastError();
+    return false;
+  }
+  exitCode = code;
+  return true;
+}
+
+bool terminateProcess(ChildProcess& process, std::uint32_t exitCode, std::uint32_t& errorCode) {
+  errorCode = 0;
+  if (!TerminateProcess(process.handle.get(), exitCode)) {
+    errorCode = GetLastError();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform
