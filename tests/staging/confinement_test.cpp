@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/filesystem.h"
+#include "staging/confinement.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(ConfinedManifestPath, AcceptsPathsThatStayBelowTheirDirectory) {
+  for (const char* path : {"Vardel.exe", "bin/app.dll", "bin/My File+1.dll", "数据/说明.txt", "a//b.dll",
+                           "lib/.hidden", "lib/..x", "x../y", "console.log", "COM10", "LPT0.txt", "nul2/x"}) {
+    EXPECT_TRUE(isConfinedManifestPath(path)) << path;
+  }
+}
+
+TEST(ConfinedManifestPath, RefusesPathsThatCouldLeaveTheirDirectory) {
+  const std::vector<std::string> refused = {
+      "", "/", "/abs/x", "//server/share/x", "../x", "a/../../x", "a/..", "..", ".", "./x", "a/./b",
+      "a/", "a/ ../x", "a/.. /x", "a/.../x", "C:/x", "C:x", "c:", "a/b:stream", "a\\b", "..\\x",
+      "CON", "lib/nul.txt", "Aux", "com1.dll", "LPT9", "conout$", std::string("a\0b", 3)};
+  for (const std::string& path : refused) EXPECT_FALSE(isConfinedManifestPath(path)) << path;
+}
+
+ManifestEntry file(const std::string& path) { return ManifestEntry{path, 1, 0, ""}; }
+ManifestEntry link(const std::string& path, const std::string& target) { return ManifestEntry{path, 0, 0, target}; }
+
+TEST(UnconfinedEntry, RefusesEntriesBelowALinkEntryWhateverTheOrder) {
+  struct Case {
+    std::vector<ManifestEntry> entries;
+    const char* offending;  // nullptr: the list is accepted
+  };
+  const std::vector<Case> cases = {
+      {{file("a.dll"), link("lib/libz.so", "libz.so.1"), file("lib/libz.so.1")}, nullptr},
+      {{file("lib/x"), link("lib/x", "y")}, nullptr},
+      {{link("lib", "/tmp"), file("lib/x")}, "lib/x"},
+      {{file("lib/x"), link("lib", "/tmp")}, "lib/x"},
+      {{link("a/lib", "/tmp"), link("a/lib/deeper/y", "z")}, "a/lib/deeper/y"},
+      {{link("Lib", "/tmp"), file("lib/x")}, "lib/x"},
+      {{link("a//lib", "/tmp"), file("a/lib//x")}, "a/lib//x"},
+      {{file("ok.dll"), file("../x")}, "../x"},
+      {{file("ok.dll"), link("/abs/link", "x")}, "/abs/link"},
+  };
+  for (const Case& c : cases) {
+    std::string offending = "unchanged";
+    const bool accepted = findUnconfinedEntry(c.entries, offending);
+    if (c.offending == nullptr) {
+      EXPECT_TRUE(accepted) << offending;
+      EXPECT_EQ(offending, "unchanged");
+    } else {
+      EXPECT_FALSE(accepted) << c.offending;
+      EXPECT_EQ(offending, c.offending);
+    }
+  }
+}
+
+TEST(LinkedParent, FindsTheFirstDirectoryThatIsALink) {
+  testing_support::TempDir root;
+  testing_support::TempDir elsewhere;
+  fs::create_directories(root / "real/deeper");
+  ASSERT_FALSE(platform::createFileSymlink(elsewhere.path().native(), root / "real/link"));
+  ASSERT_FALSE(platform::createFileSymlink(elsewhere.path().native(), root / "top"));
+
+  struct Case {
+    const char* relative;
+    const char* linkedParent;
+  };
+  const std::vector<Case> cases = {
+      {"file.dll", ""},                    // nothing between root and the item
+      {"real/deeper/file.dll", ""},        // real directories only
+      {"missing/dir/file.dll", ""},        // created later as real directories
+      {"real/link", ""},                   // the item itself may be a link; it is replaced, not entered
+      {"real/link/file.dll", "real/link"},
+      {"top/a/b/file.dll", "top"},
+  };
+  for (const Case& c : cases) {
+    fs::path linkedParent = "unchanged";
+    EXPECT_FALSE(findLinkedParent(root.path(), c.relative, linkedParent)) << c.relative;
+    EXPECT_EQ(linkedParent, fs::path(c.linkedParent)) << c.relative;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/filesystem.h"
+#include "platform/text.h"
+#include "tests/staging/staging_test_support.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+#include "update/update_checker.h"
+
+namespace fs = std::filesystem;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+namespace {
+
+// A release server on loopback: each file answers with its content, after first answering
+// with the status codes scripted for it (one per request). A file marked as stalling holds
+// its request until the test ends.
+class ReleaseServer {
+ public:
+  ReleaseServer() {
+    loopback_.server().Get("/gis/update/file", [this](const httplib::Request& request, httplib::Response& response) {
+      const std::string path = request.get_param_value("path");
+      int status = 200;
+      std::string content;
+      bool stall = false;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++requests_[path];
+        auto script = failures_.find(path);
+        if (script != failures_.end() && !script->second.empty()) {
+          status = script->second.front();
+          script->second.erase(script->second.begin());
+        }
+        content = files_.count(path) ? files_[path] : std::string();
+        stall = stalling_.count(path) != 0;
+        if (!files_.count(path)) status = 404;
+      }
+      if (stall) {
+        stalled_ = true;
+        while (!released_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      response.status = status;
+      response.set_content(status == 200 ? content : "failed", "application/octet-stream");
+    });
+    loopback_.start();
+  }
+  ~ReleaseServer() {
+    released_ = true;
+    loopback_.stop();
+  }
+
+  void addFile(const std::string& path, const std::string& content, std::vector<int> failures = {}) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    files_[path] = content;
+    failures_[path] = std::move(failures);
+  }
+  void stallFile(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stalling_[path] = true;
+  }
+  int requests(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_[path];
+  }
+  bool stalled() const { return stalled_; }
+  std::string baseUrl() const { return loopback_.baseUrl(); }
+  std::vector<std::string> requestTargets() const { return loopback_.requestTargets(); }
+
+ private:
+  testing_support::LoopbackServer loopback_;
+  std::mutex mutex_;
+  std::map<std::string, std::string> files_;
+  std::map<std::string, std::vector<int>> failures_;
+  std::map<std::string, bool> stalling_;
+  std::map<std::string, int> requests_;
+  std::atomic<bool> stalled_{false};
+  std::atomic<bool> released_{false};
+};
+
+ManifestEntry fileEntry(const std::string& path, std::int64_t mtime = 0) { return ManifestEntry{path, 0, mtime, ""}; }
+ManifestEntry linkEntry(const std::string& path, const std::string& target) {
+  return ManifestEntry{path, 0, 0, target};
+}
+
+class DownloadPendingTest : public ::testing::Test {
+ protected:
+  DownloadPendingTest()
+      : install(root / "install"),
+        staging(install / "update_staging"),
+        checker(server.baseUrl(), "windows", install, staging) {
+    fs::create_directories(install);
+  }
+
+  std::string fileTarget(const std::string& encodedPath) const {
+    return "/gis/update/file?platform=windows&path=" + encodedPath;
+  }
+
+  bool download(std::string& errorText) {
+    return checker.downloadPending([this](int current, int total) { progress.emplace_back(current, total); },
+                                   errorText);
+  }
+
+  staging_test::CapturedLog log;
+  testing_support::TempDir root;
+  ReleaseServer server;
+  fs::path install;
+  fs::path staging;
+  UpdateChecker checker;
+  std::vector<std::pair<int, int>> progress;
+};
+
+TEST_F(DownloadPendingTest, FetchesEveryEntryAndReportsProgressBeforeEach) {
+  server.addFile("a.txt", "alpha");
+  server.addFile("bin/b.dll", "bravo");
+  server.addFile("c/d/e.bin", "charlie");
+  checker.pending = {fileEntry("a.txt"), fileEntry("bin/b.dll"), fileEntry("c/d/e.bin")};
+
+  std::string errorText = "unchanged";
+  ASSERT_TRUE(download(errorText));
+  EXPECT_EQ(errorText, "unchanged");
+  EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 3}, {1, 3}, {2, 3}}));
+  EXPECT_EQ(staging_test::describeTree(staging),
+            (std::vector<std::string>{"a.txt:alpha", "bin/", "bin/b.dll:bravo", "c/", "c/d/", "c/d/e.bin:charlie"}));
+  EXPECT_EQ(server.requestTargets(),
+            (std::vector<std::string>{fileTarget("a.txt"), fileTarget("bin/b.dll"), fileTarget("c/d/e.bin")}));
+  EXPECT_TRUE(log.messages("WARN").empty());
+}
+
+TEST_F(DownloadPendingTest, EncodesEachSegmentOfThePathAndKeepsItsSlashes) {
+  const std::string spaced = "bin/My File+1.dll";
+  const std::string unicode = "数据/Ünï cödé.txt";
+  server.addFile(spaced, "spaced");
+  server.addFile(unicode, "unicode");
+  checker.pending = {fileEntry(spaced), fileEntry(unicode)};
+
+  std::string errorText;
+  ASSERT_TRUE(download(errorText)) << errorText;
+  EXPECT_EQ(server.requestTargets(),
+            (std::vector<std::string>{fileTarget("bin/My%20File%2B1.dll"),
+                                      fileTarget("%E6%95%B0%E6%8D%AE/%C3%9Cn%C3%AF%20c%C3%B6d%C3%A9.txt")}));
+  EXPECT_EQ(readFile(staging / platform::pathFromUtf8(spaced)), "spaced");
+  EXPECT_EQ(readFile(staging / platform::pathFromUtf8(unicode)), "unicode");
+}
+
+TEST_F(DownloadPendingTest, SetsTheServerTimeOnlyWhenOneIsGiven) {
+  server.addFile("dated.dll", "d");
+  server.addFile("undated.dll", "u");
+  const std::int64_t givenSeconds = 1600000000;
+  checker.pending = {fileEntry("dated.dll", givenSeconds), fileEntry("undated.dll", 0)};
+  const std::int64_t beforeSeconds = platform::fileTimeToUnixSeconds(platform::currentFileTime());
+
+  std::string errorText;
+  ASSERT_TRUE(download(errorText)) << errorText;
+  std::int64_t fileTime = 0;
+  ASSERT_FALSE(platform::lastWriteFileTime(staging / "dated.dll", fileTime));
+  EXPECT_EQ(fileTime, platform::unixSecondsToFileTime(givenSeconds));
+  ASSERT_FALSE(platform::lastWriteFileTime(staging / "undated.dll", fileTime));
+  EXPECT_GE(platform::fileTimeToUnixSeconds(fileTime), beforeSeconds - 2);
+}
+
+TEST_F(DownloadPendingTest, LinkEntryReplacesAStagedFileAndMayDangle) {
+  server.addFile("lib/libz.so", "old copy");
+  checker.pending = {fileEntry("lib/libz.so"), linkEntry("lib/libz.so", "libz.so.1"),
+                     linkEntry("lib/other.so", "../lib//missing.so")};
+
+  std::string errorText;
+  ASSERT_TRUE(download(errorText)) << errorText;
+  EXPECT_EQ(staging_test::describeTree(staging),
+            (std::vector<std::string>{"lib/", "lib/libz.so@libz.so.1", "lib/other.so@../lib/missing.so"}));
+  // Nothing is fetched for a link entry.
+  EXPECT_EQ(server.requestTargets(), (std::vector<std::string>{fileTarget("lib/libz.so")}));
+}
+
+TEST_F(DownloadPendingTest, EmptiesTheStagingDirectoryFirst) {
+  writeFile(staging / "left/over.dll", "old run");
+  server.addFile("new.dll", "new");
+  checker.pending = {fileEntry("new.dll")};
+
+  std::string errorText;
+  ASSERT_TRUE(download(errorText)) << errorText;
+  EXPECT_EQ(staging_test::describeTree(staging), (std::vector<std::string>{"new.dll:new"}));
+}
+
+TEST_F(DownloadPendingTest, EmptyPendingLeavesTheStagingDirectoryAlone) {
+  writeFile(staging / "left/over.dll", "old run");
+  std::string errorText = "unchanged";
+  ASSERT_TRUE(download(errorText));
+  EXPECT_EQ(errorText, "unchanged");
+  EXPECT_EQ(staging_test::describeTree(staging), (std::vector<std::string>{"left/", "left/over.dll:old run"}));
+  EXPECT_TRUE(progress.empty());
+  EXPECT_TRUE(server.requestTargets().empty());
+}
+
+TEST_F(DownloadPendingTest, FailsWhenTheStagingDirectoryCannotBeMade) {
+  writeFile(install / "blocker", "a file where a directory is needed");
+  checker.stagingDir = install / "blocker" / "update_staging";
+  server.addFile("a.dll", "a");
+  checker.pending = {fileEntry("a.dll")};
+
+  std::string errorText;
+  EXPECT_FALSE(download(errorText));
+  EXPECT_EQ(errorText, "无法创建更新暂存目录：" + platform::pathToUtf8(checker.stagingDir));
+  EXPECT_TRUE(progress.empty());
+  EXPECT_TRUE(server.requestTargets().empty());
+}
+
+TEST_F(DownloadPendingTest, RetriesAFailedTransferAndGoesOn) {
+  server.addFile("bin/app.dll", "app", {503, 503});
+  server.addFile("next.dll", "next");
+  checker.pending = {fileEntry("bin/app.dll"), fileEntry("next.dll")};
+
+  const auto started = std::chrono::steady_clock::now();
+  std::string errorText;
+  ASSERT_TRUE(download(errorText)) << errorText;
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ(log.messages("WARN"), (std::vector<std::string>{
+                                      "下载文件失败，将进行第 1/3 次重试：bin/app.dll（HTTP 503）",
+                                      "下载文件失败，将进行第 2/3 次重试：bin/app.dll（HTTP 503）",
+                                  }));
+  EXPECT_EQ(server.requests("bin/app.dll"), 3);
+  EXPECT_EQ(readFile(staging / "bin/app.dll"), "app");
+  EXPECT_EQ(readFile(staging / "next.dll"), "next");
+}
+
+TEST_F(DownloadPendingTest, GivesUpAfterThreeRetriesWithTheLastError) {
+  server.addFile("bin/app.dll", "app", {503, 503, 503, 500});
+  server.addFile("never.dll", "never");
+  checker.pending = {fileEntry("bin/app.dll"), fileEntry("never.dll")};
+
+  std::string errorText;
+  EXPECT_FALSE(download(errorText));
+  EXPECT_EQ(errorText, "下载文件失败：bin/app.dll（HTTP 500）");
+  EXPECT_EQ(log.messages("WARN"), (std::vector<std::string>{
+                                      "下载文件失败，将进行第 1/3 次重试：bin/app.dll（HTTP 503）",
+                                      "下载文件失败，将进行第 2/3 次重试：bin/app.dll（HTTP 503）",
+                                      "下载文件失败，将进行第 3/3 次重试：bin/app.dll（HTTP 503）",
+                                  }));
+  EXPECT_EQ(server.requests("bin/app.dll"), 4);
+  EXPECT_EQ(server.requests("never.dll"), 0);
+  EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 2}}));
+}
+
+TEST_F(DownloadPendingTest, CancelBeforeAnEntryStopsWithoutProgress) {
+  writeFile(staging / "old.dll", "old run");
+  server.addFile("a.dll", "a");
+  checker.pending = {fileEntry("a.dll")};
+  checker.cancelCheck = [] { return true; };
+
+  std::string errorText;
+  EXPECT_FALSE(download(errorText));
+  EXPECT_EQ(errorText, "__CANCELLED__");
+  EXPECT_TRUE(progress.empty());
+  EXPECT_TRUE(server.requestTargets().empty());
+  // The reset has already happened.
+  EXPECT_TRUE(fs::is_directory(staging));
+  EXPECT_TRUE(staging_test::describeTree(staging).empty());
+}
+
+TEST_F(DownloadPendingTest, CancelledTransferIsNotRetried) {
+  server.addFile("big.dll", "big");
+  server.stallFile("big.dll");
+  server.addFile("never.dll", "never");
+  checker.pending = {fileEntry("big.dll"), fileEntry("never.dll")};
+  // The user cancels while the server holds the transfer.
+  checker.cancelCheck = [this] { return server.stalled(); };
+
+  std::string errorText;
+  EXPECT_FALSE(download(errorText));
+  EXPECT_EQ(errorText, "__CANCELLED__");
+  EXPECT_TRUE(log.messages("WARN").empty());
+  EXPECT_EQ(server.requests("big.dll"), 1);
+  EXPECT_EQ(server.requests("never.dll"), 0);
+}
+
+TEST_F(DownloadPendingTest, CancelDuringARetryWaitIsSeenWhenTheWaitEnds) {
+  server.addFile("bin/app.dll", "app", {503, 503, 503, 503});
+  checker.pending = {fileEntry("bin/app.dll")};
+  // The user cancels once the first retry has been announced, that is during its wait.
+  checker.cancelCheck = [this] { return log.contains("第 1/3 次重试"); };
+
+  std::string errorText;
+  EXPECT_FALSE(download(errorText));
+  EXPECT_EQ(errorText, "__CANCELLED__");
+  EXPECT_EQ(log.messages("WARN"),
+            (std::vector<std::string>{"下载文件失败，将进行第 1/3 次重试：bin/app.dll（HTTP 503）"}));
+  EXPECT_EQ(server.requests("bin/app.dll"), 1);
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "platform/filesystem.h"
+#include "platform/text.h"
+#include "staging/paths.h"
+#include "staging/staging_apply.h"
+#include "tests/staging/staging_test_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+namespace {
+
+const std::vector<std::string> kLockedPatterns = {"Kestrun.exe", "vcruntime140*", "msvcp140*",
+                                                  "concrt140*",  "ucrtbase*",     "api-ms-win-*"};
+
+class StagingApplyTest : public ::testing::Test {
+ protected:
+  StagingApplyTest() : install(root / "install"), staging(install / "update_staging") {
+    fs::create_directories(install);
+  }
+
+  int apply(const std::vector<std::string>& forbidden = {}) {
+    log.mark();
+    const int applied = applyStaging(staging, install, kLockedPatterns, forbidden);
+    // The result always equals the count in the summary line.
+    const int summarised = staging_test::appliedInSummary(log.linesSinceMark());
+    EXPECT_EQ(applied, summarised < 0 ? 0 : summarised);
+    return applied;
+  }
+
+  void stageLink(const std::string& relative, const std::string& target) {
+    fs::create_directories((staging / relative).parent_path());
+    ASSERT_FALSE(platform::createFileSymlink(target, staging / relative));
+  }
+
+  std::string stagingText() const { return platform::pathToUtf8(staging); }
+
+  staging_test::CapturedLog log;
+  testing_support::TempDir root;
+  fs::path install;
+  fs::path staging;
+};
+
+TEST_F(StagingApplyTest, MissingStagingDirectoryLogsOneWarning) {
+  EXPECT_EQ(apply(), 0);
+  EXPECT_EQ(log.linesSinceMark(),
+            (std::vector<std::string>{"WARN 更新落地跳过：暂存目录不存在：" + stagingText()}));
+}
+
+TEST_F(StagingApplyTest, EmptyStagingDirectoryIsRemovedWithASummary) {
+  fs::create_directories(staging);
+  EXPECT_EQ(apply(), 0);
+  EXPECT_EQ(log.linesSinceMark(), (std::vector<std::string>{
+                                      "INFO 开始更新落地：普通文件=0，软链接=0",
+                                      "INFO 更新落地结束：成功=0，失败=0，跳过锁定=0，禁止落地=0",
+                                  }));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(staging)));
+}
+
+TEST_F(StagingApplyTest, MovesFilesIntoPlaceAndLeavesOthersAlone) {
+  writeFile(install / "keep.txt", "untouched");
+  const std::int64_t keptTime = platform::unixSecondsToFileTime(1500000000);
+  ASSERT_FALSE(platform::setLastWriteFileTime(install / "keep.txt", keptTime));
+  writeFile(install / "app.dll", "old app");
+  writeFile(staging / "app.dll", "new app");
+  writeFile(staging / "plugins/a.dll", "plugin");
+  fs::create_directories(staging / "emptydir");
+  const std::int64_t stagedTime = platform::unixSecondsToFileTime(1600000000);
+  ASSERT_FALSE(platform::setLastWriteFileTime(staging / "plugins/a.dll", stagedTime));
+
+  EXPECT_EQ(apply(), 2);
+  EXPECT_EQ(staging_test::describeTree(install),
+            (std::vector<std::string>{"app.dll:new app", "keep.txt:untouched", "plugins/", "plugins/a.dll:plugin"}));
+  std::int64_t time = 0;
+  ASSERT_FALSE(platform::lastWriteFileTime(install / "keep.txt", time));
+  EXPECT_EQ(time, keptTime);
+  ASSERT_FALSE(platform::lastWriteFileTime(install / "plugins/a.dll", time));
+  EXPECT_EQ(time, stagedTime);
+  EXPECT_EQ(log.messages("INFO").back(), "更新落地结束：成功=2，失败=0，跳过锁定=0，禁止落地=0");
+}
+
+TEST_F(StagingApplyTest, LockedNamesAreLeftAloneOnlyWhenTheyExist) {
+  struct Case {
+    const char* name;
+    bool installed;
+    bool replaced;
+  };
+  const std::vector<Case> cases = {
+      {"Kestrun.exe", true, false},        {"KESTRUN.EXE", true, false},
+      {"Kestrun.exe", false, true},        {"vcruntime140_1.dll", true, false},
+      {"xvcruntime140.dll", true, true},   {"Kestrun.exe.bak", true, true},
+      {"api-ms-win-core-file-l1-1-0.dll", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + (c.installed ? " installed" : " not installed"));
+    fs::remove_all(install);
+    fs::create_directories(install);
+    if (c.installed) writeFile(install / c.name, "installed");
+    writeFile(staging / c.name, "staged");
+
+    EXPECT_EQ(apply(), c.replaced ? 1 : 0);
+    EXPECT_EQ(readFile(install / c.name), c.replaced ? "staged" : "installed");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(staging)));
+    EXPECT_EQ(log.messages("INFO").back(), c.replaced ? "更新落地结束：成功=1，失败=0，跳过锁定=0，禁止落地=0"
+                                                      : "更新落地结束：成功=0，失败=0，跳过锁定=1，禁止落地=0");
+  }
+}
+
+TEST_F(StagingApplyTest, ForbiddenNamesAreNeverWritten) {
+  writeFile(install / "debug.log", "installed");
+  writeFile(staging / "debug.log", "staged");
+  writeFile(staging / "sub/DEBUG-2.txt", "staged");
+  writeFile(staging / "ok.txt", "staged");
+
+  EXPECT_EQ(apply({"debug*"}), 1);
+  EXPECT_EQ(staging_test::describeTree(install), (std::vector<std::string>{"debug.log:installed", "ok.txt:staged"}));
+  EXPECT_EQ(log.linesSinceMark(), (std::vector<std::string>{
+                                      "INFO 开始更新落地：普通文件=3，软链接=0",
+                                      "INFO 更新落地结束：成功=1，失败=0，跳过锁定=0，禁止落地=2",
+                                  }));
+}
+
+TEST_F(StagingApplyTest, LinksReplaceWhateverStandsInTheirPlace) {
+  writeFile(install / "lib/inner/file.so", "tree");
+  writeFile(install / "vcruntime140.dll", "installed");
+  stageLink("lib", "lib.real");
+  stageLink("vcruntime140.dll", "runtime/vcruntime140.dll");  // patterns do not apply to links
+  stageLink("new/dir/link", "../../missing");
+  writeFile(staging / "lib.real/file.so", "real");
+
+  EXPECT_EQ(apply(), 4);
+  EXPECT_EQ(staging_test::describeTree(install),
+            (std::vector<std::string>{"lib.real/", "lib.real/file.so:real", "lib@lib.real", "new/", "new/dir/",
+                                      "new/dir/link@../../missing", "vcruntime140.dll@runtime/vcruntime140.dll"}));
+  EXPECT_EQ(log.linesSinceMark().front(), "INFO 开始更新落地：普通文件=1，软链接=3");
+}
+
+TEST_F(StagingApplyTest, ATargetThatCannotBeReplacedFailsAfterItsRetries) {
+  writeFile(install / "busy.bin/inside.txt", "a non-empty directory where the file belongs");
+  writeFile(staging / "busy.bin", "staged");
+  writeFile(staging / "ok.txt", "staged");
+
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(apply(), 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(4900));
+  EXPECT_EQ(readFile(install / "ok.txt"), "staged");
+  EXPECT_EQ(readFile(install / "busy.bin/inside.txt"), "a non-empty directory where the file belongs");
+  EXPECT_EQ(log.messages("ERROR"),
+            (std::vector<std::string>{"更新文件落地失败：busy.bin；原因：" +
+                                      formatFsError(std::error_code(ENOTEMPTY, std::system_category()))}));
+  EXPECT_EQ(log.messages("INFO").back(), "更新落地结束：成功=1，失败=1，跳过锁定=0，禁止落地=0");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(staging)));
+}
+
+TEST_F(StagingApplyTest, ATargetWhoseStatusCannotBeReadIsCountedAsFailed) {
+  ASSERT_FALSE(platform::createFileSymlink("loop", install / "loop"));
+  writeFile(staging / "loop/x.dll", "staged");
+
+  EXPECT_EQ(apply(), 0);
+  EXPECT_EQ(log.messages("ERROR"),
+            (std::vector<std::string>{"检查目标文件失败：loop/x.dll；原因：" +
+                                      formatFsError(std::error_code(ELOOP, std::system_category()))}));
+  EXPECT_EQ(log.messages("INFO").back(), "更新落地结束：成功=0，失败=1，跳过锁定=0，禁止落地=0");
+}
+
+// The manifest carries no permission bits: a replaced file keeps its executable bit, and the
+// main program at the top of the installation can always be started.
+TEST_F(StagingApplyTest, KeepsTheExecutableBitAndMakesTheMainProgramRunnable) {
+  struct Case {
+    const char* name;
+    const char* installedMode;  // nullptr: not installed
+    bool executable;
+  };
+  const std::vector<Case> cases = {
+      {"tool.sh", "executable", true},      {"data.txt", "plain", false},
+      {"Vardel.exe", nullptr, true},        {"Vardel.exe", "plain", true},
+      {"sub/Vardel.exe", nullptr, false},   {"new.bin", nullptr, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(install);
+    fs::create_directories(install);
+    if (c.installedMode != nullptr) {
+      writeFile(install / c.name, "installed");
+      if (std::string(c.installedMode) == "executable") {
+        ASSERT_FALSE(platform::makeExecutable(install / c.name));
+      }
+    }
+    writeFile(staging / c.name, "staged");
+
+    EXPECT_EQ(apply(), 1);
+    bool executable = !c.executable;
+    ASSERT_FALSE(platform::isExecutableFile(install / c.name, executable));
+    EXPECT_EQ(executable, c.executable);
+  }
+}
+
+TEST(MoveStagedFile, RaisesWhenTheTargetStatusCannotBeRead) {
+  testing_support::TempDir root;
+  writeFile(root / "staged.dll", "staged");
+  ASSERT_FALSE(platform::createFileSymlink("loop", root / "loop"));
+  std::error_code error;
+  try {
+    moveStagedFile(root / "staged.dll", root / "loop/x.dll", error);
+    FAIL() << "no error raised";
+  } catch (const fs::filesystem_error& raised) {
+    EXPECT_EQ(raised.code(), std::error_code(ELOOP, std::system_category()));
+    EXPECT_EQ(raised.path1(), root / "loop/x.dll");
+    EXPECT_TRUE(raised.path2().empty());
+  }
+}
+
+}  // namespace
