@@ -21,6 +21,13 @@ namespace {
 
 constexpr const char* kManifestRequest = "/gis/update/list?platform=";
 
+// The JSON library's own message for an empty document since version 3.11.3. Older versions
+// only say "unexpected end of input", so an empty body is reported with this text whatever
+// version the launcher is built with.
+constexpr const char* kEmptyInputMessage =
+    "[json.exception.parse_error.101] parse error at line 1, column 1: attempting to parse an empty input; "
+    "check that your input string or stream contains the expected JSON";
+
 struct CheckCounts {
   std::int32_t manifestEntries = 0;
   std::int32_t forbidden = 0;
@@ -81,6 +88,10 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
 
   // The one place where exceptions become a result: the JSON library reports malformed input
   // and wrongly typed keys by throwing, and anything else thrown on the way means the same.
+  if (body.empty()) {
+    errorText = std::string("更新清单解析失败：") + kEmptyInputMessage;
+    return false;
+  }
   try {
     const nlohmann::json manifest = nlohmann::json::parse(body, nullptr, true, false);
     if (!manifest.is_array()) {

@@ -1,0 +1,272 @@
+// The two GET transfers against a real HTTP server on 127.0.0.1, well-behaved and not.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/text.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+#include "update/stall_timeout.h"
+#include "update/update_checker.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::LoopbackServer;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+const std::string kFirstPart = "first part of the body;";
+const std::string kSecondPart = "second part of the body.";
+constexpr std::size_t kTruncatedSent = 100;
+constexpr std::size_t kTruncatedDeclared = 1000;
+
+// Texts of the HTTP library for the results these tests provoke.
+constexpr const char* kPartialFileText = "Transferred a partial file";
+constexpr const char* kTimeoutText = "Timeout was reached";
+constexpr const char* kConnectFailedText = "Couldn't connect to server";
+constexpr const char* kWriteErrorText = "Failed writing received data to disk/application";
+
+std::string bigBody() {
+  std::string body(1 << 20, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 7919u) >> 3);
+  return body;
+}
+
+class HttpTransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto& http = server.server();
+    http.Get("/file", [](const httplib::Request&, httplib::Response& res) { res.set_content("hello body", "text/plain"); });
+    http.Get("/big", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(bigBody(), "application/octet-stream");
+    });
+    http.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 404;
+      res.set_content("not here", "text/plain");
+    });
+    http.Get("/redirect", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/fail"); });
+    http.Get("/fail", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 500;
+      res.set_content("boom", "text/plain");
+    });
+    http.Get("/empty", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+    // Declares 1000 bytes, sends 100, then drops the connection.
+    http.Get("/truncated", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(kTruncatedDeclared, "application/octet-stream",
+                               [](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                 sink.write(std::string(kTruncatedSent, 'x').data(), kTruncatedSent);
+                                 return false;
+                               });
+    });
+    // Sends the first part, then nothing until the test lets it go on.
+    http.Get("/two-parts", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(kFirstPart.size() + kSecondPart.size(), "application/octet-stream",
+                               [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (offset == 0) return sink.write(kFirstPart.data(), kFirstPart.size());
+                                 if (!waitForRelease(sink)) return false;
+                                 return sink.write(kSecondPart.data(), kSecondPart.size());
+                               });
+    });
+    // Sends one byte, then nothing until the test ends. A single byte lets the library's measured
+    // speed fall below one byte per second at once.
+    http.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(2, "application/octet-stream", [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        if (offset == 0) return sink.write("s", 1);
+        waitForRelease(sink);
+        return false;
+      });
+    });
+    // A trickle of one byte every 100 ms: slow, but never stalled.
+    http.Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(25, "application/octet-stream", [](std::size_t, std::size_t, httplib::DataSink& sink) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return sink.write("t", 1);
+      });
+    });
+    server.start();
+  }
+
+  void TearDown() override {
+    released = true;
+    server.stop();
+    setStallTimeoutSeconds(kDefaultStallTimeoutSeconds);
+  }
+
+  // False when the client has gone away first.
+  bool waitForRelease(httplib::DataSink& sink) {
+    while (!released && sink.is_writable()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return released;
+  }
+
+  // The server records a request only after answering it; wait until `count` are recorded.
+  std::vector<std::string> waitForRequests(std::size_t count) {
+    for (int i = 0; i < 500 && server.requestTargets().size() < count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return server.requestTargets();
+  }
+
+  std::string url(const std::string& target) const { return server.baseUrl() + target; }
+
+  std::atomic<bool> released{false};
+  LoopbackServer server;
+  TempDir dir;
+  UpdateChecker checker{"", "windows", dir.path(), dir.path() / "update_staging"};
+};
+
+struct TransferCase {
+  const char* target;
+  bool ok;
+  const char* errorText;  // after the call; "untouched" when the call succeeds
+  std::string body;       // what the string or the file holds afterwards
+};
+
+const std::vector<TransferCase>& transferCases() {
+  static const std::vector<TransferCase> cases = {
+      {"/file", true, "untouched", "hello body"},
+      {"/big", true, "untouched", bigBody()},
+      {"/missing", false, "HTTP 404", "not here"},  // the error page is kept, the caller ignores it
+      {"/redirect", false, "HTTP 500", "boom"},     // judged on the final response
+      {"/empty", true, "untouched", ""},
+      {"/truncated", false, kPartialFileText, std::string(kTruncatedSent, 'x')},
+  };
+  return cases;
+}
+
+TEST_F(HttpTransferTest, StringTransferJudgesLibraryResultThenStatus) {
+  for (const TransferCase& c : transferCases()) {
+    SCOPED_TRACE(c.target);
+    std::string body = "stale content";
+    std::string errorText = "untouched";
+    EXPECT_EQ(checker.httpGetToString(url(c.target), body, errorText), c.ok);
+    EXPECT_EQ(errorText, c.errorText);
+    EXPECT_TRUE(body == c.body) << "body of " << body.size() << " bytes";
+  }
+}
+
+TEST_F(HttpTransferTest, FileTransferJudgesLibraryResultThenStatus) {
+  for (const TransferCase& c : transferCases()) {
+    SCOPED_TRACE(c.target);
+    const fs::path destination = dir / "download.bin";
+    writeFile(destination, "stale content that is longer than some answers");
+    std::string errorText = "untouched";
+    EXPECT_EQ(checker.httpGetToFile(url(c.target), destination, errorText), c.ok);
+    EXPECT_EQ(errorText, c.errorText);
+    // After a failure the file stays with whatever arrived.
+    EXPECT_TRUE(readFile(destination) == c.body) << "file of " << fs::file_size(destination) << " bytes";
+  }
+}
+
+TEST_F(HttpTransferTest, EveryRequestCarriesTheUserAgent) {
+  std::string body;
+  std::string errorText;
+  checker.httpGetToString(url("/file"), body, errorText);
+  checker.httpGetToString(url("/redirect"), body, errorText);
+  checker.httpGetToFile(url("/file"), dir / "a.bin", errorText);
+  checker.cancelCheck = [] { return false; };
+  checker.httpGetToFile(url("/missing"), dir / "b.bin", errorText);
+
+  EXPECT_EQ(waitForRequests(5), (std::vector<std::string>{"/file", "/redirect", "/fail", "/file", "/missing"}));
+  EXPECT_EQ(server.userAgents(), std::vector<std::string>(5, "Kestrun/1.0"));
+}
+
+TEST_F(HttpTransferTest, MissingDestinationDirectorySendsNoRequest) {
+  const fs::path destination = dir / "no-such-directory" / "file.bin";
+  std::string errorText;
+  EXPECT_FALSE(checker.httpGetToFile(url("/file"), destination, errorText));
+  EXPECT_EQ(errorText, "无法写入文件：" + platform::pathToUtf8(destination));
+  EXPECT_FALSE(fs::exists(destination));
+
+  // A later request is the first one the server sees.
+  std::string body;
+  ASSERT_TRUE(checker.httpGetToString(url("/file"), body, errorText));
+  EXPECT_EQ(waitForRequests(1), std::vector<std::string>{"/file"});
+}
+
+TEST_F(HttpTransferTest, RefusedWriteEndsTheTransferWithTheLibraryText) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  std::string errorText;
+  EXPECT_FALSE(checker.httpGetToFile(url("/file"), "/dev/full", errorText));
+  EXPECT_EQ(errorText, kWriteErrorText);
+}
+
+TEST_F(HttpTransferTest, CancelBeforeTheFirstByteLeavesAnEmptyFile) {
+  const fs::path destination = dir / "cancelled.bin";
+  writeFile(destination, "old content");
+  checker.cancelCheck = [] { return true; };
+  std::string errorText;
+  EXPECT_FALSE(checker.httpGetToFile(url("/file"), destination, errorText));
+  EXPECT_EQ(errorText, "__CANCELLED__");
+  ASSERT_TRUE(fs::exists(destination));
+  EXPECT_EQ(fs::file_size(destination), 0u);
+}
+
+TEST_F(HttpTransferTest, CancelInMidTransferLeavesThePrefix) {
+  const fs::path destination = dir / "cancelled.bin";
+  // Cancel as soon as the first part is on disk; the second part is held back until then.
+  checker.cancelCheck = [&destination] {
+    std::error_code ignored;
+    return fs::file_size(destination, ignored) >= kFirstPart.size();
+  };
+  std::string errorText;
+  EXPECT_FALSE(checker.httpGetToFile(url("/two-parts"), destination, errorText));
+  EXPECT_EQ(errorText, "__CANCELLED__");
+  EXPECT_EQ(readFile(destination), kFirstPart);
+}
+
+TEST_F(HttpTransferTest, StalledTransferIsGivenUp) {
+  setStallTimeoutSeconds(1);
+  std::string body;
+  std::string errorText;
+  EXPECT_FALSE(checker.httpGetToString(url("/stall"), body, errorText));
+  EXPECT_EQ(errorText, kTimeoutText);
+  EXPECT_EQ(body, "s");
+
+  const fs::path destination = dir / "stalled.bin";
+  checker.cancelCheck = [] { return false; };
+  EXPECT_FALSE(checker.httpGetToFile(url("/stall"), destination, errorText));
+  EXPECT_EQ(errorText, kTimeoutText);
+  EXPECT_EQ(readFile(destination), "s");
+}
+
+TEST_F(HttpTransferTest, SlowButMovingTransferCompletes) {
+  setStallTimeoutSeconds(1);
+  const fs::path destination = dir / "slow.bin";
+  std::string errorText;
+  EXPECT_TRUE(checker.httpGetToFile(url("/trickle"), destination, errorText)) << errorText;
+  EXPECT_EQ(readFile(destination), std::string(25, 't'));
+}
+
+TEST_F(HttpTransferTest, RefusedConnectionGivesTheLibraryText) {
+  const std::string address = url("/file");
+  server.stop();  // nothing listens on the port any more
+
+  std::string body = "stale";
+  std::string errorText;
+  EXPECT_FALSE(checker.httpGetToString(address, body, errorText));
+  EXPECT_EQ(errorText, kConnectFailedText);
+  EXPECT_EQ(body, "");
+
+  errorText.clear();
+  EXPECT_FALSE(checker.httpGetToFile(address, dir / "refused.bin", errorText));
+  EXPECT_EQ(errorText, kConnectFailedText);
+  EXPECT_TRUE(fs::exists(dir / "refused.bin"));
+}
+
+TEST_F(HttpTransferTest, MissingCaBundleIsIgnored) {
+  checker.caBundlePath = dir / "no-such-bundle.pem";
+  std::string body;
+  std::string errorText;
+  EXPECT_TRUE(checker.httpGetToString(url("/file"), body, errorText)) << errorText;
+  EXPECT_EQ(body, "hello body");
+  EXPECT_TRUE(checker.httpGetToFile(url("/file"), dir / "a.bin", errorText)) << errorText;
+}
+
+}  // namespace

@@ -1,0 +1,297 @@
+// The update check against a real manifest server on 127.0.0.1: error texts, classification
+// of entries and the exact bytes of update.log.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/filesystem.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+#include "update/update_checker.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::LoopbackServer;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+constexpr const char* kPreviousReport = "the report of an earlier check\n";
+constexpr std::int64_t kLocalSeconds = 1700000000;
+
+const std::vector<std::string> kShippedLockedPatterns = {"Kestrun.exe", "vcruntime140*", "msvcp140*",
+                                                         "concrt140*",  "ucrtbase*",     "api-ms-win-*"};
+
+class ManifestCheckTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server.server().Get("/gis/update/list", [this](const httplib::Request&, httplib::Response& res) {
+      std::lock_guard<std::mutex> lock(mutex);
+      res.status = status;
+      res.set_content(manifest, "application/json");
+    });
+    server.start();
+    checker.baseUrl = server.baseUrl();
+    writeFile(install / "update.log", kPreviousReport);
+  }
+
+  void serve(const std::string& body, int statusCode = 200) {
+    std::lock_guard<std::mutex> lock(mutex);
+    manifest = body;
+    status = statusCode;
+  }
+
+  // A local file of `size` bytes written at kLocalSeconds.
+  void makeFile(const std::string& relative, std::size_t size) {
+    writeFile(install / relative, std::string(size, 'x'));
+    ASSERT_FALSE(platform::setLastWriteFileTime(install / relative, platform::unixSecondsToFileTime(kLocalSeconds)));
+  }
+
+  // update.log with the time stamp of its first line replaced by "TIME", after checking its form.
+  std::string maskedReport() {
+    std::string report = readFile(install / "update.log");
+    const std::regex stamp(R"(^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\])");
+    EXPECT_TRUE(std::regex_search(report, stamp)) << report;
+    return std::regex_replace(report, stamp, "[TIME]", std::regex_constants::format_first_only);
+  }
+
+  std::string headLines(int entries, int pendingCount, int forbidden, int locked) const {
+    return "[TIME] 更新检测：清单 " + std::to_string(entries) + " 项，待更新 " + std::to_string(pendingCount) +
+           " 项，禁止下载 " + std::to_string(forbidden) + " 项，跳过锁定文件 " + std::to_string(locked) + " 项\n" +
+           "服务器: " + server.baseUrl() + "  平台: windows\n";
+  }
+
+  bool check(std::string& errorText) { return checker.checkForUpdates(errorText); }
+
+  std::mutex mutex;
+  std::string manifest = "[]";
+  int status = 200;
+  LoopbackServer server;
+  TempDir install;
+  UpdateChecker checker{"", "windows", install.path(), install.path() / "update_staging"};
+};
+
+struct FailureCase {
+  const char* name;
+  std::string body;
+  int status;
+  std::string errorText;
+};
+
+TEST_F(ManifestCheckTest, FailuresGiveExactTextsAndKeepThePreviousReport) {
+  const std::string parseFailed = "更新清单解析失败：";
+  const FailureCase cases[] = {
+      {"404", "not found", 404, "无法获取更新清单：HTTP 404"},
+      {"500", "[]", 500, "无法获取更新清单：HTTP 500"},
+      {"empty body", "", 200,
+       parseFailed + "[json.exception.parse_error.101] parse error at line 1, column 1: attempting to parse an "
+                     "empty input; check that your input string or stream contains the expected JSON"},
+      {"object", R"({"path": "a.dll"})", 200, "更新清单格式无效（非 JSON 数组）"},
+      {"string", R"("[]")", 200, "更新清单格式无效（非 JSON 数组）"},
+      {"numeric path", R"([{"path": 5}])", 200,
+       parseFailed + "[json.exception.type_error.302] type must be string, but is number"},
+      {"null path", R"([{"path": null}])", 200,
+       parseFailed + "[json.exception.type_error.302] type must be string, but is null"},
+      {"array link", R"([{"path": "a.dll", "link": []}])", 200,
+       parseFailed + "[json.exception.type_error.302] type must be string, but is array"},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    serve(c.body, c.status);
+    std::string errorText;
+    EXPECT_FALSE(check(errorText));
+    EXPECT_EQ(errorText, c.errorText);
+    EXPECT_EQ(readFile(install / "update.log"), kPreviousReport);
+  }
+}
+
+TEST_F(ManifestCheckTest, ParserIsStrict) {
+  const char* bodies[] = {
+      "<html><body>Please log in</body></html>",  // a captive portal
+      "[] /* a comment */",
+      "[/* a comment */]",
+      "[] []",
+      "[1,]",
+      "\xef\xbb\xbf[1, 2",
+  };
+  for (const char* body : bodies) {
+    SCOPED_TRACE(body);
+    serve(body);
+    std::string errorText;
+    EXPECT_FALSE(check(errorText));
+    EXPECT_EQ(errorText.rfind("更新清单解析失败：[json.exception.parse_error.", 0), 0u) << errorText;
+    EXPECT_EQ(readFile(install / "update.log"), kPreviousReport);
+  }
+}
+
+TEST_F(ManifestCheckTest, WhiteSpaceAroundTheArrayIsAccepted) {
+  serve(" \n\t[]\r\n ");
+  std::string errorText;
+  EXPECT_TRUE(check(errorText)) << errorText;
+}
+
+TEST_F(ManifestCheckTest, UnconfiguredServerSendsNothing) {
+  for (const char* base : {"", "///"}) {
+    UpdateChecker unconfigured(base, "windows", install.path(), install.path() / "update_staging");
+    unconfigured.pending.push_back({"left.dll", 1, 1, ""});
+    std::string errorText;
+    EXPECT_FALSE(unconfigured.checkForUpdates(errorText));
+    EXPECT_EQ(errorText, "更新服务器未配置（企业版请检查 Kestrun.ini 的 [server] baseUrl）");
+    EXPECT_TRUE(unconfigured.pending.empty());
+  }
+  EXPECT_TRUE(server.requestTargets().empty());
+  EXPECT_EQ(readFile(install / "update.log"), kPreviousReport);
+}
+
+TEST_F(ManifestCheckTest, UnreachableServerGivesTheTransferText) {
+  server.stop();
+  std::string errorText;
+  EXPECT_FALSE(check(errorText));
+  EXPECT_EQ(errorText, "无法获取更新清单：Couldn't connect to server");
+}
+
+TEST_F(ManifestCheckTest, TrailingSlashesOfTheBaseAddressAreNotSent) {
+  UpdateChecker slashed(server.baseUrl() + "///", "windows", install.path(), install.path() / "update_staging");
+  std::string errorText;
+  ASSERT_TRUE(slashed.checkForUpdates(errorText)) << errorText;
+  for (int i = 0; i < 500 && server.requestTargets().empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(server.requestTargets(), std::vector<std::string>{"/gis/update/list?platform=windows"});
+  EXPECT_EQ(maskedReport(), headLines(0, 0, 0, 0) + "（无差异，本次不更新）\n");
+}
+
+TEST_F(ManifestCheckTest, EmptyManifestWritesAReportWithoutDifferences) {
+  checker.pending.push_back({"left.dll", 1, 1, ""});
+  std::string errorText = "untouched";
+  ASSERT_TRUE(check(errorText));
+  EXPECT_EQ(errorText, "untouched");
+  EXPECT_TRUE(checker.pending.empty());
+  EXPECT_EQ(maskedReport(), headLines(0, 0, 0, 0) + "（无差异，本次不更新）\n");
+}
+
+TEST_F(ManifestCheckTest, EntryIsNormalisedAndPending) {
+  serve(R"([{"path": "a\\b.dll", "size": "12"}])");
+  std::string errorText;
+  ASSERT_TRUE(check(errorText)) << errorText;
+  ASSERT_EQ(checker.pending.size(), 1u);
+  EXPECT_EQ(checker.pending[0].path, "a/b.dll");
+  EXPECT_EQ(checker.pending[0].size, 12);
+  EXPECT_EQ(checker.pending[0].mtime, 0);
+  EXPECT_EQ(checker.pending[0].link, "");
+  EXPECT_EQ(maskedReport(), headLines(1, 1, 0, 0) + "  [待更新] a/b.dll  本地不存在\n");
+}
+
+TEST_F(ManifestCheckTest, ElementsWithoutAPathAreSkippedUncounted) {
+  serve(R"([5, null, "x.dll", [], true, {}, {"size": 3}, {"path": ""}, {"path": "", "link": "y"},
+            {"PATH": "z.dll"}, {"path": "lib\\libz.so", "link": "..\\lib\\libz.so.1", "size": 3.9, "mtime": "  -7abc"}])");
+  std::string errorText;
+  ASSERT_TRUE(check(errorText)) << errorText;
+  ASSERT_EQ(checker.pending.size(), 1u);
+  EXPECT_EQ(checker.pending[0].path, "lib/libz.so");
+  EXPECT_EQ(checker.pending[0].link, "../lib/libz.so.1");
+  EXPECT_EQ(checker.pending[0].size, 3);
+  EXPECT_EQ(checker.pending[0].mtime, -7);
+  EXPECT_EQ(maskedReport(), headLines(1, 1, 0, 0) + "  [待更新] lib/libz.so  应为软链接但本地不是（需重建）\n");
+}
+
+TEST_F(ManifestCheckTest, ForbiddenLockedAndPendingEntriesAreReportedInManifestOrder) {
+  checker.lockedPatterns = kShippedLockedPatterns;
+  checker.forbiddenPatterns = {"debug*", "Kestrun.exe"};
+  makeFile("Kestrun.exe", 5);
+  makeFile("bin/UCRTBASE.dll", 5);
+  makeFile("msvcp140.dll", 8);
+  makeFile("current.dll", 4);
+  serve(R"([
+    {"path": "bin/debug.log", "size": 1},
+    {"path": "Kestrun.exe", "size": 7},
+    {"path": "bin/UCRTBASE.dll", "size": 9},
+    {"path": "msvcp140.dll", "size": 8, "mtime": 1700000000},
+    {"path": "vcruntime140_1.dll", "size": 8},
+    {"path": "current.dll", "size": 4, "mtime": 1700000001},
+    {"path": "changed.dll", "size": 4},
+    {"path": "bin/DEBUG.pdb", "size": 1}
+  ])");
+  std::string errorText;
+  ASSERT_TRUE(check(errorText)) << errorText;
+
+  // The forbidden list is tried first, so the launcher's own name is excluded, not locked.
+  std::vector<std::string> pendingPaths;
+  for (const ManifestEntry& entry : checker.pending) pendingPaths.push_back(entry.path);
+  EXPECT_EQ(pendingPaths, (std::vector<std::string>{"vcruntime140_1.dll", "changed.dll"}));
+  EXPECT_EQ(maskedReport(), headLines(8, 2, 3, 2) +
+                                "  [排除-禁止下载] bin/debug.log\n"
+                                "  [排除-禁止下载] Kestrun.exe\n"
+                                "  [跳过-自更新锁定] bin/UCRTBASE.dll  大小不同(本地=5 远端=9)\n"
+                                "  [待更新] vcruntime140_1.dll  本地不存在\n"
+                                "  [待更新] changed.dll  本地不存在\n"
+                                "  [排除-禁止下载] bin/DEBUG.pdb\n");
+}
+
+struct LockedCase {
+  const char* name;
+  bool localFile;
+  std::int64_t manifestSize;
+  std::size_t pendingCount;
+  std::string reportRows;
+  int locked;
+};
+
+TEST_F(ManifestCheckTest, LockedFileIsProtectedOnlyWhileItExists) {
+  const LockedCase cases[] = {
+      {"differs", true, 7, 0, "  [跳过-自更新锁定] Kestrun.exe  大小不同(本地=5 远端=7)\n", 1},
+      {"up to date", true, 5, 0, "（无差异，本次不更新）\n", 1},
+      {"missing", false, 7, 1, "  [待更新] Kestrun.exe  本地不存在\n", 0},
+  };
+  checker.lockedPatterns = kShippedLockedPatterns;
+  for (const LockedCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(install / "Kestrun.exe");
+    if (c.localFile) makeFile("Kestrun.exe", 5);
+    serve(R"([{"path": "Kestrun.exe", "size": )" + std::to_string(c.manifestSize) + "}]");
+    std::string errorText;
+    ASSERT_TRUE(check(errorText)) << errorText;
+    EXPECT_EQ(checker.pending.size(), c.pendingCount);
+    EXPECT_EQ(maskedReport(), headLines(1, static_cast<int>(c.pendingCount), 0, c.locked) + c.reportRows);
+  }
+}
+
+TEST_F(ManifestCheckTest, FailureInTheWalkKeepsTheEntriesAcceptedBefore) {
+  serve(R"([{"path": "first.dll", "size": 1}, {"path": "second.dll", "link": 3}, {"path": "third.dll"}])");
+  std::string errorText;
+  EXPECT_FALSE(check(errorText));
+  EXPECT_EQ(errorText, "更新清单解析失败：[json.exception.type_error.302] type must be string, but is number");
+  ASSERT_EQ(checker.pending.size(), 1u);
+  EXPECT_EQ(checker.pending[0].path, "first.dll");
+  EXPECT_EQ(readFile(install / "update.log"), kPreviousReport);
+}
+
+TEST_F(ManifestCheckTest, ReportThatCannotBeWrittenIsSkipped) {
+  fs::remove(install / "update.log");
+  fs::create_directory(install / "update.log");
+  serve(R"([{"path": "new.dll", "size": 1}])");
+  std::string errorText = "untouched";
+  EXPECT_TRUE(check(errorText));
+  EXPECT_EQ(errorText, "untouched");
+  EXPECT_EQ(checker.pending.size(), 1u);
+  EXPECT_TRUE(fs::is_directory(install / "update.log"));
+}
+
+TEST_F(ManifestCheckTest, PlatformIsSentUnescaped) {
+  UpdateChecker other(server.baseUrl(), "linux&x=1", install.path(), install.path() / "update_staging");
+  std::string errorText;
+  ASSERT_TRUE(other.checkForUpdates(errorText)) << errorText;
+  for (int i = 0; i < 500 && server.requestTargets().empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(server.requestTargets(), std::vector<std::string>{"/gis/update/list?platform=linux&x=1"});
+}
+
+}  // namespace
