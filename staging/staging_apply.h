@@ -7,11 +7,17 @@
 
 // Moves everything the staged download left in stagingDir into installDir: regular files
 // first, then symbolic links. Names matching a forbidden pattern are never written; names
-// matching a locked pattern are left alone when they exist. Every problem is logged; the
-// staging directory is removed at the end. Returns the number of items put in place.
+// matching a locked pattern are left alone when they exist. Nothing is written through a
+// directory of the installation that is a symbolic link. A replaced file keeps its
+// executable bit, and Vardel.exe at the top always gets one (where the system has them).
+// Every problem is logged; the staging directory is removed at the end. Returns the number
+// of items put in place, 0 on an unexpected error. Never throws.
 int applyStaging(const std::filesystem::path& stagingDir, const std::filesystem::path& installDir,
                  const std::vector<std::string>& lockedPatterns, const std::vector<std::string>& forbiddenPatterns);
 
-// Moves one staged regular file onto target, retrying a busy target for about five seconds.
+// Moves one staged regular file onto target, retrying a busy target for about five seconds
+// (50 attempts, 100 ms apart). False with the last error when every attempt failed. Throws
+// std::filesystem::filesystem_error ("exists", target) when the target's status cannot be
+// read; applyStaging catches it.
 bool moveStagedFile(const std::filesystem::path& stagedFile, const std::filesystem::path& target,
                     std::error_code& error);

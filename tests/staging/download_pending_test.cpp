@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -178,6 +179,17 @@ TEST_F(DownloadPendingTest, LinkEntryReplacesAStagedFileAndMayDangle) {
             (std::vector<std::string>{"lib/", "lib/libz.so@libz.so.1", "lib/other.so@../lib/missing.so"}));
   // Nothing is fetched for a link entry.
   EXPECT_EQ(server.requestTargets(), (std::vector<std::string>{fileTarget("lib/libz.so")}));
+}
+
+TEST_F(DownloadPendingTest, FailsWhenALinkCannotBeCreated) {
+  server.addFile("a", "a regular file where a directory is needed");
+  server.addFile("never.dll", "never");
+  checker.pending = {fileEntry("a"), linkEntry("a/b", "target"), fileEntry("never.dll")};
+
+  std::string errorText;
+  EXPECT_FALSE(download(errorText));
+  EXPECT_EQ(errorText, "创建软链接失败：a/b（" + std::error_code(ENOTDIR, std::system_category()).message() + "）");
+  EXPECT_EQ(server.requests("never.dll"), 0);
 }
 
 TEST_F(DownloadPendingTest, EmptiesTheStagingDirectoryFirst) {
