@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
 
 namespace platform {
 
@@ -73,8 +74,11 @@ bool isChineseUi() {
 std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
 std::tm localTime(std::time_t moment) {
-  std::tm result{};
   // localtime_r alone reads the zone only once per process; tzset picks up a changed TZ.
+  // tzset rewrites the C library's zone state, so the two calls run under one lock.
+  static std::mutex zoneMutex;
+  std::tm result{};
+  std::lock_guard<std::mutex> lock(zoneMutex);
   ::tzset();
   ::localtime_r(&moment, &result);
   return result;
