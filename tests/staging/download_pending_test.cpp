@@ -35,6 +35,7 @@ class ReleaseServer {
       bool stall = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
+        targets_.push_back(request.target);
         ++requests_[path];
         auto script = failures_.find(path);
         if (script != failures_.end() && !script->second.empty()) {
@@ -74,7 +75,11 @@ class ReleaseServer {
   }
   bool stalled() const { return stalled_; }
   std::string baseUrl() const { return loopback_.baseUrl(); }
-  std::vector<std::string> requestTargets() const { return loopback_.requestTargets(); }
+  // Recorded by the handler, before the answer goes out, so complete once a transfer has ended.
+  std::vector<std::string> requestTargets() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return targets_;
+  }
 
  private:
   testing_support::LoopbackServer loopback_;
@@ -83,6 +88,7 @@ class ReleaseServer {
   std::map<std::string, std::vector<int>> failures_;
   std::map<std::string, bool> stalling_;
   std::map<std::string, int> requests_;
+  std::vector<std::string> targets_;
   std::atomic<bool> stalled_{false};
   std::atomic<bool> released_{false};
 };
