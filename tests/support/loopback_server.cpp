@@ -6,10 +6,12 @@
 namespace testing_support {
 
 LoopbackServer::LoopbackServer() {
-  server_.set_logger([this](const httplib::Request& request, const httplib::Response&) {
+  // Recorded before routing, so a request is on record before its answer is sent.
+  server_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
     std::lock_guard<std::mutex> lock(mutex_);
     targets_.push_back(request.target);
     userAgents_.push_back(request.get_header_value("User-Agent"));
+    return httplib::Server::HandlerResponse::Unhandled;
   });
 }
 
