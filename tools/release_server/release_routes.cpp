@@ -1,0 +1,173 @@
+#include "tools/release_server/release_routes.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "tools/release_server/fault_plan.h"
+#include "tools/release_server/release_tree.h"
+
+namespace release_server {
+
+namespace {
+
+std::mutex outputMutex;
+
+void printLine(std::ostream& stream, const std::string& line) {
+  std::lock_guard<std::mutex> lock(outputMutex);
+  stream << line << std::endl;
+}
+
+void answerText(httplib::Response& response, int status, const std::string& text) {
+  response.status = status;
+  response.set_content(text + "\n", "text/plain; charset=utf-8");
+}
+
+FaultPlan currentFaults(const ServerSettings& settings) {
+  if (settings.faultsFile.empty()) return {};
+  std::string warnings;
+  FaultPlan plan = readFaultPlan(settings.faultsFile, warnings);
+  if (!warnings.empty()) {
+    warnings.pop_back();  // printLine ends the line itself
+    printLine(std::cerr, warnings);
+  }
+  return plan;
+}
+
+// The release directory of the request's platform, or false with the answer already set.
+bool releaseDirFor(const httplib::Request& request, const ServerSettings& settings,
+                   httplib::Response& response, fs::path& releaseDir) {
+  if (!request.has_param("platform")) {
+    answerText(response, 400, "missing platform");
+    return false;
+  }
+  const std::string platform = request.get_param_value("platform");
+  std::error_code ec;
+  if (!isPlainPlatformName(platform) || !fs::is_directory(settings.root / platform, ec)) {
+    answerText(response, 404, "unknown platform");
+    return false;
+  }
+  releaseDir = settings.root / platform;
+  return true;
+}
+
+bool readWholeFile(const fs::path& file, std::string& content) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+void serveManifest(const httplib::Request& request, httplib::Response& response,
+                   const ServerSettings& settings) {
+  fs::path releaseDir;
+  if (!releaseDirFor(request, settings, response, releaseDir)) return;
+
+  const FaultPlan faults = currentFaults(settings);
+  if (faults.listStatus != 0) {
+    answerText(response, faults.listStatus, "status forced by the faults file");
+    return;
+  }
+  std::string body;
+  if (!faults.listBody.empty()) {
+    if (!readWholeFile(faults.listBody, body)) {
+      answerText(response, 500, "cannot read " + faults.listBody.string());
+      return;
+    }
+  } else {
+    std::string error;
+    if (!buildManifest(releaseDir, body, error)) {
+      printLine(std::cerr, error);
+      answerText(response, 500, error);
+      return;
+    }
+  }
+  response.status = 200;
+  response.set_content(body, "application/json");
+}
+
+// Streams the file in pieces, so large files never sit in memory whole.
+void streamFile(httplib::Response& response, const fs::path& file) {
+  auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
+  std::error_code ec;
+  const auto size = fs::file_size(file, ec);
+  if (!*in || ec) {
+    answerText(response, 500, "cannot read the file");
+    return;
+  }
+  response.status = 200;
+  response.set_content_provider(
+      static_cast<size_t>(size), "application/octet-stream",
+      [in](size_t offset, size_t length, httplib::DataSink& sink) {
+        char buffer[64 * 1024];
+        in->clear();
+        in->seekg(static_cast<std::streamoff>(offset));
+        const std::streamsize wanted =
+            static_cast<std::streamsize>(std::min(length, sizeof buffer));
+        in->read(buffer, wanted);
+        const std::streamsize got = in->gcount();
+        if (got <= 0) return false;  // the file shrank under us: drop the connection
+        return sink.write(buffer, static_cast<size_t>(got));
+      });
+}
+
+void serveFile(const httplib::Request& request, httplib::Response& response,
+               const ServerSettings& settings) {
+  fs::path releaseDir;
+  if (!releaseDirFor(request, settings, response, releaseDir)) return;
+  if (!request.has_param("path")) {
+    answerText(response, 400, "missing path");
+    return;
+  }
+  const std::string path = request.get_param_value("path");
+
+  const FaultPlan faults = currentFaults(settings);
+  if (const int stall = faults.stallFor(path); stall > 0) {
+    std::this_thread::sleep_for(std::chrono::seconds(stall));
+  }
+  if (const int status = faults.statusFor(path); status != 0) {
+    answerText(response, status, "status forced by the faults file");
+    return;
+  }
+
+  fs::path file;
+  switch (findReleaseFile(releaseDir, path, file)) {
+    case FileLookup::Found:
+      streamFile(response, file);
+      break;
+    case FileLookup::BadRequest:
+      answerText(response, 400, "bad path");
+      break;
+    case FileLookup::Forbidden:
+      answerText(response, 403, "path leaves the release");
+      break;
+    case FileLookup::NotFound:
+      answerText(response, 404, "no such file");
+      break;
+  }
+}
+
+}  // namespace
+
+void installReleaseRoutes(httplib::Server& server, const ServerSettings& settings) {
+  server.Get("/gis/update/list", [settings](const httplib::Request& request,
+                                            httplib::Response& response) {
+    serveManifest(request, response, settings);
+  });
+  server.Get("/gis/update/file", [settings](const httplib::Request& request,
+                                            httplib::Response& response) {
+    serveFile(request, response, settings);
+  });
+  server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+    printLine(std::cout, request.method + " " + request.target + " -> " +
+                             std::to_string(response.status) + " (" +
+                             request.get_header_value("User-Agent") + ")");
+  });
+}
+
+}  // namespace release_server
