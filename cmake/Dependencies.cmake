@@ -73,3 +73,22 @@ if(KESTRUN_BUILD_TESTS)
     find_package(GTest REQUIRED)
   endif()
 endif()
+
+# cpp-httplib (test servers and the release server; Linux only). Debian builds the library
+# with TLS, zlib and brotli switched on, which changes the layout of its types: every user
+# must compile with the same switches.
+if(NOT WIN32)
+  find_library(HTTPLIB_LIBRARY cpp-httplib)
+  find_package(OpenSSL)
+  find_package(ZLIB)
+  find_library(BROTLIDEC_LIBRARY brotlidec)
+  find_library(BROTLIENC_LIBRARY brotlienc)
+  if(HTTPLIB_LIBRARY AND OPENSSL_FOUND AND ZLIB_FOUND AND BROTLIDEC_LIBRARY AND BROTLIENC_LIBRARY)
+    add_library(kestrun_httplib INTERFACE)
+    target_compile_definitions(kestrun_httplib INTERFACE
+      CPPHTTPLIB_OPENSSL_SUPPORT CPPHTTPLIB_ZLIB_SUPPORT CPPHTTPLIB_BROTLI_SUPPORT)
+    target_link_libraries(kestrun_httplib INTERFACE ${HTTPLIB_LIBRARY} OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB
+      ${BROTLIDEC_LIBRARY} ${BROTLIENC_LIBRARY} Threads::Threads)
+    add_library(kestrun::httplib ALIAS kestrun_httplib)
+  endif()
+endif()
