@@ -1,0 +1,114 @@
+// Downloads that cannot be completed: a file the server keeps refusing, and manifests whose
+// paths point outside the installation.
+
+#include "tests/launcher/e2e_fixture.h"
+
+namespace e2e {
+namespace {
+
+class DownloadFailure : public LauncherEndToEnd {};
+
+TEST_F(DownloadFailure, AFileThatKeepsFailingLeavesTheOldProgramRunningWithoutUpdated) {
+  publishSampleRelease(release());
+  Installation installation(root() / "install");
+  installation.mirror(release());
+  installation.setMainProgramBehaviour("stay 60");
+  release().addFile("data/config.txt", "colour=crimson, a longer line\n", kConfigTime + 50);
+  writeFaults(faultsFile(), "file-status 503 data/config.txt\n");
+  auto server = startServer();
+  ASSERT_TRUE(server->running());
+
+  const std::vector<std::string> args = {"vardel://open?item=9"};
+  const LauncherOutcome outcome = installation.run(args);
+
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_TRUE(outcome.logWellFormed);
+  EXPECT_EQ(outcome.standardError, "");
+  EXPECT_TRUE(logMatches(
+      outcome.log,
+      concat({startLines(installation, true), earlyStartLines(installation),
+              {checkStartLine(),
+               {"INFO", "更新检查完成：待更新文件=1"},
+               {"INFO", "检测到更新，准备结束旧版 Vardel 并下载文件"}},
+              stopLines(),
+              {{"WARN", "下载文件失败，将进行第 1/3 次重试：data/config.txt（HTTP 503）"},
+               {"WARN", "下载文件失败，将进行第 2/3 次重试：data/config.txt（HTTP 503）"},
+               {"WARN", "下载文件失败，将进行第 3/3 次重试：data/config.txt（HTTP 503）"},
+               {"ERROR", "更新下载失败：下载文件失败：data/config.txt（HTTP 503）"}},
+              observeLines(installation), {closingLine()}})));
+
+  // The installed file is the old one; four attempts were made.
+  const fs::path config = installation.dir() / "data/config.txt";
+  EXPECT_EQ(testing_support::readFile(config), "colour=blue\n");
+  EXPECT_EQ(mtimeOf(config), kConfigTime);
+  const std::string fileRequest =
+      requestLine("/gis/update/file?platform=windows&path=data/config.txt", 503);
+  EXPECT_EQ(server->requests(),
+            (std::vector<std::string>{requestLine("/gis/update/list?platform=windows", 200),
+                                      fileRequest, fileRequest, fileRequest, fileRequest}));
+
+  const auto starts = installation.mainProgramStarts(1);
+  ASSERT_FALSE(starts.empty());
+  ASSERT_LE(starts.size(), 2u);
+  for (const MainProgramStart& start : starts) EXPECT_EQ(start.args, args);
+}
+
+// Each hostile path alone in its manifest, so that one refused entry cannot hide another.
+// The installation sits two levels below the test's root; every path below names a place
+// outside the staging directory (climbing out, or absolute), and all but the first one a
+// place outside the installation, inside the test's root where sentinels wait.
+TEST_F(DownloadFailure, HostileManifestPathsLeaveEverythingOutsideTheInstallationUntouched) {
+  const fs::path installDir = root() / "site" / "install";
+  const std::string absoluteTarget = (root() / "absolute" / "evil").string();
+  const std::vector<std::string> hostilePaths = {
+      "../evil",                // staged: install/evil
+      "../../evil",             // staged: site/evil
+      "../../../evil",          // staged: the test's root
+      "data/../../../../evil",  // staged: the test's root
+      absoluteTarget,
+  };
+  // What the runs themselves add beside the installation: the server's output and the
+  // launcher's captured output.
+  const auto withoutRunOutput = [](std::vector<std::string> items) {
+    std::erase_if(items, [](const std::string& item) {
+      return item.find("server-") != std::string::npos ||
+             item.find("install-runs") != std::string::npos;
+    });
+    return items;
+  };
+  for (const std::string& hostile : hostilePaths) {
+    SCOPED_TRACE(hostile);
+    testing_support::writeFile(root() / "evil", "sentinel\n");
+    testing_support::writeFile(root() / "site" / "evil", "sentinel\n");
+    fs::create_directories(root() / "absolute");
+    testing_support::writeFile(root() / "manifest.json",
+                               "[{\"path\": \"" + hostile +
+                                   "\", \"size\": 6, \"mtime\": 1700000000}]");
+    writeFaults(faultsFile(), "list-body " + (root() / "manifest.json").string() + "\n");
+    Installation installation(installDir);
+    const auto outsideBefore = withoutRunOutput(snapshotTree(root(), installDir));
+
+    {
+      auto server = startServer();
+      ASSERT_TRUE(server->running());
+      const LauncherOutcome outcome = installation.run({});
+      ASSERT_TRUE(outcome.finished);
+      EXPECT_EQ(outcome.exitCode, 0u);
+      ASSERT_FALSE(outcome.log.empty());
+      EXPECT_TRUE(matchesExpected(outcome.log.back(), closingLine()))
+          << outcome.log.back().message;
+      for (const std::string& request : server->requests()) {
+        if (request.find("/gis/update/file") == std::string::npos) continue;
+        EXPECT_EQ(request.find(" -> 200 "), std::string::npos)
+            << "the server handed out a file for " << request;
+      }
+    }
+
+    EXPECT_EQ(withoutRunOutput(snapshotTree(root(), installDir)), outsideBefore);
+    fs::remove_all(installDir);
+  }
+}
+
+}  // namespace
+}  // namespace e2e

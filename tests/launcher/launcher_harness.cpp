@@ -1,0 +1,425 @@
+#include "tests/launcher/launcher_harness.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/temp_dir.h"
+
+namespace e2e {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const fs::path kShell = "/bin/sh";
+const fs::path kEnv = "/usr/bin/env";
+
+// Runs `command...` through the shell so that its output lands in files; exec keeps the
+// process id, so the returned handle is the command's own.
+platform::ProcessHandle startRedirected(const std::vector<std::string>& command,
+                                        const fs::path& stdoutFile, const fs::path& stderrFile,
+                                        const fs::path& workingDirectory) {
+  std::vector<platform::NativeString> arguments = {
+      "-c", "o=$1; e=$2; shift 2; exec \"$@\" >\"$o\" 2>\"$e\" </dev/null", "sh",
+      stdoutFile.string(), stderrFile.string()};
+  arguments.insert(arguments.end(), command.begin(), command.end());
+  std::uint32_t errorCode = 0;
+  platform::ProcessHandle process =
+      platform::startProcess(kShell, arguments, workingDirectory, errorCode);
+  if (!process) ADD_FAILURE() << "cannot start " << command.front() << ": error " << errorCode;
+  return process;
+}
+
+bool hasEnded(platform::ChildProcess& process) {
+  std::uint32_t errorCode = 0;
+  return platform::waitForExit(process, 0, errorCode) != platform::WaitResult::TimedOut;
+}
+
+void stopByPid(platform::ProcessHandle& process) {
+  if (!process) return;
+  std::uint32_t errorCode = 0;
+  if (!hasEnded(*process)) {
+    platform::terminateProcess(*process, 0, errorCode);
+    platform::waitForExit(*process, 10000, errorCode);
+  }
+  process.reset();
+}
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (condition()) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+std::string regexEscaped(const std::string& text) {
+  static const std::string special = R"(.^$|()[]{}*+?\)";
+  std::string result;
+  for (char c : text) {
+    if (special.find(c) != std::string::npos) result += '\\';
+    result += c;
+  }
+  return result;
+}
+
+std::string patternOf(const std::string& text) {
+  std::string pattern;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t digits = text.find("{N}", at);
+    const std::size_t any = text.find("{*}", at);
+    const std::size_t next = std::min(digits, any);
+    pattern += regexEscaped(text.substr(at, next - at));
+    if (next == std::string::npos) break;
+    pattern += next == digits ? "[0-9]+" : "[^\\n]*";
+    at = next + 3;
+  }
+  return pattern;
+}
+
+std::string describe(const LogLine& line) { return "[" + line.level + "] " + line.message; }
+std::string describe(const Expected& line) { return "[" + line.level + "] " + line.text; }
+
+std::vector<fs::path> logFiles(const fs::path& installDir) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (fs::directory_iterator it(installDir / "logs", ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind("kestrun-", 0) == 0 && it->path().extension() == ".log") {
+      files.push_back(it->path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// The lines of one process in the daily logs. A line without the prefix continues the
+// message before it (a message with a line break) and marks the log as not well formed.
+void readRunLog(const fs::path& installDir, std::uint32_t pid, LauncherOutcome& outcome) {
+  static const std::regex prefix(
+      R"(^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] \[(INFO|WARN|ERROR)\] \[pid=(\d+)\] (.*)$)");
+  for (const fs::path& file : logFiles(installDir)) {
+    bool ours = false;
+    for (const std::string& text : readLines(file)) {
+      std::smatch match;
+      if (std::regex_match(text, match, prefix)) {
+        ours = match[2].str() == std::to_string(pid);
+        if (ours) outcome.log.push_back({match[1].str(), match[3].str()});
+      } else if (ours && !outcome.log.empty()) {
+        outcome.log.back().message += "\n" + text;
+        outcome.logWellFormed = false;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+const BuildSetup& buildSetup() {
+  static const BuildSetup setup = [] {
+    BuildSetup result;
+    result.launcher = KESTRUN_E2E_LAUNCHER;
+    result.releaseServer = KESTRUN_E2E_RELEASE_SERVER;
+    result.mainProgram = KESTRUN_E2E_MAIN_PROGRAM;
+    result.baseUrl = KESTRUN_E2E_BASE_URL;
+    std::smatch match;
+    static const std::regex loopback(R"(^http://127\.0\.0\.1:(\d{1,5})/*$)");
+    if (std::regex_match(result.baseUrl, match, loopback)) {
+      const int port = std::stoi(match[1].str());
+      if (port > 0 && port <= 65535) result.port = port;
+    }
+    return result;
+  }();
+  return setup;
+}
+
+std::string whyNotRunnable() {
+  if (buildSetup().port != 0) return {};
+  return "the launcher was built with KESTRUN_BASE_URL=\"" + buildSetup().baseUrl +
+         "\"; the end-to-end tests need a build with "
+         "-DKESTRUN_BASE_URL=http://127.0.0.1:<port> (for example 47611)";
+}
+
+// ---- Release ----
+
+Release::Release(fs::path root) : root_(std::move(root)) { fs::create_directories(platformDir()); }
+
+void Release::addFile(const std::string& path, const std::string& content, std::int64_t mtime) {
+  const fs::path file = platformDir() / path;
+  testing_support::writeFile(file, content);
+  setMtime(file, mtime);
+}
+
+void Release::addProgram(const std::string& path, const fs::path& source, std::int64_t mtime) {
+  const fs::path file = platformDir() / path;
+  fs::create_directories(file.parent_path());
+  fs::copy_file(source, file, fs::copy_options::overwrite_existing);
+  setMtime(file, mtime);
+}
+
+void Release::addLink(const std::string& path, const std::string& target) {
+  const fs::path link = platformDir() / path;
+  fs::create_directories(link.parent_path());
+  fs::create_symlink(target, link);
+}
+
+void writeFaults(const fs::path& faultsFile, const std::string& directives) {
+  testing_support::writeFile(faultsFile, directives);
+}
+
+// ---- ReleaseServer ----
+
+ReleaseServer::ReleaseServer(const fs::path& root, const fs::path& faultsFile,
+                             const fs::path& outputFile)
+    : output_(outputFile) {
+  std::vector<std::string> command = {buildSetup().releaseServer.string(), "--root",
+                                      root.string(), "--port",
+                                      std::to_string(buildSetup().port)};
+  if (!faultsFile.empty()) {
+    command.push_back("--faults");
+    command.push_back(faultsFile.string());
+  }
+  process_ = startRedirected(command, output_, output_.string() + ".err", root);
+  if (!process_) return;
+  const bool up = waitFor(
+      [&] {
+        return testing_support::readFile(output_).find("serving") != std::string::npos ||
+               hasEnded(*process_);
+      },
+      10000);
+  if (!up || hasEnded(*process_)) {
+    ADD_FAILURE() << "the release server did not come up on port " << buildSetup().port << ": "
+                  << testing_support::readFile(output_.string() + ".err");
+    stopByPid(process_);
+  }
+}
+
+ReleaseServer::~ReleaseServer() { stopByPid(process_); }
+
+std::vector<std::string> ReleaseServer::requests() const {
+  std::vector<std::string> result;
+  for (const std::string& line : readLines(output_)) {
+    if (line.rfind("GET ", 0) == 0) result.push_back(line);
+  }
+  return result;
+}
+
+// ---- VirtualDisplay ----
+
+VirtualDisplay::VirtualDisplay() {
+  const fs::path xvfb = "/usr/bin/Xvfb";
+  if (!fs::exists(xvfb)) return;
+  for (int number = 91; number < 140 && !process_; ++number) {
+    const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    const fs::path lock = "/tmp/.X" + std::to_string(number) + "-lock";
+    if (fs::exists(socket) || fs::exists(lock)) continue;
+    const std::string name = ":" + std::to_string(number);
+    process_ = startRedirected({xvfb.string(), name, "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                               "/dev/null", "/dev/null", "/");
+    if (!process_) return;
+    if (waitFor([&] { return fs::exists(socket) || hasEnded(*process_); }, 10000) &&
+        !hasEnded(*process_)) {
+      name_ = name;
+    } else {
+      stopByPid(process_);  // someone took the number meanwhile: try the next one
+    }
+  }
+}
+
+VirtualDisplay::~VirtualDisplay() { stopByPid(process_); }
+
+int runToEnd(const fs::path& program, const std::vector<std::string>& arguments,
+             const fs::path& stdoutFile, const fs::path& stderrFile, int timeoutMs) {
+  std::vector<std::string> command = {program.string()};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  platform::ProcessHandle process = startRedirected(command, stdoutFile, stderrFile, "/");
+  if (!process) return -1;
+  std::uint32_t errorCode = 0;
+  if (platform::waitForExit(*process, timeoutMs, errorCode) != platform::WaitResult::Exited) {
+    stopByPid(process);
+    return -1;
+  }
+  std::uint32_t exitCode = 0;
+  if (!platform::readExitCode(*process, exitCode, errorCode)) return -1;
+  return static_cast<int>(exitCode);
+}
+
+// ---- log expectations ----
+
+bool matchesExpected(const LogLine& line, const Expected& expected) {
+  return line.level == expected.level &&
+         std::regex_match(line.message, std::regex(patternOf(expected.text)));
+}
+
+::testing::AssertionResult logMatches(const std::vector<LogLine>& actual,
+                                      const std::vector<Expected>& expected) {
+  std::size_t differing = 0;
+  while (differing < actual.size() && differing < expected.size() &&
+         matchesExpected(actual[differing], expected[differing])) {
+    ++differing;
+  }
+  if (differing == actual.size() && differing == expected.size()) {
+    return ::testing::AssertionSuccess();
+  }
+  std::ostringstream report;
+  report << "log line " << differing + 1 << " differs\n  expected: "
+         << (differing < expected.size() ? describe(expected[differing]) : "(no more lines)")
+         << "\n  actual:   "
+         << (differing < actual.size() ? describe(actual[differing]) : "(no more lines)")
+         << "\nwhole log of the run:\n";
+  for (const LogLine& line : actual) report << "  " << describe(line) << "\n";
+  report << "expected:\n";
+  for (const Expected& line : expected) report << "  " << describe(line) << "\n";
+  return ::testing::AssertionFailure() << report.str();
+}
+
+// ---- Installation ----
+
+Installation::Installation(fs::path directory) : dir_(std::move(directory)) {
+  fs::create_directories(dir_);
+  fs::create_directories(scratchDir());
+  fs::copy_file(buildSetup().launcher, launcher(), fs::copy_options::overwrite_existing);
+  fs::permissions(launcher(), fs::perms::owner_all | fs::perms::group_read |
+                                  fs::perms::group_exec | fs::perms::others_read |
+                                  fs::perms::others_exec);
+}
+
+fs::path Installation::scratchDir() const {
+  return dir_.parent_path() / (dir_.filename().string() + "-runs");
+}
+
+std::string Installation::dirText() const { return fs::canonical(dir_).string(); }
+
+void Installation::mirror(const Release& release) {
+  const fs::path source = release.platformDir();
+  for (fs::recursive_directory_iterator it(source), end; it != end; ++it) {
+    const fs::path target = dir_ / it->path().lexically_relative(source);
+    if (it->is_symlink()) {
+      fs::create_directories(target.parent_path());
+      fs::create_symlink(fs::read_symlink(it->path()), target);
+    } else if (it->is_regular_file()) {
+      fs::create_directories(target.parent_path());
+      fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing);
+      setMtime(target, mtimeOf(it->path()));
+    }
+  }
+}
+
+void Installation::setMainProgramBehaviour(const std::string& behaviour) {
+  testing_support::writeFile(dir_ / "vardel-behaviour.txt", behaviour + "\n");
+}
+
+Installation::Started Installation::start(const std::vector<std::string>& arguments,
+                                          const RunOptions& options) const {
+  static std::atomic<int> runNumber{0};
+  const std::string stem = "run-" + std::to_string(++runNumber);
+  // Headless unless a display is given; the language comes from LANG alone.
+  std::vector<std::string> command = {kEnv.string(), "-u", "DISPLAY", "-u", "LC_ALL",
+                                      "-u", "LC_MESSAGES", "LANG=" + options.language};
+  if (!options.display.empty()) command.push_back("DISPLAY=" + options.display);
+  command.push_back(launcher().string());
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  Started started;
+  started.stderrFile = scratchDir() / (stem + ".stderr");
+  started.process =
+      startRedirected(command, scratchDir() / (stem + ".stdout"), started.stderrFile, scratchDir());
+  return started;
+}
+
+LauncherOutcome Installation::finish(Started started, int timeoutMs) const {
+  LauncherOutcome outcome;
+  platform::ProcessHandle& process = started.process;
+  if (!process) return outcome;
+  outcome.pid = platform::processId(*process);
+  std::uint32_t errorCode = 0;
+  outcome.finished =
+      platform::waitForExit(*process, timeoutMs, errorCode) == platform::WaitResult::Exited;
+  if (outcome.finished) {
+    platform::readExitCode(*process, outcome.exitCode, errorCode);
+  } else {
+    stopByPid(process);
+  }
+  outcome.standardError = testing_support::readFile(started.stderrFile);
+  readRunLog(dir_, outcome.pid, outcome);
+  return outcome;
+}
+
+LauncherOutcome Installation::run(const std::vector<std::string>& arguments,
+                                  const RunOptions& options, int timeoutMs) const {
+  return finish(start(arguments, options), timeoutMs);
+}
+
+std::vector<std::string> Installation::updateReport() const {
+  return readLines(dir_ / "update.log");
+}
+
+std::vector<MainProgramStart> Installation::mainProgramStarts(std::size_t atLeast,
+                                                              int timeoutMs) const {
+  std::vector<MainProgramStart> starts;
+  waitFor(
+      [&] {
+        starts.clear();
+        for (const std::string& line : readLines(dir_ / "vardel-starts.txt")) {
+          const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+          if (record.is_discarded()) continue;  // a line still being written
+          starts.push_back({record.value("args", std::vector<std::string>{}),
+                            record.value("cwd", std::string{})});
+        }
+        return starts.size() >= atLeast;
+      },
+      timeoutMs);
+  return starts;
+}
+
+// ---- files ----
+
+std::int64_t mtimeOf(const fs::path& file) {
+  const auto system = std::chrono::file_clock::to_sys(fs::last_write_time(file));
+  return std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count();
+}
+
+void setMtime(const fs::path& file, std::int64_t seconds) {
+  const std::chrono::sys_seconds moment{std::chrono::seconds(seconds)};
+  fs::last_write_time(file, std::chrono::file_clock::from_sys(moment));
+}
+
+std::vector<std::string> snapshotTree(const fs::path& dir, const fs::path& skip) {
+  std::vector<std::string> items;
+  for (fs::recursive_directory_iterator it(dir), end; it != end; ++it) {
+    if (!skip.empty() && it->path() == skip) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    const std::string relative = it->path().lexically_relative(dir).generic_string();
+    if (it->is_symlink()) {
+      items.push_back("link " + relative + " -> " + fs::read_symlink(it->path()).string());
+    } else if (it->is_directory()) {
+      items.push_back("dir  " + relative);
+    } else {
+      items.push_back("file " + relative + " = " + testing_support::readFile(it->path()));
+    }
+  }
+  std::sort(items.begin(), items.end());
+  return items;
+}
+
+std::vector<std::string> readLines(const fs::path& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace e2e
