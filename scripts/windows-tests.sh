@@ -48,8 +48,11 @@ export WINEPREFIX="$work/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+# The prefix is set up first; then one persistent Wine server serves the whole run, detached from this script's output: a server
+# that a test program started would hold ctest's output pipe open and stall that test.
 wineboot -i >/dev/null 2>&1
 wineserver -w
+wineserver -p >/dev/null 2>&1
 
 # A hung test costs two minutes at most, not the whole budget.
 ctest --test-dir "$build" --output-on-failure --timeout 120 -j 2
