@@ -20,6 +20,12 @@ int screenDpi();
 // DISPLAY can be opened. Call it before any toolkit call, which would end the process.
 bool hasDisplay();
 
+// Linux: a new connection to the X display named by DISPLAY (an Xlib Display*), for the
+// window toolkit to adopt and own, so that the toolkit never makes a first attempt of its
+// own that could fail. An X server too busy to accept a connection is asked again for up to
+// half a second. Null when no connection can be made. Windows has no such connection: null.
+void* connectDisplay();
+
 // The face name that draws both Latin and Chinese text: "Microsoft YaHei" on Windows, the
 // face fontconfig picks for "sans-serif:lang=zh-cn" elsewhere ("sans" when none matches).
 std::string uiFontFace();

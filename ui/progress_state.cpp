@@ -1,5 +1,6 @@
 #include "ui/progress_state.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 
@@ -90,7 +91,8 @@ void ProgressPoll::showCounts(int current, int total) {
   }
   // The text names the file being fetched, counted from 1.
   const UiText text = updating_ ? UiText::DownloadingUpdate : UiText::DownloadingApplication;
-  display_.status = formatProgressText(chinese_, text, current + 1, total);
+  const int fetching = current < INT_MAX ? current + 1 : current;
+  display_.status = formatProgressText(chinese_, text, fetching, total);
   display_.barMaximum = static_cast<float>(total);
   display_.barValue = static_cast<float>(current);
   // Wide arithmetic: counts near the 32-bit limit must not overflow into a wrong percentage.

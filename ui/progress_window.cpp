@@ -15,6 +15,7 @@
 #include "ui/progress_colours.h"
 #include "ui/progress_state.h"
 #include "ui/rounded_progress.h"
+#include "ui/toolkit_display.h"
 #include "ui/ui_font.h"
 #include "ui/ui_text.h"
 #include "ui/window_geometry.h"
@@ -181,8 +182,7 @@ bool runWithoutWindow(const ProgressTask& task) {
 
 bool runProgressWindow(bool chinese, bool updating, const ProgressTask& task) {
   using namespace ui;
-  // Without a display the toolkit would end the process on its first call.
-  if (!platform::hasDisplay()) return runWithoutWindow(task);
+  if (!openToolkitDisplay()) return runWithoutWindow(task);
 
   ProgressWidgets widgets;
   buildWindow(widgets, chinese, updating);
@@ -201,6 +201,8 @@ bool runProgressWindow(bool chinese, bool updating, const ProgressTask& task) {
   // A later event loop (a warning box) must not run timers that point into this frame.
   Fl::remove_timeout(pollSharedState, &view);
   Fl::remove_timeout(hideWindow, widgets.window.get());
+  // Send the hide to the window system now: the join below may take a while.
+  Fl::flush();
 
   worker.join();
   return state.success();

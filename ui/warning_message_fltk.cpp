@@ -5,6 +5,7 @@
 
 #include "platform/text.h"
 #include "platform/window.h"
+#include "ui/toolkit_display.h"
 #include "ui/ui_font.h"
 #include "ui/ui_text.h"
 
@@ -12,8 +13,7 @@
 // with the same caption and a localised OK button.
 void showWarningMessage(bool chinese, const std::string& text) {
   const char* caption = uiText(chinese, UiText::LauncherTitle);
-  // Without a display the toolkit would end the process on its first call.
-  if (!platform::hasDisplay()) {
+  if (!ui::openToolkitDisplay()) {
     platform::showWarningBox(caption, text);
     return;
   }

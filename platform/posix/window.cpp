@@ -3,10 +3,13 @@
 #include <X11/Xlib.h>
 #include <fontconfig/fontconfig.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <locale>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 namespace platform {
 
@@ -22,6 +25,18 @@ struct PatternDestroyer {
 };
 using PatternOwner = std::unique_ptr<FcPattern, PatternDestroyer>;
 
+// A busy X server turns connections away for a moment (its socket's backlog is full:
+// EAGAIN), and one that is resetting after its last client left drops them (ECONNRESET);
+// both are worth a few more tries, any other failure is not.
+Display* openDisplay() {
+  for (int attempt = 0;; ++attempt) {
+    errno = 0;
+    if (Display* display = XOpenDisplay(nullptr)) return display;
+    if ((errno != EAGAIN && errno != ECONNRESET) || attempt >= 20) return nullptr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+}
+
 }  // namespace
 
 // Nothing to hand over here: the toolkit places the window and owns its icon.
@@ -32,7 +47,7 @@ void WindowDecorationCloser::operator()(WindowDecoration* decoration) const { de
 void enableDpiAwareness() {}
 
 int screenDpi() {
-  const DisplayOwner display(XOpenDisplay(nullptr));
+  const DisplayOwner display(openDisplay());
   if (!display) return 96;
   const char* setting = XGetDefault(display.get(), "Xft", "dpi");
   if (!setting) return 96;
@@ -43,7 +58,9 @@ int screenDpi() {
   return static_cast<int>(dpi + 0.5);
 }
 
-bool hasDisplay() { return DisplayOwner(XOpenDisplay(nullptr)) != nullptr; }
+bool hasDisplay() { return DisplayOwner(openDisplay()) != nullptr; }
+
+void* connectDisplay() { return openDisplay(); }
 
 std::string uiFontFace() {
   const std::string fallback = "sans";

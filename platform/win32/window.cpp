@@ -67,6 +67,8 @@ int screenDpi() {
 
 bool hasDisplay() { return true; }
 
+void* connectDisplay() { return nullptr; }
+
 std::string uiFontFace() { return "Microsoft YaHei"; }
 
 WindowDecorationOwner decorateShownWindow(void* nativeHandle) {
