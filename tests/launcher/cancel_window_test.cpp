@@ -56,7 +56,7 @@ TEST_F(ProgressWindow, EscapeCancelsTheDownloadAndTheOldProgramStartsAgain) {
   // Well before the stalled file would arrive.
   const LauncherOutcome outcome = installation.finish(std::move(started), 40000);
   ASSERT_TRUE(outcome.finished);
-  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
   EXPECT_TRUE(outcome.logWellFormed);
   EXPECT_TRUE(logMatches(outcome.log,
                          concat({startLines(installation, true), earlyStartLines(installation),

@@ -22,7 +22,7 @@ TEST_F(DownloadFailure, AFileThatKeepsFailingLeavesTheOldProgramRunningWithoutUp
   const LauncherOutcome outcome = installation.run(args);
 
   ASSERT_TRUE(outcome.finished);
-  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
   EXPECT_TRUE(outcome.logWellFormed);
   EXPECT_EQ(outcome.standardError, "");
   EXPECT_TRUE(logMatches(
@@ -94,7 +94,7 @@ TEST_F(DownloadFailure, HostileManifestPathsLeaveEverythingOutsideTheInstallatio
       ASSERT_TRUE(server->running());
       const LauncherOutcome outcome = installation.run({});
       ASSERT_TRUE(outcome.finished);
-      EXPECT_EQ(outcome.exitCode, 0u);
+      EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
       ASSERT_FALSE(outcome.log.empty());
       EXPECT_TRUE(matchesExpected(outcome.log.back(), closingLine()))
           << outcome.log.back().message;

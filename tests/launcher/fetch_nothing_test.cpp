@@ -100,7 +100,7 @@ TEST_F(FetchNothing, LogsTheOutcomeAndLeavesTheInstallationAsItWas) {
     const LauncherOutcome outcome = installation.run(args, options);
 
     ASSERT_TRUE(outcome.finished);
-    EXPECT_EQ(outcome.exitCode, 0u);
+    EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
     EXPECT_TRUE(outcome.logWellFormed);
     EXPECT_TRUE(logMatches(
         outcome.log,

@@ -26,7 +26,7 @@ TEST_F(Update, OneChangedFileIsReplacedAndTheProgramRestartedWithUpdatedLast) {
   const LauncherOutcome outcome = installation.run(args);
 
   ASSERT_TRUE(outcome.finished);
-  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
   EXPECT_TRUE(outcome.logWellFormed);
   EXPECT_EQ(outcome.standardError, "");
   EXPECT_TRUE(logMatches(outcome.log,
@@ -91,7 +91,7 @@ TEST_F(Update, FirstInstallationFetchesTheWholeReleaseAndStartsTheProgram) {
   const LauncherOutcome outcome = installation.run(args);
 
   ASSERT_TRUE(outcome.finished);
-  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
   EXPECT_TRUE(outcome.logWellFormed);
   EXPECT_EQ(outcome.standardError, "");
   EXPECT_TRUE(logMatches(outcome.log,
