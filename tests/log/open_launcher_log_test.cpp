@@ -49,8 +49,8 @@ Messages openingLines(const fs::path& installDir) {
 }
 
 TEST(OpenLauncherLog, WritesBannerAndInstallationDirectoryIntoTodaysFile) {
-  LogGuard guard;
   TempDir install;
+  LogGuard guard;  // closes the log before the directory goes
   const std::time_t before = std::time(nullptr);
   openLauncherLog(install.path(), 30);
   logInfo("第一行");
@@ -69,8 +69,8 @@ TEST(OpenLauncherLog, WritesBannerAndInstallationDirectoryIntoTodaysFile) {
 }
 
 TEST(OpenLauncherLog, ALaterRunAppendsToTheSameDay) {
-  LogGuard guard;
   TempDir install;
+  LogGuard guard;  // closes the log before the directory goes
   openLauncherLog(install.path(), 30);
   logInfo("first run");
   openLauncherLog(install.path(), 30);
@@ -89,8 +89,8 @@ TEST(OpenLauncherLog, ALaterRunAppendsToTheSameDay) {
 }
 
 TEST(OpenLauncherLog, PrunesOldDailyFilesBeforeOpening) {
-  LogGuard guard;
   TempDir install;
+  LogGuard guard;  // closes the log before the directory goes
   const fs::path old = install / "logs" / "kestrun-20000101.log";
   writeFile(old, "old\n");
   ASSERT_FALSE(platform::setLastWriteFileTime(old, platform::currentFileTime() - 31 * 24 * 36000000000LL));
@@ -102,8 +102,8 @@ TEST(OpenLauncherLog, PrunesOldDailyFilesBeforeOpening) {
 }
 
 TEST(OpenLauncherLog, WithoutALogDirectoryLinesGoToStandardError) {
-  LogGuard guard;
   TempDir dir;
+  LogGuard guard;  // closes the log before the directory goes
   // A file where the installation directory should be: its logs directory cannot exist.
   const fs::path install = dir / "not-a-directory";
   writeFile(install, "x");
@@ -123,8 +123,8 @@ TEST(OpenLauncherLog, WithoutALogDirectoryLinesGoToStandardError) {
 }
 
 TEST(OpenLauncherLog, WithoutALogFileLinesGoToStandardError) {
-  LogGuard guard;
   TempDir install;
+  LogGuard guard;  // closes the log before the directory goes
   const std::time_t before = std::time(nullptr);
   // Directories where the day's file should be, so that it cannot be opened.
   for (const std::string& name : possibleNames(before)) fs::create_directories(install / "logs" / name);
@@ -146,8 +146,8 @@ TEST(OpenLauncherLog, WithoutALogFileLinesGoToStandardError) {
 }
 
 TEST(LogLine, ConcurrentWritersProduceWholeLines) {
-  LogGuard guard;
   TempDir install;
+  LogGuard guard;  // closes the log before the directory goes
   openLauncherLog(install.path(), 30);
   constexpr int kLinesPerThread = 400;
   auto writer = [](const std::string& name) {

@@ -33,9 +33,10 @@ const std::vector<Item>& items() {
       {"kestrun-20250301.log", false, 0, false},
       {"kestrun-.log", false, 31 * kDay, true},
       {"kestrun-.log.log", false, 31 * kDay, true},
-      {"KESTRUN-20240101.log", false, 400 * kDay, false},
-      {"Kestrun-20240101.log", false, 400 * kDay, false},
-      {"kestrun-20240101.LOG", false, 400 * kDay, false},
+      // Distinct dates: on a file system that ignores case these must not be one file.
+      {"KESTRUN-20240201.log", false, 400 * kDay, false},
+      {"Kestrun-20240301.log", false, 400 * kDay, false},
+      {"kestrun-20240401.LOG", false, 400 * kDay, false},
       {"kestrun-20240101.txt", false, 400 * kDay, false},
       {"kestrun-20240101.log.bak", false, 400 * kDay, false},
       {"kestrun.log", false, 400 * kDay, false},
@@ -86,7 +87,7 @@ TEST(PruneOldLogs, RetentionMovesTheCutoffByWholeDays) {
   pruneOldLogsAt(dir.path(), 1, kNow);
   EXPECT_TRUE(fs::exists(dir / "kestrun-20250301.log"));
   EXPECT_FALSE(fs::exists(dir / "kestrun-20250129.log"));
-  EXPECT_TRUE(fs::exists(dir / "KESTRUN-20240101.log"));
+  EXPECT_TRUE(fs::exists(dir / "KESTRUN-20240201.log"));
 }
 
 TEST(PruneOldLogs, MissingDirectoryIsIgnored) {
