@@ -24,6 +24,10 @@ bool isNotFoundError(const std::error_code& error);
 // followLinks false a symbolic link gives Symlink (a Windows junction gives Directory).
 std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& kind);
 
+// Whether the item at `path` itself sends a path walk elsewhere: a symbolic link, or on
+// Windows any name-surrogate reparse point (a junction too). Missing gives false.
+std::error_code isRedirection(const fs::path& path, bool& redirects);
+
 // Size in bytes, following links.
 std::error_code fileSize(const fs::path& path, std::uint64_t& size);
 

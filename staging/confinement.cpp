@@ -96,12 +96,14 @@ std::error_code findLinkedParent(const fs::path& root, const fs::path& relative,
   for (const fs::path& element : parent) {
     if (element.empty()) continue;
     walked /= element;
-    platform::ItemKind kind = platform::ItemKind::Missing;
-    if (std::error_code error = platform::queryItemKind(root / walked, false, kind)) return error;
-    if (kind == platform::ItemKind::Symlink) {
+    bool redirects = false;
+    if (std::error_code error = platform::isRedirection(root / walked, redirects)) return error;
+    if (redirects) {
       linkedParent = walked;
       return {};
     }
+    platform::ItemKind kind = platform::ItemKind::Missing;
+    if (std::error_code error = platform::queryItemKind(root / walked, false, kind)) return error;
     if (kind == platform::ItemKind::Missing) return {};
   }
   return {};

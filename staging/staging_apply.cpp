@@ -170,8 +170,8 @@ int applyStagingUnguarded(const fs::path& stagingDir, const fs::path& installDir
   }
   // The download always makes a real directory; a link here would move files out of
   // another place.
-  platform::ItemKind ownKind = platform::ItemKind::Missing;
-  if (!platform::queryItemKind(stagingDir, false, ownKind) && ownKind == platform::ItemKind::Symlink) {
+  bool stagingRedirects = false;
+  if (!platform::isRedirection(stagingDir, stagingRedirects) && stagingRedirects) {
     logError("更新暂存目录是软链接，跳过落地：" + stagingText);
     return 0;
   }

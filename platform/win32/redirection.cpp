@@ -1,0 +1,28 @@
+#include <windows.h>
+
+#include "platform/filesystem.h"
+
+namespace platform {
+
+// Symbolic links and junctions are both name surrogates: a path walk through either ends up
+// somewhere else, which is all a confinement check needs to know.
+std::error_code isRedirection(const fs::path& path, bool& redirects) {
+  redirects = false;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const std::error_code error(static_cast<int>(GetLastError()), std::system_category());
+    return isNotFoundError(error) ? std::error_code() : error;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {};
+
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return std::error_code(static_cast<int>(GetLastError()), std::system_category());
+  }
+  FindClose(search);
+  redirects = IsReparseTagNameSurrogate(found.dwReserved0);
+  return {};
+}
+
+}  // namespace platform
