@@ -38,8 +38,9 @@ TEST_F(ProgressWindow, EscapeCancelsTheDownloadAndTheOldProgramStartsAgain) {
   ASSERT_TRUE(started.process);
 
   const fs::path found = root() / "xdotool-search.txt";
-  const int searched =
-      xdotool(display.name(), {"search", "--sync", "--name", "^Fennick Update$"}, found, 30000);
+  const int searched = xdotool(
+      display.name(), {"search", "--sync", "--onlyvisible", "--name", "^Fennick Update$"}, found,
+      30000);
   const std::vector<std::string> windows = readLines(found);
   if (searched != 0 || windows.empty()) {
     const LauncherOutcome outcome = installation.finish(std::move(started), 1000);

@@ -97,7 +97,9 @@ TEST_F(FetchNothing, LogsTheOutcomeAndLeavesTheInstallationAsItWas) {
     const std::vector<std::string> args(std::begin(kLaunchArgs), std::end(kLaunchArgs));
     RunOptions options;
     options.language = testCase.language;
+    const std::string logNameBefore = todaysLogFileName();
     const LauncherOutcome outcome = installation.run(args, options);
+    const std::string logNameAfter = todaysLogFileName();
 
     ASSERT_TRUE(outcome.finished);
     EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
@@ -108,6 +110,11 @@ TEST_F(FetchNothing, LogsTheOutcomeAndLeavesTheInstallationAsItWas) {
                 testCase.installed ? earlyStartLines(installation) : std::vector<Expected>{},
                 {checkStartLine()}, testCase.afterCheckStart, {closingLine()}})));
     EXPECT_EQ(outcome.standardError, testCase.standardError);
+    // One daily log, named for the day the run started.
+    const auto logNames = logFileNames(installation.dir());
+    EXPECT_TRUE(logNames == std::vector<std::string>{logNameBefore} ||
+                logNames == std::vector<std::string>{logNameAfter})
+        << ::testing::PrintToString(logNames);
 
     if (server) {
       EXPECT_EQ(server->requests(),

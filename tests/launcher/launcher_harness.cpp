@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -415,6 +416,24 @@ std::vector<std::string> snapshotTree(const fs::path& dir, const fs::path& skip)
   }
   std::sort(items.begin(), items.end());
   return items;
+}
+
+std::vector<std::string> logFileNames(const fs::path& installDir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(installDir / "logs", ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string todaysLogFileName() {
+  const std::time_t now = std::time(nullptr);
+  char date[16];
+  std::strftime(date, sizeof date, "%Y%m%d", std::localtime(&now));
+  return std::string("kestrun-") + date + ".log";
 }
 
 std::vector<std::string> readLines(const fs::path& file) {

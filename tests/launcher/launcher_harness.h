@@ -178,6 +178,11 @@ void setMtime(const fs::path& file, std::int64_t seconds);
 // targets, for comparing a tree before and after a run.
 std::vector<std::string> snapshotTree(const fs::path& dir, const fs::path& skip = {});
 
+// The names of the files in the installation's logs directory, sorted.
+std::vector<std::string> logFileNames(const fs::path& installDir);
+// "kestrun-" + today's local date as YYYYMMDD + ".log".
+std::string todaysLogFileName();
+
 // Lines of a text file, without their line ends.
 std::vector<std::string> readLines(const fs::path& file);
 
