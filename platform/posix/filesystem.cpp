@@ -140,7 +140,9 @@ std::int64_t currentFileTime() {
 std::error_code createDirectories(const fs::path& path) {
   std::error_code error;
   fs::create_directories(path, error);
-  return error;
+  // The library reports errno values in the generic category; every error here is a system one.
+  if (error) return std::error_code(error.value(), std::system_category());
+  return {};
 }
 
 std::error_code removeItem(const fs::path& path) {
@@ -207,7 +209,7 @@ std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
   if (::fstat(source.get(), &status) != 0) return lastError();
   if (S_ISDIR(status.st_mode)) return std::error_code(EISDIR, std::system_category());
   // A link at `to` is replaced, never written through: the copy lands at `to` itself.
-  const int targetFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+  const int targetFlags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
   const mode_t targetMode = status.st_mode & 0777;
   Descriptor target(::open(to.c_str(), targetFlags, targetMode));
   if (target.get() < 0 && errno == ELOOP) {
@@ -215,6 +217,14 @@ std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
     target.reset(::open(to.c_str(), targetFlags, targetMode));
   }
   if (target.get() < 0) return lastError();
+  // Emptying the target only now, once it is known not to be the source itself (a file copied
+  // onto itself, or onto a hard link of itself, would otherwise be lost).
+  struct stat targetStatus;
+  if (::fstat(target.get(), &targetStatus) != 0) return lastError();
+  if (targetStatus.st_dev == status.st_dev && targetStatus.st_ino == status.st_ino) {
+    return std::error_code(EINVAL, std::system_category());
+  }
+  if (::ftruncate(target.get(), 0) != 0) return lastError();
   char buffer[64 * 1024];
   for (;;) {
     const ssize_t got = ::read(source.get(), buffer, sizeof buffer);

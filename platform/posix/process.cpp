@@ -168,7 +168,9 @@ std::uint32_t processId(const ChildProcess& process) { return static_cast<std::u
 
 WaitResult waitForExit(ChildProcess& process, int timeoutMs, std::uint32_t& errorCode) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+  // A negative time-out waits without limit, as it does when Windows reads it as a DWORD.
+  const bool unlimited = timeoutMs < 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
   std::chrono::milliseconds pause(1);
   for (;;) {
     bool ended = false;
@@ -177,12 +179,15 @@ WaitResult waitForExit(ChildProcess& process, int timeoutMs, std::uint32_t& erro
       return WaitResult::Failed;
     }
     if (ended) return WaitResult::Exited;
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) return WaitResult::TimedOut;
-    // Short pauses at first (a killed child is gone within a millisecond), then at most 10 ms.
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + std::chrono::milliseconds(1);
-    std::this_thread::sleep_for(std::min(pause, left));
-    if (pause < std::chrono::milliseconds(10)) pause *= 2;
+    std::chrono::milliseconds sleep = pause;
+    if (!unlimited) {
+      const Clock::time_point now = Clock::now();
+      if (now >= deadline) return WaitResult::TimedOut;
+      sleep = std::min(sleep, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+    }
+    // Short pauses at first (a killed child is gone within a millisecond), then 16 ms at most.
+    std::this_thread::sleep_for(sleep);
+    if (pause < std::chrono::milliseconds(16)) pause *= 2;
   }
 }
 

@@ -77,12 +77,12 @@ bool readExisting(const fs::path& file, std::string& content) {
 // half-written one. An unchanged file is left untouched.
 void replaceFile(const fs::path& file, const std::string& content) {
   std::string current;
-  if (readExisting(file, current) && current == content) {
-    ItemKind kind;
-    if (!queryItemKind(file, true, kind) && kind == ItemKind::Regular) return;
+  ItemKind kind;
+  if (!queryItemKind(file, true, kind) && kind == ItemKind::Regular && readExisting(file, current) &&
+      current == content) {
+    return;
   }
   fs::path target = file;
-  ItemKind kind;
   // A linked file (dotfiles kept elsewhere) is rewritten where it really lives.
   if (!queryItemKind(file, false, kind) && kind == ItemKind::Symlink) {
     std::error_code error;

@@ -190,6 +190,28 @@ TEST(PosixCopy, TargetLinkIsReplacedAndModeCarried) {
   EXPECT_EQ(platform::copyOverwriting(dir.path(), dir / "copy").value(), EISDIR);
 }
 
+TEST(PosixCopy, CopyOntoItselfKeepsTheContent) {
+  TempDir dir;
+  writeFile(dir / "file.txt", "precious");
+  fs::create_hard_link(dir / "file.txt", dir / "hard-link.txt");
+  fs::create_symlink("file.txt", dir / "soft-link.txt");
+  EXPECT_EQ(platform::copyOverwriting(dir / "file.txt", dir / "file.txt").value(), EINVAL);
+  EXPECT_EQ(platform::copyOverwriting(dir / "file.txt", dir / "hard-link.txt").value(), EINVAL);
+  EXPECT_EQ(readFile(dir / "file.txt"), "precious");
+  // A link at the target is replaced by a copy, which leaves the file it pointed to alone.
+  EXPECT_FALSE(platform::copyOverwriting(dir / "file.txt", dir / "soft-link.txt"));
+  EXPECT_EQ(readFile(dir / "file.txt"), "precious");
+  EXPECT_EQ(readFile(dir / "soft-link.txt"), "precious");
+}
+
+TEST(PosixCreateDirectories, ErrorsAreInTheSystemCategory) {
+  TempDir dir;
+  writeFile(dir / "file", "x");
+  const std::error_code error = platform::createDirectories(dir / "file" / "below");
+  EXPECT_EQ(error.category(), std::system_category());
+  EXPECT_EQ(error.value(), ENOTDIR);
+}
+
 TEST(PosixMove, ReplacesADirectoryOnlyWhenEmpty) {
   TempDir dir;
   fs::create_directory(dir / "from");

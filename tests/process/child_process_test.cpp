@@ -61,6 +61,16 @@ TEST(ChildProcess, RunningChildTimesOutReadsStillActiveAndEndsWithTheGivenCode) 
   EXPECT_FALSE(child.isDone());
 }
 
+TEST(ChildProcess, NegativeTimeOutWaitsForTheEnd) {
+  InstalledChild child("sleep=300\nexit=2\n");
+  platform::ProcessHandle handle = start(child);
+  ASSERT_TRUE(handle);
+  ChildGuard guard(handle);
+  std::uint32_t errorCode = 0;
+  ASSERT_EQ(platform::waitForExit(*handle, -1, errorCode), WaitResult::Exited);
+  EXPECT_TRUE(child.isDone());
+}
+
 TEST(ChildProcess, StartFailuresGiveTheSystemError) {
   InstalledChild child("");
   std::uint32_t errorCode = 0;
