@@ -1,11 +1,14 @@
 // URL-scheme registration on a freedesktop.org desktop, under temporary home directories.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/environment.h"
 #include "platform/posix/url_protocols.h"
+#include "platform/process.h"
 #include "tests/platform/scoped_environment.h"
 #include "tests/support/temp_dir.h"
 
@@ -203,6 +206,37 @@ TEST(RegisterUrlProtocols, LinkedMimeAppsListIsUpdatedWhereItLives) {
             "[Default Applications]\ntext/html=firefox.desktop\n"
             "x-scheme-handler/oloma=kestrun-oloma.desktop\n"
             "x-scheme-handler/vardel=kestrun-vardel.desktop\n");
+}
+
+// The desktop's own URL opener finds the registration and starts the launcher, at a path full
+// of characters that need quoting, with the URL as its one argument.
+TEST(RegisterUrlProtocols, DesktopOpenerStartsTheLauncherWithTheUrl) {
+  const fs::path gio = "/usr/bin/gio";
+  if (!fs::exists(gio) || !fs::exists("/bin/sh")) GTEST_SKIP() << "no gio on this system";
+  TestHome home(true);
+  ScopedEnvironment dataDirs("XDG_DATA_DIRS", Value("/usr/share"));
+  const fs::path record = home.dir / "launched.txt";
+  const fs::path launcher = home.dir / "My \"odd\" $HOME `dir` back\\slash 'q'" / "kestrun";
+  // The record appears whole, by a rename, so that it is never read half-written.
+  writeFile(launcher, "#!/bin/sh\nfor a in \"$0\" \"$@\"; do echo \"[$a]\"; done > '" + record.string() +
+                          ".part' && mv '" + record.string() + ".part' '" + record.string() + "'\n");
+  fs::permissions(launcher, fs::perms(0755));
+  platform::registerUrlProtocolsFor(launcher);
+
+  std::uint32_t errorCode = 0;
+  platform::ProcessHandle opener =
+      platform::startProcess(gio, {"open", "vardel://open?id=1&x=\"2\""}, home.dir.path(), errorCode);
+  ASSERT_TRUE(opener) << errorCode;
+  if (platform::waitForExit(*opener, 15000, errorCode) != platform::WaitResult::Exited) {
+    platform::terminateProcess(*opener, 1, errorCode);
+    platform::waitForExit(*opener, 5000, errorCode);
+    FAIL() << "gio open did not finish";
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!fs::exists(record) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(readFile(record), "[" + launcher.string() + "]\n[vardel://open?id=1&x=\"2\"]\n");
 }
 
 }  // namespace
