@@ -1,5 +1,7 @@
 #include "tests/support/temp_dir.h"
 
+#include "platform/filesystem.h"
+
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -19,15 +21,9 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  std::error_code ignored;
-  // Read-only leftovers would stop remove_all on Windows; make everything writable first.
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-       !ignored && it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow,
-                                 ignored);
-  }
-  std::filesystem::remove_all(path_, ignored);
+  // The launcher's own removal: read-only files go too, links are never followed, and a file
+  // still held open ends it with an error instead of an endless retry.
+  platform::removeTree(path_);
 }
 
 std::string readFile(const std::filesystem::path& file) {
