@@ -13,14 +13,20 @@ e2e_port=${KESTRUN_E2E_PORT:-47611}
 base_url="http://127.0.0.1:${e2e_port}"
 jobs=${KESTRUN_JOBS:-2}
 
-# One X display for the window tests, started and stopped by its own process id.
-display_number=$((90 + RANDOM % 400))
-Xvfb ":${display_number}" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# One X display for the window tests, started and stopped by its own process id. Xvfb
+# picks a free display number and writes it to the descriptor given.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
-cleanup() { kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; }
+cleanup() {
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  rm -f "$display_file"
+}
 trap cleanup EXIT
-export DISPLAY=":${display_number}"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+[ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$display_file")"
 
 run_suite() {
   local name=$1 dir=$2; shift 2
