@@ -329,6 +329,12 @@ Installation::Started Installation::start(const std::vector<std::string>& argume
   std::vector<std::string> command = {kEnv.string(), "-u", "DISPLAY", "-u", "LC_ALL",
                                       "-u", "LC_MESSAGES", "LANG=" + options.language};
   if (!options.display.empty()) command.push_back("DISPLAY=" + options.display);
+  // The launcher registers its URL schemes in the user's own directories: give it a home of
+  // the test's, so that nothing outside the test's directories is written.
+  const fs::path home = scratchDir() / "home";
+  command.push_back("HOME=" + home.string());
+  command.push_back("XDG_DATA_HOME=" + (home / "data").string());
+  command.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
   // Only matters in sanitizer builds: leaks of system libraries are not the launcher's.
   command.push_back(std::string("LSAN_OPTIONS=suppressions=") + KESTRUN_E2E_LSAN_SUPPRESSIONS +
                     ":print_suppressions=0");
