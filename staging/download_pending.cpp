@@ -9,6 +9,7 @@
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/confinement.h"
+#include "staging/monotonic_pause.h"
 #include "staging/paths.h"
 #include "staging/url_escape.h"
 #include "update/update_checker.h"
@@ -18,12 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kTransferRetries = 3;
-
-// A fixed pause on the monotonic clock, so that a changed wall clock cannot stretch it.
-void waitOneSecond() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_until(deadline);
-}
 
 }  // namespace
 
@@ -95,7 +90,7 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
       }
       logWarn("下载文件失败，将进行第 " + std::to_string(retry) + "/" + std::to_string(kTransferRetries) +
               " 次重试：" + entry.path + "（" + transferError + "）");
-      waitOneSecond();
+      pauseOnMonotonicClock(std::chrono::seconds(1));
       if (cancelCheck && cancelCheck()) {
         errorText = kCancelledText;
         return false;

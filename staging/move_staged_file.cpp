@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "platform/filesystem.h"
+#include "staging/monotonic_pause.h"
 #include "staging/staging_apply.h"
 
 namespace fs = std::filesystem;
@@ -10,11 +11,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kMoveAttempts = 50;
-
-void pauseAfterFailedAttempt() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
-  while (std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_until(deadline);
-}
 
 bool isSymlink(const fs::path& path) {
   platform::ItemKind kind = platform::ItemKind::Missing;
@@ -42,7 +38,7 @@ bool moveStagedFile(const fs::path& stagedFile, const fs::path& target, std::err
     if (kind != platform::ItemKind::Missing || isSymlink(target)) {
       if (std::error_code removed = platform::removeItem(target)) {
         error = removed;
-        pauseAfterFailedAttempt();
+        pauseOnMonotonicClock(std::chrono::milliseconds(100));
         continue;
       }
     }
@@ -54,12 +50,12 @@ bool moveStagedFile(const fs::path& stagedFile, const fs::path& target, std::err
     if (isSymlink(target)) {
       // Something put a link in place meanwhile; never copy through it.
       error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
-      pauseAfterFailedAttempt();
+      pauseOnMonotonicClock(std::chrono::milliseconds(100));
       continue;
     }
     if (std::error_code copied = platform::copyOverwriting(stagedFile, target)) {
       error = copied;
-      pauseAfterFailedAttempt();
+      pauseOnMonotonicClock(std::chrono::milliseconds(100));
       continue;
     }
     if (haveStagedTime) platform::setLastWriteFileTime(target, stagedTime);
