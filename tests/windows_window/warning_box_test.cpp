@@ -1,0 +1,82 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/window.h"
+
+namespace {
+
+// What a user sees of a message box: its caption and the texts of its static controls.
+struct SeenBox {
+  bool found = false;
+  std::wstring caption;
+  std::wstring text;
+};
+
+BOOL CALLBACK collectText(HWND child, LPARAM seen) {
+  wchar_t className[32] = {};
+  GetClassNameW(child, className, 32);
+  if (lstrcmpiW(className, L"Static") != 0) return TRUE;
+  wchar_t text[512] = {};
+  GetWindowTextW(child, text, 512);
+  reinterpret_cast<SeenBox*>(seen)->text += text;
+  return TRUE;
+}
+
+// Waits for the dialog box of this process, reads it and presses OK.
+void answerBox(SeenBox& seen) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  HWND box = nullptr;
+  while (!box && std::chrono::steady_clock::now() < deadline) {
+    HWND candidate = nullptr;
+    while ((candidate = FindWindowExW(nullptr, candidate, L"#32770", nullptr)) != nullptr) {
+      DWORD process = 0;
+      GetWindowThreadProcessId(candidate, &process);
+      if (process == GetCurrentProcessId() && IsWindowVisible(candidate)) {
+        box = candidate;
+        break;
+      }
+    }
+    if (!box) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!box) return;
+  seen.found = true;
+  wchar_t caption[256] = {};
+  GetWindowTextW(box, caption, 256);
+  seen.caption = caption;
+  EnumChildWindows(box, collectText, reinterpret_cast<LPARAM>(&seen));
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST(WarningBox, ShowsCaptionAndTextUntilOkIsPressed) {
+  struct Case {
+    const char* caption;
+    const char* text;
+    const wchar_t* expectedCaption;
+    const wchar_t* expectedText;
+  };
+  const Case cases[] = {
+      {"Fennick Launcher", "No application files are currently available on the server.", L"Fennick Launcher",
+       L"No application files are currently available on the server."},
+      {"Fennick 启动器", "服务器暂无可用的程序内容。", L"Fennick \u542F\u52A8\u5668",
+       L"\u670D\u52A1\u5668\u6682\u65E0\u53EF\u7528\u7684\u7A0B\u5E8F\u5185\u5BB9\u3002"},
+      // Not UTF-8: shown empty rather than garbled.
+      {"Fennick Launcher", "bad \xff\xfe text", L"Fennick Launcher", L""},
+  };
+  for (const Case& c : cases) {
+    SeenBox seen;
+    std::thread user(answerBox, std::ref(seen));
+    platform::showWarningBox(c.caption, c.text);
+    user.join();
+    ASSERT_TRUE(seen.found) << c.caption;
+    EXPECT_EQ(seen.caption, c.expectedCaption);
+    EXPECT_EQ(seen.text, c.expectedText);
+  }
+}
+
+}  // namespace
