@@ -112,6 +112,7 @@ void buildWindow(ProgressWidgets& widgets, bool chinese, bool updating) {
   widgets.window = std::make_unique<DragWindow>(at.x, at.y, g.width, g.height, title);
   widgets.window->color(colour(kWindowColour));
   widgets.window->border(0);
+  widgets.window->xclass("Kestrun");  // how desktops group and name the window
   setToolkitIcon(*widgets.window);
 
   // Made in this order, so that each lies on top of the ones before.
