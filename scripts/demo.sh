@@ -63,6 +63,13 @@ echo "  pid $server_pid, requests logged to $work/server.log"
 # The launcher's installation directory is its own directory.
 cp "$launcher" "$install/Kestrun"
 
+# The launcher registers its URL schemes for the current user at every start; the demo gives
+# it a home of its own so that the real one keeps pointing wherever it pointed before.
+demo_home=$work/home
+run_launcher() {
+  HOME="$demo_home" XDG_DATA_HOME="$demo_home/data" XDG_CONFIG_HOME="$demo_home/config" "$install/Kestrun" "$@"
+}
+
 show_run() {
   echo "  the launcher's log of this run:"
   local log
@@ -74,7 +81,7 @@ show_run() {
 }
 
 step "Run 1: first installation into the empty directory $install"
-"$install/Kestrun" "vardel://open?demo=1"
+run_launcher "vardel://open?demo=1"
 show_run
 
 step "Changing docs/news.txt in the release"
@@ -82,7 +89,7 @@ printf 'Release 2: news.txt changed, so the launcher fetches it again.\n' >"$rel
 touch -d '+1 minute' "$release/docs/news.txt"
 
 step "Run 2: update of the installed application"
-"$install/Kestrun" "vardel://open?demo=2"
+run_launcher "vardel://open?demo=2"
 show_run
 echo "  docs/news.txt in the installation now reads: $(cat "$install/docs/news.txt")"
 
@@ -93,5 +100,6 @@ step "Where to look"
 echo "  installation:  $install"
 echo "  launcher log:  $(ls "$install"/logs/kestrun-*.log | tail -n 1)"
 echo "  check report:  $install/update.log"
+echo "  URL schemes:   $demo_home/data/applications/kestrun-*.desktop"
 echo "  release:       $release"
 echo "The release server (pid $server_pid) is stopped now; the sample program ends by itself."
