@@ -53,6 +53,12 @@ else()
   endif()
 endif()
 
+# FLTK 1.3's headers pick their Windows branch by WIN32, which a strict C++17 build with
+# mingw does not define (only _WIN32).
+if(WIN32)
+  target_compile_definitions(kestrun_fltk INTERFACE WIN32)
+endif()
+
 add_library(kestrun::curl ALIAS kestrun_curl)
 add_library(kestrun::fltk ALIAS kestrun_fltk)
 add_library(kestrun::json ALIAS kestrun_json)
