@@ -53,6 +53,10 @@ export WINEARCH=win64
 wineboot -i >/dev/null 2>&1
 wineserver -w
 wineserver -p >/dev/null 2>&1
+# Wine's system services (services.exe, plugplay, rpcss, ...) start with the first program
+# and keep the descriptors it was given; start them here on /dev/null, or the first test's
+# output pipe stays open and ctest waits for it until the time-out.
+wine cmd /c exit 0 >/dev/null 2>&1 </dev/null
 
 # A hung test costs two minutes at most, not the whole budget.
 ctest --test-dir "$build" --output-on-failure --timeout 120 -j 2
