@@ -9,6 +9,7 @@
 
 #include "platform/window.h"
 #include "ui/progress_window.h"
+#include "ui/ui_font.h"
 #include "ui/warning_message.h"
 
 // Runs with DISPLAY emptied: no window can be opened, and nothing may end the process.
@@ -132,6 +133,23 @@ TEST(UiFont, TheChosenFaceHasChineseGlyphs) {
   FcObjectSetDestroy(fields);
   FcPatternDestroy(pattern);
   EXPECT_TRUE(coversChinese) << face << " (install a Chinese face, e.g. fonts-wqy-zenhei)";
+}
+
+TEST(UiFont, AFaceThatBeginsWithAStyleMarkIsOpenedInTheRegularStyle) {
+  struct Case {
+    const char* face;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"Microsoft YaHei", "Microsoft YaHei"},
+      {"WenQuanYi Zen Hei", "WenQuanYi Zen Hei"},
+      {"IPAGothic", " IPAGothic"},
+      {"Baekmuk Gulim", " Baekmuk Gulim"},
+      {"PingFang SC", " PingFang SC"},
+      {" sans", "  sans"},
+      {"sans", "sans"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ui::toolkitFontName(c.face), c.name) << c.face;
 }
 
 }  // namespace
