@@ -32,9 +32,8 @@ bool ownExecutablePath(std::filesystem::path& result) {
 std::vector<NativeString> launcherArguments(int argc, char** argv) {
   std::vector<NativeString> arguments;
   if (!argv) return arguments;
-  for (int i = 1; i < argc; ++i) {
-    if (argv[i]) arguments.emplace_back(argv[i]);
-  }
+  // A null element still counts, as an empty argument, so that positions are kept.
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i] ? argv[i] : "");
   return arguments;
 }
 

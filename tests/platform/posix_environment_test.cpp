@@ -33,6 +33,9 @@ TEST(PosixEnvironment, LauncherArgumentsAreArgvAfterTheProgramName) {
   EXPECT_EQ(platform::launcherArguments(4, argv), expected);
   EXPECT_TRUE(platform::launcherArguments(1, argv).empty());
   EXPECT_TRUE(platform::launcherArguments(0, nullptr).empty());
+  char* withNull[] = {program, nullptr, url};
+  const std::vector<platform::NativeString> nullBecomesEmpty = {"", "vardel://open?id=1"};
+  EXPECT_EQ(platform::launcherArguments(3, withNull), nullBecomesEmpty);
 }
 
 TEST(PosixEnvironment, PlatformLineNamesSystemReleaseAndMachine) {
