@@ -75,6 +75,18 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
       continue;
     }
 
+    // A link entry of the same path earlier in the list (or one that survived the reset)
+    // would carry the transfer's writes to wherever it points: the file takes its place.
+    bool stagedRedirects = false;
+    if (const std::error_code error = platform::isRedirection(staged, stagedRedirects)) {
+      errorText = "无法检查更新暂存路径：" + entry.path + "（" + fsErrorMessage(error) + "）";
+      return false;
+    }
+    if (stagedRedirects && platform::removeItem(staged)) {
+      errorText = "更新暂存路径经过软链接：" + entry.path;
+      return false;
+    }
+
     const std::string url =
         baseUrl + "/gis/update/file?platform=" + platform + "&path=" + escaper.encodePath(entry.path);
     std::string transferError;

@@ -32,7 +32,8 @@ struct ApplyCounts {
   int forbidden = 0;
 };
 
-// Depth first, a directory's contents right after the directory; links are never entered.
+// Depth first, a directory's contents right after the directory; links and junctions are
+// never entered.
 // Stops at the first error and returns it, keeping what was found before.
 std::error_code collectStagedItems(const fs::path& directory, StagedItems& items) {
   std::vector<platform::DirectoryItem> listed;
@@ -43,6 +44,10 @@ std::error_code collectStagedItems(const fs::path& directory, StagedItems& items
     } else if (item.kind == platform::ItemKind::Regular) {
       items.files.push_back(item.path);
     } else if (item.kind == platform::ItemKind::Directory) {
+      // A junction lists as a directory; entering it would move another place's files.
+      bool redirects = false;
+      if (std::error_code error = platform::isRedirection(item.path, redirects)) return error;
+      if (redirects) continue;
       if (std::error_code error = collectStagedItems(item.path, items)) return error;
     }
   }

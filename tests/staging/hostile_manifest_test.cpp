@@ -132,4 +132,26 @@ TEST_F(HostileManifestTest, AppliedFileReplacesALinkInsteadOfWritingThroughIt) {
   EXPECT_EQ(readFile(install / "a.dll"), "hostile bytes");
 }
 
+TEST_F(HostileManifestTest, FileEntryAfterALinkEntryOfTheSamePathNeverWritesThroughIt) {
+  writeFile(outside / "victim.dll", "outside content");
+  const std::string victimText = platform::pathToUtf8(outside / "victim.dll");
+  struct Case {
+    std::vector<ManifestEntry> pending;
+  };
+  const std::vector<Case> cases = {
+      {{linkEntry("a.dll", victimText), fileEntry("a.dll")}},
+      {{linkEntry("sub/a.dll", victimText), fileEntry("sub/a.dll")}},
+      {{linkEntry("a.dll", "../../outside/victim.dll"), fileEntry("a.dll")}},
+  };
+  for (const Case& c : cases) {
+    const std::string path = c.pending.back().path;
+    SCOPED_TRACE(c.pending.front().link);
+    std::string errorText;
+    ASSERT_TRUE(runUpdate(c.pending, errorText)) << errorText;
+    EXPECT_EQ(readFile(outside / "victim.dll"), "outside content");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(install / path)));
+    EXPECT_EQ(readFile(install / path), "hostile bytes");
+  }
+}
+
 }  // namespace

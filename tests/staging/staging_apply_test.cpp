@@ -55,6 +55,24 @@ TEST_F(StagingApplyTest, MissingStagingDirectoryLogsOneWarning) {
             (std::vector<std::string>{"WARN 更新落地跳过：暂存目录不存在：" + stagingText()}));
 }
 
+TEST_F(StagingApplyTest, AStagingDirectoryThatCannotBeExaminedEndsTheRunWithOneError) {
+  ASSERT_FALSE(platform::createFileSymlink("loop", install / "loop"));
+  staging = install / "loop" / "update_staging";
+  EXPECT_EQ(apply(), 0);
+  EXPECT_EQ(log.linesSinceMark(),
+            (std::vector<std::string>{"ERROR 无法检查更新暂存目录：" + stagingText() + "；原因：" +
+                                      formatFsError(std::error_code(ELOOP, std::system_category()))}));
+}
+
+TEST_F(StagingApplyTest, ALinkedStagingDirectoryIsNeitherEnteredNorRemoved) {
+  writeFile(root / "elsewhere/a.dll", "elsewhere");
+  ASSERT_FALSE(platform::createFileSymlink(platform::fromUtf8(platform::pathToUtf8(root / "elsewhere")), staging));
+  EXPECT_EQ(apply(), 0);
+  EXPECT_EQ(log.linesSinceMark(), (std::vector<std::string>{"ERROR 更新暂存目录是软链接，跳过落地：" + stagingText()}));
+  EXPECT_EQ(readFile(root / "elsewhere/a.dll"), "elsewhere");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(install / "a.dll")));
+}
+
 TEST_F(StagingApplyTest, EmptyStagingDirectoryIsRemovedWithASummary) {
   fs::create_directories(staging);
   EXPECT_EQ(apply(), 0);
