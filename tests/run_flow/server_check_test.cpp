@@ -1,0 +1,123 @@
+// Runs the launcher against a loopback server of the test's own that lists nothing or
+// refuses the manifest, and checks what reaches the log and standard error, in order.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+#include "ui/ui_text.h"
+
+namespace fs = std::filesystem;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace {
+
+// Log lines become "LEVEL message"; any other line (a standard-error report, a warning box
+// without a display) is kept as it is.
+std::vector<std::string> linesOf(const std::string& text) {
+  static const std::regex frame(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[(INFO|WARN|ERROR)\] \[pid=\d+\] )");
+  std::vector<std::string> lines;
+  std::istringstream input(text);
+  for (std::string line; std::getline(input, line);) {
+    std::smatch match;
+    lines.push_back(std::regex_search(line, match, frame) ? match[1].str() + " " + match.suffix().str() : line);
+  }
+  return lines;
+}
+
+struct ServerCheckCase {
+  const char* name;
+  const char* mainProgram;  // content of Vardel.exe, or null for a first installation
+  bool logBlocked;          // a file named "logs" keeps the log directory from being created
+  int listStatus;
+  const char* listBody;
+  std::vector<std::string> logLines;     // after the platform line
+  std::vector<std::string> stderrLines;  // everything on standard error
+};
+
+std::vector<ServerCheckCase> cases() {
+  const std::string caption = uiText(false, UiText::LauncherTitle);
+  const std::string box = caption + ": ";
+  return {
+      {"first installation without a log, manifest refused", nullptr, true, 503, "busy",
+       {},
+       {"INFO 启动时 Vardel.exe 状态：不存在（首次引导）", "INFO 已取得更新服务器配置，开始检查更新",
+        // the report comes first, then the log line that repeats it
+        "Kestrun update check failed: 无法获取更新清单：HTTP 503", "WARN 更新检查失败：无法获取更新清单：HTTP 503",
+        box + uiText(false, UiText::ServerUnreachable), "INFO Kestrun 本次运行结束"}},
+      {"installation whose early start failed, nothing listed", "not a program", false, 200, "[]",
+       {"INFO 启动时 Vardel.exe 状态：存在", "INFO 准备启动现有主程序：{program}",
+        "ERROR CreateProcessW 无法启动现有 Vardel：Windows错误={report}", "INFO 已取得更新服务器配置，开始检查更新",
+        "INFO 更新检查完成：待更新文件=0", "INFO 本次没有文件需要更新，现有 Vardel 继续运行",
+        "INFO Kestrun 本次运行结束"},
+       {box + uiText(false, UiText::StartFailed)}},
+  };
+}
+
+TEST(ServerCheckRunFlow, OutcomeLinesInOrder) {
+  for (const ServerCheckCase& c : cases()) {
+    SCOPED_TRACE(c.name);
+    testing_support::LoopbackServer server;
+    server.server().Get("/gis/update/list", [&c](const httplib::Request&, httplib::Response& response) {
+      response.status = c.listStatus;
+      response.set_content(c.listBody, "application/json");
+    });
+    server.start();
+
+    TempDir root;
+    const fs::path dir = root / "Fennick app";
+    fs::create_directories(dir);
+    fs::copy_file(SERVER_LAUNCHER, dir / "Kestrun");
+    if (c.mainProgram) writeFile(dir / "Vardel.exe", c.mainProgram);
+    if (c.logBlocked) writeFile(dir / "logs", "");
+
+    const fs::path home = root / "home";
+    const std::string command = "cd '" + root.path().string() + "' && env -u DISPLAY LANG=C LC_ALL=C HOME='" +
+                                home.string() + "' XDG_DATA_HOME='" + (home / "data").string() +
+                                "' XDG_CONFIG_HOME='" + (home / "config").string() + "' KESTRUN_TEST_BASE_URL='" +
+                                server.baseUrl() + "' '" + (dir / "Kestrun").string() + "' 2>'" +
+                                (root / "stderr.txt").string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    server.stop();
+    EXPECT_EQ(server.requestTargets(), std::vector<std::string>{"/gis/update/list?platform=windows"});
+
+    std::vector<std::string> stderrLines = linesOf(readFile(root / "stderr.txt"));
+    std::vector<std::string> logLines;
+    if (c.logBlocked) {
+      ASSERT_GE(stderrLines.size(), 2u);
+      EXPECT_EQ(stderrLines[0], "ERROR 无法创建 Kestrun 日志目录：" + (dir / "logs").string() + "；原因：Not a directory");
+      EXPECT_EQ(stderrLines[1].rfind("INFO 运行平台：", 0), 0u) << stderrLines[1];
+      stderrLines.erase(stderrLines.begin(), stderrLines.begin() + 2);
+    } else {
+      for (const auto& item : fs::directory_iterator(dir / "logs")) {
+        const std::vector<std::string> lines = linesOf(readFile(item.path()));
+        logLines.insert(logLines.end(), lines.begin(), lines.end());
+      }
+      ASSERT_GE(logLines.size(), 3u);
+      EXPECT_EQ(logLines[0], "INFO ========== Kestrun 启动 ==========");
+      EXPECT_EQ(logLines[1], "INFO 安装目录：" + dir.string());
+      EXPECT_EQ(logLines[2].rfind("INFO 运行平台：", 0), 0u) << logLines[2];
+      logLines.erase(logLines.begin(), logLines.begin() + 3);
+    }
+
+    std::vector<std::string> expectedLog;
+    for (std::string line : c.logLines) {
+      line = std::regex_replace(line, std::regex(R"(\{program\})"), (dir / "Vardel.exe").string());
+      // A file without execute permission: the system refuses to run it.
+      line = std::regex_replace(line, std::regex(R"(\{report\})"), "13 (0x0000000D)；Permission denied");
+      expectedLog.push_back(line);
+    }
+    EXPECT_EQ(logLines, expectedLog);
+    EXPECT_EQ(stderrLines, c.stderrLines);
+  }
+}
+
+}  // namespace

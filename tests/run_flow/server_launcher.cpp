@@ -1,0 +1,10 @@
+// The launcher with its update server given by the test through KESTRUN_TEST_BASE_URL, so that
+// a test can point it at a loopback server of its own.
+#include <cstdlib>
+
+#include "launcher/run_phases.h"
+
+int main(int argc, char** argv) {
+  const char* baseUrl = std::getenv("KESTRUN_TEST_BASE_URL");
+  return runLauncher(argc, argv, baseUrl ? baseUrl : "");
+}
