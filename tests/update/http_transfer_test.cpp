@@ -57,6 +57,7 @@ class HttpTransferTest : public ::testing::Test {
       res.set_content("boom", "text/plain");
     });
     http.Get("/empty", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+    http.Get("/not-modified", [](const httplib::Request&, httplib::Response& res) { res.status = 304; });
     // Declares 1000 bytes, sends 100, then drops the connection.
     http.Get("/truncated", [](const httplib::Request&, httplib::Response& res) {
       res.set_content_provider(kTruncatedDeclared, "application/octet-stream",
@@ -135,6 +136,7 @@ const std::vector<TransferCase>& transferCases() {
       {"/missing", false, "HTTP 404", "not here"},  // the error page is kept, the caller ignores it
       {"/redirect", false, "HTTP 500", "boom"},     // judged on the final response
       {"/empty", true, "untouched", ""},
+      {"/not-modified", true, "untouched", ""},  // a 3xx that ends the transfer is below 400
       {"/truncated", false, kPartialFileText, std::string(kTruncatedSent, 'x')},
   };
   return cases;
@@ -258,6 +260,23 @@ TEST_F(HttpTransferTest, RefusedConnectionGivesTheLibraryText) {
   EXPECT_FALSE(checker.httpGetToFile(address, dir / "refused.bin", errorText));
   EXPECT_EQ(errorText, kConnectFailedText);
   EXPECT_TRUE(fs::exists(dir / "refused.bin"));
+}
+
+TEST_F(HttpTransferTest, AnswerWithoutHttpStatusCountsAsSuccess) {
+  const fs::path source = dir / "source.txt";
+  writeFile(source, "local bytes");
+  const std::string address = "file://" + platform::pathToUtf8(source);
+
+  std::string body;
+  std::string errorText = "untouched";
+  EXPECT_TRUE(checker.httpGetToString(address, body, errorText));
+  EXPECT_EQ(errorText, "untouched");
+  EXPECT_EQ(body, "local bytes");
+
+  const fs::path destination = dir / "copy.txt";
+  EXPECT_TRUE(checker.httpGetToFile(address, destination, errorText));
+  EXPECT_EQ(errorText, "untouched");
+  EXPECT_EQ(readFile(destination), "local bytes");
 }
 
 TEST_F(HttpTransferTest, MissingCaBundleIsIgnored) {
