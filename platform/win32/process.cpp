@@ -7,6 +7,9 @@
 
 namespace platform {
 
+// The start-up block is handed over with nothing set but its size.
+static_assert(sizeof(STARTUPINFOW) == 104, "STARTUPINFOW of 64-bit Windows");
+
 class ChildProcess {
  public:
   win32::UniqueHandle handle;

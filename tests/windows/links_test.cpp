@@ -72,6 +72,9 @@ TEST(SymbolicLinks, StoredTargetReadsBackWithBackslashes) {
   EXPECT_EQ(target, L"..\\lib\\libz.so.1");
   EXPECT_EQ(kindOf(link, false), ItemKind::Symlink);
   EXPECT_EQ(kindOf(link, true), ItemKind::Regular);
+  bool redirects = false;
+  EXPECT_FALSE(platform::isRedirection(link, redirects));
+  EXPECT_TRUE(redirects);
   std::vector<platform::DirectoryItem> items;
   ASSERT_FALSE(platform::listDirectory(dir / "bin", items));
   ASSERT_EQ(items.size(), 1u);
@@ -95,6 +98,54 @@ TEST(SymbolicLinks, ItemsThatAreNoLinkReportTheSystemsError) {
   EXPECT_EQ(platform::readSymlinkTarget(dir / "plain.dll", target), systemError(ERROR_NOT_A_REPARSE_POINT));
   EXPECT_TRUE(target.empty());
   EXPECT_TRUE(platform::isNotFoundError(platform::readSymlinkTarget(dir / "missing.dll", target)));
+}
+
+TEST(Redirection, PlainItemsAndMissingPathsLeadNowhereElse) {
+  TempDir dir;
+  writeFile(dir / "plain.dll", "x");
+  CreateDirectoryW((dir / "plugins").c_str(), nullptr);
+  for (const fs::path& path : {dir / "plain.dll", dir / "plugins", dir / "missing", dir / "missing" / "deeper",
+                               dir / "plain.dll" / "below"}) {
+    bool redirects = true;
+    EXPECT_FALSE(platform::isRedirection(path, redirects)) << path;
+    EXPECT_FALSE(redirects) << path;
+  }
+}
+
+// Puts reparse data with `tag` and no names on the existing item `path`.
+std::error_code setPlainReparsePoint(const fs::path& path, DWORD tag) {
+  platform::win32::ReparseDataBuffer data{};
+  data.ReparseTag = tag;
+  data.ReparseDataLength = 0;
+  HANDLE item = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (item == INVALID_HANDLE_VALUE) return systemError(GetLastError());
+  DWORD returned = 0;
+  const BOOL set = DeviceIoControl(item, FSCTL_SET_REPARSE_POINT, &data,
+                                   static_cast<DWORD>(platform::win32::kReparseHeaderSize), nullptr, 0, &returned,
+                                   nullptr);
+  const DWORD error = set ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(item);
+  return set ? std::error_code() : systemError(error);
+}
+
+TEST(SymbolicLinks, OtherReparsePointsAreNoLinks) {
+  TempDir dir;
+  writeFile(dir / "app.exe", "");
+  // The tag of the app execution aliases: a reparse point that is neither link nor junction.
+  const std::error_code made = setPlainReparsePoint(dir / "app.exe", 0x8000001Bu);
+  if (made) {
+    GTEST_SKIP() << "this system cannot set a reparse point here: FSCTL_SET_REPARSE_POINT failed with error "
+                 << made.value() << " (Wine 8 does not support it)";
+  }
+  platform::NativeString target = L"left over";
+  EXPECT_EQ(platform::readSymlinkTarget(dir / "app.exe", target), systemError(ERROR_REPARSE_TAG_INVALID));
+  EXPECT_TRUE(target.empty());
+  bool redirects = true;
+  EXPECT_FALSE(platform::isRedirection(dir / "app.exe", redirects));
+  EXPECT_FALSE(redirects);
+  EXPECT_FALSE(platform::removeItem(dir / "app.exe"));
+  EXPECT_EQ(GetFileAttributesW((dir / "app.exe").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // Turns the empty directory `junction` into a junction to `target`.
@@ -140,6 +191,9 @@ TEST(Junctions, ReadAsDirectoriesAndRemovedWithoutTheirTarget) {
   }
   EXPECT_EQ(kindOf(dir / "tree" / "junction", false), ItemKind::Directory);
   EXPECT_EQ(kindOf(dir / "tree" / "junction", true), ItemKind::Directory);
+  bool redirects = false;
+  EXPECT_FALSE(platform::isRedirection(dir / "tree" / "junction", redirects));
+  EXPECT_TRUE(redirects) << "a junction leads elsewhere as a link does";
   platform::NativeString target;
   ASSERT_FALSE(platform::readSymlinkTarget(dir / "tree" / "junction", target));
   EXPECT_EQ(target, (dir / "real").native());

@@ -4,12 +4,15 @@
 //                      as UTF-8, each followed by a NUL byte, into argv.txt in its working
 //                      directory
 //   launcher-args ...  the same with platform::launcherArguments, into launcher-args.txt
+//   own-path           writes platform::ownExecutablePath, as above, into own-path.txt; ends
+//                      with exit code 1 when there is none
 //   exit N             ends with exit code N
 //   sleep MS           sleeps MS milliseconds, then ends with exit code 0
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -45,6 +48,11 @@ int main(int argc, char** argv) {
   if (mode == L"argv") return writeArguments(L"argv.txt", rest) ? 0 : 101;
   if (mode == L"launcher-args") {
     return writeArguments(L"launcher-args.txt", platform::launcherArguments(argc, argv)) ? 0 : 101;
+  }
+  if (mode == L"own-path") {
+    std::filesystem::path own;
+    if (!platform::ownExecutablePath(own)) return 1;
+    return writeArguments(L"own-path.txt", {own.native()}) ? 0 : 101;
   }
   if (mode == L"exit") return static_cast<int>(std::stoul(value));
   if (mode == L"sleep") {
