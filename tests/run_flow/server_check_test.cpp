@@ -39,6 +39,7 @@ struct ServerCheckCase {
   bool logBlocked;          // a file named "logs" keeps the log directory from being created
   int listStatus;
   const char* listBody;
+  int fileStatus;  // the answer to every file request
   std::vector<std::string> logLines;     // after the platform line
   std::vector<std::string> stderrLines;  // everything on standard error
 };
@@ -47,18 +48,28 @@ std::vector<ServerCheckCase> cases() {
   const std::string caption = uiText(false, UiText::LauncherTitle);
   const std::string box = caption + ": ";
   return {
-      {"first installation without a log, manifest refused", nullptr, true, 503, "busy",
+      {"first installation without a log, manifest refused", nullptr, true, 503, "busy", 404,
        {},
        {"INFO 启动时 Vardel.exe 状态：不存在（首次引导）", "INFO 已取得更新服务器配置，开始检查更新",
         // the report comes first, then the log line that repeats it
         "Kestrun update check failed: 无法获取更新清单：HTTP 503", "WARN 更新检查失败：无法获取更新清单：HTTP 503",
         box + uiText(false, UiText::ServerUnreachable), "INFO Kestrun 本次运行结束"}},
-      {"installation whose early start failed, nothing listed", "not a program", false, 200, "[]",
+      {"installation whose early start failed, nothing listed", "not a program", false, 200, "[]", 404,
        {"INFO 启动时 Vardel.exe 状态：存在", "INFO 准备启动现有主程序：{program}",
         "ERROR CreateProcessW 无法启动现有 Vardel：Windows错误={report}", "INFO 已取得更新服务器配置，开始检查更新",
         "INFO 更新检查完成：待更新文件=0", "INFO 本次没有文件需要更新，现有 Vardel 继续运行",
         "INFO Kestrun 本次运行结束"},
        {box + uiText(false, UiText::StartFailed)}},
+      {"first installation whose only file keeps failing", nullptr, false, 200,
+       R"([{"path":"Vardel.exe","size":5,"mtime":1700000000}])", 503,
+       {"INFO 启动时 Vardel.exe 状态：不存在（首次引导）", "INFO 已取得更新服务器配置，开始检查更新",
+        "INFO 更新检查完成：待更新文件=1", "INFO 检测到更新，准备结束旧版 Vardel 并下载文件",
+        "WARN 下载文件失败，将进行第 1/3 次重试：Vardel.exe（HTTP 503）",
+        "WARN 下载文件失败，将进行第 2/3 次重试：Vardel.exe（HTTP 503）",
+        "WARN 下载文件失败，将进行第 3/3 次重试：Vardel.exe（HTTP 503）",
+        "ERROR 更新下载失败：下载文件失败：Vardel.exe（HTTP 503）", "INFO Kestrun 本次运行结束"},
+       // nothing to start: the user is told that the application is incomplete
+       {box + uiText(false, UiText::ApplicationIncomplete)}},
   };
 }
 
@@ -69,6 +80,10 @@ TEST(ServerCheckRunFlow, OutcomeLinesInOrder) {
     server.server().Get("/gis/update/list", [&c](const httplib::Request&, httplib::Response& response) {
       response.status = c.listStatus;
       response.set_content(c.listBody, "application/json");
+    });
+    server.server().Get("/gis/update/file", [&c](const httplib::Request&, httplib::Response& response) {
+      response.status = c.fileStatus;
+      response.set_content("nope", "text/plain");
     });
     server.start();
 
@@ -87,7 +102,10 @@ TEST(ServerCheckRunFlow, OutcomeLinesInOrder) {
                                 (root / "stderr.txt").string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
     server.stop();
-    EXPECT_EQ(server.requestTargets(), std::vector<std::string>{"/gis/update/list?platform=windows"});
+    const std::vector<std::string> targets = server.requestTargets();
+    ASSERT_FALSE(targets.empty());
+    EXPECT_EQ(targets.front(), "/gis/update/list?platform=windows");
+    EXPECT_FALSE(fs::exists(dir / "Vardel.exe") && !c.mainProgram) << "nothing may be applied";
 
     std::vector<std::string> stderrLines = linesOf(readFile(root / "stderr.txt"));
     std::vector<std::string> logLines;
