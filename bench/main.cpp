@@ -14,7 +14,7 @@ int main() {
   for (auto run : {&bench::runDownloadBench, &bench::runCheckBench, &bench::runProgressBench}) {
     bench::Figures figures = run();
     for (const bench::Figure& figure : figures) {
-      std::printf("%-44s %12.3f %-8s %s%s\n", figure.name.c_str(), figure.value, figure.unit.c_str(),
+      std::printf("%-52s %12.3f %-6s %s%s\n", figure.name.c_str(), figure.value, figure.unit.c_str(),
                   figure.target.empty() ? "" : (figure.met ? "ok   " : "MISSED "), figure.target.c_str());
       std::fflush(stdout);
     }
