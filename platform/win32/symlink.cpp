@@ -42,6 +42,18 @@ bool readName(const WCHAR* pathBuffer, std::size_t bufferBytes, USHORT offset, U
   return true;
 }
 
+// Both names of a symbolic link's or a junction's reparse data; the two layouts name them
+// alike. `start` is where the path buffer begins inside the returned bytes.
+template <typename Names>
+bool readBothNames(const Names& names, std::size_t start, DWORD returned, NativeString& printName,
+                   NativeString& substituteName) {
+  if (returned < start) return false;
+  const std::size_t bufferBytes = returned - start;
+  return readName(names.PathBuffer, bufferBytes, names.PrintNameOffset, names.PrintNameLength, printName) &&
+         readName(names.PathBuffer, bufferBytes, names.SubstituteNameOffset, names.SubstituteNameLength,
+                  substituteName);
+}
+
 }  // namespace
 
 std::error_code readSymlinkTarget(const fs::path& link, NativeString& target) {
@@ -64,21 +76,15 @@ std::error_code readSymlinkTarget(const fs::path& link, NativeString& target) {
   NativeString printName;
   NativeString substituteName;
   if (data->ReparseTag == IO_REPARSE_TAG_SYMLINK) {
-    const auto& names = data->SymbolicLinkReparseBuffer;
-    const std::size_t start = offsetof(win32::ReparseDataBuffer, SymbolicLinkReparseBuffer.PathBuffer);
-    if (returned < start) return invalid;
-    if (!readName(names.PathBuffer, returned - start, names.PrintNameOffset, names.PrintNameLength, printName) ||
-        !readName(names.PathBuffer, returned - start, names.SubstituteNameOffset, names.SubstituteNameLength,
-                  substituteName)) {
+    if (!readBothNames(data->SymbolicLinkReparseBuffer,
+                       offsetof(win32::ReparseDataBuffer, SymbolicLinkReparseBuffer.PathBuffer), returned, printName,
+                       substituteName)) {
       return invalid;
     }
   } else if (data->ReparseTag == IO_REPARSE_TAG_MOUNT_POINT) {
-    const auto& names = data->MountPointReparseBuffer;
-    const std::size_t start = offsetof(win32::ReparseDataBuffer, MountPointReparseBuffer.PathBuffer);
-    if (returned < start) return invalid;
-    if (!readName(names.PathBuffer, returned - start, names.PrintNameOffset, names.PrintNameLength, printName) ||
-        !readName(names.PathBuffer, returned - start, names.SubstituteNameOffset, names.SubstituteNameLength,
-                  substituteName)) {
+    if (!readBothNames(data->MountPointReparseBuffer,
+                       offsetof(win32::ReparseDataBuffer, MountPointReparseBuffer.PathBuffer), returned, printName,
+                       substituteName)) {
       return invalid;
     }
   } else {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/item_kind.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -17,14 +18,9 @@ namespace fs = std::filesystem;
 using platform::ItemKind;
 using testing_support::readFile;
 using testing_support::TempDir;
+using testing_support::kindOf;
 using testing_support::writeFile;
 
-ItemKind kindOf(const fs::path& path, bool followLinks = true) {
-  ItemKind kind = ItemKind::Other;
-  const std::error_code error = platform::queryItemKind(path, followLinks, kind);
-  EXPECT_FALSE(error) << path << ": " << error.message();
-  return kind;
-}
 
 // 2021-06-15 12:34:56 UTC plus 0.1234567 s, in FILETIME units.
 constexpr std::int64_t kSampleFileTime = 132682340960000000LL + 1234567;

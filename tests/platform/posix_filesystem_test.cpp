@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/filesystem.h"
+#include "tests/support/item_kind.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -15,14 +16,9 @@ namespace fs = std::filesystem;
 using platform::ItemKind;
 using testing_support::readFile;
 using testing_support::TempDir;
+using testing_support::kindOf;
 using testing_support::writeFile;
 
-ItemKind kindOf(const fs::path& path, bool followLinks) {
-  ItemKind kind = ItemKind::Other;
-  const std::error_code error = platform::queryItemKind(path, followLinks, kind);
-  EXPECT_FALSE(error) << path << ": " << error.message();
-  return kind;
-}
 
 TEST(PosixIsNotFoundError, EnoentAndEnotdirInBothCategories) {
   const struct {

@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "platform/win32/link_target.h"
 #include "platform/win32/reparse_data.h"
+#include "tests/support/item_kind.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -21,16 +22,11 @@ namespace fs = std::filesystem;
 using platform::ItemKind;
 using testing_support::readFile;
 using testing_support::TempDir;
+using testing_support::kindOf;
 using testing_support::writeFile;
 
 std::error_code systemError(DWORD code) { return std::error_code(static_cast<int>(code), std::system_category()); }
 
-ItemKind kindOf(const fs::path& path, bool followLinks) {
-  ItemKind kind = ItemKind::Other;
-  const std::error_code error = platform::queryItemKind(path, followLinks, kind);
-  EXPECT_FALSE(error) << path << ": " << error.value();
-  return kind;
-}
 
 TEST(LinkTargetText, SeparatorsAsWindowsStoresThem) {
   const struct {
