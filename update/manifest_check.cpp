@@ -85,7 +85,11 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
     errorText = "无法获取更新清单：" + transferError;
     return false;
   }
+  return checkManifestBody(body, errorText);
+}
 
+bool UpdateChecker::checkManifestBody(const std::string& body, std::string& errorText) {
+  pending.clear();
   // The one place where exceptions become a result: the JSON library reports malformed input
   // and wrongly typed keys by throwing, and anything else thrown on the way means the same.
   if (body.empty()) {

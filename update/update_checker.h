@@ -42,6 +42,8 @@ class UpdateChecker {
 
   // Fetches the manifest, fills `pending` and rewrites update.log. False with errorText on failure.
   bool checkForUpdates(std::string& errorText);
+  // The part of the check after the transfer: classifies a manifest body the same way.
+  bool checkManifestBody(const std::string& body, std::string& errorText);
   // Whether the installed copy of `entry` differs; `reason` (optional) says why.
   bool entryNeedsUpdate(const ManifestEntry& entry, std::string* reason) const;
 
