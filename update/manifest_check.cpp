@@ -13,7 +13,9 @@
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
+#include "update/accepted_serial.h"
 #include "update/manifest_fields.h"
+#include "update/manifest_hash_field.h"
 #include "update/name_pattern.h"
 #include "update/update_checker.h"
 
@@ -85,7 +87,11 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
     errorText = "无法获取更新清单：" + transferError;
     return false;
   }
-  return checkManifestBody(body, errorText);
+  // Without a built-in key nothing changes: no signature request, no serial file.
+  std::uint64_t newSerial = 0;
+  if (!manifestPublicKey.empty() && !checkManifestSignature(body, newSerial, errorText)) return false;
+  if (!checkManifestBody(body, errorText)) return false;
+  return newSerial == 0 || writeAcceptedSerial(installDir, newSerial, errorText);
 }
 
 bool UpdateChecker::checkManifestBody(const std::string& body, std::string& errorText) {
@@ -113,6 +119,10 @@ bool UpdateChecker::checkManifestBody(const std::string& body, std::string& erro
       entry.size = readIntegerField(element, "size");
       entry.mtime = readIntegerField(element, "mtime");
       if (entry.path.empty()) continue;
+      if (!readSha256Field(element, entry.sha256)) {
+        errorText = "更新清单中的 sha256 无效：" + entry.path;
+        return false;
+      }
       ++counts.manifestEntries;
 
       const std::string name = baseNameOf(entry.path);

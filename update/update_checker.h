@@ -12,6 +12,7 @@ struct ManifestEntry {
   std::int64_t size = 0;  // bytes on the server
   std::int64_t mtime = 0; // seconds since 1970-01-01 UTC; below 1 means "no time given"
   std::string link;       // symbolic-link target, '/' separators; empty for a regular file
+  std::string sha256;     // the file's SHA-256 in lower-case hex; empty when the manifest gives none
 };
 
 // The update client of one run: server address, directories, transfer settings, the name
@@ -34,6 +35,8 @@ class UpdateChecker {
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;
   std::vector<ManifestEntry> pending;
+  // Base64 Ed25519 key that must have signed the manifest; empty: manifests are not signed.
+  std::string manifestPublicKey;
 
   // GET into memory. True for any response below 400; body then holds the whole body.
   bool httpGetToString(const std::string& url, std::string& body, std::string& errorText);
@@ -44,6 +47,10 @@ class UpdateChecker {
   bool checkForUpdates(std::string& errorText);
   // The part of the check after the transfer: classifies a manifest body the same way.
   bool checkManifestBody(const std::string& body, std::string& errorText);
+  // Fetches the signature of `manifest` and checks it against manifestPublicKey and the serial
+  // this installation has accepted. newSerial is the release's serial when it is higher than
+  // that one (to be recorded after the check), else 0. False with errorText on any failure.
+  bool checkManifestSignature(const std::string& manifest, std::uint64_t& newSerial, std::string& errorText);
   // Whether the installed copy of `entry` differs; `reason` (optional) says why.
   bool entryNeedsUpdate(const ManifestEntry& entry, std::string* reason) const;
 

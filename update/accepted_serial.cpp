@@ -1,0 +1,68 @@
+#include "update/accepted_serial.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "platform/file_writer.h"
+#include "platform/filesystem.h"
+#include "platform/text.h"
+#include "update/manifest_signature.h"
+
+namespace {
+
+// The system's own text in UTF-8 (message() would be in the local code page on Windows).
+std::string describe(const std::filesystem::path& file, const std::error_code& error) {
+  const std::string message = error.category() == std::system_category()
+                                  ? platform::windowsErrorText(static_cast<std::uint32_t>(error.value()))
+                                  : platform::trimSystemMessage(error.message());
+  return platform::pathToUtf8(file) + "（" + message + "）";
+}
+
+}  // namespace
+
+bool readAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t& serial, std::string& errorText) {
+  const std::filesystem::path file = installDir / kAcceptedSerialFileName;
+  platform::ItemKind kind = platform::ItemKind::Missing;
+  if (const std::error_code error = platform::queryItemKind(file, true, kind)) {
+    errorText = "无法读取已接受的清单序号：" + describe(file, error);
+    return false;
+  }
+  if (kind == platform::ItemKind::Missing) {
+    serial = 0;
+    return true;
+  }
+
+  std::ifstream in(file, std::ios::binary);
+  std::string text;
+  if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in || in.bad()) {
+    errorText = "无法读取已接受的清单序号：" + platform::pathToUtf8(file);
+    return false;
+  }
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  if (!parseManifestSerial(text, serial)) {
+    errorText = "已接受的清单序号记录无效：" + platform::pathToUtf8(file);
+    return false;
+  }
+  return true;
+}
+
+bool writeAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t serial, std::string& errorText) {
+  const std::filesystem::path file = installDir / kAcceptedSerialFileName;
+  std::filesystem::path fresh = file;
+  fresh += ".new";
+  const std::string text = std::to_string(serial) + "\n";
+
+  platform::FileWriter writer;
+  std::error_code error = writer.open(fresh, platform::FileWriter::Mode::Truncate);
+  if (!error) error = writer.write(text.data(), text.size());
+  if (const std::error_code closing = writer.close(); !error) error = closing;
+  if (!error) error = platform::moveReplacing(fresh, file);
+  if (error) {
+    platform::removeItem(fresh);
+    errorText = "无法记录已接受的清单序号：" + describe(file, error);
+    return false;
+  }
+  return true;
+}

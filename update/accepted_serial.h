@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+// The highest manifest serial this installation has accepted: the rollback protection of
+// signed manifests. It lives in one small file of the installation directory, holding the
+// serial in decimal and a line end.
+inline constexpr const char* kAcceptedSerialFileName = "update_serial.txt";
+
+// 0 when the file does not exist (nothing accepted yet). False with an error text when it
+// exists but cannot be read or holds anything but a serial: the protection is never dropped
+// silently.
+bool readAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t& serial, std::string& errorText);
+
+// Replaces the file through a rename, so an interrupted write leaves the old value or the new
+// one, never a mix. False with an error text when the file cannot be written.
+bool writeAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t serial, std::string& errorText);

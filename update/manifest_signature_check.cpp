@@ -1,0 +1,57 @@
+// UpdateChecker::checkManifestSignature: with a public key built in, a manifest counts only
+// when the release host also presents its signature and the release is not older than one
+// this installation has already accepted.
+#include <string>
+
+#include "update/accepted_serial.h"
+#include "update/manifest_signature.h"
+#include "update/update_checker.h"
+
+namespace {
+
+constexpr const char* kSignatureRequest = "/gis/update/signature?platform=";
+constexpr const char* kManifestFailed = "无法获取更新清单：";
+
+}  // namespace
+
+bool UpdateChecker::checkManifestSignature(const std::string& manifest, std::uint64_t& newSerial,
+                                           std::string& errorText) {
+  newSerial = 0;
+  ManifestPublicKey key;
+  if (!decodeBase64Exact(manifestPublicKey, key.data(), key.size())) {
+    errorText = std::string(kManifestFailed) + "内置的清单公钥无效";
+    return false;
+  }
+
+  std::string body;
+  std::string transferError;
+  if (!httpGetToString(baseUrl + kSignatureRequest + platform, body, transferError)) {
+    errorText = std::string(kManifestFailed) + "清单签名缺失（" + transferError + "）";
+    return false;
+  }
+  ManifestSignature signature;
+  std::string reason;
+  if (!parseManifestSignature(body, signature, reason)) {
+    errorText = std::string(kManifestFailed) + "清单签名格式无效（" + reason + "）";
+    return false;
+  }
+  if (!verifyManifestSignature(key, platform, manifest, signature)) {
+    errorText = std::string(kManifestFailed) + "清单签名验证失败";
+    return false;
+  }
+
+  std::uint64_t accepted = 0;
+  std::string stateError;
+  if (!readAcceptedSerial(installDir, accepted, stateError)) {
+    errorText = kManifestFailed + stateError;
+    return false;
+  }
+  // An older release, even a genuinely signed one, may bring back files with known flaws.
+  if (signature.serial < accepted) {
+    errorText = std::string(kManifestFailed) + "清单序号低于已接受的序号（收到 " + std::to_string(signature.serial) +
+                "，已接受 " + std::to_string(accepted) + "）";
+    return false;
+  }
+  if (signature.serial > accepted) newSerial = signature.serial;
+  return true;
+}
