@@ -12,11 +12,9 @@ namespace fs = std::filesystem;
 // or "..", and without "/", "\" or NUL.
 bool isPlainPlatformName(const std::string& platform);
 
-// The manifest of a release directory: a JSON array, sorted by path, of
-//   {"path": "a/b.dll", "size": 123, "mtime": 1700000000}   for a regular file,
-//   {"path": "current", "link": "a/b.dll"}                   for a symbolic link,
-// generated from the directory as it is now. Directories are not listed and links to
-// directories are not descended into. False with an error text when the walk fails.
+// The manifest of a release directory as it is now, by the rules of
+// tools/release_manifest (the ones kestrun-publish writes with). False with an error text
+// when the walk fails.
 bool buildManifest(const fs::path& releaseDir, std::string& json, std::string& error);
 
 enum class FileLookup { Found, BadRequest, Forbidden, NotFound };

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// How a release tree becomes the manifest the launcher reads. The release server builds it
+// at every request and kestrun-publish writes it beside each release, from the same rules:
+//   - paths relative to the tree, "/"-separated, sorted bytewise;
+//   - a regular file gives its size and its modification time in whole seconds since
+//     1970-01-01 UTC;
+//   - a symbolic link gives its stored target; it is never followed, not even to a
+//     directory, and carries no size or time (the launcher reads the absent keys as 0);
+//   - directories get no entry of their own.
+namespace release_manifest {
+
+namespace fs = std::filesystem;
+
+struct ReleaseEntry {
+  std::string path;           // "bin/a.dll"
+  std::uint64_t size = 0;     // regular files only
+  std::int64_t mtime = 0;     // regular files only
+  std::string link;           // the stored target; non-empty marks a link
+  bool isLink() const { return !link.empty(); }
+};
+
+struct ReleaseListing {
+  std::vector<ReleaseEntry> entries;       // sorted by path
+  std::vector<std::string> specialFiles;   // sockets, pipes, devices: never part of a release
+};
+
+// Lists the tree as it is now. False with an error text when the walk fails.
+bool listReleaseTree(const fs::path& tree, ReleaseListing& listing, std::string& error);
+
+// The manifest text of a listing: one JSON array, no white space, e.g.
+//   [{"path":"a.dll","size":3,"mtime":1700000000},{"path":"cur","link":"a.dll"}]
+// A name that is not UTF-8 is written with replacement characters.
+std::string manifestJson(const std::vector<ReleaseEntry>& entries);
+
+// listReleaseTree followed by manifestJson.
+bool buildManifest(const fs::path& tree, std::string& json, std::string& error);
+
+// Whole seconds since 1970-01-01 UTC, truncated toward zero as the launcher does.
+std::int64_t mtimeSeconds(fs::file_time_type time);
+
+}  // namespace release_manifest

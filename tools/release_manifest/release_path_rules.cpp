@@ -1,0 +1,147 @@
+#include "tools/release_manifest/release_path_rules.h"
+
+#include <system_error>
+#include <vector>
+
+namespace release_manifest {
+
+namespace {
+
+bool isUtf8(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if ((lead & 0xE0) == 0xC0) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3;
+      code = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4;
+      code = lead & 0x07;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    static const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+std::vector<std::string> splitAt(const std::string& text, const std::string& separators) {
+  std::vector<std::string> parts(1);
+  for (char c : text) {
+    if (separators.find(c) != std::string::npos) {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
+}
+
+bool startsWithDrive(const std::string& text) {
+  return text.size() >= 2 && text[1] == ':' &&
+         ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'));
+}
+
+// Walks the target's elements from the link's directory, counting depth below the tree.
+bool staysInsideAsText(const std::string& linkPath, const std::string& target) {
+  long depth = static_cast<long>(splitAt(linkPath, "/").size()) - 1;
+  for (const std::string& element : splitAt(target, "/\\")) {
+    if (element.empty() || element == ".") continue;
+    depth += element == ".." ? -1 : 1;
+    if (depth < 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool liesWithin(const fs::path& inner, const fs::path& outer) {
+  auto innerIt = inner.begin();
+  for (auto outerIt = outer.begin(); outerIt != outer.end(); ++outerIt, ++innerIt) {
+    if (outerIt->empty()) continue;  // a trailing separator of `outer`
+    if (innerIt == inner.end() || *innerIt != *outerIt) return false;
+  }
+  return true;
+}
+
+bool isAcceptedPath(const std::string& path, std::string& reason) {
+  if (path.empty()) {
+    reason = "empty path";
+  } else if (!isUtf8(path)) {
+    reason = "not UTF-8";
+  } else if (path.front() == '/') {
+    reason = "absolute path";
+  } else if (path.find('\\') != std::string::npos) {
+    reason = "backslash in the name";
+  } else if (path.find(':') != std::string::npos) {
+    reason = "\":\" in the name";
+  } else {
+    for (const std::string& element : splitAt(path, "/")) {
+      if (element.empty() || element == "." || element == "..") {
+        reason = "\"" + element + "\" element";
+        return false;
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+bool isAcceptedLink(const fs::path& tree, const std::string& linkPath, const std::string& target,
+                    std::string& reason) {
+  if (target.empty()) {
+    reason = "link without a target";
+    return false;
+  }
+  if (!isUtf8(target)) {
+    reason = "link target not UTF-8";
+    return false;
+  }
+  if (target.front() == '/' || target.front() == '\\' || startsWithDrive(target)) {
+    reason = "absolute link target " + target;
+    return false;
+  }
+  if (!staysInsideAsText(linkPath, target)) {
+    reason = "link target " + target + " leaves the release";
+    return false;
+  }
+  std::error_code ec;
+  const fs::path root = fs::canonical(tree, ec);
+  const fs::path linkDir = (tree / linkPath).parent_path();
+  const fs::path real = ec ? fs::path() : fs::weakly_canonical(linkDir / target, ec);
+  if (ec) {
+    reason = "link target " + target + " cannot be resolved: " + ec.message();
+    return false;
+  }
+  if (!liesWithin(real, root)) {
+    reason = "link target " + target + " leaves the release through another link";
+    return false;
+  }
+  return true;
+}
+
+bool isAcceptedEntry(const fs::path& tree, const ReleaseEntry& entry, std::string& reason) {
+  if (!isAcceptedPath(entry.path, reason)) return false;
+  return !entry.isLink() || isAcceptedLink(tree, entry.path, entry.link, reason);
+}
+
+}  // namespace release_manifest
