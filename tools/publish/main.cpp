@@ -1,0 +1,131 @@
+// kestrun-publish: publishes a release tree into a site that a static web server (or
+// kestrun-release-server) serves to the launcher, switching the served release atomically.
+//
+//   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy]
+//   kestrun-publish --site SITE --rollback ID
+//   kestrun-publish --site SITE --list
+//
+// See docs/deployment.md.
+
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "tools/publish/publish_steps.h"
+
+namespace {
+
+void printUsage(std::ostream& out) {
+  out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy]\n"
+         "       kestrun-publish --site SITE --rollback ID\n"
+         "       kestrun-publish --site SITE --list\n"
+         "  --source DIR      the release, laid out as installed\n"
+         "  --site SITE       the site: SITE/current is what the server answers with\n"
+         "  --platform NAME   the platform the release is for ([a-z0-9_-]+; the launcher asks for windows)\n"
+         "  --keep N          finished releases to keep besides the current one (default 5)\n"
+         "  --copy            copy every file instead of hard-linking it\n"
+         "  --rollback ID     serve the kept release ID again\n"
+         "  --list            list the kept releases, the current one marked with *\n";
+}
+
+int fail(const std::string& error) {
+  std::string text = error;
+  std::size_t at = 0;
+  // One prefixed line per problem, so each refused entry reads on its own.
+  while ((at = text.find('\n', at)) != std::string::npos) text.replace(at, 1, "\nkestrun-publish: "), at += 1;
+  std::cerr << "kestrun-publish: " << text << "\n";
+  return 1;
+}
+
+int usageError(const std::string& message) {
+  std::cerr << "kestrun-publish: " << message << "\n";
+  printUsage(std::cerr);
+  return 2;
+}
+
+int listReleases(const publish::SiteLayout& layout) {
+  std::vector<std::string> ids;
+  std::string currentId;
+  std::string error;
+  if (!publish::listReleaseIds(layout, ids, error) ||
+      !publish::currentReleaseId(layout, currentId, error)) {
+    return fail(error);
+  }
+  for (const std::string& id : ids) std::cout << (id == currentId ? "* " : "  ") << id << "\n";
+  return 0;
+}
+
+int publishSource(const publish::PublishRequest& request) {
+  publish::PublishRun run;
+  std::string error;
+  if (!publish::publishRelease(request, run, error)) return fail(error);
+  std::cout << "kestrun-publish: release " << run.id << " is current (" << request.platform
+            << ": " << run.counts.hardLinked << " files hard-linked, " << run.counts.copied
+            << " copied, " << run.counts.links << " links)" << std::endl;
+  std::vector<std::string> removed;
+  if (!publish::pruneReleases(run.layout, request.keep, removed, error)) {
+    // The release is published; only the clean-up is left for the next run.
+    std::cerr << "kestrun-publish: warning: " << error << "\n";
+  }
+  for (const std::string& id : removed) std::cout << "kestrun-publish: removed release " << id << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::map<std::string, std::string> values;
+  bool copy = false;
+  bool list = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--help" || option == "-h") {
+      printUsage(std::cout);
+      return 0;
+    }
+    if (option == "--copy" || option == "--list") {
+      (option == "--copy" ? copy : list) = true;
+      continue;
+    }
+    if (option != "--source" && option != "--site" && option != "--platform" &&
+        option != "--keep" && option != "--rollback") {
+      return usageError("unknown option: " + option);
+    }
+    if (i + 1 >= argc) return usageError(option + " needs a value");
+    values[option] = argv[++i];
+  }
+  if (values.count("--site") == 0) return usageError("--site is required");
+  publish::SiteLayout layout{values["--site"]};
+
+  if (list || values.count("--rollback") != 0) {
+    if (values.size() != (list ? 1u : 2u) || copy || (list && values.count("--rollback"))) {
+      return usageError(list ? "--list takes only --site" : "--rollback takes only --site");
+    }
+    if (list) return listReleases(layout);
+    std::string error;
+    if (!publish::rollBack(layout, values["--rollback"], error)) return fail(error);
+    std::cout << "kestrun-publish: release " << values["--rollback"] << " is current" << std::endl;
+    return 0;
+  }
+
+  publish::PublishRequest request;
+  request.site = layout.site;
+  request.preferHardLinks = !copy;
+  if (values.count("--source") == 0 || values.count("--platform") == 0) {
+    return usageError("--source and --platform are required");
+  }
+  request.source = values["--source"];
+  request.platform = values["--platform"];
+  if (!publish::isPlatformName(request.platform)) {
+    return usageError("bad platform name: " + request.platform);
+  }
+  if (values.count("--keep") != 0) {
+    const std::string& keep = values["--keep"];
+    if (keep.empty() || keep.size() > 4 || keep.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(keep) < 1) {
+      return usageError("--keep needs a number from 1 to 9999: " + keep);
+    }
+    request.keep = std::stoi(keep);
+  }
+  return publishSource(request);
+}

@@ -1,0 +1,194 @@
+#include "tools/publish/publish_steps.h"
+
+#include <fstream>
+#include <system_error>
+
+#include "tools/release_manifest/release_path_rules.h"
+
+namespace publish {
+
+namespace {
+
+// Leftovers of runs that were killed: never served, safe to delete.
+bool isLeftover(const std::string& name) {
+  return name.rfind(".partial-", 0) == 0 || name.rfind(".removing-", 0) == 0 ||
+         name.rfind(".current-", 0) == 0;
+}
+
+bool removeLeftovers(const fs::path& dir, std::string& error) {
+  std::error_code ec;
+  std::vector<fs::path> leftovers;
+  for (fs::directory_iterator it(dir, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    if (isLeftover(it->path().filename().string())) leftovers.push_back(it->path());
+  }
+  for (const fs::path& leftover : leftovers) {
+    if (!ec) fs::remove_all(leftover, ec);
+  }
+  if (ec) {
+    error = "cannot clean up " + dir.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+bool overlaps(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  const fs::path realA = fs::weakly_canonical(a, ec);
+  const fs::path realB = fs::weakly_canonical(b, ec);
+  return !ec && (release_manifest::liesWithin(realA, realB) ||
+                 release_manifest::liesWithin(realB, realA));
+}
+
+}  // namespace
+
+bool checkSource(const PublishRequest& request, PublishRun& run, std::string& error) {
+  std::error_code ec;
+  if (!fs::is_directory(request.source, ec)) {
+    error = "not a directory: " + request.source.string();
+    return false;
+  }
+  if (overlaps(request.source, request.site)) {
+    error = "the source and the site must not contain each other";
+    return false;
+  }
+  if (!release_manifest::listReleaseTree(request.source, run.source, error)) return false;
+  std::string refusals;
+  for (const std::string& special : run.source.specialFiles) {
+    refusals += "refused: " + special + ": not a regular file, link or directory\n";
+  }
+  for (const release_manifest::ReleaseEntry& entry : run.source.entries) {
+    std::string reason;
+    if (!release_manifest::isAcceptedEntry(request.source, entry, reason)) {
+      refusals += "refused: " + entry.path + ": " + reason + "\n";
+    }
+  }
+  if (run.source.entries.empty() && refusals.empty()) {
+    refusals = "nothing to publish in " + request.source.string() + "\n";
+  }
+  if (refusals.empty()) return true;
+  refusals.pop_back();
+  error = refusals;
+  return false;
+}
+
+bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& error) {
+  run.layout.site = request.site;
+  std::error_code ec;
+  fs::create_directories(run.layout.releasesDir(), ec);
+  if (ec) {
+    error = "cannot create " + run.layout.releasesDir().string() + ": " + ec.message();
+    return false;
+  }
+  if (!currentReleaseId(run.layout, run.previousId, error)) return false;
+  if (!removeLeftovers(run.layout.site, error) ||
+      !removeLeftovers(run.layout.releasesDir(), error)) {
+    return false;
+  }
+  run.id = newReleaseId(run.layout);
+  run.partial = run.layout.partialDir(run.id);
+  fs::create_directory(run.partial, ec);
+  if (ec) {
+    error = "cannot create " + run.partial.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+bool stageRelease(const PublishRequest& request, PublishRun& run, std::string& error) {
+  if (!run.previousId.empty() &&
+      !carryOverOtherPlatforms(run.layout.releaseDir(run.previousId), run.partial,
+                               request.platform, error)) {
+    return false;
+  }
+  return cloneEntries(request.source, platformTree(run.partial, request.platform),
+                      run.source.entries, request.preferHardLinks, run.counts, error);
+}
+
+bool writeManifest(const PublishRequest& request, const PublishRun& run, std::string& error) {
+  std::string json;
+  if (!release_manifest::buildManifest(platformTree(run.partial, request.platform), json,
+                                       error)) {
+    return false;
+  }
+  const fs::path file = manifestFile(run.partial, request.platform);
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << json;
+  out.close();
+  if (!out) {
+    error = "cannot write " + file.string();
+    return false;
+  }
+  return true;
+}
+
+bool sealRelease(const PublishRun& run, std::string& error) {
+  std::error_code ec;
+  fs::rename(run.partial, run.layout.releaseDir(run.id), ec);
+  if (ec) {
+    error = "cannot rename " + run.partial.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+bool switchCurrent(const SiteLayout& layout, const std::string& id, std::string& error) {
+  const fs::path next = layout.nextCurrentLink(id);
+  std::error_code ec;
+  fs::remove(next, ec);
+  fs::create_symlink(SiteLayout::currentTarget(id), next, ec);
+  if (ec) {
+    error = "cannot create " + next.string() + ": " + ec.message();
+    return false;
+  }
+  // rename() replaces the old link in one step: every request sees the old release or the
+  // new one, never a missing `current`.
+  fs::rename(next, layout.currentLink(), ec);
+  if (ec) {
+    error = "cannot switch " + layout.currentLink().string() + ": " + ec.message();
+    fs::remove(next, ec);
+    return false;
+  }
+  return true;
+}
+
+bool pruneReleases(const SiteLayout& layout, int keep, std::vector<std::string>& removed,
+                   std::string& error) {
+  std::vector<std::string> ids;
+  std::string currentId;
+  if (!listReleaseIds(layout, ids, error) || !currentReleaseId(layout, currentId, error)) {
+    return false;
+  }
+  const std::size_t kept = keep > 0 ? static_cast<std::size_t>(keep) : 0;
+  for (std::size_t i = 0; i + kept < ids.size(); ++i) {
+    const std::string& id = ids[i];
+    if (id == currentId) continue;
+    // Renamed first, so that a killed run never leaves half a release under its id.
+    std::error_code ec;
+    fs::rename(layout.releaseDir(id), layout.removingDir(id), ec);
+    if (!ec) fs::remove_all(layout.removingDir(id), ec);
+    if (ec) {
+      error = "cannot remove release " + id + ": " + ec.message();
+      return false;
+    }
+    removed.push_back(id);
+  }
+  return true;
+}
+
+bool publishRelease(const PublishRequest& request, PublishRun& run, std::string& error) {
+  return checkSource(request, run, error) && prepareSite(request, run, error) &&
+         stageRelease(request, run, error) && writeManifest(request, run, error) &&
+         sealRelease(run, error) && switchCurrent(run.layout, run.id, error);
+}
+
+bool rollBack(const SiteLayout& layout, const std::string& id, std::string& error) {
+  std::error_code ec;
+  if (!isReleaseId(id) || !fs::is_directory(layout.releaseDir(id), ec)) {
+    error = "no release " + id + " in " + layout.releasesDir().string();
+    return false;
+  }
+  return switchCurrent(layout, id, error);
+}
+
+}  // namespace publish

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/publish/release_copy.h"
+#include "tools/publish/site_layout.h"
+#include "tools/release_manifest/release_manifest.h"
+
+// The steps of a publish, in the order publishRelease runs them. Until sealRelease nothing
+// is visible under a release id; until switchCurrent nothing is served. A step that writes
+// files for the new release (a signature beside the manifest, say) goes between
+// writeManifest and sealRelease: whatever it puts into the partial release is switched
+// together with the rest.
+namespace publish {
+
+struct PublishRequest {
+  fs::path source;
+  fs::path site;
+  std::string platform;
+  int keep = 5;                 // finished releases kept, besides the current one
+  bool preferHardLinks = true;  // false: always copy
+};
+
+struct PublishRun {
+  SiteLayout layout;
+  std::string id;               // the new release
+  std::string previousId;       // what `current` pointed at before, or empty
+  fs::path partial;             // where the new release is written
+  release_manifest::ReleaseListing source;
+  CopyCounts counts;
+};
+
+// Lists the source and refuses it when an entry breaks the release rules, when it holds
+// special files or nothing at all, or when source and site overlap. Every refused entry
+// is named in `error`, one per line.
+bool checkSource(const PublishRequest& request, PublishRun& run, std::string& error);
+
+// Creates the site's folders, removes what killed runs left behind, picks the new id.
+bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& error);
+
+// Writes the release's files into the partial release: the other platforms of the current
+// release, then the source tree.
+bool stageRelease(const PublishRequest& request, PublishRun& run, std::string& error);
+
+// Writes the platform's manifest, generated from the staged tree itself.
+bool writeManifest(const PublishRequest& request, const PublishRun& run, std::string& error);
+
+// Renames the finished partial release to its id.
+bool sealRelease(const PublishRun& run, std::string& error);
+
+// Points `current` at the release `id` in one rename. The point of no return of a publish.
+bool switchCurrent(const SiteLayout& layout, const std::string& id, std::string& error);
+
+// Removes finished releases beyond the newest `keep`; the current one always stays.
+bool pruneReleases(const SiteLayout& layout, int keep, std::vector<std::string>& removed,
+                   std::string& error);
+
+// The whole publish. On success `run.id` names the release now current.
+bool publishRelease(const PublishRequest& request, PublishRun& run, std::string& error);
+
+// Points `current` at an existing finished release.
+bool rollBack(const SiteLayout& layout, const std::string& id, std::string& error);
+
+}  // namespace publish
