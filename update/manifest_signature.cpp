@@ -115,3 +115,7 @@ bool signManifest(const ManifestSecretKey& key, const std::string& platform, std
   return crypto_sign_detached(signature.signature.data(), nullptr,
                               reinterpret_cast<const unsigned char*>(message.data()), message.size(), key.data()) == 0;
 }
+
+bool generateManifestKeyPair(ManifestPublicKey& publicKey, ManifestSecretKey& secretKey) {
+  return sodium_init() >= 0 && crypto_sign_keypair(publicKey.data(), secretKey.data()) == 0;
+}

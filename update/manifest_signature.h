@@ -43,6 +43,10 @@ bool verifyManifestSignature(const ManifestPublicKey& key, const std::string& pl
 bool signManifest(const ManifestSecretKey& key, const std::string& platform, std::uint64_t serial,
                   const std::string& manifest, ManifestSignature& signature);
 
+// A fresh key pair from the system's random source. False only when the crypto library
+// cannot start.
+bool generateManifestKeyPair(ManifestPublicKey& publicKey, ManifestSecretKey& secretKey);
+
 // A serial as both files write it: plain decimal without sign or leading zero, 1 to
 // 9223372036854775807.
 bool parseManifestSerial(const std::string& text, std::uint64_t& serial);

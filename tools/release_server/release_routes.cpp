@@ -56,6 +56,13 @@ bool releaseDirFor(const httplib::Request& request, const ServerSettings& settin
   return true;
 }
 
+// ROOT/<platform>.json, the manifest file of a published release, beside its tree.
+fs::path signedManifestFile(const fs::path& releaseDir) {
+  fs::path file = releaseDir;
+  file += ".json";
+  return file;
+}
+
 bool readWholeFile(const fs::path& file, std::string& content) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
@@ -79,6 +86,12 @@ void serveManifest(const httplib::Request& request, httplib::Response& response,
       answerText(response, 500, "cannot read " + faults.listBody.string());
       return;
     }
+  } else if (std::error_code ec; fs::is_regular_file(signedManifestFile(releaseDir), ec)) {
+    // A signed release: its signature covers these exact bytes, so they are served as written.
+    if (!readWholeFile(signedManifestFile(releaseDir), body)) {
+      answerText(response, 500, "cannot read the manifest file");
+      return;
+    }
   } else {
     std::string error;
     if (!buildManifest(releaseDir, body, error)) {
@@ -89,6 +102,28 @@ void serveManifest(const httplib::Request& request, httplib::Response& response,
   }
   response.status = 200;
   response.set_content(body, "application/json");
+}
+
+// GET /gis/update/signature: the signature file beside the platform's manifest file, as the
+// publish tool writes it. No signature, no answer: the launcher decides what that means.
+void serveSignature(const httplib::Request& request, httplib::Response& response,
+                    const ServerSettings& settings) {
+  fs::path releaseDir;
+  if (!releaseDirFor(request, settings, response, releaseDir)) return;
+  fs::path file = signedManifestFile(releaseDir);
+  file += ".sig";
+  std::string body;
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) {
+    answerText(response, 404, "no signature");
+    return;
+  }
+  if (!readWholeFile(file, body)) {
+    answerText(response, 500, "cannot read the signature");
+    return;
+  }
+  response.status = 200;
+  response.set_content(body, "text/plain; charset=utf-8");
 }
 
 // Streams the file in pieces, so large files never sit in memory whole.
@@ -158,6 +193,10 @@ void installReleaseRoutes(httplib::Server& server, const ServerSettings& setting
   server.Get("/gis/update/list", [settings](const httplib::Request& request,
                                             httplib::Response& response) {
     serveManifest(request, response, settings);
+  });
+  server.Get("/gis/update/signature", [settings](const httplib::Request& request,
+                                                 httplib::Response& response) {
+    serveSignature(request, response, settings);
   });
   server.Get("/gis/update/file", [settings](const httplib::Request& request,
                                             httplib::Response& response) {
