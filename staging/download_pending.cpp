@@ -3,6 +3,7 @@
 // by the apply step afterwards.
 
 #include <chrono>
+#include <cstdint>
 #include <thread>
 
 #include "log/launcher_log.h"
@@ -19,6 +20,21 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kTransferRetries = 3;
+
+// Whether the staged copy is the entry's file as far as the manifest describes it: a body cut
+// short (a server that closes early without announcing a length) still ends with success.
+// An entry without a size (negative) is taken as it came.
+bool stagedFileMatches(const ManifestEntry& entry, const fs::path& staged, std::string& errorText) {
+  if (entry.size < 0) return true;
+  std::uint64_t size = 0;
+  if (const std::error_code error = platform::fileSize(staged, size)) {
+    errorText = "无法读取暂存文件大小：" + fsErrorMessage(error);
+    return false;
+  }
+  if (size == static_cast<std::uint64_t>(entry.size)) return true;
+  errorText = "文件大小不符：清单=" + std::to_string(entry.size) + "，实际=" + std::to_string(size);
+  return false;
+}
 
 }  // namespace
 
@@ -90,7 +106,10 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
     const std::string url =
         baseUrl + "/gis/update/file?platform=" + platform + "&path=" + escaper.encodePath(entry.path);
     std::string transferError;
-    bool done = httpGetToFile(url, staged, transferError);
+    const auto fetch = [&] {
+      return httpGetToFile(url, staged, transferError) && stagedFileMatches(entry, staged, transferError);
+    };
+    bool done = fetch();
     for (int retry = 1; !done; ++retry) {
       if (transferError == kCancelledText) {
         errorText = kCancelledText;
@@ -108,7 +127,7 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
         return false;
       }
       transferError.clear();
-      done = httpGetToFile(url, staged, transferError);
+      done = fetch();
     }
 
     if (entry.mtime > 0) platform::setLastWriteFileTime(staged, platform::unixSecondsToFileTime(entry.mtime));

@@ -11,6 +11,7 @@
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "update/curl_easy_handle.h"
+#include "update/http_transfer.h"
 #include "update/stall_timeout.h"
 #include "update/update_checker.h"
 
@@ -18,12 +19,32 @@ namespace {
 
 constexpr const char* kUserAgent = "Kestrun/1.0";
 
-// Appends every chunk to the body. A body that cannot grow ends the transfer with the
-// library's write error instead of letting the exception cross the C library.
+// The body of a transfer into memory, and whether it was cut at the bound.
+struct MemoryBody {
+  std::string* text;
+  bool tooLarge = false;
+};
+
+// Appends every chunk to the body. A body that would pass the bound, or cannot grow, ends the
+// transfer with the library's write error instead of letting the exception cross the C
+// library. The room grows by doubling, but never past the bound.
 size_t memorySink(char* data, size_t size, size_t count, void* target) {
+  auto* body = static_cast<MemoryBody*>(target);
   const size_t bytes = size * count;
+  std::string& text = *body->text;
+  if (bytes > kMaxManifestBytes - text.size()) {
+    body->tooLarge = true;
+    return 0;
+  }
   try {
-    static_cast<std::string*>(target)->append(data, bytes);
+    if (text.size() + bytes > text.capacity() && text.capacity() > kMaxManifestBytes / 2) {
+      // The string's own growth would double past the bound: the last step goes to it exactly.
+      std::string bounded;
+      bounded.reserve(kMaxManifestBytes);
+      bounded.append(text);
+      text.swap(bounded);
+    }
+    text.append(data, bytes);
   } catch (const std::bad_alloc&) {
     return 0;
   } catch (const std::length_error&) {
@@ -109,16 +130,23 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
   }
   body.clear();
 
+  MemoryBody sink{&body};
   OptionSetter set(handle.get());
   setRequestOptions(set, url, connectTimeoutSeconds);
   set(CURLOPT_WRITEFUNCTION, &memorySink);
-  set(CURLOPT_WRITEDATA, static_cast<void*>(&body));
+  set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
+  // A declared length above the bound is refused before the body is read.
+  set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxManifestBytes));
   setSecurityAndStallOptions(set, caBundlePath);
 
   long responseCode = 0;
   const CURLcode result = set.result() != CURLE_OK ? set.result() : perform(handle.get(), responseCode);
   handle.reset();
 
+  if (sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+    errorText = manifestTooLargeText();
+    return false;
+  }
   if (result != CURLE_OK) {
     errorText = curl_easy_strerror(result);
     return false;

@@ -93,9 +93,19 @@ class ReleaseServer {
   std::atomic<bool> released_{false};
 };
 
-ManifestEntry fileEntry(const std::string& path, std::int64_t mtime = 0) { return ManifestEntry{path, 0, mtime, ""}; }
+// Without a size (negative) unless one is given, so that the staged file is taken whatever
+// its length.
+ManifestEntry fileEntry(const std::string& path, std::int64_t mtime = 0, std::int64_t size = -1) {
+  ManifestEntry entry;
+  entry.path = path;
+  entry.size = size;
+  entry.mtime = mtime;
+  return entry;
+}
 ManifestEntry linkEntry(const std::string& path, const std::string& target) {
-  return ManifestEntry{path, 0, 0, target};
+  ManifestEntry entry = fileEntry(path, 0, 0);
+  entry.link = target;
+  return entry;
 }
 
 class DownloadPendingTest : public ::testing::Test {
@@ -311,6 +321,42 @@ TEST_F(DownloadPendingTest, CancelDuringARetryWaitIsSeenWhenTheWaitEnds) {
   EXPECT_EQ(log.messages("WARN"),
             (std::vector<std::string>{"下载文件失败，将进行第 1/3 次重试：bin/app.dll（HTTP 503）"}));
   EXPECT_EQ(server.requests("bin/app.dll"), 1);
+}
+
+TEST_F(DownloadPendingTest, AStagedFileOfAnotherSizeIsAFailedTransfer) {
+  struct Case {
+    std::string content;
+    std::int64_t size;
+    std::string mismatch;  // empty: the file is accepted
+  };
+  const std::vector<Case> cases = {
+      {"hello", 5, ""},
+      {"", 0, ""},
+      {"hello", -1, ""},
+      {"hello", 9, "文件大小不符：清单=9，实际=5"},
+      {"hello", 2, "文件大小不符：清单=2，实际=5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + " for " + std::to_string(c.content.size()) + " bytes");
+    server.addFile("a.dll", c.content);
+    checker.pending = {fileEntry("a.dll", 0, c.size)};
+    log.mark();
+
+    std::string errorText;
+    const bool done = download(errorText);
+    EXPECT_EQ(done, c.mismatch.empty()) << errorText;
+    if (done) {
+      EXPECT_EQ(readFile(staging / "a.dll"), c.content);
+      EXPECT_TRUE(log.linesSinceMark().empty());
+      continue;
+    }
+    EXPECT_EQ(errorText, "下载文件失败：a.dll（" + c.mismatch + "）");
+    std::vector<std::string> retries;
+    for (int n = 1; n <= 3; ++n) {
+      retries.push_back("WARN 下载文件失败，将进行第 " + std::to_string(n) + "/3 次重试：a.dll（" + c.mismatch + "）");
+    }
+    EXPECT_EQ(log.linesSinceMark(), retries);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The two GET transfers against a real HTTP server on 127.0.0.1, well-behaved and not.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "platform/text.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "update/http_transfer.h"
 #include "update/stall_timeout.h"
 #include "update/update_checker.h"
 
@@ -89,6 +91,24 @@ class HttpTransferTest : public ::testing::Test {
       res.set_content_provider(25, "application/octet-stream", [](std::size_t, std::size_t, httplib::DataSink& sink) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         return sink.write("t", 1);
+      });
+    });
+    // Bodies around the manifest bound, sent in pieces: exactly at it, declared above it, and
+    // one that never ends.
+    const auto pieces = [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+      static const std::string piece(64 * 1024, '[');
+      (void)offset;
+      return sink.write(piece.data(), std::min(length, piece.size()));
+    };
+    http.Get("/at-bound", [pieces](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(kMaxManifestBytes, "application/json", pieces);
+    });
+    http.Get("/declared-above", [pieces](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(kMaxManifestBytes + 1, "application/json", pieces);
+    });
+    http.Get("/endless", [pieces](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("application/json", [pieces](std::size_t offset, httplib::DataSink& sink) {
+        return pieces(offset, std::string::npos, sink);
       });
     });
     server.start();
@@ -286,6 +306,30 @@ TEST_F(HttpTransferTest, MissingCaBundleIsIgnored) {
   EXPECT_TRUE(checker.httpGetToString(url("/file"), body, errorText)) << errorText;
   EXPECT_EQ(body, "hello body");
   EXPECT_TRUE(checker.httpGetToFile(url("/file"), dir / "a.bin", errorText)) << errorText;
+}
+
+TEST_F(HttpTransferTest, ManifestBodyAboveTheBoundEndsTheTransfer) {
+  struct Case {
+    const char* target;
+    bool ok;
+    std::string errorText;
+  };
+  const std::vector<Case> cases = {
+      {"/at-bound", true, "untouched"},
+      {"/declared-above", false, "更新清单超过 64 MiB"},
+      {"/endless", false, "更新清单超过 64 MiB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    std::string body;
+    std::string errorText = "untouched";
+    EXPECT_EQ(checker.httpGetToString(url(c.target), body, errorText), c.ok);
+    EXPECT_EQ(errorText, c.errorText);
+    EXPECT_LE(body.capacity(), kMaxManifestBytes);
+    if (c.ok) {
+      EXPECT_EQ(body.size(), kMaxManifestBytes);
+    }
+  }
 }
 
 }  // namespace
