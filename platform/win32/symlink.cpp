@@ -2,13 +2,18 @@
 #include <winioctl.h>
 
 #include <new>
+#include <string>
 
 #include "platform/filesystem.h"
 #include "platform/win32/link_target.h"
-#include "platform/win32/reparse_data.h"
+#include "platform/win32/reparse_names.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
+
+static_assert(win32::kSymlinkReparseTag == IO_REPARSE_TAG_SYMLINK &&
+                  win32::kMountPointReparseTag == IO_REPARSE_TAG_MOUNT_POINT,
+              "the reparse reader's tags are the system's");
 
 std::error_code createFileSymlink(const NativeString& target, const fs::path& link) {
   NativeString stored;
@@ -32,30 +37,6 @@ std::error_code createFileSymlink(const NativeString& target, const fs::path& li
   return {};
 }
 
-namespace {
-
-// A name inside the path buffer of reparse data, checked against the bytes actually returned.
-bool readName(const WCHAR* pathBuffer, std::size_t bufferBytes, USHORT offset, USHORT length, NativeString& name) {
-  if (offset % sizeof(WCHAR) != 0 || length % sizeof(WCHAR) != 0) return false;
-  if (static_cast<std::size_t>(offset) + length > bufferBytes) return false;
-  name.assign(pathBuffer + offset / sizeof(WCHAR), length / sizeof(WCHAR));
-  return true;
-}
-
-// Both names of a symbolic link's or a junction's reparse data; the two layouts name them
-// alike. `start` is where the path buffer begins inside the returned bytes.
-template <typename Names>
-bool readBothNames(const Names& names, std::size_t start, DWORD returned, NativeString& printName,
-                   NativeString& substituteName) {
-  if (returned < start) return false;
-  const std::size_t bufferBytes = returned - start;
-  return readName(names.PathBuffer, bufferBytes, names.PrintNameOffset, names.PrintNameLength, printName) &&
-         readName(names.PathBuffer, bufferBytes, names.SubstituteNameOffset, names.SubstituteNameLength,
-                  substituteName);
-}
-
-}  // namespace
-
 std::error_code readSymlinkTarget(const fs::path& link, NativeString& target) {
   target.clear();
   // The link itself is opened; FILE_FLAG_OPEN_REPARSE_POINT keeps the system from following it.
@@ -69,28 +50,18 @@ std::error_code readSymlinkTarget(const fs::path& link, NativeString& target) {
   if (!DeviceIoControl(item.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer, sizeof buffer, &returned, nullptr)) {
     return win32::lastError();
   }
-  const auto* data = reinterpret_cast<const win32::ReparseDataBuffer*>(buffer);
-  const auto invalid = win32::systemError(ERROR_INVALID_REPARSE_DATA);
-  if (returned < win32::kReparseHeaderSize) return invalid;
-
-  NativeString printName;
-  NativeString substituteName;
-  if (data->ReparseTag == IO_REPARSE_TAG_SYMLINK) {
-    if (!readBothNames(data->SymbolicLinkReparseBuffer,
-                       offsetof(win32::ReparseDataBuffer, SymbolicLinkReparseBuffer.PathBuffer), returned, printName,
-                       substituteName)) {
-      return invalid;
-    }
-  } else if (data->ReparseTag == IO_REPARSE_TAG_MOUNT_POINT) {
-    if (!readBothNames(data->MountPointReparseBuffer,
-                       offsetof(win32::ReparseDataBuffer, MountPointReparseBuffer.PathBuffer), returned, printName,
-                       substituteName)) {
-      return invalid;
-    }
-  } else {
-    return win32::systemError(ERROR_REPARSE_TAG_INVALID);
+  std::u16string printName;
+  std::u16string substituteName;
+  switch (win32::readReparseNames(buffer, returned, printName, substituteName)) {
+    case win32::ReparseNames::Read:
+      break;
+    case win32::ReparseNames::Invalid:
+      return win32::systemError(ERROR_INVALID_REPARSE_DATA);
+    case win32::ReparseNames::OtherTag:
+      return win32::systemError(ERROR_REPARSE_TAG_INVALID);
   }
-  target = printName.empty() ? substituteName : printName;
+  const std::u16string& name = printName.empty() ? substituteName : printName;
+  target.assign(name.begin(), name.end());
   return {};
 }
 
