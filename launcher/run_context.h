@@ -17,4 +17,5 @@ struct RunContext {
   bool mainProgramPresent = false;
   platform::ProcessHandle mainProgramProcess;  // the early-started main program, until stopped or released
   std::string baseUrl;
+  std::string manifestPublicKey;  // base64 key that signs the manifests; empty: not signed
 };

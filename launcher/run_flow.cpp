@@ -28,7 +28,7 @@ bool mainProgramExists(const std::filesystem::path& mainProgramPath) {
 
 }  // namespace
 
-int runLauncher(int argc, char** argv, const std::string& baseUrl) {
+int runLauncher(int argc, char** argv, const std::string& baseUrl, const std::string& manifestPublicKey) {
   RunContext context;
   context.chinese = isChineseUi();
   context.forwardedArgs = platform::launcherArguments(argc, argv);
@@ -40,6 +40,7 @@ int runLauncher(int argc, char** argv, const std::string& baseUrl) {
   context.mainProgramPath = context.installDir / "Vardel.exe";
   context.stagingDir = context.installDir / "update_staging";
   context.baseUrl = baseUrl;
+  context.manifestPublicKey = manifestPublicKey;
 
   context.mainProgramPresent = mainProgramExists(context.mainProgramPath);
   logInfo(std::string("启动时 Vardel.exe 状态：") + (context.mainProgramPresent ? "存在" : "不存在（首次引导）"));

@@ -30,6 +30,7 @@ void runServerCheckPhase(RunContext& context) {
     checker.connectTimeoutSeconds = kConnectTimeoutSeconds;
     checker.lockedPatterns = lockedFilePatterns();
     checker.forbiddenPatterns = {};
+    checker.manifestPublicKey = context.manifestPublicKey;
 
     std::string checkError;
     const bool checked = checker.checkForUpdates(checkError);
