@@ -24,6 +24,20 @@ bool isNotFoundError(const std::error_code& error);
 // followLinks false a symbolic link gives Symlink (a Windows junction gives Directory).
 std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& kind);
 
+// Kind, size and last-write time of one item, read together.
+struct ItemStatus {
+  ItemKind kind = ItemKind::Missing;
+  std::uint64_t size = 0;
+  std::int64_t lastWriteFileTime = 0;  // 100-nanosecond units since 1601-01-01 UTC
+};
+
+// The status of the item at `path` from one metadata query of the item itself (lstat;
+// Windows: GetFileAttributesExW). A second query is made only for a link: with followLinks
+// the link's final target is read (a dangling link gives Missing), without it the reparse
+// tag tells a Windows symbolic link from a junction. Size and time then describe the target,
+// or without followLinks the link itself. Missing and not-found errors as queryItemKind.
+std::error_code queryItemStatus(const fs::path& path, bool followLinks, ItemStatus& status);
+
 // Whether the item at `path` itself sends a path walk elsewhere: a symbolic link, or on
 // Windows any name-surrogate reparse point (a junction too). Missing gives false.
 std::error_code isRedirection(const fs::path& path, bool& redirects);

@@ -44,27 +44,24 @@ bool linkNeedsUpdate(const std::filesystem::path& local, const std::string& expe
 }
 
 bool fileNeedsUpdate(const std::filesystem::path& local, const ManifestEntry& entry, std::string* reason) {
-  // Every query follows links: a link to a file is judged by that file, a dangling one is missing.
-  platform::ItemKind kind = platform::ItemKind::Missing;
-  if (platform::queryItemKind(local, true, kind) || kind == platform::ItemKind::Missing) {
+  // One query reads kind, size and time together, following links: a link to a file is judged
+  // by that file, a dangling one is missing. Since size and time come with the kind, a query
+  // that cannot read them leaves the status undetermined and the file counts as missing.
+  platform::ItemStatus status;
+  if (platform::queryItemStatus(local, true, status) || status.kind == platform::ItemKind::Missing) {
     return needed(reason, "本地不存在");
   }
 
-  std::uint64_t size = 0;
-  const bool sizeRead = !platform::fileSize(local, size);
   // A negative manifest size never equals a real size.
-  if (!sizeRead || entry.size < 0 || size != static_cast<std::uint64_t>(entry.size)) {
+  if (entry.size < 0 || status.size != static_cast<std::uint64_t>(entry.size)) {
     if (!reason) return true;
-    const std::string localSize = sizeRead ? std::to_string(size) : "?";
-    return needed(reason, "大小不同(本地=" + localSize + " 远端=" + std::to_string(entry.size) + ")");
+    return needed(reason,
+                  "大小不同(本地=" + std::to_string(status.size) + " 远端=" + std::to_string(entry.size) + ")");
   }
-
-  std::int64_t fileTime = 0;
-  if (platform::lastWriteFileTime(local, fileTime)) return needed(reason, "无法读取本地修改时间");
 
   // Without a server time, equal sizes are enough.
   if (entry.mtime < 1) return false;
-  const std::int64_t localSeconds = platform::fileTimeToUnixSeconds(fileTime);
+  const std::int64_t localSeconds = platform::fileTimeToUnixSeconds(status.lastWriteFileTime);
   if (distance(localSeconds, entry.mtime) <= kTimeToleranceSeconds) return false;
   if (!reason) return true;
   return needed(reason,

@@ -30,6 +30,11 @@ std::error_code statItem(const fs::path& path, bool followLinks, struct stat& st
   return result == 0 ? std::error_code() : lastError();
 }
 
+std::int64_t fileTimeOf(const struct stat& status) {
+  return static_cast<std::int64_t>(status.st_mtim.tv_sec) * kFileTimeUnitsPerSecond + status.st_mtim.tv_nsec / 100 +
+         kFileTimeUnixEpoch;
+}
+
 struct DirCloser {
   void operator()(DIR* directory) const { ::closedir(directory); }
 };
@@ -98,6 +103,19 @@ std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& 
   return {};
 }
 
+std::error_code queryItemStatus(const fs::path& path, bool followLinks, ItemStatus& status) {
+  status = ItemStatus();
+  struct stat item;
+  std::error_code error = statItem(path, false, item);
+  // Only a link needs a second look, and only when its target is what counts.
+  if (!error && followLinks && S_ISLNK(item.st_mode)) error = statItem(path, true, item);
+  if (error) return isNotFoundError(error) ? std::error_code() : error;
+  status.kind = kindOfMode(item.st_mode);
+  status.size = static_cast<std::uint64_t>(item.st_size);
+  status.lastWriteFileTime = fileTimeOf(item);
+  return {};
+}
+
 std::error_code fileSize(const fs::path& path, std::uint64_t& size) {
   struct stat status;
   if (std::error_code error = statItem(path, true, status)) return error;
@@ -108,8 +126,7 @@ std::error_code fileSize(const fs::path& path, std::uint64_t& size) {
 std::error_code lastWriteFileTime(const fs::path& path, std::int64_t& fileTime) {
   struct stat status;
   if (std::error_code error = statItem(path, true, status)) return error;
-  fileTime = static_cast<std::int64_t>(status.st_mtim.tv_sec) * kFileTimeUnitsPerSecond +
-             status.st_mtim.tv_nsec / 100 + kFileTimeUnixEpoch;
+  fileTime = fileTimeOf(status);
   return {};
 }
 

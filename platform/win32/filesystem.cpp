@@ -83,19 +83,20 @@ bool isNotFoundError(const std::error_code& error) {
   return false;
 }
 
-std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& kind) {
-  kind = ItemKind::Missing;
-  // GetFileAttributesW reports the item itself, a link included.
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+std::error_code queryItemStatus(const fs::path& path, bool followLinks, ItemStatus& status) {
+  status = ItemStatus();
+  // GetFileAttributesExW reports the item itself, a link included, with its size and times.
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
     const std::error_code error = win32::lastError();
     return isNotFoundError(error) ? std::error_code() : error;
   }
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    kind = kindOf(attributes, 0);
-    return {};
-  }
-  if (followLinks) {
+  DWORD attributes = data.dwFileAttributes;
+  DWORD sizeHigh = data.nFileSizeHigh;
+  DWORD sizeLow = data.nFileSizeLow;
+  FILETIME written = data.ftLastWriteTime;
+  DWORD tag = 0;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && followLinks) {
     // Opening follows the whole chain of links to the final item.
     win32::UniqueHandle target = openMetadata(path, FILE_READ_ATTRIBUTES, true);
     if (!target) {
@@ -104,15 +105,27 @@ std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& 
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(target.get(), &info)) return win32::lastError();
-    kind = kindOf(info.dwFileAttributes & ~FILE_ATTRIBUTE_REPARSE_POINT, 0);
-    return {};
+    attributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_REPARSE_POINT;
+    sizeHigh = info.nFileSizeHigh;
+    sizeLow = info.nFileSizeLow;
+    written = info.ftLastWriteTime;
+  } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // Only the tag tells a symbolic link from a junction or another kind of reparse point.
+    if (std::error_code error = reparseTagOf(path, tag)) {
+      return isNotFoundError(error) ? std::error_code() : error;
+    }
   }
-  DWORD tag = 0;
-  if (std::error_code error = reparseTagOf(path, tag)) {
-    return isNotFoundError(error) ? std::error_code() : error;
-  }
-  kind = kindOf(attributes, tag);
+  status.kind = kindOf(attributes, tag);
+  status.size = (static_cast<std::uint64_t>(sizeHigh) << 32) | sizeLow;
+  status.lastWriteFileTime = fromFileTime(written);
   return {};
+}
+
+std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& kind) {
+  ItemStatus status;
+  const std::error_code error = queryItemStatus(path, followLinks, status);
+  kind = status.kind;
+  return error;
 }
 
 std::error_code fileSize(const fs::path& path, std::uint64_t& size) {

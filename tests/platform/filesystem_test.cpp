@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "tests/support/item_kind.h"
 #include "tests/support/temp_dir.h"
 
@@ -45,6 +46,62 @@ TEST(QueryItemKind, KindsAndAbsence) {
       EXPECT_EQ(kindOf(c.path, follow), c.expected) << c.name << (follow ? " (following)" : "");
     }
   }
+}
+
+TEST(QueryItemStatus, KindSizeAndTimeTogether) {
+  TempDir dir;
+  constexpr std::uint64_t kLargeSize = (std::uint64_t{1} << 32) + 10;  // needs the size's high half
+  const std::int64_t kDayOne = platform::unixSecondsToFileTime(86400);
+  writeFile(dir / "file.bin", "0123456789");
+  writeFile(dir / "empty.txt", "");
+  writeFile(dir / "large.bin", "");
+  fs::resize_file(dir / "large.bin", kLargeSize);  // sparse where the file system allows
+  fs::create_directory(dir / "folder");
+  ASSERT_FALSE(platform::setLastWriteFileTime(dir / "file.bin", kSampleFileTime));
+  ASSERT_FALSE(platform::setLastWriteFileTime(dir / "empty.txt", kDayOne));
+  ASSERT_FALSE(platform::setLastWriteFileTime(dir / "large.bin", kSampleFileTime + 1));
+  // Windows grants link creation only to some accounts; the link rows need it.
+  const bool linksMade = !platform::createFileSymlink(platform::fromUtf8("file.bin"), dir / "link.bin") &&
+                         !platform::createFileSymlink(platform::fromUtf8("gone.bin"), dir / "dangling.bin");
+
+  constexpr std::int64_t kUnchecked = -1;
+  const struct {
+    const char* name;
+    fs::path path;
+    bool followLinks;
+    ItemKind kind;
+    std::int64_t size;
+    std::int64_t fileTime;
+    bool isLinkCase;
+  } cases[] = {
+      {"regular file", dir / "file.bin", true, ItemKind::Regular, 10, kSampleFileTime, false},
+      {"regular file, links not followed", dir / "file.bin", false, ItemKind::Regular, 10, kSampleFileTime, false},
+      {"empty file", dir / "empty.txt", true, ItemKind::Regular, 0, kDayOne, false},
+      {"file beyond 4 GiB", dir / "large.bin", true, ItemKind::Regular, static_cast<std::int64_t>(kLargeSize),
+       kSampleFileTime + 1, false},
+      {"directory", dir / "folder", true, ItemKind::Directory, kUnchecked, kUnchecked, false},
+      {"missing item", dir / "missing.bin", true, ItemKind::Missing, 0, 0, false},
+      {"missing parent", dir / "missing" / "child.bin", false, ItemKind::Missing, 0, 0, false},
+      {"below a regular file", dir / "file.bin" / "child.bin", true, ItemKind::Missing, 0, 0, false},
+      {"link followed to its file", dir / "link.bin", true, ItemKind::Regular, 10, kSampleFileTime, true},
+      {"link itself", dir / "link.bin", false, ItemKind::Symlink, kUnchecked, kUnchecked, true},
+      {"dangling link followed", dir / "dangling.bin", true, ItemKind::Missing, 0, 0, true},
+      {"dangling link itself", dir / "dangling.bin", false, ItemKind::Symlink, kUnchecked, kUnchecked, true},
+  };
+  for (const auto& c : cases) {
+    if (c.isLinkCase && !linksMade) continue;
+    platform::ItemStatus status{ItemKind::Other, 99, 99};  // every field is rewritten
+    const std::error_code error = platform::queryItemStatus(c.path, c.followLinks, status);
+    EXPECT_FALSE(error) << c.name << ": " << error.value() << " " << error.message();
+    EXPECT_EQ(status.kind, c.kind) << c.name;
+    if (c.size != kUnchecked) {
+      EXPECT_EQ(status.size, static_cast<std::uint64_t>(c.size)) << c.name;
+    }
+    if (c.fileTime != kUnchecked) {
+      EXPECT_EQ(status.lastWriteFileTime, c.fileTime) << c.name;
+    }
+  }
+  if (!linksMade) GTEST_SKIP() << "link rows skipped: this account cannot create symbolic links here";
 }
 
 TEST(FileSizeAndTimes, SizeFollowsContent) {
