@@ -13,6 +13,7 @@
 #include "staging/monotonic_pause.h"
 #include "staging/paths.h"
 #include "staging/url_escape.h"
+#include "update/entry_download.h"
 #include "update/update_checker.h"
 
 namespace fs = std::filesystem;
@@ -107,7 +108,8 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
         baseUrl + "/gis/update/file?platform=" + platform + "&path=" + escaper.encodePath(entry.path);
     std::string transferError;
     const auto fetch = [&] {
-      return httpGetToFile(url, staged, transferError) && stagedFileMatches(entry, staged, transferError);
+      return downloadEntryFile(*this, url, staged, entry, transferError) &&
+             stagedFileMatches(entry, staged, transferError);
     };
     bool done = fetch();
     for (int retry = 1; !done; ++retry) {

@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "update/curl_easy_handle.h"
 #include "update/http_transfer.h"
+#include "update/sha256_hex.h"
 #include "update/stall_timeout.h"
 #include "update/update_checker.h"
 
@@ -53,10 +54,18 @@ size_t memorySink(char* data, size_t size, size_t count, void* target) {
   return bytes;
 }
 
+// The destination of a transfer into a file, and the digest fed on the way (optional).
+struct FileBody {
+  platform::FileWriter* file;
+  Sha256Stream* hash;
+};
+
 // Writes every chunk to the destination; 0 tells the library that the disk refused it.
 size_t fileSink(char* data, size_t size, size_t count, void* target) {
+  auto* body = static_cast<FileBody*>(target);
   const size_t bytes = size * count;
-  if (static_cast<platform::FileWriter*>(target)->write(data, bytes)) return 0;
+  if (body->file->write(data, bytes)) return 0;
+  if (body->hash) body->hash->update(data, bytes);
   return bytes;
 }
 
@@ -155,7 +164,7 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
 }
 
 bool UpdateChecker::httpGetToFile(const std::string& url, const std::filesystem::path& destination,
-                                  std::string& errorText) {
+                                  std::string& errorText, Sha256Stream* contentHash) {
   const std::string writeFailedText = "无法写入文件：" + platform::pathToUtf8(destination);
   platform::FileWriter file;
   if (file.open(destination, platform::FileWriter::Mode::Truncate)) {
@@ -171,7 +180,8 @@ bool UpdateChecker::httpGetToFile(const std::string& url, const std::filesystem:
   OptionSetter set(handle.get());
   setRequestOptions(set, url, connectTimeoutSeconds);
   set(CURLOPT_WRITEFUNCTION, &fileSink);
-  set(CURLOPT_WRITEDATA, static_cast<void*>(&file));
+  FileBody sink{&file, contentHash};
+  set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
   if (cancelCheck) {
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &cancelCallback);

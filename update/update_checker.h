@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class Sha256Stream;
+
 // One file of the server's manifest, and one item of the pending list.
 struct ManifestEntry {
   std::string path;       // relative to the installation directory, '/' separators (UTF-8)
@@ -40,8 +42,10 @@ class UpdateChecker {
 
   // GET into memory. True for any response below 400; body then holds the whole body.
   bool httpGetToString(const std::string& url, std::string& body, std::string& errorText);
-  // GET streamed into a file (created or truncated), cancellable through cancelCheck.
-  bool httpGetToFile(const std::string& url, const std::filesystem::path& destination, std::string& errorText);
+  // GET streamed into a file (created or truncated), cancellable through cancelCheck. Every
+  // byte written also goes into contentHash when one is given.
+  bool httpGetToFile(const std::string& url, const std::filesystem::path& destination, std::string& errorText,
+                     Sha256Stream* contentHash = nullptr);
 
   // Fetches the manifest, fills `pending` and rewrites update.log. False with errorText on failure.
   bool checkForUpdates(std::string& errorText);

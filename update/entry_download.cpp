@@ -1,0 +1,18 @@
+#include "update/entry_download.h"
+
+#include "platform/filesystem.h"
+#include "update/sha256_hex.h"
+
+bool downloadEntryFile(UpdateChecker& checker, const std::string& url, const std::filesystem::path& destination,
+                       const ManifestEntry& entry, std::string& errorText) {
+  if (entry.sha256.empty()) return checker.httpGetToFile(url, destination, errorText);
+
+  Sha256Stream received;
+  if (!checker.httpGetToFile(url, destination, errorText, &received)) return false;
+  const std::string digest = received.finishHex();
+  if (digest == entry.sha256) return true;
+  // Whatever goes wrong afterwards, these bytes must not be found in the staging directory.
+  platform::removeItem(destination);
+  errorText = "sha256 不一致：应为 " + entry.sha256 + "，收到 " + digest;
+  return false;
+}
