@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "launcher/build_config.h"
+#include "launcher/locked_file_patterns.h"
 #include "launcher/run_phases.h"
 #include "log/launcher_log.h"
 #include "ui/ui_text.h"
@@ -11,12 +11,6 @@
 namespace {
 
 constexpr int kConnectTimeoutSeconds = 4;
-
-// The launcher itself and the runtime libraries it runs on are never replaced once they
-// exist: a running executable cannot overwrite itself safely.
-std::vector<std::string> lockedFilePatterns() {
-  return {launcherFileName, "vcruntime140*", "msvcp140*", "concrt140*", "ucrtbase*", "api-ms-win-*"};
-}
 
 }  // namespace
 

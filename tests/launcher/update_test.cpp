@@ -72,6 +72,66 @@ TEST_F(Update, OneChangedFileIsReplacedAndTheProgramRestartedWithUpdatedLast) {
   EXPECT_EQ(starts.back().cwd, installation.dirText());
 }
 
+// The launcher's own file and the product's Kestrun.exe both differ in the release: neither
+// is asked for nor replaced, and both are reported as locked, while the update of another
+// file goes through.
+TEST_F(Update, NeitherLauncherFileIsReplacedByAnUpdate) {
+  publishSampleRelease(release());
+  Installation installation(root() / "install");
+  installation.mirror(release());
+  installation.setMainProgramBehaviour("stay 60");
+  const std::string installedProductLauncher = "the installed Kestrun.exe\n";
+  testing_support::writeFile(installation.dir() / "Kestrun.exe", installedProductLauncher);
+  const std::string releasedLauncher = "a launcher of the release\n";
+  const std::string releasedProductLauncher = "a Kestrun.exe of the release, longer\n";
+  release().addFile(Installation::launcherName(), releasedLauncher, 1700000500);
+  release().addFile("Kestrun.exe", releasedProductLauncher, 1700000600);
+  const std::string newConfig = "colour=teal\n";
+  release().addFile("data/config.txt", newConfig, kConfigTime + 1000);
+  writeFaults(faultsFile(), "");
+  auto server = startServer();
+  ASSERT_TRUE(server->running());
+
+  const LauncherOutcome outcome = installation.run({});
+
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
+  EXPECT_EQ(outcome.standardError, "");
+  EXPECT_TRUE(logMatches(outcome.log,
+                         concat({startLines(installation, true), earlyStartLines(installation),
+                                 {checkStartLine(),
+                                  {"INFO", "更新检查完成：待更新文件=1"},
+                                  {"INFO", "检测到更新，准备结束旧版 Vardel 并下载文件"}},
+                                 stopLines(),
+                                 {{"INFO", "更新文件下载完成，开始落地"},
+                                  {"INFO", "开始更新落地：普通文件=1，软链接=0"},
+                                  {"INFO", "更新落地结束：成功=1，失败=0，跳过锁定=0，禁止落地=0"},
+                                  {"INFO", "applyStaging 返回：成功落地=1"}},
+                                 observeLines(installation), {closingLine()}})));
+
+  EXPECT_EQ(testing_support::readFile(installation.launcher()), testing_support::readFile(buildSetup().launcher));
+  EXPECT_EQ(testing_support::readFile(installation.dir() / "Kestrun.exe"), installedProductLauncher);
+  EXPECT_EQ(testing_support::readFile(installation.dir() / "data/config.txt"), newConfig);
+
+  const std::vector<std::string> report = installation.updateReport();
+  ASSERT_EQ(report.size(), 5u);
+  EXPECT_TRUE(isStampedReportLine(report[0], reportCountsLine(5, 1, 0, 2))) << report[0];
+  EXPECT_EQ(std::vector<std::string>(report.begin() + 1, report.end()),
+            (std::vector<std::string>{
+                reportServerLine(),
+                "  [跳过-自更新锁定] Kestrun  大小不同(本地=" + std::to_string(fs::file_size(buildSetup().launcher)) +
+                    " 远端=" + std::to_string(releasedLauncher.size()) + ")",
+                "  [跳过-自更新锁定] Kestrun.exe  大小不同(本地=" + std::to_string(installedProductLauncher.size()) +
+                    " 远端=" + std::to_string(releasedProductLauncher.size()) + ")",
+                "  [待更新] data/config.txt  mtime不同(本地=" + std::to_string(kConfigTime) +
+                    " 远端=" + std::to_string(kConfigTime + 1000) + ")"}));
+
+  EXPECT_EQ(server->requests(),
+            (std::vector<std::string>{
+                requestLine("/gis/update/list?platform=windows", 200),
+                requestLine("/gis/update/file?platform=windows&path=data/config.txt", 200)}));
+}
+
 TEST_F(Update, FirstInstallationFetchesTheWholeReleaseAndStartsTheProgram) {
   publishSampleRelease(release());
   const std::string oddName = "bin/My File+1 ü.dll";

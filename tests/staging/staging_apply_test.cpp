@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/locked_file_patterns.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/paths.h"
@@ -18,8 +19,8 @@ using testing_support::writeFile;
 
 namespace {
 
-const std::vector<std::string> kLockedPatterns = {"Kestrun.exe", "vcruntime140*", "msvcp140*",
-                                                  "concrt140*",  "ucrtbase*",     "api-ms-win-*"};
+// The launcher's own list; on Linux it starts with the launcher's file name "Kestrun".
+const std::vector<std::string> kLockedPatterns = lockedFilePatterns();
 
 class StagingApplyTest : public ::testing::Test {
  protected:
@@ -116,6 +117,8 @@ TEST_F(StagingApplyTest, LockedNamesAreLeftAloneOnlyWhenTheyExist) {
       {"Kestrun.exe", false, true},        {"vcruntime140_1.dll", true, false},
       {"xvcruntime140.dll", true, true},   {"Kestrun.exe.bak", true, true},
       {"api-ms-win-core-file-l1-1-0.dll", false, true},
+      {"Kestrun", true, false},            {"kestrun", true, false},
+      {"Kestrun", false, true},            {"Kestrun.sh", true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + (c.installed ? " installed" : " not installed"));
@@ -130,6 +133,23 @@ TEST_F(StagingApplyTest, LockedNamesAreLeftAloneOnlyWhenTheyExist) {
     EXPECT_EQ(log.messages("INFO").back(), c.replaced ? "更新落地结束：成功=1，失败=0，跳过锁定=0，禁止落地=0"
                                                       : "更新落地结束：成功=0，失败=0，跳过锁定=1，禁止落地=0");
   }
+}
+
+TEST_F(StagingApplyTest, BothLauncherNamesAreSkippedTogether) {
+  writeFile(install / "Kestrun", "installed launcher");
+  writeFile(install / "Kestrun.exe", "installed product launcher");
+  writeFile(staging / "Kestrun", "staged");
+  writeFile(staging / "Kestrun.exe", "staged");
+  writeFile(staging / "app.dll", "staged");
+
+  EXPECT_EQ(apply(), 1);
+  EXPECT_EQ(staging_test::describeTree(install),
+            (std::vector<std::string>{"Kestrun.exe:installed product launcher", "Kestrun:installed launcher",
+                                      "app.dll:staged"}));
+  EXPECT_EQ(log.linesSinceMark(), (std::vector<std::string>{
+                                      "INFO 开始更新落地：普通文件=3，软链接=0",
+                                      "INFO 更新落地结束：成功=1，失败=0，跳过锁定=2，禁止落地=0",
+                                  }));
 }
 
 TEST_F(StagingApplyTest, ForbiddenNamesAreNeverWritten) {

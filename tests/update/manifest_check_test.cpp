@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "launcher/locked_file_patterns.h"
 #include "platform/filesystem.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
@@ -26,8 +27,8 @@ using testing_support::writeFile;
 constexpr const char* kPreviousReport = "the report of an earlier check\n";
 constexpr std::int64_t kLocalSeconds = 1700000000;
 
-const std::vector<std::string> kShippedLockedPatterns = {"Kestrun.exe", "vcruntime140*", "msvcp140*",
-                                                         "concrt140*",  "ucrtbase*",     "api-ms-win-*"};
+// The launcher's own list; on Linux it starts with the launcher's file name "Kestrun".
+const std::vector<std::string> kShippedLockedPatterns = lockedFilePatterns();
 
 class ManifestCheckTest : public ::testing::Test {
  protected:
@@ -235,8 +236,14 @@ TEST_F(ManifestCheckTest, ForbiddenLockedAndPendingEntriesAreReportedInManifestO
                                 "  [排除-禁止下载] bin/DEBUG.pdb\n");
 }
 
+TEST(LockedFilePatterns, TheLauncherNameComesInFrontOfTheProductsNames) {
+  EXPECT_EQ(lockedFilePatterns(), (std::vector<std::string>{"Kestrun", "Kestrun.exe", "vcruntime140*", "msvcp140*",
+                                                            "concrt140*", "ucrtbase*", "api-ms-win-*"}));
+}
+
 struct LockedCase {
   const char* name;
+  const char* path;
   bool localFile;
   std::int64_t manifestSize;
   std::size_t pendingCount;
@@ -246,21 +253,43 @@ struct LockedCase {
 
 TEST_F(ManifestCheckTest, LockedFileIsProtectedOnlyWhileItExists) {
   const LockedCase cases[] = {
-      {"differs", true, 7, 0, "  [跳过-自更新锁定] Kestrun.exe  大小不同(本地=5 远端=7)\n", 1},
-      {"up to date", true, 5, 0, "（无差异，本次不更新）\n", 1},
-      {"missing", false, 7, 1, "  [待更新] Kestrun.exe  本地不存在\n", 0},
+      {"differs", "Kestrun.exe", true, 7, 0, "  [跳过-自更新锁定] Kestrun.exe  大小不同(本地=5 远端=7)\n", 1},
+      {"up to date", "Kestrun.exe", true, 5, 0, "（无差异，本次不更新）\n", 1},
+      {"missing", "Kestrun.exe", false, 7, 1, "  [待更新] Kestrun.exe  本地不存在\n", 0},
+      {"launcher differs", "Kestrun", true, 7, 0, "  [跳过-自更新锁定] Kestrun  大小不同(本地=5 远端=7)\n", 1},
+      {"launcher in other case", "KESTRUN", true, 7, 0, "  [跳过-自更新锁定] KESTRUN  大小不同(本地=5 远端=7)\n", 1},
+      {"launcher missing", "Kestrun", false, 7, 1, "  [待更新] Kestrun  本地不存在\n", 0},
+      {"runtime differs", "bin/msvcp140_atomic_wait.dll", true, 7, 0,
+       "  [跳过-自更新锁定] bin/msvcp140_atomic_wait.dll  大小不同(本地=5 远端=7)\n", 1},
+      {"launcher name as a prefix", "Kestrun.sh", true, 7, 1, "  [待更新] Kestrun.sh  大小不同(本地=5 远端=7)\n", 0},
   };
   checker.lockedPatterns = kShippedLockedPatterns;
   for (const LockedCase& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove(install / "Kestrun.exe");
-    if (c.localFile) makeFile("Kestrun.exe", 5);
-    serve(R"([{"path": "Kestrun.exe", "size": )" + std::to_string(c.manifestSize) + "}]");
+    fs::remove_all(install / "bin");
+    for (const char* name : {"Kestrun.exe", "Kestrun", "KESTRUN", "Kestrun.sh"}) fs::remove(install / name);
+    if (c.localFile) makeFile(c.path, 5);
+    serve(std::string(R"([{"path": ")") + c.path + R"(", "size": )" + std::to_string(c.manifestSize) + "}]");
     std::string errorText;
     ASSERT_TRUE(check(errorText)) << errorText;
     EXPECT_EQ(checker.pending.size(), c.pendingCount);
     EXPECT_EQ(maskedReport(), headLines(1, static_cast<int>(c.pendingCount), 0, c.locked) + c.reportRows);
   }
+}
+
+TEST_F(ManifestCheckTest, BothLauncherNamesAreLockedTogether) {
+  checker.lockedPatterns = kShippedLockedPatterns;
+  makeFile("Kestrun", 5);
+  makeFile("Kestrun.exe", 6);
+  serve(R"([{"path": "Kestrun", "size": 7}, {"path": "Kestrun.exe", "size": 8}, {"path": "new.dll", "size": 1}])");
+  std::string errorText;
+  ASSERT_TRUE(check(errorText)) << errorText;
+  ASSERT_EQ(checker.pending.size(), 1u);
+  EXPECT_EQ(checker.pending[0].path, "new.dll");
+  EXPECT_EQ(maskedReport(), headLines(3, 1, 0, 2) +
+                                "  [跳过-自更新锁定] Kestrun  大小不同(本地=5 远端=7)\n"
+                                "  [跳过-自更新锁定] Kestrun.exe  大小不同(本地=6 远端=8)\n"
+                                "  [待更新] new.dll  本地不存在\n");
 }
 
 TEST_F(ManifestCheckTest, FailureInTheWalkKeepsTheEntriesAcceptedBefore) {
