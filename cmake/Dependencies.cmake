@@ -1,18 +1,20 @@
 # Third-party libraries as imported targets:
 #   kestrun::curl  kestrun::fltk  kestrun::json
-# KESTRUN_FULL_BUILD is ON when curl and FLTK can be linked. When cross-compiling
-# for Windows on a machine that has only their headers, it is OFF: every source
-# still compiles, but only programs that need neither library are linked.
+# KESTRUN_FULL_BUILD is ON when curl and FLTK can be linked. A cross build for Windows links
+# the libraries that scripts/windows-libs.sh built into the prefix named by
+# KESTRUN_WINDOWS_LIBS, through their own CMake package files. Without that prefix only a
+# compile check is possible: every source still compiles against the host's headers, but
+# neither the launcher nor the programs that need curl or FLTK are linked.
 
+set(KESTRUN_WINDOWS_LIBS "" CACHE PATH "Prefix of the libraries cross-built for Windows (scripts/windows-libs.sh)")
 set(KESTRUN_FULL_BUILD ON)
 
-if(WIN32 AND CMAKE_CROSSCOMPILING AND NOT KESTRUN_WINDOWS_LIBS)
-  set(KESTRUN_FULL_BUILD OFF)
-  # Copies (links) of the host's headers in a directory of their own, so that
-  # the host's /usr/include never lands on the Windows include path.
+# Links (or copies) of the host's headers in a directory of their own, so that the host's
+# /usr/include never lands on the Windows include path.
+function(kestrun_cross_headers out)
   set(cross_headers ${CMAKE_BINARY_DIR}/cross-headers)
   file(MAKE_DIRECTORY ${cross_headers})
-  foreach(pair "curl=/usr/include/x86_64-linux-gnu/curl" "FL=/usr/include/FL" "nlohmann=/usr/include/nlohmann")
+  foreach(pair ${ARGN})
     string(REPLACE "=" ";" parts "${pair}")
     list(GET parts 0 name)
     list(GET parts 1 source)
@@ -20,6 +22,33 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND NOT KESTRUN_WINDOWS_LIBS)
       file(CREATE_LINK ${source} ${cross_headers}/${name} SYMBOLIC)
     endif()
   endforeach()
+  set(${out} ${cross_headers} PARENT_SCOPE)
+endfunction()
+
+if(WIN32 AND CMAKE_CROSSCOMPILING AND KESTRUN_WINDOWS_LIBS)
+  if(NOT EXISTS ${KESTRUN_WINDOWS_LIBS}/.kestrun-stamp)
+    message(FATAL_ERROR "KESTRUN_WINDOWS_LIBS=${KESTRUN_WINDOWS_LIBS} holds no finished library build; run scripts/windows-libs.sh")
+  endif()
+  find_package(CURL CONFIG REQUIRED PATHS ${KESTRUN_WINDOWS_LIBS}/lib/cmake/CURL
+               NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  find_package(FLTK CONFIG REQUIRED PATHS ${KESTRUN_WINDOWS_LIBS}/CMake
+               NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  add_library(kestrun_curl INTERFACE)
+  target_link_libraries(kestrun_curl INTERFACE CURL::libcurl_static)
+  add_library(kestrun_fltk INTERFACE)
+  # FLTK's package names its include directory by the absolute prefix it was built for; the
+  # prefix may have been copied from the machine's cache since.
+  target_include_directories(kestrun_fltk SYSTEM INTERFACE ${KESTRUN_WINDOWS_LIBS}/include)
+  target_link_libraries(kestrun_fltk INTERFACE fltk_images fltk)
+  # nlohmann-json is header-only: the host's copy serves.
+  kestrun_cross_headers(json_headers "nlohmann=/usr/include/nlohmann")
+  add_library(kestrun_json INTERFACE)
+  target_include_directories(kestrun_json SYSTEM INTERFACE ${json_headers})
+elseif(WIN32 AND CMAKE_CROSSCOMPILING)
+  set(KESTRUN_FULL_BUILD OFF)
+  message(STATUS "No KESTRUN_WINDOWS_LIBS: compile check only; Kestrun.exe is not built")
+  kestrun_cross_headers(cross_headers
+    "curl=/usr/include/x86_64-linux-gnu/curl" "FL=/usr/include/FL" "nlohmann=/usr/include/nlohmann")
   add_library(kestrun_curl INTERFACE)
   target_include_directories(kestrun_curl SYSTEM INTERFACE ${cross_headers})
   target_compile_definitions(kestrun_curl INTERFACE CURL_STATICLIB)
@@ -80,7 +109,8 @@ if(KESTRUN_BUILD_TESTS)
   endif()
 endif()
 
-# cpp-httplib (test servers and the release server; Linux only). Debian builds the library
+# cpp-httplib for the test servers and the release server. For Windows its header-only form
+# sits in the library prefix. Debian builds the library
 # with TLS, zlib and brotli switched on, which changes the layout of its types: every user
 # must compile with the same switches.
 if(NOT WIN32)
@@ -97,6 +127,11 @@ if(NOT WIN32)
       ${BROTLIDEC_LIBRARY} ${BROTLIENC_LIBRARY} Threads::Threads)
     add_library(kestrun::httplib ALIAS kestrun_httplib)
   endif()
+elseif(KESTRUN_FULL_BUILD AND EXISTS ${KESTRUN_WINDOWS_LIBS}/include/httplib.h)
+  add_library(kestrun_httplib INTERFACE)
+  target_include_directories(kestrun_httplib SYSTEM INTERFACE ${KESTRUN_WINDOWS_LIBS}/include)
+  target_link_libraries(kestrun_httplib INTERFACE ws2_32 Threads::Threads)
+  add_library(kestrun::httplib ALIAS kestrun_httplib)
 endif()
 
 # libsodium (file hashes and manifest signatures): kestrun::sodium. Linux takes Debian's

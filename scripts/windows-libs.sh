@@ -43,8 +43,10 @@ done
 (cd "$sources" && grep -E " ($(IFS='|'; echo "${archives[*]}"))\$" SHA256SUMS | sha256sum -c --quiet -) \
   || { echo "windows-libs: checksum mismatch in $sources" >&2; exit 1; }
 
-# The prefix's identity: the archives' checksums and this script's own text.
-stamp=$( (grep -E " ($(IFS='|'; echo "${archives[*]}"))\$" "$sources/SHA256SUMS" | sort; cat "${BASH_SOURCE[0]}") | sha256sum | cut -c1-16)
+# The prefix's identity: the archives' checksums and the configuration's version. Raise the
+# version with every change of the options below. (FLTK never builds fluid when cross-compiled.)
+config_version=1
+stamp=$( (grep -E " ($(IFS='|'; echo "${archives[*]}"))\$" "$sources/SHA256SUMS" | sort; echo "$config_version") | sha256sum | cut -c1-16)
 if [[ -f "$prefix/.kestrun-stamp" && "$(cat "$prefix/.kestrun-stamp")" == "$stamp" ]]; then
   echo "windows-libs: $prefix is up to date"
   exit 0
@@ -70,21 +72,21 @@ cmake -S "$work/curl-8.21.0" -B "$work/curl-build" -G Ninja -DCMAKE_BUILD_TYPE=R
   -DCURL_USE_LIBPSL=OFF -DUSE_LIBIDN2=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
   -DUSE_NGHTTP2=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_DISABLE_LDAP=ON -DBUILD_CURL_EXE=OFF \
   -DBUILD_TESTING=OFF -DBUILD_EXAMPLES=OFF -DBUILD_LIBCURL_DOCS=OFF -DBUILD_MISC_DOCS=OFF \
-  -DENABLE_CURL_MANUAL=OFF >"$work/curl-configure.log"
-cmake --build "$work/curl-build" -j "$jobs" >"$work/curl-build.log" || { tail -40 "$work/curl-build.log" >&2; exit 1; }
+  -DENABLE_CURL_MANUAL=OFF >"$work/curl-configure.log" 2>&1
+cmake --build "$work/curl-build" -j "$jobs" >"$work/curl-build.log" 2>&1 || { tail -40 "$work/curl-build.log" >&2; exit 1; }
 cmake --install "$work/curl-build" >/dev/null
 
 cmake -S "$work/fltk-1.3.9" -B "$work/fltk-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \
-  -DOPTION_BUILD_SHARED_LIBS=OFF -DFLTK_BUILD_TEST=OFF -DOPTION_BUILD_EXAMPLES=OFF \
+  -DOPTION_BUILD_SHARED_LIBS=OFF -DFLTK_BUILD_TEST=OFF \
   -DOPTION_USE_SYSTEM_LIBPNG=OFF -DOPTION_USE_SYSTEM_ZLIB=OFF -DOPTION_USE_SYSTEM_LIBJPEG=OFF \
-  -DOPTION_USE_GL=OFF -DFLTK_BUILD_FLUID=OFF >"$work/fltk-configure.log"
-cmake --build "$work/fltk-build" -j "$jobs" >"$work/fltk-build.log" || { tail -40 "$work/fltk-build.log" >&2; exit 1; }
+  -DOPTION_USE_GL=OFF >"$work/fltk-configure.log" 2>&1
+cmake --build "$work/fltk-build" -j "$jobs" >"$work/fltk-build.log" 2>&1 || { tail -40 "$work/fltk-build.log" >&2; exit 1; }
 cmake --install "$work/fltk-build" >/dev/null
 
 (cd "$work/libsodium-1.0.22" &&
   ./configure --host=x86_64-w64-mingw32 CC=x86_64-w64-mingw32-gcc-posix --prefix="$prefix" \
-    --disable-shared --enable-static --enable-minimal >"$work/sodium-configure.log" &&
+    --disable-shared --enable-static --enable-minimal >"$work/sodium-configure.log" 2>&1 &&
   make -j "$jobs" >"$work/sodium-build.log" 2>&1 && make install >/dev/null) \
   || { tail -40 "$work/sodium-build.log" >&2; exit 1; }
 
