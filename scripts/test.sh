@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test: the native build, the same tests under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded code under ThreadSanitizer,
-# and the Windows build's tests under Wine.
+# Sets everything up and runs every test: the Windows launcher and the Windows test programs
+# under Wine, the native build (with the end-to-end runs of the real Kestrun.exe under Wine),
+# the same tests under AddressSanitizer + UndefinedBehaviorSanitizer, the threaded code under
+# ThreadSanitizer, and the fuzz targets for a short while each.
+#
+# Builds take the two cores; while one configuration builds, the previous one's tests run
+# (they mostly wait on processes and sockets). Test runs happen one after another, so the
+# end-to-end tests of different configurations never share the release server's port.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+started=$SECONDS
 
 [ "${KESTRUN_SKIP_SETUP:-0}" = 1 ] || bash scripts/setup.sh
 
@@ -12,13 +18,17 @@ root=$(pwd)
 e2e_port=${KESTRUN_E2E_PORT:-47611}
 base_url="http://127.0.0.1:${e2e_port}"
 jobs=${KESTRUN_JOBS:-2}
+logs="$root/build/test-logs"
+mkdir -p "$logs"
 
 # One X display for the window tests, started and stopped by its own process id. Xvfb
 # picks a free display number and writes it to the descriptor given.
 display_file=$(mktemp)
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
+tests_pid=""
 cleanup() {
+  [ -z "$tests_pid" ] || kill "$tests_pid" 2>/dev/null || true
   kill "$xvfb_pid" 2>/dev/null || true
   wait "$xvfb_pid" 2>/dev/null || true
   rm -f "$display_file"
@@ -28,23 +38,68 @@ for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
 [ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$display_file")"
 
-run_suite() {
-  local name=$1 dir=$2; shift 2
-  echo "=== ${name}"
+configure() {
+  local dir=$1; shift
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRUN_BASE_URL="$base_url" "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j 2
 }
 
-run_suite "native" build/native
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  run_suite "ASan+UBSan" build/asan -DKESTRUN_SANITIZE=ON
+# Test runs go to a log file each and are chained in the background: a run starts once the
+# previous one has ended. `finish_tests` waits for the chain and prints what it wrote.
+chain_status="$logs/chain-status"
+: >"$chain_status"
+queue_tests() {
+  local name=$1; shift
+  local previous=$tests_pid
+  (
+    [ -z "$previous" ] || while kill -0 "$previous" 2>/dev/null; do sleep 1; done
+    if "$@" >"$logs/$name.log" 2>&1; then echo "$name ok" >>"$chain_status"
+    else echo "$name FAILED" >>"$chain_status"; fi
+  ) &
+  tests_pid=$!
+}
+finish_tests() {
+  [ -z "$tests_pid" ] || wait "$tests_pid" || true
+  tests_pid=""
+}
 
-echo "=== ThreadSanitizer (threaded code)"
-cmake -S "$root" -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRUN_TSAN=ON -DKESTRUN_BASE_URL="$base_url" >/dev/null
+echo "=== Windows: libraries and every program (mingw-w64)"
+KESTRUN_BUILD_TYPE=Debug bash scripts/windows-build.sh build/windows -DKESTRUN_BASE_URL="$base_url"
+
+echo "=== native: build"
+windows_e2e=()
+[ -f build/windows/launcher/Kestrun.exe ] && windows_e2e=(-DKESTRUN_WINDOWS_BUILD_DIR="$root/build/windows")
+configure build/native "${windows_e2e[@]}"
+cmake --build build/native -j "$jobs"
+queue_tests native ctest --test-dir build/native --output-on-failure -j 2
+
+echo "=== ASan+UBSan: build"
+configure build/asan -DKESTRUN_SANITIZE=ON
+cmake --build build/asan -j "$jobs"
+queue_tests asan env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure -j 2
+
+echo "=== ThreadSanitizer: build (threaded code)"
 threaded_tests=(kestrun_ui_state_tests kestrun_ui_headless_tests kestrun_ui_window_tests kestrun_log_tests)
+configure build/tsan -DKESTRUN_TSAN=ON
 cmake --build build/tsan -j "$jobs" --target "${threaded_tests[@]}"
-ctest --test-dir build/tsan --output-on-failure -R "^($(IFS='|'; echo "${threaded_tests[*]}"))\$"
+queue_tests tsan ctest --test-dir build/tsan --output-on-failure \
+  -R "^($(IFS='|'; echo "${threaded_tests[*]}"))\$"
 
-echo "=== Windows (mingw-w64 under Wine)"
-bash scripts/windows-tests.sh build/windows
+queue_tests windows bash scripts/windows-tests.sh build/windows
+
+if [ -f scripts/fuzz.sh ]; then
+  echo "=== fuzz targets: build"
+  KESTRUN_FUZZ_BUILD_ONLY=1 bash scripts/fuzz.sh
+  queue_tests fuzz bash scripts/fuzz.sh
+fi
+
+echo "=== waiting for the test runs"
+finish_tests
+for name in native asan tsan windows fuzz; do
+  [ -f "$logs/$name.log" ] || continue
+  echo "=== $name tests"
+  cat "$logs/$name.log"
+done
+echo "=== summary ($(( (SECONDS - started) / 60 )) min $(( (SECONDS - started) % 60 )) s)"
+cat "$chain_status"
+! grep -q FAILED "$chain_status"
