@@ -1,13 +1,16 @@
 // kestrun-keygen: makes the Ed25519 key pair that signs release manifests.
 //
 //   kestrun-keygen SECRET_KEY_FILE
+//   kestrun-keygen --public SECRET_KEY_FILE
 //
 // Writes the secret key to SECRET_KEY_FILE (created new, readable by its owner only; an
 // existing file is never overwritten) and prints the public key in the form the launcher's
-// build setting takes. Keep the secret key file offline; only kestrun-publish --sign-key reads it.
+// build setting takes; --public prints that setting again for an existing key. Keep the
+// secret key file offline; only kestrun-publish --sign-key reads it.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "update/manifest_signature.h"
@@ -22,11 +25,27 @@ int fail(const std::string& message) {
   return 1;
 }
 
+void printBuildSetting(const std::string& publicKey) {
+  std::printf("build the launcher with:\n  -DKESTRUN_MANIFEST_PUBLIC_KEY=%s\n", publicKey.c_str());
+}
+
+int printPublicKey(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in) return fail("cannot read " + file.string());
+  ManifestSecretKey key;
+  std::string reason;
+  if (!parseSigningKeyFile(text, key, reason)) return fail(file.string() + ": " + reason);
+  printBuildSetting(publicKeyBase64(key));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--public") return printPublicKey(argv[2]);
   if (argc != 2 || std::string(argv[1]).rfind("-", 0) == 0) {
-    std::fprintf(stderr, "usage: kestrun-keygen SECRET_KEY_FILE\n");
+    std::fprintf(stderr, "usage: kestrun-keygen SECRET_KEY_FILE\n       kestrun-keygen --public SECRET_KEY_FILE\n");
     return 2;
   }
   const fs::path file = argv[1];
@@ -47,7 +66,6 @@ int main(int argc, char** argv) {
   if (!out) return fail("cannot write " + file.string());
 
   std::printf("secret key written to %s (keep it offline)\n", file.string().c_str());
-  std::printf("build the launcher with:\n  -DKESTRUN_MANIFEST_PUBLIC_KEY=%s\n",
-              encodeBase64(publicKey.data(), publicKey.size()).c_str());
+  printBuildSetting(encodeBase64(publicKey.data(), publicKey.size()));
   return 0;
 }

@@ -1,7 +1,7 @@
 // kestrun-publish: publishes a release tree into a site that a static web server (or
 // kestrun-release-server) serves to the launcher, switching the served release atomically.
 //
-//   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy]
+//   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--sign-key FILE]
 //   kestrun-publish --site SITE --rollback ID
 //   kestrun-publish --site SITE --list
 //
@@ -12,11 +12,12 @@
 #include <string>
 
 #include "tools/publish/publish_steps.h"
+#include "tools/publish/release_signing.h"
 
 namespace {
 
 void printUsage(std::ostream& out) {
-  out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy]\n"
+  out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--sign-key FILE]\n"
          "       kestrun-publish --site SITE --rollback ID\n"
          "       kestrun-publish --site SITE --list\n"
          "  --source DIR      the release, laid out as installed\n"
@@ -24,6 +25,8 @@ void printUsage(std::ostream& out) {
          "  --platform NAME   the platform the release is for ([a-z0-9_-]+; the launcher asks for windows)\n"
          "  --keep N          finished releases to keep besides the current one (default 5)\n"
          "  --copy            copy every file instead of hard-linking it\n"
+         "  --sign-key FILE   put every file's sha256 into the manifest and sign it with this key\n"
+         "                    (from kestrun-keygen), as the site's next serial\n"
          "  --rollback ID     serve the kept release ID again\n"
          "  --list            list the kept releases, the current one marked with *\n";
 }
@@ -88,7 +91,7 @@ int main(int argc, char** argv) {
       continue;
     }
     if (option != "--source" && option != "--site" && option != "--platform" &&
-        option != "--keep" && option != "--rollback") {
+        option != "--keep" && option != "--rollback" && option != "--sign-key") {
       return usageError("unknown option: " + option);
     }
     if (i + 1 >= argc) return usageError(option + " needs a value");
@@ -126,6 +129,12 @@ int main(int argc, char** argv) {
       return usageError("--keep needs a number from 1 to 9999: " + keep);
     }
     request.keep = std::stoi(keep);
+  }
+  if (values.count("--sign-key") != 0) {
+    ManifestSecretKey key;
+    std::string error;
+    if (!publish::readSigningKey(values["--sign-key"], key, error)) return fail(error);
+    request.signingKey = key;
   }
   return publishSource(request);
 }

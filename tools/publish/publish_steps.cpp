@@ -3,6 +3,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "tools/publish/release_signing.h"
 #include "tools/release_manifest/release_path_rules.h"
 
 namespace publish {
@@ -106,6 +107,11 @@ bool stageRelease(const PublishRequest& request, PublishRun& run, std::string& e
 }
 
 bool writeManifest(const PublishRequest& request, const PublishRun& run, std::string& error) {
+  if (request.signingKey) {
+    std::uint64_t serial = 0;
+    return nextSerial(run.layout, request.platform, serial, error) &&
+           writeSignedManifest(run.partial, request.platform, *request.signingKey, serial, error);
+  }
   std::string json;
   if (!release_manifest::buildManifest(platformTree(run.partial, request.platform), json,
                                        error)) {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/publish/release_copy.h"
 #include "tools/publish/site_layout.h"
 #include "tools/release_manifest/release_manifest.h"
+#include "update/manifest_signature.h"
 
 // The steps of a publish, in the order publishRelease runs them. Until sealRelease nothing
 // is visible under a release id; until switchCurrent nothing is served. A step that writes
@@ -21,6 +23,8 @@ struct PublishRequest {
   std::string platform;
   int keep = 5;                 // finished releases kept, besides the current one
   bool preferHardLinks = true;  // false: always copy
+  // Set: the manifest carries every file's sha256 and is signed with the site's next serial.
+  std::optional<ManifestSecretKey> signingKey;
 };
 
 struct PublishRun {
@@ -44,7 +48,8 @@ bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& er
 // release, then the source tree.
 bool stageRelease(const PublishRequest& request, PublishRun& run, std::string& error);
 
-// Writes the platform's manifest, generated from the staged tree itself.
+// Writes the platform's manifest, generated from the staged tree itself; with a signing key,
+// with hashes and with its signature beside it.
 bool writeManifest(const PublishRequest& request, const PublishRun& run, std::string& error);
 
 // Renames the finished partial release to its id.

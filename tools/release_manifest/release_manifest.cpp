@@ -58,6 +58,7 @@ std::string manifestJson(const std::vector<ReleaseEntry>& entries) {
     } else {
       item["size"] = entry.size;
       item["mtime"] = entry.mtime;
+      if (!entry.sha256.empty()) item["sha256"] = entry.sha256;
     }
     manifest.push_back(std::move(item));
   }

@@ -22,6 +22,7 @@ struct ReleaseEntry {
   std::uint64_t size = 0;     // regular files only
   std::int64_t mtime = 0;     // regular files only
   std::string link;           // the stored target; non-empty marks a link
+  std::string sha256;         // regular files of a signed release: the digest in lower-case hex
   bool isLink() const { return !link.empty(); }
 };
 

@@ -1,0 +1,208 @@
+// Signed releases end to end: kestrun-keygen makes the key, kestrun-publish --sign-key
+// publishes a site, kestrun-release-server serves it on 127.0.0.1, and the launcher (built
+// from the same run flow, its key given by the test) installs it, or refuses what was changed
+// after publishing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/process.h"
+#include "tests/support/temp_dir.h"
+#include "update/sha256_hex.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+// A helper program run through the shell, so that its output lands in files; exec keeps the
+// process id, by which it is waited for or stopped.
+class Program {
+ public:
+  Program(const std::vector<std::string>& command, const fs::path& out, const fs::path& workingDir) : out_(out) {
+    std::vector<platform::NativeString> arguments = {
+        "-c", "o=$1; shift; exec \"$@\" >\"$o\" 2>\"$o.err\" </dev/null", "sh", out.string()};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    std::uint32_t errorCode = 0;
+    process_ = platform::startProcess("/bin/sh", arguments, workingDir, errorCode);
+    if (!process_) ADD_FAILURE() << "cannot start " << command.front() << ": error " << errorCode;
+  }
+  ~Program() {
+    std::uint32_t errorCode = 0;
+    if (process_ && !ended()) {
+      platform::terminateProcess(*process_, 0, errorCode);
+      platform::waitForExit(*process_, 10000, errorCode);
+    }
+  }
+  bool ended() {
+    std::uint32_t errorCode = 0;
+    return platform::waitForExit(*process_, 0, errorCode) != platform::WaitResult::TimedOut;
+  }
+  // The exit code, or -1 when it did not end within timeoutMs.
+  int wait(int timeoutMs) {
+    std::uint32_t errorCode = 0;
+    std::uint32_t exitCode = 0;
+    if (!process_ || platform::waitForExit(*process_, timeoutMs, errorCode) != platform::WaitResult::Exited ||
+        !platform::readExitCode(*process_, exitCode, errorCode)) {
+      return -1;
+    }
+    return static_cast<int>(exitCode);
+  }
+  std::string output() const { return readFile(out_); }
+  std::string errors() const { return readFile(fs::path(out_.string() + ".err")); }
+
+ private:
+  fs::path out_;
+  platform::ProcessHandle process_;
+};
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// Replaces a file through a rename, as an attacker on the host would, leaving hard-linked
+// copies of the old file alone.
+void replaceFile(const fs::path& file, const std::string& content) {
+  writeFile(file.string() + ".new", content);
+  fs::rename(file.string() + ".new", file);
+}
+
+// What is changed on the site after publishing.
+enum class Change { Nothing, TamperedFile, SwappedManifest };
+
+struct E2eCase {
+  const char* name;
+  bool keyBuiltIn;
+  Change change;
+  const char* acceptedBefore;  // update_serial.txt before the run; nullptr: none
+  bool installed;              // data/config.txt of the release reaches the installation
+  const char* logText;         // a text the run's log must hold; nullptr: none
+  const char* acceptedAfter;   // update_serial.txt afterwards; nullptr: none
+};
+
+const E2eCase kCases[] = {
+    {"signed release is installed", true, Change::Nothing, nullptr, true, "更新检查完成：待更新文件=3", "1\n"},
+    {"tampered file is refused", true, Change::TamperedFile, nullptr, false,
+     "更新下载失败：下载文件失败：data/config.txt（sha256 不一致：应为 ", "1\n"},
+    {"swapped manifest is refused", true, Change::SwappedManifest, nullptr, false,
+     "更新检查失败：无法获取更新清单：清单签名验证失败", nullptr},
+    {"older release is refused", true, Change::Nothing, "5\n", false,
+     "更新检查失败：无法获取更新清单：清单序号低于已接受的序号（收到 1，已接受 5）", "5\n"},
+    {"launcher without a key installs as before", false, Change::Nothing, nullptr, true, "更新检查完成：待更新文件=3",
+     nullptr},
+};
+
+class SignedReleaseEndToEnd : public ::testing::TestWithParam<E2eCase> {
+ protected:
+  fs::path keyFile() const { return temp / "signing.key"; }
+  fs::path site() const { return temp / "site"; }
+  fs::path install() const { return temp / "install"; }
+
+  // kestrun-keygen, then kestrun-publish --sign-key; returns the public key.
+  std::string publishSignedRelease() {
+    Program keygen({KESTRUN_KEYGEN, keyFile().string()}, temp / "keygen.out", temp.path());
+    EXPECT_EQ(keygen.wait(10000), 0) << keygen.errors();
+    std::smatch match;
+    const std::string printed = keygen.output();
+    EXPECT_TRUE(std::regex_search(printed, match, std::regex("-DKESTRUN_MANIFEST_PUBLIC_KEY=(\\S+)"))) << printed;
+
+    const fs::path source = temp / "source";
+    fs::create_directories(source / "data");
+    fs::copy_file(KESTRUN_SAMPLE_MAIN_PROGRAM, source / "Vardel.exe");
+    writeFile(source / "vardel-behaviour.txt", "exit 0\n");
+    writeFile(source / "data/config.txt", "colour = blue\n");
+    Program publish({KESTRUN_PUBLISH, "--source", source.string(), "--site", site().string(), "--platform", "windows",
+                     "--sign-key", keyFile().string()},
+                    temp / "publish.out", temp.path());
+    EXPECT_EQ(publish.wait(30000), 0) << publish.errors();
+    return match.size() > 1 ? match[1].str() : "";
+  }
+
+  // The launcher's log of today, whatever its date.
+  std::string launcherLog() const {
+    std::string log;
+    for (const auto& item : fs::directory_iterator(install() / "logs")) log += readFile(item.path());
+    return log;
+  }
+
+  TempDir temp;
+};
+
+TEST_P(SignedReleaseEndToEnd, InstallsOnlyWhatWasSigned) {
+  const E2eCase& c = GetParam();
+  const std::string publicKey = publishSignedRelease();
+  const fs::path served = site() / "current";
+  ASSERT_TRUE(fs::exists(served / "windows.json.sig"));
+  // The tampered file keeps its size; the swapped manifest also gives its digest.
+  const std::string tampered = "colour = red!\n";
+  if (c.change != Change::Nothing) replaceFile(served / "windows/data/config.txt", tampered);
+  if (c.change == Change::SwappedManifest) {
+    std::string manifest = readFile(served / "windows.json");
+    const std::size_t at = manifest.find(sha256Hex("colour = blue\n"));
+    ASSERT_NE(at, std::string::npos) << manifest;
+    replaceFile(served / "windows.json", manifest.replace(at, 64, sha256Hex(tampered)));
+  }
+
+  Program server({KESTRUN_RELEASE_SERVER, "--root", served.string(), "--port", "0"}, temp / "server.out",
+                 temp.path());
+  std::smatch port;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const std::string out = server.output();
+        return std::regex_search(out, port, std::regex("http://127\\.0\\.0\\.1:(\\d+)")) || server.ended();
+      },
+      10000))
+      << server.errors();
+  ASSERT_FALSE(server.ended()) << server.errors();
+  const std::string baseUrl = "http://127.0.0.1:" + port[1].str();
+
+  fs::create_directories(install());
+  fs::copy_file(KESTRUN_SIGNED_LAUNCHER, install() / "Kestrun");
+  if (c.acceptedBefore) writeFile(install() / "update_serial.txt", c.acceptedBefore);
+  const fs::path home = temp / "home";
+  Program launcher({"/usr/bin/env", "-u", "DISPLAY", "HOME=" + home.string(), "XDG_DATA_HOME=" + (home / "data").string(),
+                    "KESTRUN_TEST_BASE_URL=" + baseUrl,
+                    "KESTRUN_TEST_MANIFEST_KEY=" + (c.keyBuiltIn ? publicKey : std::string()),
+                    (install() / "Kestrun").string()},
+                   temp / "launcher.out", temp.path());
+  ASSERT_EQ(launcher.wait(60000), 0) << launcher.errors();
+
+  const std::string log = launcherLog();
+  if (c.logText) {
+    EXPECT_NE(log.find(c.logText), std::string::npos) << log;
+  }
+  EXPECT_EQ(fs::exists(install() / "data/config.txt"), c.installed) << log;
+  if (c.installed) {
+    EXPECT_EQ(readFile(install() / "data/config.txt"), "colour = blue\n");
+  }
+  EXPECT_FALSE(fs::exists(install() / "update_staging/data/config.txt")) << "nothing refused may wait to be applied";
+  if (c.acceptedAfter) {
+    EXPECT_EQ(readFile(install() / "update_serial.txt"), c.acceptedAfter);
+  } else {
+    EXPECT_FALSE(fs::exists(install() / "update_serial.txt"));
+  }
+  const bool askedForSignature = server.output().find("GET /gis/update/signature?platform=windows") != std::string::npos;
+  EXPECT_EQ(askedForSignature, c.keyBuiltIn) << server.output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SignedReleaseEndToEnd, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<E2eCase>& info) {
+                           std::string name;
+                           for (const char* p = info.param.name; *p; ++p) name += std::isalnum(*p) ? *p : '_';
+                           return name;
+                         });
+
+}  // namespace
