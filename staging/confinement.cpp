@@ -41,12 +41,15 @@ bool isReservedDeviceName(const std::string& element) {
          stem[3] >= '1' && stem[3] <= '9';
 }
 
-// The elements that name a place, without empty ones, folded the way Windows compares them.
+// The elements that name a place, without empty ones, folded the way Windows compares them:
+// ASCII case ignored, trailing dots and blanks dropped ("lib." and "lib " open "lib").
 std::string placeKey(const std::vector<std::string>& elements, std::size_t count) {
   std::string key;
   for (std::size_t i = 0; i < count; ++i) {
     if (elements[i].empty()) continue;
-    key += lowerAscii(elements[i]);
+    std::string name = lowerAscii(elements[i]);
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+    key += name;
     key += '/';
   }
   return key;

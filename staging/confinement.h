@@ -22,7 +22,8 @@ bool isConfinedManifestPath(const std::string& path);
 
 // Checks the whole list before anything is written: every path (of files and of links) must
 // be confined, and no entry may lie below another entry that is a link (compared without
-// ASCII case, as Windows would). False with the offending entry's path otherwise.
+// ASCII case and without trailing dots and blanks of an element, as Windows would). False
+// with the offending entry's path otherwise.
 bool findUnconfinedEntry(const std::vector<ManifestEntry>& entries, std::string& offendingPath);
 
 // Looks at the directories between `root` and `root / relative` (both ends excluded), from

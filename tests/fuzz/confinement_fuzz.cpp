@@ -40,8 +40,15 @@ bool leavesBase(const std::string& path) {
   return depth <= 0;
 }
 
+// Windows opens "lib", "lib." and "lib " as the same item.
+bool sameOnWindows(std::string a, std::string b) {
+  for (std::string* name : {&a, &b})
+    while (!name->empty() && (name->back() == '.' || name->back() == ' ')) name->pop_back();
+  return a == b;
+}
+
 bool below(const std::vector<std::string>& inner, const std::vector<std::string>& outer) {
-  return inner.size() > outer.size() && std::equal(outer.begin(), outer.end(), inner.begin());
+  return inner.size() > outer.size() && std::equal(outer.begin(), outer.end(), inner.begin(), sameOnWindows);
 }
 
 }  // namespace

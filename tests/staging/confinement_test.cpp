@@ -41,6 +41,7 @@ TEST(UnconfinedEntry, RefusesEntriesBelowALinkEntryWhateverTheOrder) {
       {{file("lib/x"), link("lib", "/tmp")}, "lib/x"},
       {{link("a/lib", "/tmp"), link("a/lib/deeper/y", "z")}, "a/lib/deeper/y"},
       {{link("Lib", "/tmp"), file("lib/x")}, "lib/x"},
+      {{link("lib. ", "/tmp"), file("LIB./x")}, "LIB./x"},  // Windows drops trailing dots and blanks
       {{link("a//lib", "/tmp"), file("a/lib//x")}, "a/lib//x"},
       {{file("ok.dll"), file("../x")}, "../x"},
       {{file("ok.dll"), link("/abs/link", "x")}, "/abs/link"},
