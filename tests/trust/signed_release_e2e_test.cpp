@@ -1,5 +1,6 @@
 // Signed releases end to end: kestrun-keygen makes the key, kestrun-publish --sign-key
-// publishes a site, kestrun-release-server serves it on 127.0.0.1, and the launcher (built
+// publishes a site, kestrun-release-server or a private nginx with the shipped configuration
+// serves it on 127.0.0.1, and the launcher (built
 // from the same run flow, its key given by the test) installs it, or refuses what was changed
 // after publishing.
 #include <gtest/gtest.h>
@@ -7,10 +8,14 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <httplib.h>
 
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
@@ -82,9 +87,12 @@ void replaceFile(const fs::path& file, const std::string& content) {
 
 // What is changed on the site after publishing.
 enum class Change { Nothing, TamperedFile, SwappedManifest };
+// What serves the site.
+enum class Host { ReleaseServer, Nginx };
 
 struct E2eCase {
   const char* name;
+  Host host;
   bool keyBuiltIn;
   Change change;
   const char* acceptedBefore;  // update_serial.txt before the run; nullptr: none
@@ -94,15 +102,22 @@ struct E2eCase {
 };
 
 const E2eCase kCases[] = {
-    {"signed release is installed", true, Change::Nothing, nullptr, true, "更新检查完成：待更新文件=3", "1\n"},
-    {"tampered file is refused", true, Change::TamperedFile, nullptr, false,
+    {"signed release is installed", Host::ReleaseServer, true, Change::Nothing, nullptr, true,
+     "更新检查完成：待更新文件=3", "1\n"},
+    {"tampered file is refused", Host::ReleaseServer, true, Change::TamperedFile, nullptr, false,
      "更新下载失败：下载文件失败：data/config.txt（sha256 不一致：应为 ", "1\n"},
-    {"swapped manifest is refused", true, Change::SwappedManifest, nullptr, false,
+    {"swapped manifest is refused", Host::ReleaseServer, true, Change::SwappedManifest, nullptr, false,
      "更新检查失败：无法获取更新清单：清单签名验证失败", nullptr},
-    {"older release is refused", true, Change::Nothing, "5\n", false,
+    {"older release is refused", Host::ReleaseServer, true, Change::Nothing, "5\n", false,
      "更新检查失败：无法获取更新清单：清单序号低于已接受的序号（收到 1，已接受 5）", "5\n"},
-    {"launcher without a key installs as before", false, Change::Nothing, nullptr, true, "更新检查完成：待更新文件=3",
-     nullptr},
+    {"launcher without a key installs as before", Host::ReleaseServer, false, Change::Nothing, nullptr, true,
+     "更新检查完成：待更新文件=3", nullptr},
+    {"nginx: signed release is installed", Host::Nginx, true, Change::Nothing, nullptr, true,
+     "更新检查完成：待更新文件=3", "1\n"},
+    {"nginx: tampered file is refused", Host::Nginx, true, Change::TamperedFile, nullptr, false,
+     "更新下载失败：下载文件失败：data/config.txt（sha256 不一致：应为 ", "1\n"},
+    {"nginx: swapped manifest is refused", Host::Nginx, true, Change::SwappedManifest, nullptr, false,
+     "更新检查失败：无法获取更新清单：清单签名验证失败", nullptr},
 };
 
 class SignedReleaseEndToEnd : public ::testing::TestWithParam<E2eCase> {
@@ -131,6 +146,59 @@ class SignedReleaseEndToEnd : public ::testing::TestWithParam<E2eCase> {
     return match.size() > 1 ? match[1].str() : "";
   }
 
+  // kestrun-release-server on a port of its choosing; returns its base address.
+  std::string startReleaseServer(std::unique_ptr<Program>& server, const fs::path& served) {
+    server = std::make_unique<Program>(
+        std::vector<std::string>{KESTRUN_RELEASE_SERVER, "--root", served.string(), "--port", "0"},
+        temp / "server.out", temp.path());
+    std::smatch port;
+    std::string out;
+    waitFor(
+        [&] {
+          out = server->output();
+          return std::regex_search(out, port, std::regex("http://127\\.0\\.0\\.1:(\\d+)")) || server->ended();
+        },
+        10000);
+    if (server->ended() || port.size() < 2) {
+      ADD_FAILURE() << "the release server did not come up: " << server->errors();
+      return "";
+    }
+    return "http://127.0.0.1:" + port[1].str();
+  }
+
+  static std::string nginxScript() { return std::string(KESTRUN_SOURCE_DIR) + "/deploy/nginx/run-local.sh"; }
+
+  // Why nginx cannot run here, or empty.
+  std::string nginxMissing() {
+    Program check({"/bin/sh", nginxScript(), "--check"}, temp / "nginx-check.out", temp.path());
+    return check.wait(10000) == 0 ? "" : "nginx cannot run here: " + check.output();
+  }
+
+  // A private nginx with the shipped configuration (deploy/nginx) on a loopback port; a port
+  // that turns out to be taken is replaced by another one.
+  std::string startNginx(std::unique_ptr<Program>& server) {
+    std::random_device random;
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+      const int port = 30000 + static_cast<int>(random() % 30000);
+      server = std::make_unique<Program>(
+          std::vector<std::string>{"/bin/sh", nginxScript(), "--site", site().string(), "--listen",
+                                   "127.0.0.1:" + std::to_string(port), "--prefix", (temp / "nginx").string()},
+          temp / "nginx.out", temp.path());
+      httplib::Client client("127.0.0.1", port);
+      client.set_connection_timeout(1);
+      waitFor(
+          [&] {
+            const auto answer = client.Get("/gis/update/signature?platform=windows");
+            return (answer && answer->status == 200) || server->ended();
+          },
+          10000);
+      if (!server->ended()) return "http://127.0.0.1:" + std::to_string(port);
+      if (server->errors().find("Address already in use") == std::string::npos) break;
+    }
+    ADD_FAILURE() << "nginx did not come up: " << server->errors();
+    return "";
+  }
+
   // The launcher's log of today, whatever its date.
   std::string launcherLog() const {
     std::string log;
@@ -143,6 +211,10 @@ class SignedReleaseEndToEnd : public ::testing::TestWithParam<E2eCase> {
 
 TEST_P(SignedReleaseEndToEnd, InstallsOnlyWhatWasSigned) {
   const E2eCase& c = GetParam();
+  if (c.host == Host::Nginx) {
+    const std::string why = nginxMissing();
+    if (!why.empty()) GTEST_SKIP() << why;
+  }
   const std::string publicKey = publishSignedRelease();
   const fs::path served = site() / "current";
   ASSERT_TRUE(fs::exists(served / "windows.json.sig"));
@@ -156,18 +228,9 @@ TEST_P(SignedReleaseEndToEnd, InstallsOnlyWhatWasSigned) {
     replaceFile(served / "windows.json", manifest.replace(at, 64, sha256Hex(tampered)));
   }
 
-  Program server({KESTRUN_RELEASE_SERVER, "--root", served.string(), "--port", "0"}, temp / "server.out",
-                 temp.path());
-  std::smatch port;
-  ASSERT_TRUE(waitFor(
-      [&] {
-        const std::string out = server.output();
-        return std::regex_search(out, port, std::regex("http://127\\.0\\.0\\.1:(\\d+)")) || server.ended();
-      },
-      10000))
-      << server.errors();
-  ASSERT_FALSE(server.ended()) << server.errors();
-  const std::string baseUrl = "http://127.0.0.1:" + port[1].str();
+  std::unique_ptr<Program> server;
+  const std::string baseUrl = c.host == Host::Nginx ? startNginx(server) : startReleaseServer(server, served);
+  if (baseUrl.empty()) return;
 
   fs::create_directories(install());
   fs::copy_file(KESTRUN_SIGNED_LAUNCHER, install() / "Kestrun");
@@ -194,8 +257,11 @@ TEST_P(SignedReleaseEndToEnd, InstallsOnlyWhatWasSigned) {
   } else {
     EXPECT_FALSE(fs::exists(install() / "update_serial.txt"));
   }
-  const bool askedForSignature = server.output().find("GET /gis/update/signature?platform=windows") != std::string::npos;
-  EXPECT_EQ(askedForSignature, c.keyBuiltIn) << server.output();
+  if (c.host == Host::ReleaseServer) {
+    const bool askedForSignature =
+        server->output().find("GET /gis/update/signature?platform=windows") != std::string::npos;
+    EXPECT_EQ(askedForSignature, c.keyBuiltIn) << server->output();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SignedReleaseEndToEnd, ::testing::ValuesIn(kCases),
