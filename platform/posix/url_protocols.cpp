@@ -1,6 +1,7 @@
 // The launcher as the user's handler of its URL schemes on a freedesktop.org desktop: one
 // desktop entry per scheme and the default choice in mimeapps.list, both under the user's
-// own directories, rewritten at every start so that a moved launcher re-points them.
+// own directories, checked at every start so that a moved launcher re-points them; only a
+// file whose content changes is written.
 #include "platform/posix/url_protocols.h"
 
 #include <pwd.h>
@@ -74,15 +75,10 @@ bool readExisting(const fs::path& file, std::string& content) {
 }
 
 // Replaces `file` with `content` in one step: a reader sees the old or the new file, never a
-// half-written one. An unchanged file is left untouched.
+// half-written one.
 void replaceFile(const fs::path& file, const std::string& content) {
-  std::string current;
-  ItemKind kind;
-  if (!queryItemKind(file, true, kind) && kind == ItemKind::Regular && readExisting(file, current) &&
-      current == content) {
-    return;
-  }
   fs::path target = file;
+  ItemKind kind;
   // A linked file (dotfiles kept elsewhere) is rewritten where it really lives.
   if (!queryItemKind(file, false, kind) && kind == ItemKind::Symlink) {
     std::error_code error;
@@ -95,6 +91,14 @@ void replaceFile(const fs::path& file, const std::string& content) {
   bool written = !writer.open(temporary, FileWriter::Mode::Truncate) && !writer.write(content.data(), content.size());
   written = !writer.close() && written;
   if (!written || moveReplacing(temporary, target)) removeItem(temporary);
+}
+
+// Every start registers, and nearly every start finds the registration as it was: a file that
+// already holds `content` is left untouched, so such a start writes nothing and flushes
+// nothing before the main program is started. `current` is the file's content as read.
+void replaceChangedFile(const fs::path& file, bool currentRead, const std::string& current, const std::string& content) {
+  if (currentRead && current == content) return;
+  replaceFile(file, content);
 }
 
 std::string desktopId(const Scheme& scheme) { return std::string("kestrun-") + scheme.name + ".desktop"; }
@@ -224,19 +228,25 @@ void registerUrlProtocolsFor(const fs::path& launcherPath) {
   if (!dataHome.empty()) {
     const fs::path applications = dataHome / "applications";
     if (!createDirectories(applications)) {
-      for (const Scheme& scheme : kSchemes) replaceFile(applications / desktopId(scheme), desktopEntry(scheme, launcherPath));
+      for (const Scheme& scheme : kSchemes) {
+        const fs::path entryFile = applications / desktopId(scheme);
+        std::string current;
+        const bool currentRead = readExisting(entryFile, current);
+        replaceChangedFile(entryFile, currentRead, current, desktopEntry(scheme, launcherPath));
+      }
     }
   }
 
   const fs::path configHome = baseDirectory("XDG_CONFIG_HOME", ".config");
   if (configHome.empty() || createDirectories(configHome)) return;
   const fs::path mimeAppsFile = configHome / "mimeapps.list";
-  std::string mimeApps;
-  if (!readExisting(mimeAppsFile, mimeApps)) return;
+  std::string current;
+  if (!readExisting(mimeAppsFile, current)) return;
+  std::string mimeApps = current;
   for (const Scheme& scheme : kSchemes) {
     mimeApps = withDefaultApplication(mimeApps, std::string("x-scheme-handler/") + scheme.name, desktopId(scheme));
   }
-  replaceFile(mimeAppsFile, mimeApps);
+  replaceChangedFile(mimeAppsFile, true, current, mimeApps);
 }
 
 void registerUrlProtocols() {

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -136,6 +138,67 @@ TEST(RegisterUrlProtocols, ALauncherMovedElsewhereRepointsTheSchemes) {
             "\n"
             "[Added Associations]\n"
             "image/png=gimp.desktop;\n");
+}
+
+const std::string kBothDefaults =
+    "[Default Applications]\n"
+    "x-scheme-handler/oloma=kestrun-oloma.desktop\n"
+    "x-scheme-handler/vardel=kestrun-vardel.desktop\n";
+
+// Each start registers again; only a file whose content changes is written. A written file
+// is replaced by a rename, so it shows a new modification time.
+TEST(RegisterUrlProtocols, ALaterStartWritesOnlyTheFilesThatChange) {
+  const std::string oloma = "data/applications/kestrun-oloma.desktop";
+  const std::string vardel = "data/applications/kestrun-vardel.desktop";
+  const std::string mimeApps = "config/mimeapps.list";
+  const struct {
+    const char* name;
+    std::function<void(const fs::path& home)> between;  // done between the two starts
+    const char* secondLauncher;
+    std::set<std::string> written;
+    std::string mimeAppsAfter;
+  } cases[] = {
+      {"second start from the same place", nullptr, "first place/kestrun", {}, kBothDefaults},
+      {"moved installation", nullptr, "moved/kestrun", {oloma, vardel}, kBothDefaults},
+      {"another handler chosen meanwhile",
+       [&](const fs::path& home) {
+         writeFile(home / mimeApps,
+                   "[Default Applications]\n"
+                   "x-scheme-handler/oloma=kestrun-oloma.desktop\n"
+                   "x-scheme-handler/vardel=someone-else.desktop\n"
+                   "text/html=firefox.desktop\n");
+       },
+       "first place/kestrun", {mimeApps},
+       "[Default Applications]\n"
+       "x-scheme-handler/oloma=kestrun-oloma.desktop\n"
+       "x-scheme-handler/vardel=kestrun-vardel.desktop\n"
+       "text/html=firefox.desktop\n"},
+      {"entry edited by hand", [&](const fs::path& home) { writeFile(home / vardel, "[Desktop Entry]\n"); },
+       "first place/kestrun", {vardel}, kBothDefaults},
+  };
+  const fs::file_time_type earlier = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestHome home(true);
+    platform::registerUrlProtocolsFor(home.dir / "first place/kestrun");
+    if (c.between) c.between(home.dir.path());
+    for (const std::string& file : {oloma, vardel, mimeApps}) fs::last_write_time(home.dir / file, earlier);
+
+    platform::registerUrlProtocolsFor(home.dir / c.secondLauncher);
+
+    for (const std::string& file : {oloma, vardel, mimeApps}) {
+      EXPECT_EQ(fs::last_write_time(home.dir / file) != earlier, c.written.count(file) == 1) << file;
+    }
+    const std::string exec = platform::desktopExecArgument((home.dir / c.secondLauncher).string());
+    EXPECT_EQ(readFile(home.dir / vardel), expectedEntry("URL:Vardel Protocol", exec, "vardel"));
+    EXPECT_EQ(readFile(home.dir / mimeApps), c.mimeAppsAfter);
+    // Nothing but the three files: no temporary file is left behind.
+    std::set<std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(home.dir.path())) {
+      if (item.is_regular_file()) files.insert(fs::relative(item.path(), home.dir.path()).string());
+    }
+    EXPECT_EQ(files, (std::set<std::string>{oloma, vardel, mimeApps}));
+  }
 }
 
 TEST(RegisterUrlProtocols, DefaultsToDirectoriesUnderHome) {
