@@ -189,35 +189,73 @@ TEST(ProgressWindow, ACloseRequestAfterSuccessKeepsTheResult) {
   EXPECT_TRUE(result);
 }
 
-void answerWarningBox(const std::string& reviewName, std::string& title) {
+// What the user's side saw of a warning box, and whether the key closed it.
+struct BoxSighting {
+  std::string title;
+  uitest::ScreenBox box;
+  Picture picture;
+  bool closedByKey = false;
+};
+
+void answerWarningBox(const std::string& key, const std::string& reviewName, BoxSighting& seen) {
   std::string id;
   if (!uitest::waitFor([&] { return !(id = uitest::findVisibleWindow("^Fennick ")).empty(); })) return;
-  title = uitest::windowTitle(id);
-  // Give the box a moment to draw before the picture for review; the check does not need it.
-  uitest::waitFor([] { return false; }, 0.3);
+  seen.title = uitest::windowTitle(id);
+  uitest::windowBox(id, seen.box);
+  // The sign's yellow shows once the box has drawn itself.
+  uitest::waitFor([&] { return uitest::captureWindow(id, seen.picture) && seen.picture.at(32, 40).b < 100; }, 5);
   uitest::saveScreenForReview(reviewName);
-  uitest::run("xdotool key --window " + id + " Escape");
+  // The box may be gone before the key's release arrives: xdotool's exit status says nothing.
+  uitest::run("xdotool key --window " + id + " " + key);
+  seen.closedByKey = uitest::waitFor([] { return uitest::findVisibleWindow("^Fennick ").empty(); }, 10);
+  // Should the key not have worked, the box is closed the other way, so that the test ends.
+  if (!seen.closedByKey) uitest::run("xdotool key --window " + id + (key == "Escape" ? " Return" : " Escape"));
 }
 
-TEST(WarningMessage, ShowsABoxTitledWithTheLauncherNameUntilDismissed) {
+TEST(WarningMessage, ShowsACentredBoxTitledWithTheLauncherNameUntilEnterOrEscape) {
   SKIP_WITHOUT_DISPLAY();
   struct Case {
     bool chinese;
     const char* title;
     const char* text;
+    const char* key;
     const char* reviewName;
   };
   const Case cases[] = {
       {false, "Fennick Launcher", "Unable to start the application. Check the launcher log or contact your administrator.",
-       "warning-english"},
-      {true, "Fennick 启动器", "无法启动主程序。请检查启动器日志，或联系系统管理员。", "warning-chinese"},
+       "Escape", "warning-english"},
+      {true, "Fennick 启动器", "无法启动主程序。请检查启动器日志，或联系系统管理员。", "Return", "warning-chinese"},
+      {false, "Fennick Launcher", "Download failed.", "KP_Enter", "warning-short"},
+      {true, "Fennick 启动器", "@ is text, not a symbol", "Escape", "warning-at-sign"},
   };
+  int screenWidth = 0;
+  int screenHeight = 0;
+  ASSERT_TRUE(uitest::screenSize(screenWidth, screenHeight));
   for (const Case& c : cases) {
-    std::string title;
-    std::thread user(answerWarningBox, std::string(c.reviewName), std::ref(title));
+    SCOPED_TRACE(std::string(c.reviewName) + " " + c.key);
+    BoxSighting seen;
+    std::thread user(answerWarningBox, std::string(c.key), std::string(c.reviewName), std::ref(seen));
     showWarningMessage(c.chinese, c.text);
     user.join();
-    EXPECT_EQ(title, c.title);
+    EXPECT_EQ(seen.title, c.title);
+    EXPECT_TRUE(seen.closedByKey);
+    EXPECT_GE(seen.box.width, 320);
+    EXPECT_EQ(seen.box.x, (screenWidth - seen.box.width) / 2);
+    EXPECT_EQ(seen.box.y, (screenHeight - seen.box.height) / 2);
+    // Text beside the sign, and the button in the lower right corner.
+    const Picture& p = seen.picture;
+    ASSERT_EQ(p.width, seen.box.width);
+    const Rgb plain = p.at(2, 2);
+    const auto inked = [&](int left, int top, int width, int height) {
+      int count = 0;
+      for (int y = top; y < top + height; ++y) {
+        for (int x = left; x < left + width; ++x) count += p.at(x, y) == plain ? 0 : 1;
+      }
+      return count;
+    };
+    EXPECT_GT(inked(64, 14, p.width - 64 - 14, 36), 50);
+    EXPECT_GT(inked(p.width - 14 - 88, p.height - 14 - 28, 88, 28), 100);
+    EXPECT_EQ(inked(14, p.height - 14 - 28, p.width - 14 - 88 - 14 - 14, 28), 0) << "one button only";
   }
 }
 
