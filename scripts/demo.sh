@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The whole job on one machine: builds the launcher with a loopback update server built in,
-# publishes a small sample release with the release server, lets the launcher install the
-# application into an empty directory, then changes the release and lets it update.
+# The whole job on one machine: builds the launcher with a loopback update server and a demo
+# signing key built in, publishes a small signed sample release with kestrun-publish, serves it
+# with the release server, lets the launcher install the application into an empty directory,
+# then publishes a change and lets it update. Last, a file of a third release is changed on the
+# server after publishing: the launcher refuses it and never installs it.
 #
 # With DISPLAY set the progress window is seen; without, the launcher runs headless and its
 # messages go to standard error.
@@ -23,27 +25,50 @@ if [ "${KESTRUN_SKIP_SETUP:-0}" != 1 ] && [ -f scripts/setup.sh ]; then
   bash scripts/setup.sh
 fi
 
-step "Building the launcher for http://127.0.0.1:${port}, the release server and the sample program"
+step "Building the signing-key tool, the publish tool, the release server and the sample program"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKESTRUN_BASE_URL="http://127.0.0.1:${port}" -DKESTRUN_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$jobs" --target Kestrun kestrun-release-server kestrun_sample_main_program
-launcher=$build/launcher/Kestrun
+cmake --build "$build" -j "$jobs" --target kestrun-keygen kestrun-publish kestrun-release-server kestrun_sample_main_program
+keygen=$build/tools/keygen/kestrun-keygen
+publish=$build/tools/publish/kestrun-publish
 server=$build/tools/release_server/kestrun-release-server
 sample=$build/demo/kestrun_sample_main_program
 
+# A demo key, kept in the build directory so that a second demo run builds nothing again.
+# A real signing key lives offline (docs/security.md).
+key=$build/demo-signing.key
+step "The demo signing key $key"
+if [ ! -f "$key" ]; then "$keygen" "$key" | sed 's/^/  /'; fi
+public_key=$("$keygen" --public "$key" | sed -n 's/^ *-DKESTRUN_MANIFEST_PUBLIC_KEY=//p')
+echo "  public key built into the launcher: $public_key"
+
+step "Building the launcher for http://127.0.0.1:${port}, accepting only manifests signed by that key"
+cmake -S . -B "$build" -DKESTRUN_MANIFEST_PUBLIC_KEY="$public_key" >/dev/null
+cmake --build "$build" -j "$jobs" --target Kestrun
+launcher=$build/launcher/Kestrun
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-demo.XXXXXX")
-release=$work/release/windows   # the launcher always asks for the platform "windows"
+source_dir=$work/source   # the release as the build team hands it over
+site=$work/site           # what the server serves: site/current -> releases/<id>
 install=$work/install
 
-step "Publishing the sample release in $release"
-mkdir -p "$release" "$install"
-cp -R demo/release/. "$release/"
-cp "$sample" "$release/Vardel.exe"
-ln -s docs/welcome.txt "$release/welcome.txt"
-(cd "$release" && find . -mindepth 1 \( -type f -o -type l \) | sed 's|^\./|  |' | sort)
+publish_release() {
+  # --copy: the demo changes its source files in place, which must not reach a published release.
+  "$publish" --source "$source_dir" --site "$site" --platform windows --copy --sign-key "$key" | sed 's/^/  /'
+  echo "  signature beside the manifest (current/windows.json.sig):"
+  sed 's/^/    /' "$site/current/windows.json.sig"
+}
 
-step "Starting the release server on 127.0.0.1:${port}"
-"$server" --root "$work/release" --port "$port" >"$work/server.log" 2>&1 &
+step "Publishing the signed sample release into $site"
+mkdir -p "$source_dir" "$install"
+cp -R demo/release/. "$source_dir/"
+cp "$sample" "$source_dir/Vardel.exe"
+ln -s docs/welcome.txt "$source_dir/welcome.txt"
+(cd "$source_dir" && find . -mindepth 1 \( -type f -o -type l \) | sed 's|^\./|  |' | sort)
+publish_release
+
+step "Starting the release server for $site/current on 127.0.0.1:${port}"
+"$server" --root "$site/current" --port "$port" >"$work/server.log" 2>&1 &
 server_pid=$!
 stop_server() {
   kill "$server_pid" 2>/dev/null || true
@@ -84,14 +109,36 @@ step "Run 1: first installation into the empty directory $install"
 run_launcher "vardel://open?demo=1"
 show_run
 
-step "Changing docs/news.txt in the release"
-printf 'Release 2: news.txt changed, so the launcher fetches it again.\n' >"$release/docs/news.txt"
-touch -d '+1 minute' "$release/docs/news.txt"
+step "Publishing release 2: docs/news.txt changed"
+printf 'Release 2: news.txt changed, so the launcher fetches it again.\n' >"$source_dir/docs/news.txt"
+touch -d '+1 minute' "$source_dir/docs/news.txt"
+publish_release
 
 step "Run 2: update of the installed application"
 run_launcher "vardel://open?demo=2"
 show_run
 echo "  docs/news.txt in the installation now reads: $(cat "$install/docs/news.txt")"
+echo "  serial this installation has accepted (update_serial.txt): $(cat "$install/update_serial.txt")"
+
+step "Publishing release 3, then changing its docs/news.txt on the server (same size and time)"
+printf 'Release 3: the text that was signed for this release.\n' >"$source_dir/docs/news.txt"
+touch -d '+2 minutes' "$source_dir/docs/news.txt"
+publish_release
+served=$site/current/windows/docs/news.txt
+printf 'Release 3: the text an attacker has put in its place.\n' >"$work/tampered.txt"
+touch -r "$served" "$work/tampered.txt"
+mv "$work/tampered.txt" "$served"
+echo "  the server now holds: $(cat "$served")"
+
+step "Run 3: the changed file is refused (three retries, then the update is given up)"
+run_launcher "vardel://open?demo=3"
+show_run
+echo "  docs/news.txt in the installation still reads: $(cat "$install/docs/news.txt")"
+if [ -e "$install/update_staging/docs/news.txt" ]; then
+  echo "  ERROR: the refused file waits in update_staging" >&2
+  exit 1
+fi
+echo "  the refused file was removed from update_staging and never installed"
 
 step "Requests the release server answered"
 sed 's/^/  /' "$work/server.log"
@@ -101,5 +148,6 @@ echo "  installation:  $install"
 echo "  launcher log:  $(ls "$install"/logs/kestrun-*.log | tail -n 1)"
 echo "  check report:  $install/update.log"
 echo "  URL schemes:   $demo_home/data/applications/kestrun-*.desktop"
-echo "  release:       $release"
+echo "  site:          $site (current -> $(readlink "$site/current"))"
+echo "  signing key:   $key (a demo key; see docs/security.md)"
 echo "The release server (pid $server_pid) is stopped now; the sample program ends by itself."
