@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <system_error>
 
@@ -76,16 +77,22 @@ std::string newReleaseId(const SiteLayout& layout) {
   gmtime_r(&now, &utc);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-  for (int number = 1;; ++number) {
-    char id[48];
-    std::snprintf(id, sizeof id, "%s-%03d", stamp, number);
-    std::error_code ec;
-    // Ids of partial and removed releases stay taken too, so that no two runs share one.
-    if (!fs::exists(layout.releaseDir(id), ec) && !fs::exists(layout.partialDir(id), ec) &&
-        !fs::exists(layout.removingDir(id), ec)) {
-      return id;
+  // One past the highest number of this second, also among partial and removed releases:
+  // ids keep sorting by age after older ones have been pruned.
+  const std::string prefix = std::string(stamp) + "-";
+  int highest = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(layout.releasesDir(), ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    for (const char* work : {".partial-", ".removing-"}) {
+      if (name.rfind(work, 0) == 0) name.erase(0, std::string(work).size());
     }
+    if (name.rfind(prefix, 0) == 0) highest = std::max(highest, std::atoi(name.c_str() + prefix.size()));
   }
+  char id[48];
+  std::snprintf(id, sizeof id, "%s%03d", prefix.c_str(), highest + 1);
+  return id;
 }
 
 }  // namespace publish

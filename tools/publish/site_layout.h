@@ -53,7 +53,7 @@ bool listReleaseIds(const SiteLayout& layout, std::vector<std::string>& ids, std
 // `current` exists but is not a link of this layout.
 bool currentReleaseId(const SiteLayout& layout, std::string& id, std::string& error);
 
-// A new id from the UTC time, "YYYYMMDD-HHMMSS-NNN", NNN the first number not taken.
+// A new id from the UTC time, "YYYYMMDD-HHMMSS-NNN", NNN one past the highest of that second.
 std::string newReleaseId(const SiteLayout& layout);
 
 }  // namespace publish

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr std::size_t kServerThreads = 64;
+
 void printUsage(std::ostream& out) {
   out << "usage: kestrun-release-server --root DIR --port N [--bind ADDRESS] [--faults FILE]\n"
          "  --root DIR      release root; DIR/<platform>/ holds that platform's files\n"
@@ -78,6 +80,9 @@ int main(int argc, char** argv) {
   // httplib's default socket options set SO_REUSEPORT, which would let a second server share
   // the port unnoticed; binding exclusively makes a taken port fail at start.
   server.set_socket_options([](socket_t) {});
+  // Each connection holds a thread while it is served; the library's default pool of 8
+  // leaves a crowd of launchers waiting in the listen queue.
+  server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   release_server::installReleaseRoutes(server, settings);
   if (port == 0) {
     port = server.bind_to_any_port(bindAddress);

@@ -1,0 +1,252 @@
+// kestrun-publish as a program: what a publish writes, the other platforms it keeps, pruning
+// and rollback, and the sources and command lines it refuses.
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/release_tools/site_check.h"
+#include "tests/release_tools/tool_process.h"
+#include "tests/support/temp_dir.h"
+#include "tools/release_manifest/release_manifest.h"
+
+namespace release_tools_test {
+namespace {
+
+using testing_support::readFile;
+using testing_support::writeFile;
+
+void setNanoTime(const fs::path& file, long long nanoseconds) {
+  const std::chrono::sys_time<std::chrono::nanoseconds> moment{std::chrono::nanoseconds(nanoseconds)};
+  fs::last_write_time(file, std::chrono::file_clock::from_sys(moment));
+}
+
+class PublishProgram : public ::testing::Test {
+ protected:
+  fs::path source() const { return temp_ / "source"; }
+  fs::path site() const { return temp_ / "site"; }
+
+  void writeSampleSource(const std::string& flavour) {
+    writeFile(source() / "Vardel.exe", "program " + flavour);
+    writeFile(source() / "Sample Plugin+1/a b.txt", "plugin " + flavour);
+    setNanoTime(source() / "Vardel.exe", 1700000000123456789LL);
+    setNanoTime(source() / "Sample Plugin+1/a b.txt", 1700000100000000001LL);
+    fs::create_directories(source() / "empty dir");
+    fs::create_symlink("a b.txt", source() / "Sample Plugin+1/latest");
+  }
+
+  ToolRun publish(std::vector<std::string> extra = {}, const std::string& platform = "windows") {
+    std::vector<std::string> arguments = {"--source", source().string(), "--site",
+                                          site().string(), "--platform", platform};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return runTool(toolPaths().publish, arguments, temp_ / "runs");
+  }
+
+  ToolRun siteCommand(const std::vector<std::string>& extra) {
+    std::vector<std::string> arguments = {"--site", site().string()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return runTool(toolPaths().publish, arguments, temp_ / "runs");
+  }
+
+  testing_support::TempDir temp_;
+};
+
+struct CopyMode {
+  std::vector<std::string> options;
+  const char* counts;        // the part of the report line that names them
+  std::uintmax_t fileLinks;  // hard-link count of a published file
+};
+
+TEST_F(PublishProgram, WritesTheTreeAndItsManifestAndSwitchesCurrent) {
+  writeSampleSource("one");
+  const std::vector<CopyMode> modes = {
+      {{}, "(windows: 2 files hard-linked, 0 copied, 1 links)", 2},
+      {{"--copy"}, "(windows: 0 files hard-linked, 2 copied, 1 links)", 1},
+  };
+  for (const CopyMode& mode : modes) {
+    SCOPED_TRACE(mode.counts);
+    const ToolRun run = publish(mode.options);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string id = currentId(site());
+    EXPECT_EQ(run.out, "kestrun-publish: release " + id + " is current " + mode.counts + "\n");
+    const fs::path release = site() / "releases" / id;
+    // Bytes, times to the nanosecond and links as in the source; no empty directories.
+    EXPECT_EQ(treeContents(release / "windows"), treeContents(source()));
+    EXPECT_FALSE(fs::exists(release / "windows/empty dir"));
+    EXPECT_EQ(fs::hard_link_count(release / "windows/Vardel.exe"), mode.fileLinks);
+    std::string expected;
+    std::string error;
+    ASSERT_TRUE(release_manifest::buildManifest(source(), expected, error));
+    EXPECT_EQ(readFile(release / "windows.json"), expected);
+    EXPECT_EQ(releaseDefect(release, "windows"), "");
+  }
+  EXPECT_EQ(releaseIds(site()).size(), 2u);
+  EXPECT_EQ(fs::read_symlink(site() / "current").string(), "releases/" + currentId(site()));
+}
+
+TEST_F(PublishProgram, APublishOfOnePlatformKeepsTheOthers) {
+  writeSampleSource("windows");
+  ASSERT_EQ(publish().exitCode, 0);
+  const std::string windowsId = currentId(site());
+  writeFile(site() / "releases" / windowsId / "windows.json.sig", "signature");
+  fs::remove_all(source());
+  writeFile(source() / "linux-only.txt", "linux");
+  ASSERT_EQ(publish({}, "linux").exitCode, 0);
+
+  const fs::path before = site() / "releases" / windowsId;
+  const fs::path now = site() / "releases" / currentId(site());
+  EXPECT_NE(before, now);
+  EXPECT_EQ(treeContents(now / "windows"), treeContents(before / "windows"));
+  EXPECT_EQ(readFile(now / "windows.json"), readFile(before / "windows.json"));
+  EXPECT_EQ(readFile(now / "windows.json.sig"), "signature");
+  EXPECT_EQ(releaseDefect(now, "linux"), "");
+  EXPECT_EQ(treeContents(now / "linux"), treeContents(source()));
+}
+
+TEST_F(PublishProgram, KeepsTheNewestReleasesAndRollsBackToAKeptOne) {
+  std::vector<std::string> published;
+  for (int i = 0; i < 4; ++i) {
+    // Rewritten in place: only copies keep the older releases as they were.
+    writeFile(source() / "Vardel.exe", "program " + std::to_string(i));
+    const ToolRun run = publish({"--keep", "2", "--copy"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    published.push_back(currentId(site()));
+  }
+  EXPECT_EQ(releaseIds(site()), (std::vector<std::string>{published[2], published[3]}));
+  EXPECT_EQ(siteCommand({"--list"}).out, "  " + published[2] + "\n* " + published[3] + "\n");
+
+  const ToolRun rollback = siteCommand({"--rollback", published[2]});
+  ASSERT_EQ(rollback.exitCode, 0) << rollback.err;
+  EXPECT_EQ(rollback.out, "kestrun-publish: release " + published[2] + " is current\n");
+  EXPECT_EQ(currentId(site()), published[2]);
+  EXPECT_EQ(readFile(site() / "current/windows/Vardel.exe"), "program 2");
+
+  // The current release is never pruned, however old.
+  writeFile(source() / "Vardel.exe", "program 4");
+  const ToolRun next = publish({"--keep", "1", "--copy"});
+  ASSERT_EQ(next.exitCode, 0) << next.err;
+  EXPECT_NE(next.out.find("kestrun-publish: removed release " + published[2] + "\n"),
+            std::string::npos);
+  EXPECT_EQ(releaseIds(site()), (std::vector<std::string>{currentId(site())}));
+
+  for (const std::string& id : {published[0], std::string("../releases/x"), std::string(".partial-1")}) {
+    const ToolRun refused = siteCommand({"--rollback", id});
+    EXPECT_EQ(refused.exitCode, 1) << id;
+    EXPECT_EQ(refused.err, "kestrun-publish: no release " + id + " in " +
+                               (site() / "releases").string() + "\n");
+  }
+}
+
+TEST_F(PublishProgram, RemovesWhatKilledRunsLeftBehind) {
+  writeSampleSource("one");
+  writeFile(site() / "releases/.partial-1/windows/half", "half");
+  writeFile(site() / "releases/.removing-2/windows/rest", "rest");
+  fs::create_symlink("releases/.partial-1", site() / ".current-1");
+  ASSERT_EQ(publish().exitCode, 0);
+  std::vector<std::string> names;
+  for (const auto& item : fs::directory_iterator(site() / "releases")) {
+    names.push_back(item.path().filename().string());
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{currentId(site())}));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(site() / ".current-1")));
+}
+
+struct RefusedSource {
+  const char* name;
+  std::function<void(const fs::path& source, const fs::path& outside)> prepare;
+  std::string error;  // "{source}" stands for the source directory
+};
+
+TEST_F(PublishProgram, RefusesASourceTheLauncherWouldRefuseAndLeavesTheSiteAlone) {
+  const std::vector<RefusedSource> cases = {
+      {"absolute link",
+       [](const fs::path& s, const fs::path&) { fs::create_symlink("/etc/passwd", s / "passwd"); },
+       "kestrun-publish: refused: passwd: absolute link target /etc/passwd\n"},
+      {"link up and out",
+       [](const fs::path& s, const fs::path&) { fs::create_symlink("../../secret", s / "bin/up"); },
+       "kestrun-publish: refused: bin/up: link target ../../secret leaves the release\n"},
+      {"link out through a link to a directory",
+       [](const fs::path& s, const fs::path& o) {
+         fs::create_directory_symlink(o, s / "bin/out");
+         fs::create_symlink("out/secret", s / "bin/via");
+       },
+       "kestrun-publish: refused: bin/out: absolute link target {outside}\n"
+       "kestrun-publish: refused: bin/via: link target out/secret leaves the release through "
+       "another link\n"},
+      {"backslash in a name",
+       [](const fs::path& s, const fs::path&) { writeFile(s / "..\\evil.dll", "x"); },
+       "kestrun-publish: refused: ..\\evil.dll: backslash in the name\n"},
+      {"name not UTF-8",
+       [](const fs::path& s, const fs::path&) { writeFile(s / "bad\xff.dll", "x"); },
+       "kestrun-publish: refused: bad\xff.dll: not UTF-8\n"},
+      {"nothing to publish",
+       [](const fs::path& s, const fs::path&) { fs::remove_all(s / "bin"); fs::create_directories(s / "only dirs"); },
+       "kestrun-publish: nothing to publish in {source}\n"},
+      {"site inside the source",
+       [](const fs::path&, const fs::path&) {},
+       "kestrun-publish: the source and the site must not contain each other\n"},
+  };
+  writeSampleSource("good");
+  ASSERT_EQ(publish().exitCode, 0);
+  const std::string goodId = currentId(site());
+  for (const RefusedSource& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::TempDir caseDir;
+    const fs::path bad = caseDir / "source";
+    const fs::path outside = caseDir / "outside";
+    writeFile(bad / "bin/ok.dll", "fine");
+    writeFile(outside / "secret", "secret");
+    c.prepare(bad, outside);
+    const bool siteInside = std::string(c.name) == "site inside the source";
+    const ToolRun run = runTool(
+        toolPaths().publish,
+        {"--source", bad.string(), "--site", siteInside ? (bad / "site").string() : site().string(),
+         "--platform", "windows"},
+        temp_ / "runs");
+    std::string expected = c.error;
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{source}", bad.string()},
+                                      {"{outside}", outside.string()}}) {
+      if (const auto at = expected.find(mark); at != std::string::npos) expected.replace(at, mark.size(), value);
+    }
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, expected);
+    EXPECT_EQ(currentId(site()), goodId);
+    EXPECT_EQ(releaseIds(site()), std::vector<std::string>{goodId});
+  }
+}
+
+struct UsageError {
+  std::vector<std::string> arguments;
+  std::string firstLine;
+};
+
+TEST_F(PublishProgram, RefusesCommandLinesItCannotFollow) {
+  const std::string s = "/nonexistent/site";
+  const std::vector<UsageError> cases = {
+      {{}, "kestrun-publish: --site is required"},
+      {{"--site", s}, "kestrun-publish: --source and --platform are required"},
+      {{"--site", s, "--source", "x", "--platform", "Windows"}, "kestrun-publish: bad platform name: Windows"},
+      {{"--site", s, "--source", "x", "--platform", "../w"}, "kestrun-publish: bad platform name: ../w"},
+      {{"--site", s, "--source", "x", "--platform", "w", "--keep", "0"},
+       "kestrun-publish: --keep needs a number from 1 to 9999: 0"},
+      {{"--site", s, "--source", "x", "--platform", "w", "--keep", "-1"},
+       "kestrun-publish: --keep needs a number from 1 to 9999: -1"},
+      {{"--site", s, "--rollback", "x", "--platform", "w"}, "kestrun-publish: --rollback takes only --site"},
+      {{"--site", s, "--list", "--copy"}, "kestrun-publish: --list takes only --site"},
+      {{"--site", s, "--verbose"}, "kestrun-publish: unknown option: --verbose"},
+      {{"--site"}, "kestrun-publish: --site needs a value"},
+  };
+  for (const UsageError& c : cases) {
+    SCOPED_TRACE(c.firstLine);
+    const ToolRun run = runTool(toolPaths().publish, c.arguments, temp_ / "runs");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n')), c.firstLine);
+    EXPECT_NE(run.err.find("usage: kestrun-publish"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace release_tools_test
