@@ -2,6 +2,7 @@
 // installation, an update after a publish, a rollback, and a publish in the middle of a
 // download. nginx listens on the launcher's built-in loopback port.
 
+#include <algorithm>
 #include <thread>
 
 #include "tests/launcher/e2e_fixture.h"
@@ -128,6 +129,9 @@ TEST_F(NginxLauncher, APublishDuringADownloadEndsTheRunCleanlyAndTheNextRunConve
   ASSERT_TRUE(release_tools_test::waitUntil(
       [&] { return fs::exists(installation.dir() / "update_staging/data"); }, 30000));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::uint32_t errorCode = 0;
+  ASSERT_EQ(platform::waitForExit(*started.process, 0, errorCode), platform::WaitResult::TimedOut)
+      << "the download ended before the publish";
   for (int i = 0; i < 4; ++i) {
     release().addFile("data/large " + std::to_string(i) + ".bin", std::string((2 << 20) + i, 'A' + i),
                       1700002000 + i);
@@ -136,6 +140,18 @@ TEST_F(NginxLauncher, APublishDuringADownloadEndsTheRunCleanlyAndTheNextRunConve
   const LauncherOutcome during = installation.finish(std::move(started), 120000);
   ASSERT_TRUE(during.finished);
   EXPECT_EQ(during.exitCode, 0u);
+  // Finished (every file as the old manifest described it) or failed cleanly (a file of the
+  // new release did not match the old manifest, nothing applied); never anything between.
+  const auto has = [&](const Expected& expected) {
+    return std::any_of(during.log.begin(), during.log.end(),
+                       [&](const LogLine& line) { return matchesExpected(line, expected); });
+  };
+  const bool finishedDownload = has({"INFO", "更新文件下载完成，开始落地"});
+  const bool failedDownload = has({"ERROR", "更新下载失败：{*}"});
+  EXPECT_NE(finishedDownload, failedDownload);
+  if (failedDownload) {
+    EXPECT_FALSE(fs::exists(installation.dir() / "Vardel.exe"));
+  }
 
   const LauncherOutcome next = installation.run({});
   ASSERT_TRUE(next.finished);
