@@ -3,11 +3,14 @@
 // failed transfer and never stays behind to be applied.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <string>
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/trust/case_name.h"
 #include "update/sha256_hex.h"
 #include "update/update_checker.h"
 
@@ -101,11 +104,7 @@ TEST_P(FileHashTest, KeepsOnlyFilesWithTheManifestsDigest) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FileHashTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<HashCase>& info) {
-                           std::string name;
-                           for (const char* p = info.param.name; *p; ++p) name += std::isalnum(*p) ? *p : '_';
-                           return name;
-                         });
+                         [](const ::testing::TestParamInfo<HashCase>& info) { return caseName(info.param.name); });
 
 // The streamed digest equals the digest of the whole, however the bytes are cut.
 TEST(Sha256Stream, PiecesGiveTheDigestOfTheWhole) {

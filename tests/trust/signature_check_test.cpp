@@ -3,12 +3,12 @@
 // when the accepted serial is written.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/trust/case_name.h"
 #include "update/accepted_serial.h"
 #include "update/manifest_signature.h"
 #include "update/update_checker.h"
@@ -124,11 +124,7 @@ TEST_P(SignatureCheckTest, AcceptsOnlyAGenuineCurrentRelease) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SignatureCheckTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<SignatureCase>& info) {
-                           std::string name;
-                           for (const char* p = info.param.name; *p; ++p) name += std::isalnum(*p) ? *p : '_';
-                           return name;
-                         });
+                         [](const ::testing::TestParamInfo<SignatureCase>& info) { return caseName(info.param.name); });
 
 // A manifest that is signed but fails later in the check leaves the accepted serial alone:
 // the serial is recorded only for a check that succeeded as a whole.

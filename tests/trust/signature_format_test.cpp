@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tests/trust/case_name.h"
 #include "update/manifest_signature.h"
 #include "update/signing_key_file.h"
 
@@ -58,11 +59,7 @@ TEST_P(SignatureFileFormat, ReadsOnlyTheWrittenForm) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SignatureFileFormat, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<FormatCase>& info) {
-                           std::string name;
-                           for (const char* p = info.param.name; *p; ++p) name += std::isalnum(*p) ? *p : '_';
-                           return name;
-                         });
+                         [](const ::testing::TestParamInfo<FormatCase>& info) { return caseName(info.param.name); });
 
 TEST(SigningKeyFile, RoundTripsAndRefusesDamage) {
   ManifestPublicKey publicKey;

@@ -19,6 +19,7 @@
 
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/trust/case_name.h"
 #include "update/sha256_hex.h"
 
 namespace {
@@ -265,10 +266,6 @@ TEST_P(SignedReleaseEndToEnd, InstallsOnlyWhatWasSigned) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SignedReleaseEndToEnd, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<E2eCase>& info) {
-                           std::string name;
-                           for (const char* p = info.param.name; *p; ++p) name += std::isalnum(*p) ? *p : '_';
-                           return name;
-                         });
+                         [](const ::testing::TestParamInfo<E2eCase>& info) { return caseName(info.param.name); });
 
 }  // namespace
