@@ -125,6 +125,20 @@ void readRunLog(const fs::path& installDir, std::uint32_t pid, LauncherOutcome& 
   }
 }
 
+// The process id of the latest start banner in the daily logs.
+std::uint32_t latestBannerProcessId(const fs::path& installDir) {
+  static const std::regex banner(
+      R"(^\[[^\]]*\] \[INFO\] \[pid=(\d+)\] ========== Kestrun 启动 ==========$)");
+  std::uint32_t pid = 0;
+  for (const fs::path& file : logFiles(installDir)) {
+    for (const std::string& text : readLines(file)) {
+      std::smatch match;
+      if (std::regex_match(text, match, banner)) pid = std::stoul(match[1].str());
+    }
+  }
+  return pid;
+}
+
 }  // namespace
 
 const BuildSetup& buildSetup() {
@@ -134,6 +148,9 @@ const BuildSetup& buildSetup() {
     result.releaseServer = KESTRUN_E2E_RELEASE_SERVER;
     result.mainProgram = KESTRUN_E2E_MAIN_PROGRAM;
     result.baseUrl = KESTRUN_E2E_BASE_URL;
+#ifdef KESTRUN_E2E_WINDOWS_LAUNCHER
+    result.windowsLauncher = true;
+#endif
     std::smatch match;
     static const std::regex loopback(R"(^http://127\.0\.0\.1:(\d{1,5})/*$)");
     if (std::regex_match(result.baseUrl, match, loopback)) {
@@ -143,6 +160,13 @@ const BuildSetup& buildSetup() {
     return result;
   }();
   return setup;
+}
+
+std::string launcherPathText(const fs::path& path) {
+  std::string text = fs::weakly_canonical(path).string();
+  if (!buildSetup().windowsLauncher) return text;
+  std::replace(text.begin(), text.end(), '/', '\\');
+  return "Z:" + text;
 }
 
 std::string whyNotRunnable() {
@@ -300,7 +324,7 @@ fs::path Installation::scratchDir() const {
   return dir_.parent_path() / (dir_.filename().string() + "-runs");
 }
 
-std::string Installation::dirText() const { return fs::canonical(dir_).string(); }
+std::string Installation::dirText() const { return launcherPathText(dir_); }
 
 void Installation::mirror(const Release& release) {
   const fs::path source = release.platformDir();
@@ -338,9 +362,12 @@ Installation::Started Installation::start(const std::vector<std::string>& argume
   // Only matters in sanitizer builds: leaks of system libraries are not the launcher's.
   command.push_back(std::string("LSAN_OPTIONS=suppressions=") + KESTRUN_E2E_LSAN_SUPPRESSIONS +
                     ":print_suppressions=0");
+  command.insert(command.end(), options.environment.begin(), options.environment.end());
+  command.insert(command.end(), options.interpreter.begin(), options.interpreter.end());
   command.push_back(launcher().string());
   command.insert(command.end(), arguments.begin(), arguments.end());
   Started started;
+  started.ownProcessId = options.interpreter.empty();
   started.stderrFile = scratchDir() / (stem + ".stderr");
   started.process =
       startRedirected(command, scratchDir() / (stem + ".stdout"), started.stderrFile, scratchDir());
@@ -361,6 +388,7 @@ LauncherOutcome Installation::finish(Started started, int timeoutMs) const {
     stopByPid(process);
   }
   outcome.standardError = testing_support::readFile(started.stderrFile);
+  if (!started.ownProcessId) outcome.pid = latestBannerProcessId(dir_);
   readRunLog(dir_, outcome.pid, outcome);
   return outcome;
 }
@@ -384,7 +412,8 @@ std::vector<MainProgramStart> Installation::mainProgramStarts(std::size_t atLeas
           const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
           if (record.is_discarded()) continue;  // a line still being written
           starts.push_back({record.value("args", std::vector<std::string>{}),
-                            record.value("cwd", std::string{})});
+                            record.value("cwd", std::string{}),
+                            record.value("commandLine", std::string{})});
         }
         return starts.size() >= atLeast;
       },

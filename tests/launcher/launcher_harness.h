@@ -26,8 +26,13 @@ struct BuildSetup {
   fs::path mainProgram;
   std::string baseUrl;
   int port = 0;  // 0 when the base address is not http://127.0.0.1:PORT
+  bool windowsLauncher = false;  // Kestrun.exe, run under Wine: its log names Windows paths
 };
 const BuildSetup& buildSetup();
+
+// A local path as the launcher names it: canonical, and under Wine as the Windows path on
+// drive Z: ("Z:\\tmp\\...").
+std::string launcherPathText(const fs::path& path);
 
 // Why the end-to-end tests cannot run with this build, or empty.
 std::string whyNotRunnable();
@@ -111,6 +116,7 @@ bool matchesExpected(const LogLine& line, const Expected& expected);
 struct MainProgramStart {
   std::vector<std::string> args;
   std::string cwd;
+  std::string commandLine;  // the raw command line, where the program records it
 };
 
 struct LauncherOutcome {
@@ -125,6 +131,12 @@ struct LauncherOutcome {
 struct RunOptions {
   std::string display;          // empty: headless (DISPLAY unset)
   std::string language = "C.UTF-8";  // LANG for the run (LC_ALL and LC_MESSAGES unset)
+  // The program that runs the launcher (e.g. {"wine"}), put right before it, and further
+  // "NAME=value" settings for its environment. Through such a program the process started
+  // need not carry the launcher's own process id: the run's log lines are then those of the
+  // latest start banner.
+  std::vector<std::string> interpreter;
+  std::vector<std::string> environment;
 };
 
 // An installation directory with a copy of the launcher in it.
@@ -135,10 +147,12 @@ class Installation {
   explicit Installation(fs::path directory);
   const fs::path& dir() const { return dir_; }
   fs::path launcher() const { return dir_ / launcherName(); }
-  static std::string launcherName() { return "Kestrun"; }
+  static std::string launcherName() { return buildSetup().launcher.filename().string(); }
   // The installation directory as the launcher writes it into its log.
   std::string dirText() const;
-  std::string mainProgramText() const { return (fs::path(dirText()) / "Vardel.exe").string(); }
+  std::string mainProgramText() const {
+    return dirText() + (buildSetup().windowsLauncher ? "\\" : "/") + "Vardel.exe";
+  }
 
   // Copies every file and link of the release into the installation with its time, so that
   // nothing differs.
@@ -155,6 +169,7 @@ class Installation {
   struct Started {
     platform::ProcessHandle process;
     fs::path stderrFile;
+    bool ownProcessId = true;  // false when started through an interpreter
   };
   Started start(const std::vector<std::string>& arguments, const RunOptions& options) const;
   LauncherOutcome finish(Started started, int timeoutMs) const;

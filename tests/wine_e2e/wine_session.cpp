@@ -1,0 +1,112 @@
+#include "tests/wine_e2e/wine_session.h"
+
+#include <iostream>
+
+namespace wine_e2e {
+
+namespace {
+
+const fs::path kEnv = "/usr/bin/env";
+const fs::path kShell = "/bin/sh";
+
+}  // namespace
+
+WineSession::WineSession() {
+  if (!fs::exists("/usr/bin/wine") || !fs::exists("/usr/bin/wineserver")) {
+    failure_ = "Wine is not installed (bash scripts/setup.sh installs it)";
+    return;
+  }
+  if (!display_.running()) {
+    failure_ = "no virtual X display (Xvfb) could be started";
+    return;
+  }
+  fs::create_directories(dir_ / "home");
+  // The prefix is set up first and its set-up server waited for; then one persistent server
+  // serves the whole run. A server that a launcher run started would keep that run's output
+  // files open and outlive it.
+  if (!step({"wineboot", "-i"}, "wineboot -i", 240000)) return;
+  if (!step({"wineserver", "-w"}, "wineserver -w", 60000)) return;
+  if (!step({"wineserver", "-p"}, "wineserver -p", 30000)) return;
+  serverStarted_ = true;
+  // Wine's services (services.exe, rpcss, plugplay, ...) start with the first program and keep
+  // the descriptors it was given: let them start here, on files of their own.
+  step({"wine", "cmd", "/c", "exit", "0"}, "the first Wine program", 60000);
+}
+
+WineSession::~WineSession() {
+  if (serverStarted_) run({"wineserver", "-k"}, dir_ / "wineserver-k.out", 60000);
+}
+
+std::vector<std::string> WineSession::environment() const {
+  return {"WINEPREFIX=" + (dir_ / "prefix").string(), "WINEDEBUG=-all",
+          // No Mono or Gecko installer dialogs, no menu entries written into a home.
+          "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d", "WINEARCH=win64"};
+}
+
+int WineSession::run(const std::vector<std::string>& command, const fs::path& output,
+                     int timeoutMs) const {
+  std::vector<std::string> arguments = environment();
+  arguments.insert(arguments.end(), {"HOME=" + (dir_ / "home").string(), "LANG=C.UTF-8",
+                                     "DISPLAY=" + display_.name()});
+  arguments.insert(arguments.end(), command.begin(), command.end());
+  return e2e::runToEnd(kEnv, arguments, output, output.string() + ".err", timeoutMs);
+}
+
+platform::ProcessHandle WineSession::start(const std::vector<std::string>& command,
+                                           const fs::path& output) const {
+  std::vector<platform::NativeString> arguments = {
+      "-c", "o=$1; shift; exec \"$@\" >\"$o\" 2>\"$o.err\" </dev/null", "sh", output.string(),
+      kEnv.string()};
+  for (const std::string& setting : environment()) arguments.push_back(setting);
+  arguments.push_back("HOME=" + (dir_ / "home").string());
+  arguments.push_back("DISPLAY=" + display_.name());
+  arguments.insert(arguments.end(), command.begin(), command.end());
+  std::uint32_t errorCode = 0;
+  return platform::startProcess(kShell, arguments, dir_.path(), errorCode);
+}
+
+bool WineSession::step(const std::vector<std::string>& command, const std::string& what,
+                       int timeoutMs) {
+  const fs::path output = dir_ / ("setup-" + std::to_string(++steps_) + ".out");
+  const int exitCode = run(command, output, timeoutMs);
+  if (exitCode == 0) return true;
+  failure_ = what + " failed (exit code " + std::to_string(exitCode) + "): " +
+             testing_support::readFile(output.string() + ".err");
+  return false;
+}
+
+std::string windowsCommandLine(const std::string& program, const std::vector<std::string>& arguments) {
+  std::string line = "\"" + program + "\"";
+  for (const std::string& argument : arguments) {
+    line += " \"";
+    for (char c : argument) line += c == '"' ? std::string("\\\"") : std::string(1, c);
+    line += "\"";
+  }
+  return line;
+}
+
+void wineNote(const std::string& text) {
+  std::cout << "[ wine note] " << text << std::endl;
+  ::testing::Test::RecordProperty("wine_note", text);
+}
+
+void WineEndToEnd::SetUp() {
+  e2e::LauncherEndToEnd::SetUp();
+  if (IsSkipped()) return;
+  ASSERT_TRUE(session().ready()) << "the Wine prefix could not be set up: " << session().failure();
+  for (const fs::path& program : {e2e::buildSetup().mainProgram, fs::path(KESTRUN_WINE_LOCK_HOLDER)}) {
+    ASSERT_TRUE(fs::exists(program)) << program << " is missing: build the targets kestrun_wine_vardel "
+                                     << "and kestrun_wine_lock_holder in the Windows build";
+  }
+}
+
+e2e::RunOptions WineEndToEnd::wineRun() const {
+  e2e::RunOptions options;
+  // Windows always has a display: the launcher's message boxes and window need one.
+  options.display = session().display();
+  options.interpreter = {"wine"};
+  options.environment = session().environment();
+  return options;
+}
+
+}  // namespace wine_e2e
