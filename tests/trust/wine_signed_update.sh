@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The real Kestrun.exe, built with a signing key, under Wine against a signed site served by
+# kestrun-release-server on 127.0.0.1: a first installation is accepted and records serial 1,
+# then a file changed on the server after the second publish is refused and never installed.
+#
+#   tests/trust/wine_signed_update.sh NATIVE_BUILD WINDOWS_BUILD VARDEL_EXE [PORT]
+#
+# NATIVE_BUILD   a Linux build directory (kestrun-keygen, kestrun-publish and the release
+#                server are built there when missing)
+# WINDOWS_BUILD  a build directory of its own for the keyed Kestrun.exe (scripts/windows-build.sh)
+# VARDEL_EXE     a Windows program that stands in for Vardel.exe and ends by itself
+# PORT           the loopback port built into that Kestrun.exe (default 47635)
+# Wine gets a fresh prefix and its own Xvfb display, both stopped by their own handles.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+native=${1:?usage: wine_signed_update.sh NATIVE_BUILD WINDOWS_BUILD VARDEL_EXE [PORT]}
+windows=${2:?usage: wine_signed_update.sh NATIVE_BUILD WINDOWS_BUILD VARDEL_EXE [PORT]}
+vardel=${3:?usage: wine_signed_update.sh NATIVE_BUILD WINDOWS_BUILD VARDEL_EXE [PORT]}
+port=${4:-47635}
+jobs=${KESTRUN_JOBS:-2}
+
+cmake --build "$native" -j "$jobs" --target kestrun-keygen kestrun-publish kestrun-release-server >/dev/null
+keygen=$native/tools/keygen/kestrun-keygen
+mkdir -p "$windows"
+key=$windows/trust-test.key
+[[ -f "$key" ]] || "$keygen" "$key" >/dev/null
+public_key=$("$keygen" --public "$key" | sed -n 's/^ *-DKESTRUN_MANIFEST_PUBLIC_KEY=//p')
+KESTRUN_BUILD_TARGETS=Kestrun bash "$root/scripts/windows-build.sh" "$windows" \
+  -DKESTRUN_BASE_URL="http://127.0.0.1:$port" -DKESTRUN_MANIFEST_PUBLIC_KEY="$public_key" \
+  -DKESTRUN_BUILD_TESTS=OFF >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-wine-trust.XXXXXX")
+xvfb_pid="" server_pid=""
+cleanup() {
+  if [[ -d "$work/prefix" ]]; then WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; fi
+  for pid in "$server_pid" "$xvfb_pid"; do
+    if [[ -n "$pid" ]]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; cat "$work"/install/logs/*.log >&2 2>/dev/null || true; exit 1; }
+
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")" WINEPREFIX="$work/prefix" WINEDEBUG=-all
+wineboot -i >/dev/null 2>&1
+
+publish() {
+  "$native/tools/publish/kestrun-publish" --source "$work/source" --site "$work/site" --platform windows \
+    --copy --sign-key "$key" >/dev/null
+}
+mkdir -p "$work/source/data" "$work/install"
+cp "$vardel" "$work/source/Vardel.exe"
+printf 'colour = blue\n' >"$work/source/data/config.txt"
+publish
+"$native/tools/release_server/kestrun-release-server" --root "$work/site/current" --port "$port" \
+  >"$work/server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do grep -q 'serving' "$work/server.log" && break; sleep 0.1; done
+grep -q 'serving' "$work/server.log" || fail "the release server did not start: $(cat "$work/server.log")"
+cp "$windows/launcher/Kestrun.exe" "$work/install/Kestrun.exe"
+
+echo "wine_signed_update: first installation of a signed release"
+timeout 180 wine "$work/install/Kestrun.exe" >/dev/null 2>&1 || fail "Kestrun.exe did not end"
+[[ "$(cat "$work/install/data/config.txt" 2>/dev/null)" == "colour = blue" ]] || fail "the signed release was not installed"
+[[ "$(cat "$work/install/update_serial.txt")" == "1" ]] || fail "serial 1 was not recorded"
+
+echo "wine_signed_update: a file changed on the server after publishing"
+printf 'colour = green\n' >"$work/source/data/config.txt"
+touch -d '+1 minute' "$work/source/data/config.txt"
+publish
+served=$work/site/current/windows/data/config.txt
+printf 'colour = black\n' >"$work/tampered.txt"
+touch -r "$served" "$work/tampered.txt"
+mv "$work/tampered.txt" "$served"
+timeout 180 wine "$work/install/Kestrun.exe" >/dev/null 2>&1 || fail "Kestrun.exe did not end"
+[[ "$(cat "$work/install/data/config.txt")" == "colour = blue" ]] || fail "the tampered file was installed"
+[[ ! -e "$work/install/update_staging/data/config.txt" ]] || fail "the tampered file waits in update_staging"
+grep -q '更新下载失败：下载文件失败：data/config.txt（sha256 不一致：应为 ' "$work"/install/logs/*.log ||
+  fail "no refusal in the log"
+[[ "$(cat "$work/install/update_serial.txt")" == "2" ]] || fail "serial 2 was not recorded"
+echo "wine_signed_update: passed"
