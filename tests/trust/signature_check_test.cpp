@@ -24,7 +24,7 @@ constexpr const char* kManifest = R"([{"path":"Vardel.exe","size":3,"mtime":1700
 constexpr const char* kRefused = "无法获取更新清单：";
 
 // How the served signature is made.
-enum class Signed { Valid, Missing, OtherKey, ManifestChangedAfter, OtherPlatform, OneLineOnly, NoKeyBuiltIn };
+enum class Signed { Valid, Missing, OtherKey, ManifestChangedAfter, OtherPlatform, OneLineOnly, NoKeyBuiltIn, DamagedKeyBuiltIn };
 
 struct SignatureCase {
   const char* name;
@@ -48,6 +48,7 @@ const SignatureCase kCases[] = {
      nullptr},
     {"damaged serial record fails closed", Signed::Valid, 5, "five\n", "已接受的清单序号记录无效：", "five\n"},
     {"no key built in: no signature asked for", Signed::NoKeyBuiltIn, 5, nullptr, nullptr, nullptr},
+    {"damaged key built in", Signed::DamagedKeyBuiltIn, 5, nullptr, "内置的清单公钥无效", nullptr},
 };
 
 class SignatureCheckTest : public ::testing::TestWithParam<SignatureCase> {
@@ -84,6 +85,7 @@ class SignatureCheckTest : public ::testing::TestWithParam<SignatureCase> {
     // One blank more: the same JSON, other bytes.
     if (c.how == Signed::ManifestChangedAfter) served = std::string(kManifest) + " ";
     if (c.how != Signed::NoKeyBuiltIn) checker.manifestPublicKey = encodeBase64(publicKey.data(), publicKey.size());
+    if (c.how == Signed::DamagedKeyBuiltIn) checker.manifestPublicKey.pop_back();
   }
 
   ManifestPublicKey publicKey;
@@ -119,7 +121,9 @@ TEST_P(SignatureCheckTest, AcceptsOnlyAGenuineCurrentRelease) {
   }
 
   std::vector<std::string> expectedRequests = {"/gis/update/list?platform=windows"};
-  if (c.how != Signed::NoKeyBuiltIn) expectedRequests.push_back("/gis/update/signature?platform=windows");
+  if (c.how != Signed::NoKeyBuiltIn && c.how != Signed::DamagedKeyBuiltIn) {
+    expectedRequests.push_back("/gis/update/signature?platform=windows");
+  }
   EXPECT_EQ(server.requestTargets(), expectedRequests);
 }
 
