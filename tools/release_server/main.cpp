@@ -14,6 +14,7 @@
 namespace {
 
 constexpr std::size_t kServerThreads = 64;
+constexpr int kListenQueue = 1024;
 
 void printUsage(std::ostream& out) {
   out << "usage: kestrun-release-server --root DIR --port N [--bind ADDRESS] [--faults FILE]\n"
@@ -79,7 +80,8 @@ int main(int argc, char** argv) {
   httplib::Server server;
   // httplib's default socket options set SO_REUSEPORT, which would let a second server share
   // the port unnoticed; binding exclusively makes a taken port fail at start.
-  server.set_socket_options([](socket_t) {});
+  socket_t listening = INVALID_SOCKET;
+  server.set_socket_options([&listening](socket_t socket) { listening = socket; });
   // Each connection holds a thread while it is served; the library's default pool of 8
   // leaves a crowd of launchers waiting in the listen queue.
   server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
@@ -94,6 +96,12 @@ int main(int argc, char** argv) {
     std::cerr << "kestrun-release-server: cannot listen on " << bindAddress << ":" << port
               << " (is the port already in use?)\n";
     return 1;
+  }
+  // The library listens with a queue of 5 connections, fixed when it was compiled; a crowd of
+  // launchers connecting at once overflows it and the kernel drops their connections. Calling
+  // listen again on the bound socket only lengthens the queue.
+  if (::listen(listening, kListenQueue) != 0) {
+    std::cerr << "kestrun-release-server: warning: the listen queue stays short\n";
   }
   std::cout << "kestrun-release-server: serving " << settings.root.string() << " on http://"
             << bindAddress << ":" << port << std::endl;
