@@ -91,6 +91,43 @@ TEST_F(WineInstallation, FirstInstallationFetchesEveryFileIntoSubfoldersAndStart
   EXPECT_EQ(starts[0].cwd, installation.dirText());
 }
 
+// A release that differs only in the launcher's own file: nothing is fetched, and the main
+// program started at once goes on running.
+TEST_F(WineInstallation, ChangedKestrunExeEntryAloneLeavesTheRunningProgramAlone) {
+  publishSampleRelease(release());
+  Installation installation(root() / "install");
+  installation.mirror(release());
+  installation.setMainProgramBehaviour("stay 60");
+  release().addFile("Kestrun.exe", "a launcher of the release\n", 1700000500);
+  writeFaults(faultsFile(), "");
+  auto server = startServer();
+  ASSERT_TRUE(server->running());
+
+  const LauncherOutcome outcome = installation.run({"--quiet"}, wineRun());
+
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
+  EXPECT_EQ(outcome.standardError, "");
+  EXPECT_TRUE(logMatches(outcome.log,
+                         concat({startLines(installation, true), earlyStartLines(installation),
+                                 {checkStartLine(),
+                                  {"INFO", "更新检查完成：待更新文件=0"},
+                                  {"INFO", "本次没有文件需要更新，现有 Vardel 继续运行"},
+                                  closingLine()}})));
+  EXPECT_EQ(testing_support::readFile(installation.launcher()),
+            testing_support::readFile(buildSetup().launcher));
+  const std::vector<std::string> report = installation.updateReport();
+  ASSERT_EQ(report.size(), 3u);
+  EXPECT_TRUE(isStampedReportLine(report[0], reportCountsLine(4, 0, 0, 1))) << report[0];
+  EXPECT_EQ(report[2], "  [跳过-自更新锁定] Kestrun.exe  大小不同(本地=" +
+                           std::to_string(fs::file_size(buildSetup().launcher)) + " 远端=26)");
+  EXPECT_EQ(server->requests(),
+            std::vector<std::string>{requestLine("/gis/update/list?platform=windows", 200)});
+  const auto starts = installation.mainProgramStarts(1);
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0].args, std::vector<std::string>{"--quiet"});
+}
+
 // One file that the release changes against the mirrored installation.
 struct ReleaseChange {
   std::string path;
