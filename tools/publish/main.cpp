@@ -108,6 +108,8 @@ int main(int argc, char** argv) {
     std::string error;
     if (!publish::rollBack(layout, values["--rollback"], error)) return fail(error);
     std::cout << "kestrun-publish: release " << values["--rollback"] << " is current" << std::endl;
+    const std::string warning = publish::rollbackWarning(layout, values["--rollback"]);
+    if (!warning.empty()) std::cerr << "kestrun-publish: warning: " << warning << "\n";
     return 0;
   }
 

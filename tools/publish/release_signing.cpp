@@ -86,6 +86,28 @@ bool nextSerial(const SiteLayout& layout, const std::string& platform, std::uint
   return true;
 }
 
+std::string rollbackWarning(const SiteLayout& layout, const std::string& id) {
+  const std::string suffix = ".json.sig";
+  std::error_code ec;
+  for (const fs::directory_entry& item : fs::directory_iterator(layout.releaseDir(id), ec)) {
+    const std::string name = item.path().filename().string();
+    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+    const std::string platform = name.substr(0, name.size() - suffix.size());
+    std::string text;
+    ManifestSignature signature;
+    std::string reason;
+    std::uint64_t next = 0;
+    if (!readText(item.path(), text) || !parseManifestSignature(text, signature, reason) ||
+        !nextSerial(layout, platform, next, reason) || signature.serial + 1 >= next) {
+      continue;
+    }
+    return platform + " of release " + id + " is signed with serial " + std::to_string(signature.serial) +
+           ", below the site's " + std::to_string(next - 1) +
+           ": launchers that accepted that one refuse it. To go back, publish its tree again with --sign-key.";
+  }
+  return "";
+}
+
 bool writeSignedManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
                          std::uint64_t serial, std::string& error) {
   const fs::path tree = platformTree(release, platform);

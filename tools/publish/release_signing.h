@@ -25,6 +25,10 @@ bool nextSerial(const SiteLayout& layout, const std::string& platform, std::uint
 bool writeSignedManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
                          std::uint64_t serial, std::string& error);
 
+// Empty, or why launchers will refuse release `id` once it is current again: it is signed with
+// a serial below the highest of the site, which they may have accepted already.
+std::string rollbackWarning(const SiteLayout& layout, const std::string& id);
+
 // The signature file beside a manifest file.
 fs::path signatureFile(const fs::path& release, const std::string& platform);
 
