@@ -1,0 +1,83 @@
+// kestrun-publish with a signing key, in process: every regular file's digest is in the
+// manifest, the signature verifies over the manifest's exact bytes, and the serial keeps
+// growing across publishes and rollbacks.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/temp_dir.h"
+#include "tools/publish/publish_steps.h"
+#include "tools/publish/release_signing.h"
+#include "update/sha256_hex.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+struct Step {
+  const char* what;     // "publish" or "rollback to the first"
+  std::uint64_t serial;  // the serial of the release that is current afterwards
+  bool warned;           // whether a rollback warns that launchers will refuse it
+};
+
+const Step kSteps[] = {
+    {"publish", 1, false},
+    {"publish", 2, false},
+    {"rollback to the first", 1, true},
+    {"publish", 3, false},
+};
+
+TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
+  TempDir temp;
+  ManifestPublicKey publicKey;
+  ManifestSecretKey secretKey;
+  ASSERT_TRUE(generateManifestKeyPair(publicKey, secretKey));
+  publish::PublishRequest request;
+  request.source = temp / "source";
+  request.site = temp / "site";
+  request.platform = "windows";
+  request.preferHardLinks = false;
+  request.signingKey = secretKey;
+  fs::create_directories(request.source / "bin");
+  fs::create_symlink("bin/a.dll", request.source / "current");
+  const publish::SiteLayout layout{request.site};
+
+  std::string firstId;
+  for (const Step& step : kSteps) {
+    SCOPED_TRACE(step.what);
+    std::string error;
+    if (std::string(step.what) == "publish") {
+      writeFile(request.source / "bin/a.dll", "library " + std::to_string(step.serial));
+      publish::PublishRun run;
+      ASSERT_TRUE(publish::publishRelease(request, run, error)) << error;
+      if (firstId.empty()) firstId = run.id;
+      EXPECT_TRUE(publish::rollbackWarning(layout, run.id).empty());
+    } else {
+      ASSERT_TRUE(publish::rollBack(layout, firstId, error)) << error;
+      EXPECT_FALSE(publish::rollbackWarning(layout, firstId).empty());
+    }
+
+    const fs::path served = request.site / "current";
+    const std::string manifest = readFile(served / "windows.json");
+    ManifestSignature signature;
+    ASSERT_TRUE(parseManifestSignature(readFile(served / "windows.json.sig"), signature, error)) << error;
+    EXPECT_EQ(signature.serial, step.serial);
+    EXPECT_TRUE(verifyManifestSignature(publicKey, "windows", manifest, signature));
+    for (const auto& entry : nlohmann::json::parse(manifest)) {
+      const std::string path = entry.at("path");
+      if (entry.contains("link")) {
+        EXPECT_FALSE(entry.contains("sha256")) << path;
+      } else {
+        EXPECT_EQ(entry.at("sha256"), sha256Hex(readFile(served / "windows" / path))) << path;
+      }
+    }
+  }
+}
+
+}  // namespace
