@@ -37,6 +37,9 @@ struct ItemStatus {
 // tag tells a Windows symbolic link from a junction. Size and time then describe the target,
 // or without followLinks the link itself. Missing and not-found errors as queryItemKind.
 std::error_code queryItemStatus(const fs::path& path, bool followLinks, ItemStatus& status);
+// The same for a path given as its native text: a loop over many items need not build a path
+// object (and split it into components) for each.
+std::error_code queryItemStatus(const NativeString& path, bool followLinks, ItemStatus& status);
 
 // Whether the item at `path` itself sends a path walk elsewhere: a symbolic link, or on
 // Windows any name-surrogate reparse point (a junction too). Missing gives false.

@@ -25,9 +25,13 @@ ItemKind kindOfMode(mode_t mode) {
   return ItemKind::Other;
 }
 
-std::error_code statItem(const fs::path& path, bool followLinks, struct stat& status) {
-  const int result = followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
+std::error_code statItem(const char* path, bool followLinks, struct stat& status) {
+  const int result = followLinks ? ::stat(path, &status) : ::lstat(path, &status);
   return result == 0 ? std::error_code() : lastError();
+}
+
+std::error_code statItem(const fs::path& path, bool followLinks, struct stat& status) {
+  return statItem(path.c_str(), followLinks, status);
 }
 
 std::int64_t fileTimeOf(const struct stat& status) {
@@ -104,11 +108,15 @@ std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& 
 }
 
 std::error_code queryItemStatus(const fs::path& path, bool followLinks, ItemStatus& status) {
+  return queryItemStatus(path.native(), followLinks, status);
+}
+
+std::error_code queryItemStatus(const NativeString& path, bool followLinks, ItemStatus& status) {
   status = ItemStatus();
   struct stat item;
-  std::error_code error = statItem(path, false, item);
+  std::error_code error = statItem(path.c_str(), false, item);
   // Only a link needs a second look, and only when its target is what counts.
-  if (!error && followLinks && S_ISLNK(item.st_mode)) error = statItem(path, true, item);
+  if (!error && followLinks && S_ISLNK(item.st_mode)) error = statItem(path.c_str(), true, item);
   if (error) return isNotFoundError(error) ? std::error_code() : error;
   status.kind = kindOfMode(item.st_mode);
   status.size = static_cast<std::uint64_t>(item.st_size);

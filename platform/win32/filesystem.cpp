@@ -84,6 +84,10 @@ bool isNotFoundError(const std::error_code& error) {
 }
 
 std::error_code queryItemStatus(const fs::path& path, bool followLinks, ItemStatus& status) {
+  return queryItemStatus(path.native(), followLinks, status);
+}
+
+std::error_code queryItemStatus(const NativeString& path, bool followLinks, ItemStatus& status) {
   status = ItemStatus();
   // GetFileAttributesExW reports the item itself, a link included, with its size and times.
   WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -98,7 +102,7 @@ std::error_code queryItemStatus(const fs::path& path, bool followLinks, ItemStat
   DWORD tag = 0;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && followLinks) {
     // Opening follows the whole chain of links to the final item.
-    win32::UniqueHandle target = openMetadata(path, FILE_READ_ATTRIBUTES, true);
+    win32::UniqueHandle target = openMetadata(fs::path(path), FILE_READ_ATTRIBUTES, true);
     if (!target) {
       const std::error_code error = win32::lastError();
       return isNotFoundError(error) ? std::error_code() : error;  // a dangling link
@@ -111,7 +115,7 @@ std::error_code queryItemStatus(const fs::path& path, bool followLinks, ItemStat
     written = info.ftLastWriteTime;
   } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     // Only the tag tells a symbolic link from a junction or another kind of reparse point.
-    if (std::error_code error = reparseTagOf(path, tag)) {
+    if (std::error_code error = reparseTagOf(fs::path(path), tag)) {
       return isNotFoundError(error) ? std::error_code() : error;
     }
   }
