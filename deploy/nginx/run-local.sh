@@ -8,8 +8,8 @@
 #   run-local.sh --check     says why nginx cannot run here, exit status 3, or nothing
 #
 # Without --workers nginx runs as one process (master_process off), so that killing that one
-# process stops it. Paths may not contain quotes, "$", ";", "{", "}", "|", "&", "#", "\" or
-# white space other than a blank.
+# process stops it. Paths may not contain white space, quotes, "$", ";", "{", "}", "|", "&",
+# "#" or "\".
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,7 +40,7 @@ plain_path() {
         *) echo "run-local.sh: not an absolute path: $1" >&2; exit 2 ;;
     esac
     case "$1" in
-        *[\"\'\$\;\{\}\|\&\#\\]* | *"$(printf '\t')"* | *"
+        *[\"\'\$\;\{\}\|\&\#\\]* | *" "* | *"$(printf '\t')"* | *"
 "*) echo "run-local.sh: unusable characters in $1" >&2; exit 2 ;;
     esac
 }

@@ -31,13 +31,15 @@ void printUsage(std::ostream& out) {
          "  --list            list the kept releases, the current one marked with *\n";
 }
 
+// One prefixed line per problem, so that each refused entry reads on its own.
 int fail(const std::string& error) {
-  std::string text = error;
-  std::size_t at = 0;
-  // One prefixed line per problem, so each refused entry reads on its own.
-  while ((at = text.find('\n', at)) != std::string::npos) text.replace(at, 1, "\nkestrun-publish: "), at += 1;
-  std::cerr << "kestrun-publish: " << text << "\n";
-  return 1;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = error.find('\n', start);
+    std::cerr << "kestrun-publish: " << error.substr(start, end - start) << "\n";
+    if (end == std::string::npos) return 1;
+    start = end + 1;
+  }
 }
 
 int usageError(const std::string& message) {
