@@ -23,10 +23,11 @@ WineSession::WineSession() {
   fs::create_directories(dir_ / "home");
   // The prefix is set up first and its set-up server waited for; then one persistent server
   // serves the whole run. A server that a launcher run started would keep that run's output
-  // files open and outlive it.
+  // files open and outlive it. Should this program be killed before it stops the server, the
+  // server still ends a minute after the last Windows program.
   if (!step({"wineboot", "-i"}, "wineboot -i", 240000)) return;
   if (!step({"wineserver", "-w"}, "wineserver -w", 60000)) return;
-  if (!step({"wineserver", "-p"}, "wineserver -p", 30000)) return;
+  if (!step({"wineserver", "-p60"}, "wineserver -p60", 30000)) return;
   serverStarted_ = true;
   // Wine's services (services.exe, rpcss, plugplay, ...) start with the first program and keep
   // the descriptors it was given: let them start here, on files of their own.
@@ -43,13 +44,17 @@ std::vector<std::string> WineSession::environment() const {
           "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d", "WINEARCH=win64"};
 }
 
+std::vector<std::string> WineSession::commandInPrefix(const std::vector<std::string>& command) const {
+  std::vector<std::string> line = environment();
+  line.insert(line.end(), {"HOME=" + (dir_ / "home").string(), "LANG=C.UTF-8",
+                           "DISPLAY=" + display_.name()});
+  line.insert(line.end(), command.begin(), command.end());
+  return line;
+}
+
 int WineSession::run(const std::vector<std::string>& command, const fs::path& output,
                      int timeoutMs) const {
-  std::vector<std::string> arguments = environment();
-  arguments.insert(arguments.end(), {"HOME=" + (dir_ / "home").string(), "LANG=C.UTF-8",
-                                     "DISPLAY=" + display_.name()});
-  arguments.insert(arguments.end(), command.begin(), command.end());
-  return e2e::runToEnd(kEnv, arguments, output, output.string() + ".err", timeoutMs);
+  return e2e::runToEnd(kEnv, commandInPrefix(command), output, output.string() + ".err", timeoutMs);
 }
 
 platform::ProcessHandle WineSession::start(const std::vector<std::string>& command,
@@ -57,10 +62,7 @@ platform::ProcessHandle WineSession::start(const std::vector<std::string>& comma
   std::vector<platform::NativeString> arguments = {
       "-c", "o=$1; shift; exec \"$@\" >\"$o\" 2>\"$o.err\" </dev/null", "sh", output.string(),
       kEnv.string()};
-  for (const std::string& setting : environment()) arguments.push_back(setting);
-  arguments.push_back("HOME=" + (dir_ / "home").string());
-  arguments.push_back("DISPLAY=" + display_.name());
-  arguments.insert(arguments.end(), command.begin(), command.end());
+  for (const std::string& part : commandInPrefix(command)) arguments.push_back(part);
   std::uint32_t errorCode = 0;
   return platform::startProcess(kShell, arguments, dir_.path(), errorCode);
 }

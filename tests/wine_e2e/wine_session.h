@@ -39,6 +39,8 @@ class WineSession {
   platform::ProcessHandle start(const std::vector<std::string>& command, const fs::path& output) const;
 
  private:
+  // The arguments of env that run `command` in the prefix, with a home of its own.
+  std::vector<std::string> commandInPrefix(const std::vector<std::string>& command) const;
   bool step(const std::vector<std::string>& command, const std::string& what, int timeoutMs);
 
   testing_support::TempDir dir_;
