@@ -86,6 +86,9 @@ queue_tests tsan ctest --test-dir build/tsan --output-on-failure \
   -R "^($(IFS='|'; echo "${threaded_tests[*]}"))\$"
 
 queue_tests windows bash scripts/windows-tests.sh build/windows
+# A Kestrun.exe built with a signing key, under Wine against a signed site (its own port).
+queue_tests wine-trust bash tests/trust/wine_signed_update.sh build/native build/windows-keyed \
+  build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe
 
 if [ -f scripts/fuzz.sh ]; then
   echo "=== fuzz targets: build"
@@ -95,7 +98,7 @@ fi
 
 echo "=== waiting for the test runs"
 finish_tests
-for name in native asan tsan windows fuzz; do
+for name in native asan tsan windows wine-trust fuzz; do
   [ -f "$logs/$name.log" ] || continue
   echo "=== $name tests"
   cat "$logs/$name.log"
