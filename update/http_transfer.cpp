@@ -19,6 +19,8 @@
 namespace {
 
 constexpr const char* kUserAgent = "Kestrun/1.0";
+// The limit that libcurl itself applies since version 8.3.
+constexpr long kMaxRedirects = 30;
 
 // The body of a transfer into memory, and whether it was cut at the bound.
 struct MemoryBody {
@@ -99,10 +101,12 @@ bool caBundleExists(const std::filesystem::path& caBundlePath) {
   return !platform::queryItemKind(caBundlePath, true, kind) && kind != platform::ItemKind::Missing;
 }
 
-// Options 1-5: address, redirects, connection limit, no signals, user agent.
+// Address, redirects and their limit, connection limit, no signals, user agent.
 void setRequestOptions(OptionSetter& set, const std::string& url, std::int32_t connectTimeoutSeconds) {
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_FOLLOWLOCATION, 1L);
+  // Older libraries follow without limit, so a redirect loop would never end.
+  set(CURLOPT_MAXREDIRS, kMaxRedirects);
   set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds));
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_USERAGENT, kUserAgent);

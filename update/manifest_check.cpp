@@ -91,6 +91,9 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
   std::uint64_t newSerial = 0;
   if (!manifestPublicKey.empty() && !checkManifestSignature(body, newSerial, errorText)) return false;
   if (!checkManifestBody(body, errorText)) return false;
+  // An update killed after its apply step leaves its staging directory behind, and only a
+  // run with something to fetch would empty it.
+  if (pending.empty()) platform::removeTree(stagingDir);
   return newSerial == 0 || writeAcceptedSerial(installDir, newSerial, errorText);
 }
 

@@ -22,6 +22,14 @@ namespace {
 // The launcher's own list; on Linux it starts with the launcher's file name "Kestrun".
 const std::vector<std::string> kLockedPatterns = lockedFilePatterns();
 
+// Where the launcher's own file is "Kestrun" (Linux), that name is locked as well; on Windows
+// it is an ordinary name.
+#ifdef _WIN32
+constexpr bool kBareLauncherNameLocked = false;
+#else
+constexpr bool kBareLauncherNameLocked = true;
+#endif
+
 class StagingApplyTest : public ::testing::Test {
  protected:
   StagingApplyTest() : install(root / "install"), staging(install / "update_staging") {
@@ -117,7 +125,8 @@ TEST_F(StagingApplyTest, LockedNamesAreLeftAloneOnlyWhenTheyExist) {
       {"Kestrun.exe", false, true},        {"vcruntime140_1.dll", true, false},
       {"xvcruntime140.dll", true, true},   {"Kestrun.exe.bak", true, true},
       {"api-ms-win-core-file-l1-1-0.dll", false, true},
-      {"Kestrun", true, false},            {"kestrun", true, false},
+      {"Kestrun", true, !kBareLauncherNameLocked},
+      {"kestrun", true, !kBareLauncherNameLocked},
       {"Kestrun", false, true},            {"Kestrun.sh", true, true},
   };
   for (const Case& c : cases) {
@@ -136,6 +145,7 @@ TEST_F(StagingApplyTest, LockedNamesAreLeftAloneOnlyWhenTheyExist) {
 }
 
 TEST_F(StagingApplyTest, BothLauncherNamesAreSkippedTogether) {
+  if (!kBareLauncherNameLocked) GTEST_SKIP() << "the launcher is Kestrun.exe itself here";
   writeFile(install / "Kestrun", "installed launcher");
   writeFile(install / "Kestrun.exe", "installed product launcher");
   writeFile(staging / "Kestrun", "staged");

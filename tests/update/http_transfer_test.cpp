@@ -34,6 +34,7 @@ constexpr const char* kPartialFileText = "Transferred a partial file";
 constexpr const char* kTimeoutText = "Timeout was reached";
 constexpr const char* kConnectFailedText = "Couldn't connect to server";
 constexpr const char* kWriteErrorText = "Failed writing received data to disk/application";
+constexpr const char* kTooManyRedirectsText = "Number of redirects hit maximum amount";
 
 std::string bigBody() {
   std::string body(1 << 20, '\0');
@@ -54,6 +55,7 @@ class HttpTransferTest : public ::testing::Test {
       res.set_content("not here", "text/plain");
     });
     http.Get("/redirect", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/fail"); });
+    http.Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
     http.Get("/fail", [](const httplib::Request&, httplib::Response& res) {
       res.status = 500;
       res.set_content("boom", "text/plain");
@@ -158,6 +160,7 @@ const std::vector<TransferCase>& transferCases() {
       {"/empty", true, "untouched", ""},
       {"/not-modified", true, "untouched", ""},  // a 3xx that ends the transfer is below 400
       {"/truncated", false, kPartialFileText, std::string(kTruncatedSent, 'x')},
+      {"/loop", false, kTooManyRedirectsText, ""},
   };
   return cases;
 }

@@ -30,6 +30,14 @@ constexpr std::int64_t kLocalSeconds = 1700000000;
 // The launcher's own list; on Linux it starts with the launcher's file name "Kestrun".
 const std::vector<std::string> kShippedLockedPatterns = lockedFilePatterns();
 
+// Where the launcher's own file is "Kestrun" (Linux), that name is locked as well; on Windows
+// it is an ordinary name.
+#ifdef _WIN32
+constexpr bool kBareLauncherNameLocked = false;
+#else
+constexpr bool kBareLauncherNameLocked = true;
+#endif
+
 class ManifestCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -236,9 +244,11 @@ TEST_F(ManifestCheckTest, ForbiddenLockedAndPendingEntriesAreReportedInManifestO
                                 "  [排除-禁止下载] bin/DEBUG.pdb\n");
 }
 
-TEST(LockedFilePatterns, TheLauncherNameComesInFrontOfTheProductsNames) {
-  EXPECT_EQ(lockedFilePatterns(), (std::vector<std::string>{"Kestrun", "Kestrun.exe", "vcruntime140*", "msvcp140*",
-                                                            "concrt140*", "ucrtbase*", "api-ms-win-*"}));
+TEST(LockedFilePatterns, TheProductsNamesWithTheLinuxLauncherNameInFront) {
+  std::vector<std::string> expected = {"Kestrun.exe", "vcruntime140*", "msvcp140*",
+                                       "concrt140*",  "ucrtbase*",     "api-ms-win-*"};
+  if (kBareLauncherNameLocked) expected.insert(expected.begin(), "Kestrun");
+  EXPECT_EQ(lockedFilePatterns(), expected);
 }
 
 struct LockedCase {
@@ -252,17 +262,22 @@ struct LockedCase {
 };
 
 TEST_F(ManifestCheckTest, LockedFileIsProtectedOnlyWhileItExists) {
-  const LockedCase cases[] = {
+  std::vector<LockedCase> cases = {
       {"differs", "Kestrun.exe", true, 7, 0, "  [跳过-自更新锁定] Kestrun.exe  大小不同(本地=5 远端=7)\n", 1},
       {"up to date", "Kestrun.exe", true, 5, 0, "（无差异，本次不更新）\n", 1},
       {"missing", "Kestrun.exe", false, 7, 1, "  [待更新] Kestrun.exe  本地不存在\n", 0},
-      {"launcher differs", "Kestrun", true, 7, 0, "  [跳过-自更新锁定] Kestrun  大小不同(本地=5 远端=7)\n", 1},
-      {"launcher in other case", "KESTRUN", true, 7, 0, "  [跳过-自更新锁定] KESTRUN  大小不同(本地=5 远端=7)\n", 1},
-      {"launcher missing", "Kestrun", false, 7, 1, "  [待更新] Kestrun  本地不存在\n", 0},
       {"runtime differs", "bin/msvcp140_atomic_wait.dll", true, 7, 0,
        "  [跳过-自更新锁定] bin/msvcp140_atomic_wait.dll  大小不同(本地=5 远端=7)\n", 1},
       {"launcher name as a prefix", "Kestrun.sh", true, 7, 1, "  [待更新] Kestrun.sh  大小不同(本地=5 远端=7)\n", 0},
   };
+  if (kBareLauncherNameLocked) {
+    cases.push_back({"launcher differs", "Kestrun", true, 7, 0, "  [跳过-自更新锁定] Kestrun  大小不同(本地=5 远端=7)\n", 1});
+    cases.push_back(
+        {"launcher in other case", "KESTRUN", true, 7, 0, "  [跳过-自更新锁定] KESTRUN  大小不同(本地=5 远端=7)\n", 1});
+    cases.push_back({"launcher missing", "Kestrun", false, 7, 1, "  [待更新] Kestrun  本地不存在\n", 0});
+  } else {
+    cases.push_back({"the Linux launcher's name", "Kestrun", true, 7, 1, "  [待更新] Kestrun  大小不同(本地=5 远端=7)\n", 0});
+  }
   checker.lockedPatterns = kShippedLockedPatterns;
   for (const LockedCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -278,6 +293,7 @@ TEST_F(ManifestCheckTest, LockedFileIsProtectedOnlyWhileItExists) {
 }
 
 TEST_F(ManifestCheckTest, BothLauncherNamesAreLockedTogether) {
+  if (!kBareLauncherNameLocked) GTEST_SKIP() << "the launcher is Kestrun.exe itself here";
   checker.lockedPatterns = kShippedLockedPatterns;
   makeFile("Kestrun", 5);
   makeFile("Kestrun.exe", 6);

@@ -80,6 +80,7 @@ void serveManifest(const httplib::Request& request, httplib::Response& response,
     answerText(response, faults.listStatus, "status forced by the faults file");
     return;
   }
+  if (answerManifestFault(faults, response)) return;
   std::string body;
   if (!faults.listBody.empty()) {
     if (!readWholeFile(faults.listBody, body)) {
@@ -165,7 +166,7 @@ void serveFile(const httplib::Request& request, httplib::Response& response,
   if (const int stall = faults.stallFor(path); stall > 0) {
     std::this_thread::sleep_for(std::chrono::seconds(stall));
   }
-  if (const int status = faults.statusFor(path); status != 0) {
+  if (const int status = faults.statusFor(path, countRequest(path)); status != 0) {
     answerText(response, status, "status forced by the faults file");
     return;
   }
@@ -173,7 +174,7 @@ void serveFile(const httplib::Request& request, httplib::Response& response,
   fs::path file;
   switch (findReleaseFile(releaseDir, path, file)) {
     case FileLookup::Found:
-      streamFile(response, file);
+      if (!answerFileFault(faults.faultFor(path), file, request, response)) streamFile(response, file);
       break;
     case FileLookup::BadRequest:
       answerText(response, 400, "bad path");
