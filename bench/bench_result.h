@@ -1,25 +1,64 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
-// One measured figure, printed as a line of the report, and whether it met its target.
+// One figure of the report: the launcher's value next to its baseline from the same run, and
+// the goal that the ratio (or, without a baseline, the value) must meet.
 namespace bench {
 
+enum class Goal { RatioAtLeast, RatioAtMost, ValueAtMost };
+
 struct Figure {
-  std::string name;
-  double value = 0.0;
-  std::string unit;
-  std::string target;  // empty: reported only
-  bool met = true;
+  std::string name;  // with its unit
+  double launcher = 0.0;
+  double baseline = 0.0;  // 0: the figure has no baseline
+  Goal goal = Goal::RatioAtMost;
+  double limit = 0.0;
+  std::string failure;  // why the figure could not be measured; empty when it was
+
+  bool hasBaseline() const { return baseline > 0.0; }
+  double ratio() const { return launcher / baseline; }
+  bool met() const {
+    if (!failure.empty()) return false;
+    switch (goal) {
+      case Goal::RatioAtLeast: return hasBaseline() && ratio() >= limit;
+      case Goal::RatioAtMost: return hasBaseline() && ratio() <= limit;
+      case Goal::ValueAtMost: return launcher <= limit;
+    }
+    return false;
+  }
 };
 
 using Figures = std::vector<Figure>;
 
-// Each returns its figures; a set-up or transfer failure comes back as a missed figure
-// named after the step, so the run still prints everything it could measure.
-Figures runDownloadBench();
-Figures runCheckBench();
-Figures runProgressBench();
+inline Figure failedFigure(std::string name, Goal goal, double limit, std::string why) {
+  Figure figure;
+  figure.name = std::move(name);
+  figure.goal = goal;
+  figure.limit = limit;
+  figure.failure = std::move(why);
+  return figure;
+}
+
+// What every measurement shares: one work folder, the folder nginx serves and its address.
+struct Workspace {
+  std::filesystem::path work;
+  std::filesystem::path servedRoot;  // <platform>/manifest.json and <platform>/files/<path>
+  std::string baseUrl;
+};
+
+// The median of a list of measurements (the list is reordered).
+double median(std::vector<double> values);
+
+// Large and many small downloads: throughput, peak memory, many-file time.
+Figures runLargeDownload(const Workspace& workspace);
+Figures runSmallFiles(const Workspace& workspace);
+// The check of a large manifest of installed, up-to-date files.
+Figures runCheck(const Workspace& workspace);
+// From the launcher's start to the main program's start. `launcherServes` is false when the
+// launcher's built-in server is not the loopback one started here, which the figure needs.
+Figures runStart(const Workspace& workspace, bool launcherServes, const std::string& whyNot);
 
 }  // namespace bench

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+// Debian's nginx serving the launcher's two endpoints from a folder, on a loopback port, with
+// a prefix and configuration of its own. It runs in the foreground as this process's child and
+// is stopped by its process id.
+//
+//   GET /gis/update/list?platform=P            -> <root>/P/manifest.json
+//   GET /gis/update/file?platform=P&path=X     -> <root>/P/files/X
+namespace bench {
+
+class NginxServer {
+ public:
+  NginxServer() = default;
+  ~NginxServer() { stop(); }
+  NginxServer(const NginxServer&) = delete;
+  NginxServer& operator=(const NginxServer&) = delete;
+
+  // Starts serving `root`, keeping its configuration, logs and pid file under `prefix`. With a
+  // port of 0 a free port is looked for. False with errorText when it does not answer.
+  bool start(const std::filesystem::path& prefix, const std::filesystem::path& root, int port,
+             std::string& errorText);
+  // Stops the server by its pid and waits for it; nothing when it is not running.
+  void stop();
+
+  std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  bool startOnPort(int port, std::string& errorText);
+
+  std::filesystem::path prefix_;
+  std::filesystem::path root_;
+  int pid_ = 0;
+  int port_ = 0;
+};
+
+}  // namespace bench
