@@ -159,7 +159,7 @@ void replaceAll(std::string& text, const std::string& placeholder, const std::st
 
 // Sets up the local fault; what it undoes runs when the row ends.
 struct LocalFault {
-  std::vector<std::string> wrapper;
+  std::vector<std::string> shell;  // runs the launcher; empty: started directly
   std::vector<fs::path> lockedDirs;
   ~LocalFault() {
     for (const fs::path& dir : lockedDirs) fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
@@ -172,7 +172,7 @@ void prepare(Local local, const Installation& installation, LocalFault& fault) {
     case Local::None:
       return;
     case Local::DiskFull:
-      fault.wrapper = faults::diskFullWrapper(kDiskLimitKiB);
+      fault.shell = faults::diskFullShell(kDiskLimitKiB);
       return;
     case Local::ReadOnlyInstallation:
       // The log and the main program's record of its starts are there already, so both can
@@ -192,7 +192,7 @@ void prepare(Local local, const Installation& installation, LocalFault& fault) {
     fs::permissions(locked, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
   }
-  fault.wrapper = faults::plainUserWrapper();
+  fault.shell = faults::plainUserShell();
 }
 
 std::string expectedBytes(const FaultRow& row, const ChangingFile& file) {
@@ -233,7 +233,7 @@ TEST_P(FaultMatrix, LeavesAWorkingInstallation) {
 
   const std::vector<std::string> args = {"vardel://open?item=7", "--profile"};
   RunOptions options;
-  options.interpreter = fault.wrapper;
+  options.interpreter = fault.shell;
   const auto began = std::chrono::steady_clock::now();
   Installation::Started started = installation.start(args, options);
   ASSERT_TRUE(started.process);

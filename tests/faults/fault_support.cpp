@@ -30,9 +30,9 @@ std::string generatedBytes(std::size_t size, unsigned seed) {
   return bytes;
 }
 
-std::vector<std::string> plainUserWrapper() { return {"/bin/sh", "-c", kPlainUser, "sh"}; }
+std::vector<std::string> plainUserShell() { return {"/bin/sh", "-c", kPlainUser, "sh"}; }
 
-std::vector<std::string> diskFullWrapper(int kib) {
+std::vector<std::string> diskFullShell(int kib) {
   // ulimit -f counts blocks of 512 bytes in the POSIX shell.
   return {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f " + std::to_string(kib * 2) + "; " + kPlainUser, "sh"};
 }

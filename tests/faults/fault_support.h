@@ -1,7 +1,7 @@
 #pragma once
 
 // What the fault matrix and the crash-recovery test share beyond the end-to-end harness:
-// generated file contents, the wrappers that start the launcher under a local fault, a
+// generated file contents, the shells that start the launcher under a local fault, a
 // sampler of the launcher's peak memory, and the check that nothing outside the
 // installation changed.
 
@@ -20,12 +20,13 @@ namespace fs = std::filesystem;
 // `size` bytes that differ for every `seed`.
 std::string generatedBytes(std::size_t size, unsigned seed);
 
-// A shell in front of the launcher. Run as root, it drops the capabilities that let root
-// write anywhere, so that permission bits bind the launcher as they bind a user.
-std::vector<std::string> plainUserWrapper();
+// A shell that runs the launcher (RunOptions::interpreter) through exec, so the process keeps
+// its id. Run as root, it drops the capabilities that let root write anywhere, so that
+// permission bits bind the launcher as they bind a user.
+std::vector<std::string> plainUserShell();
 // The same, with the file size limit at `kib` KiB and SIGXFSZ ignored: a write past the
 // limit fails with EFBIG, as on a full disk, instead of killing the process.
-std::vector<std::string> diskFullWrapper(int kib);
+std::vector<std::string> diskFullShell(int kib);
 
 // Everything below `root` except the installation and what the runs write beside it (the
 // release server's output, the launcher's captured output and home).
