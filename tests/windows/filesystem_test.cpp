@@ -170,6 +170,43 @@ TEST(ListDirectory, DriveLetterPathsAndAFileInsteadOfADirectory) {
   ASSERT_EQ(items.size(), 2u);
 }
 
+TEST(QueryItemStatus, FilesInUseAndWithAttributesReadAsAnyOther) {
+  TempDir dir;
+  constexpr std::int64_t kTime = 132682340961234567LL;
+  writeFile(dir / "Vardel.exe", "running program");
+  writeFile(dir / "readonly.dll", "12345");
+  writeFile(dir / "plugins" / "a.dll", "a");
+  for (const char* name : {"Vardel.exe", "readonly.dll", "plugins"}) {
+    ASSERT_FALSE(platform::setLastWriteFileTime(dir / name, kTime)) << name;
+  }
+  ASSERT_TRUE(SetFileAttributesW((dir / "readonly.dll").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  // The check runs while the main program holds its own files open.
+  HeldOpen running(dir / "Vardel.exe");
+  ASSERT_NE(running.handle, INVALID_HANDLE_VALUE);
+
+  const struct {
+    const char* name;
+    fs::path path;
+    ItemKind kind;
+    std::uint64_t size;
+  } cases[] = {
+      {"file held open", dir / "Vardel.exe", ItemKind::Regular, 15},
+      {"read-only hidden file", dir / "readonly.dll", ItemKind::Regular, 5},
+      {"forward slashes", fs::path(dir.path().native() + L"/readonly.dll"), ItemKind::Regular, 5},
+      {"directory", dir / "plugins", ItemKind::Directory, 0},
+  };
+  for (const auto& c : cases) {
+    for (bool follow : {true, false}) {
+      platform::ItemStatus status;
+      const std::error_code error = platform::queryItemStatus(c.path, follow, status);
+      EXPECT_FALSE(error) << c.name << ": " << error.value();
+      EXPECT_EQ(status.kind, c.kind) << c.name;
+      EXPECT_EQ(status.size, c.size) << c.name;
+      EXPECT_EQ(status.lastWriteFileTime, kTime) << c.name;
+    }
+  }
+}
+
 TEST(PermissionBits, WindowsHasNone) {
   TempDir dir;
   writeFile(dir / "Vardel.exe", "x");
