@@ -1,7 +1,9 @@
 // Downloads, each set against the curl command fetching the same URLs from the same nginx:
 // one 1 GiB file (throughput, and the launcher's peak memory while it streams), and 2000
 // small files (the launcher takes a fresh connection for each, so curl is told to as well).
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <string>

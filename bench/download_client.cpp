@@ -4,8 +4,10 @@
 //       one file, through the transfer the launcher uses for every file
 //   kestrun_bench_download pending <base url> <platform> <install dir> <count> <bytes>
 //       the launcher's staged download of <count> files "small/fNNNNN.bin" of <bytes> each
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "update/http_library.h"
