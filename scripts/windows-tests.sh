@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
-# Cross-compiles everything for 64-bit Windows and runs the test programs under Wine.
-#   scripts/windows-tests.sh [build-dir]      (default: build-windows in the repository)
+# Builds the Windows launcher and every Windows test program (scripts/windows-build.sh: the
+# libraries cross-built from their archives, then the whole project) and runs the tests under Wine.
+#   scripts/windows-tests.sh [build-dir] [extra CMake options]   (default: build-windows in the repository)
 # Wine gets a fresh prefix and its own Xvfb display; both are removed at the end.
 # Exits non-zero when the build or any test fails.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build-windows}
-jobs=${KESTRUN_JOBS:-2}
+shift || true
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
-# Every library builds, also those whose curl and FLTK can only be compiled against here.
-cmake --build "$build" -j "$jobs"
+bash "$root/scripts/windows-build.sh" "$build" "$@"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-wine.XXXXXX")
 xvfb_pid=""

@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "tests/staging/staging_test_support.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/symlink_support.h"
 #include "tests/support/temp_dir.h"
 #include "update/update_checker.h"
 
@@ -185,6 +186,7 @@ TEST_F(DownloadPendingTest, SetsTheServerTimeOnlyWhenOneIsGiven) {
 }
 
 TEST_F(DownloadPendingTest, LinkEntryReplacesAStagedFileAndMayDangle) {
+  SKIP_WITHOUT_SYMLINKS(install);
   server.addFile("lib/libz.so", "old copy");
   checker.pending = {fileEntry("lib/libz.so"), linkEntry("lib/libz.so", "libz.so.1"),
                      linkEntry("lib/other.so", "../lib//missing.so")};
@@ -198,6 +200,7 @@ TEST_F(DownloadPendingTest, LinkEntryReplacesAStagedFileAndMayDangle) {
 }
 
 TEST_F(DownloadPendingTest, FailsWhenALinkCannotBeCreated) {
+  SKIP_WITHOUT_SYMLINKS(install);
   server.addFile("a", "a regular file where a directory is needed");
   server.addFile("never.dll", "never");
   checker.pending = {fileEntry("a"), linkEntry("a/b", "target"), fileEntry("never.dll")};

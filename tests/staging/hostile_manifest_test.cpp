@@ -12,6 +12,7 @@
 #include "staging/staging_apply.h"
 #include "tests/staging/staging_test_support.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/symlink_support.h"
 #include "tests/support/temp_dir.h"
 #include "update/update_checker.h"
 
@@ -89,13 +90,14 @@ TEST_F(HostileManifestTest, RefusesTheWholeManifestBeforeWritingAnything) {
 }
 
 TEST_F(HostileManifestTest, ApplyNeverWritesThroughALinkedDirectoryOfTheInstallation) {
+  SKIP_WITHOUT_SYMLINKS(install);
   // An earlier release left a link where a directory is now expected.
   ASSERT_FALSE(platform::createFileSymlink(platform::fromUtf8(platform::pathToUtf8(outside)), install / "lib"));
   fs::remove_all(staging);
   writeFile(staging / "lib/x.dll", "staged");
   writeFile(staging / "lib/deeper/y.dll", "staged");
   fs::create_directories(staging / "lib/sub");
-  ASSERT_FALSE(platform::createFileSymlink("z", staging / "lib/sub/link"));
+  ASSERT_FALSE(platform::createFileSymlink(platform::fromUtf8("z"), staging / "lib/sub/link"));
   writeFile(staging / "ok.dll", "staged");
   const std::vector<std::string> rootBefore = staging_test::describeTree(root.path());
 
@@ -122,6 +124,7 @@ TEST_F(HostileManifestTest, ApplyNeverWritesThroughALinkedDirectoryOfTheInstalla
 }
 
 TEST_F(HostileManifestTest, AppliedFileReplacesALinkInsteadOfWritingThroughIt) {
+  SKIP_WITHOUT_SYMLINKS(install);
   writeFile(outside / "victim.dll", "outside content");
   ASSERT_FALSE(platform::createFileSymlink(platform::fromUtf8(platform::pathToUtf8(outside / "victim.dll")),
                                            install / "a.dll"));
@@ -133,6 +136,7 @@ TEST_F(HostileManifestTest, AppliedFileReplacesALinkInsteadOfWritingThroughIt) {
 }
 
 TEST_F(HostileManifestTest, FileEntryAfterALinkEntryOfTheSamePathNeverWritesThroughIt) {
+  SKIP_WITHOUT_SYMLINKS(install);
   writeFile(outside / "victim.dll", "outside content");
   const std::string victimText = platform::pathToUtf8(outside / "victim.dll");
   struct Case {

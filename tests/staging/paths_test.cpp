@@ -7,6 +7,7 @@
 
 #include "staging/paths.h"
 #include "staging/url_escape.h"
+#include "tests/support/test_system.h"
 
 namespace fs = std::filesystem;
 
@@ -18,7 +19,8 @@ struct RelativeCase {
   const char* expected;
 };
 
-TEST(RelativeToBase, FollowsTheLexicalRulesOfThisSystem) {
+TEST(RelativeToBase, FollowsThePosixRules) {
+  if (testing_support::kWindowsBuild) GTEST_SKIP() << "POSIX paths; FollowsTheWindowsRules checks this build's";
   const std::vector<RelativeCase> cases = {
       {"/app/update_staging/bin/x.dll", "/app/update_staging", "bin/x.dll"},
       {"/app/update_staging", "/app/update_staging", "."},

@@ -1,4 +1,5 @@
 // The two GET transfers against a real HTTP server on 127.0.0.1, well-behaved and not.
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,7 +33,8 @@ constexpr std::size_t kTruncatedDeclared = 1000;
 // Texts of the HTTP library for the results these tests provoke.
 constexpr const char* kPartialFileText = "Transferred a partial file";
 constexpr const char* kTimeoutText = "Timeout was reached";
-constexpr const char* kConnectFailedText = "Couldn't connect to server";
+// Worded "Couldn't connect to server" before curl 8, "Could not connect to server" since.
+const std::string kConnectFailedText = curl_easy_strerror(CURLE_COULDNT_CONNECT);
 constexpr const char* kWriteErrorText = "Failed writing received data to disk/application";
 constexpr const char* kTooManyRedirectsText = "Number of redirects hit maximum amount";
 
