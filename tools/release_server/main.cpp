@@ -79,9 +79,14 @@ int main(int argc, char** argv) {
 
   httplib::Server server;
   // httplib's default socket options set SO_REUSEPORT, which would let a second server share
-  // the port unnoticed; binding exclusively makes a taken port fail at start.
+  // the port unnoticed; SO_REUSEADDR alone still makes a taken port fail at start, and lets a
+  // server start on a port whose connections of an earlier server still linger in TIME_WAIT.
   socket_t listening = INVALID_SOCKET;
-  server.set_socket_options([&listening](socket_t socket) { listening = socket; });
+  server.set_socket_options([&listening](socket_t socket) {
+    listening = socket;
+    int reuse = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  });
   // Each connection holds a thread while it is served; the library's default pool of 8
   // leaves a crowd of launchers waiting in the listen queue.
   server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
