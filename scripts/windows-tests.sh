@@ -10,6 +10,11 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build-windows}
 shift || true
 
+# A build directory keeps the build type it was configured with (scripts/test.sh builds it first).
+if [[ -z "${KESTRUN_BUILD_TYPE:-}" && -f "$build/CMakeCache.txt" ]]; then
+  KESTRUN_BUILD_TYPE=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")
+  export KESTRUN_BUILD_TYPE
+fi
 bash "$root/scripts/windows-build.sh" "$build" "$@"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-wine.XXXXXX")
