@@ -14,7 +14,7 @@ struct ManifestEntry {
   std::int64_t size = 0;  // bytes on the server
   std::int64_t mtime = 0; // seconds since 1970-01-01 UTC; below 1 means "no time given"
   std::string link;       // symbolic-link target, '/' separators; empty for a regular file
-  std::string sha256;     // the file's SHA-256 in lower-case hex; empty when the manifest gives none
+  std::string sha256 = {};  // the file's SHA-256 in lower-case hex; empty when the manifest gives none
 };
 
 // The update client of one run: server address, directories, transfer settings, the name
