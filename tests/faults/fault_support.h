@@ -1,12 +1,14 @@
 #pragma once
 
-// What the fault matrix and the crash-recovery test share beyond the end-to-end harness:
-// generated file contents, the shells that start the launcher under a local fault, a
-// sampler of the launcher's peak memory, and the check that nothing outside the
-// installation changed.
+// What the fault matrix and the crash-recovery test share beyond the end-to-end harness: the
+// fixture's parts their runners use, generated file contents, the shells that start the
+// launcher under a local fault, a sampler of the launcher's peak memory, and the check that
+// nothing outside the installation changed.
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,16 @@
 namespace faults {
 
 namespace fs = std::filesystem;
+
+// The parts of an end-to-end test fixture that the shared runners use, and how the launcher
+// is started there (directly, or through wine).
+struct RunContext {
+  fs::path root;
+  e2e::Release& release;
+  fs::path faultsFile;
+  std::function<std::unique_ptr<e2e::ReleaseServer>()> startServer;
+  e2e::RunOptions options;
+};
 
 // `size` bytes that differ for every `seed`.
 std::string generatedBytes(std::size_t size, unsigned seed);

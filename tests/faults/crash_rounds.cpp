@@ -1,0 +1,150 @@
+#include "tests/faults/crash_rounds.h"
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <thread>
+
+#include "tests/launcher/e2e_fixture.h"
+
+namespace faults {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string pathOf(int file) {
+  return "data/part" + std::to_string(file % 16) + "/file" + std::to_string(file) + ".bin";
+}
+// Sizes and bytes change with every version, times by 10 s.
+std::string contentOf(int file, int version) {
+  return generatedBytes(512 + static_cast<std::size_t>(file * 37 + version * 101) % 6000,
+                        static_cast<unsigned>(file * 1000 + version));
+}
+std::int64_t timeOf(int version) { return 1700000000 + version * 10; }
+
+void publishVersion(e2e::Release& release, int files, int version) {
+  for (int file = 0; file < files; ++file) release.addFile(pathOf(file), contentOf(file, version), timeOf(version));
+}
+
+int filesAtVersion(const fs::path& installDir, int files, int version) {
+  int count = 0;
+  for (int file = 0; file < files; ++file) {
+    count += testing_support::readFile(installDir / pathOf(file)) == contentOf(file, version) ? 1 : 0;
+  }
+  return count;
+}
+
+fs::path todaysLog(const fs::path& installDir) { return installDir / "logs" / e2e::todaysLogFileName(); }
+
+// Whether a line after the first `skipped` lines of the log contains `text`. Only one launcher
+// runs at a time, so those are the latest run's lines, whatever process id it logs with.
+bool hasLogged(const fs::path& installDir, std::size_t skipped, const std::string& text) {
+  const std::vector<std::string> lines = e2e::readLines(todaysLog(installDir));
+  for (std::size_t i = skipped; i < lines.size(); ++i) {
+    if (lines[i].find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+void waitForLogged(const fs::path& installDir, std::size_t skipped, const std::string& text,
+                   Clock::time_point deadline) {
+  while (!hasLogged(installDir, skipped, text) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+const std::string kDownloaded = "更新文件下载完成，开始落地";
+const std::string kApplied = "更新落地结束";
+
+}  // namespace
+
+void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
+  std::printf("[ crash    ] seed %u, %d rounds, %d files\n", plan.seed, plan.rounds, plan.files);
+  std::mt19937 random(plan.seed);
+  context.release.addProgram("Vardel.exe", e2e::buildSetup().mainProgram, e2e::kVardelTime);
+  publishVersion(context.release, plan.files, 0);
+  e2e::Installation installation(context.root / "install");
+  installation.mirror(context.release);
+  installation.setMainProgramBehaviour("exit 0");
+  testing_support::writeFile(context.root / "outside" / "sentinel.txt", "must stay\n");
+  e2e::writeFaults(context.faultsFile, "");
+  auto server = context.startServer();
+  ASSERT_TRUE(server->running());
+  // What the runs may change outside the installation: the release the test republishes.
+  const auto outside = [&] {
+    std::vector<std::string> items = outsideSnapshot(context.root, installation.dir());
+    std::erase_if(items, [](const std::string& item) { return item.find(" release") != std::string::npos; });
+    return items;
+  };
+  const auto outsideBefore = outside();
+  const fs::path dir = installation.dir();
+
+  // One uninterrupted update first, to learn how long the downloads and the apply step take.
+  publishVersion(context.release, plan.files, 1);
+  const std::size_t calibrationFrom = e2e::readLines(todaysLog(dir)).size();
+  const auto began = Clock::now();
+  e2e::Installation::Started calibration = installation.start({}, context.options);
+  ASSERT_TRUE(calibration.process);
+  waitForLogged(dir, calibrationFrom, kDownloaded, began + std::chrono::seconds(120));
+  const auto downloaded = Clock::now();
+  waitForLogged(dir, calibrationFrom, kApplied, began + std::chrono::seconds(120));
+  const auto applied = Clock::now();
+  ASSERT_TRUE(installation.finish(std::move(calibration), 120000).finished);
+  ASSERT_EQ(filesAtVersion(dir, plan.files, 1), plan.files);
+  const auto downloadMs = std::chrono::duration_cast<std::chrono::milliseconds>(downloaded - began).count();
+  const auto applyMs = std::max<long long>(
+      1, std::chrono::duration_cast<std::chrono::milliseconds>(applied - downloaded).count());
+  std::printf("[ crash    ] an uninterrupted update: downloads %lld ms, apply step %lld ms\n",
+              static_cast<long long>(downloadMs), static_cast<long long>(applyMs));
+
+  int killedBeforeApply = 0;
+  int killedDuringApply = 0;
+  int killedAfterApply = 0;
+  double recoverySeconds = 0;
+  std::size_t startsSoFar = installation.mainProgramStarts(0, 0).size();
+  for (int round = 2; round < plan.rounds + 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    publishVersion(context.release, plan.files, round);
+    // A third of the kills aim at the apply step, the rest anywhere in the downloads.
+    const bool aimAtApply = random() % 3 == 0;
+    const auto delay = std::chrono::milliseconds(
+        std::uniform_int_distribution<long long>(0, aimAtApply ? applyMs : downloadMs)(random));
+
+    const std::size_t killedFrom = e2e::readLines(todaysLog(dir)).size();
+    const auto start = Clock::now();
+    e2e::Installation::Started killed = installation.start({"killed", std::to_string(round)}, context.options);
+    ASSERT_TRUE(killed.process);
+    if (aimAtApply) {
+      waitForLogged(dir, killedFrom, kDownloaded, start + std::chrono::seconds(60));
+      std::this_thread::sleep_for(delay);
+    } else {
+      std::this_thread::sleep_until(start + delay);
+    }
+    plan.kill(installation, killed);
+    installation.finish(std::move(killed), 10000);
+
+    const int updated = filesAtVersion(dir, plan.files, round);
+    (updated == 0 ? killedBeforeApply : updated < plan.files ? killedDuringApply : killedAfterApply) += 1;
+
+    const std::vector<std::string> args = {"round", std::to_string(round)};
+    const auto recoveryBegan = Clock::now();
+    const e2e::LauncherOutcome outcome = installation.run(args, context.options);
+    recoverySeconds += std::chrono::duration<double>(Clock::now() - recoveryBegan).count();
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
+    ASSERT_EQ(filesAtVersion(dir, plan.files, round), plan.files);
+    std::error_code ignored;
+    EXPECT_TRUE(!fs::exists(dir / "update_staging") || fs::is_empty(dir / "update_staging", ignored));
+    const std::vector<e2e::MainProgramStart> starts = installation.mainProgramStarts(startsSoFar + 1);
+    ASSERT_GT(starts.size(), startsSoFar);
+    startsSoFar = starts.size();
+    ASSERT_GE(starts.back().args.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(starts.back().args.begin(), starts.back().args.begin() + 2), args);
+    EXPECT_EQ(outside(), outsideBefore);
+  }
+  std::printf("[ crash    ] killed before the apply step %d, during it %d, after it %d; a recovering run took %.2f s "
+              "on average\n",
+              killedBeforeApply, killedDuringApply, killedAfterApply, recoverySeconds / plan.rounds);
+}
+
+}  // namespace faults

@@ -1,0 +1,238 @@
+#include "tests/faults/fault_rows.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+#include "tests/faults/fault_support.h"
+#include "tests/support/loopback_server.h"
+#include "tools/release_server/release_routes.h"
+#include "ui/ui_text.h"
+
+namespace faults {
+
+using e2e::Expected;
+using e2e::Installation;
+
+namespace {
+
+constexpr std::int64_t kOldTime = 1700000000;
+constexpr std::int64_t kNewTime = 1700100000;
+
+// The files that differ between the two releases; Vardel.exe and readme.txt do not. The
+// manifest lists them in this order, so data/big.bin is the first one fetched.
+struct ChangingFile {
+  std::string path;
+  std::string oldBytes;
+  std::string newBytes;
+};
+const std::vector<ChangingFile>& changingFiles() {
+  static const std::vector<ChangingFile> files = {
+      {"data/big.bin", generatedBytes(48 * 1024, 1), generatedBytes(40 * 1024, 2)},  // above the disk limit
+      {"data/config.txt", "colour=blue\n", "colour=teal, brighter\n"},
+      {"docs/manual.txt", "manual, first edition\n", "manual, second edition with more\n"},
+  };
+  return files;
+}
+
+void publish(e2e::Release& release, bool newer) {
+  release.addProgram("Vardel.exe", e2e::buildSetup().mainProgram, e2e::kVardelTime);
+  release.addFile("readme.txt", "Fennick sample release\n", e2e::kReadmeTime);
+  for (const ChangingFile& file : changingFiles()) {
+    release.addFile(file.path, newer ? file.newBytes : file.oldBytes, newer ? kNewTime : kOldTime);
+  }
+}
+
+// A manifest of `entries` entries: the new release's changed files, then readme.txt over and
+// over, up to date each time.
+void writeLongManifest(const fs::path& file, int entries) {
+  std::ofstream out(file, std::ios::binary);
+  out << "[";
+  for (const ChangingFile& changing : changingFiles()) {
+    out << R"({"path":")" << changing.path << R"(","size":)" << changing.newBytes.size() << R"(,"mtime":)"
+        << kNewTime << "},\n";
+  }
+  const std::string readme = R"({"path":"readme.txt","size":23,"mtime":)" + std::to_string(e2e::kReadmeTime) + "}";
+  for (int i = static_cast<int>(changingFiles().size()); i < entries; ++i) {
+    out << readme << (i + 1 < entries ? ",\n" : "]");
+  }
+}
+
+// A path below the installation as the launcher's log joins it.
+std::string logPath(std::string path) {
+  if (e2e::buildSetup().windowsLauncher) std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+Expected downloadFailed(const std::string& reason) {
+  return {"ERROR", "更新下载失败：下载文件失败：data/big.bin（" + reason + "）"};
+}
+Expected retry(int n, const std::string& reason) {
+  return {"WARN", "下载文件失败，将进行第 " + std::to_string(n) + "/3 次重试：data/big.bin（" + reason + "）"};
+}
+
+void replaceAll(std::string& text, const std::string& placeholder, const std::string& value) {
+  for (std::size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at)) {
+    text.replace(at, placeholder.size(), value);
+  }
+}
+
+std::string expectedBytes(const FaultRow& row, const ChangingFile& file) {
+  const bool updated = row.end == End::New || (row.end == End::NewButManual && file.path != "docs/manual.txt");
+  return updated ? file.newBytes : row.firstInstallation ? std::string() : file.oldBytes;
+}
+
+}  // namespace
+
+void PrintTo(const FaultRow& row, std::ostream* out) { *out << row.name; }
+
+std::vector<FaultRow> faultRows() {
+  const Expected allApplied{"INFO", "applyStaging 返回：成功落地=3"};
+  const Expected tooLarge{"WARN", "更新检查失败：无法获取更新清单：更新清单超过 64 MiB"};
+  const std::string incomplete = uiText(false, UiText::ApplicationIncomplete);
+  const std::string unreachable = uiText(false, UiText::ServerUnreachable);
+  // The limit on the launcher's memory while an oversized manifest comes in: the bounded body
+  // and its last doubling, with room for the sanitizers' own bookkeeping.
+  constexpr double kManifestMemoryMiB = 384;
+  const std::string messageBox =
+      "a failed first installation ends in a message box, under Wine a real window that waits for a click";
+
+  std::vector<FaultRow> rows;
+  for (const int status : {404, 500, 503}) {
+    const std::string code = std::to_string(status);
+    const std::string http = "HTTP " + code;
+    rows.push_back({"", "file-status " + code + " data/big.bin", Local::None, false, End::Old,
+                    {retry(3, http), downloadFailed(http)}, ""});
+    rows.push_back({"", "file-flap " + code + " 2 data/big.bin", Local::None, false, End::New,
+                    {retry(2, http), allApplied}, ""});
+  }
+  static const char* const names[] = {"Status404", "Flapping404", "Status500", "Flapping500", "Status503", "Flapping503"};
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i].name = names[i];
+
+  const std::string shortBody = "文件大小不符：清单=" + std::to_string(40 * 1024) + "，实际=1000";
+  const std::vector<FaultRow> more = {
+      {"Status404OnFirstInstallation", "file-status 404 data/big.bin", Local::None, true, End::Old,
+       {downloadFailed("HTTP 404")}, incomplete, false, 0, 0, "", messageBox},
+      {"CutMidBody", "file-redirect {OTHER} data/big.bin", Local::None, false, End::Old,
+       {downloadFailed("Transferred a partial file")}, "", false, 0, 0, "file-cut 1000 data/big.bin"},
+      {"ShortBodyWithoutLength", "file-redirect {OTHER} data/big.bin", Local::None, false, End::Old,
+       {retry(1, shortBody), retry(3, shortBody), downloadFailed(shortBody)}, "", false, 0, 0,
+       "file-short 1000 data/big.bin"},
+      {"Stall", "file-stall 60 data/big.bin", Local::None, false, End::Old,
+       {retry(1, "Timeout was reached"), downloadFailed("Timeout was reached")}, "", true},
+      {"Throttled", "file-throttle 10000 data/big.bin", Local::None, false, End::New, {allApplied}, ""},
+      // The server closes a connection after five requests, and the loop makes thirty.
+      {"RedirectLoop", "file-redirect {OTHER} data/big.bin", Local::None, false, End::Old,
+       {downloadFailed("Number of redirects hit maximum amount")}, "", false, 0, 0, "file-redirect-loop data/big.bin"},
+      {"RedirectToAnotherPort", "file-redirect {OTHER} data/big.bin", Local::None, false, End::New, {allApplied}, ""},
+      {"EndlessManifest", "list-endless", Local::None, false, End::Old, {tooLarge}, "", false, 0, kManifestMemoryMiB},
+      {"EndlessManifestOnFirstInstallation", "list-endless", Local::None, true, End::Old, {tooLarge}, unreachable,
+       false, 0, kManifestMemoryMiB, "", messageBox},
+      {"HugeManifest", "list-padded 100000000", Local::None, false, End::Old, {tooLarge}, "", false, 0,
+       kManifestMemoryMiB},
+      {"MillionEntryManifest", "list-body {MANIFEST}", Local::None, false, End::New,
+       {{"INFO", "更新检查完成：待更新文件=3"}, allApplied}, "", false, 1000000, 1e9, "",
+       "takes most of a minute natively and several under Wine; the check it times is the same code in both"},
+      {"DiskFull", "", Local::DiskFull, false, End::Old,
+       {downloadFailed("Failed writing received data to disk/application")}, "", false, 0, 0, "",
+       "the full disk is a Linux file size limit (RLIMIT_FSIZE), which Windows has no counterpart of"},
+      // Wine keeps no access control lists, so only the Unix mode could make the directory
+      // read-only; but Wine's server creates and renames files for every Windows program, and
+      // as root it is not bound by the mode.
+      {"ReadOnlyInstallation", "", Local::ReadOnlyInstallation, false, End::Old,
+       {{"ERROR", "更新下载失败：无法创建更新暂存目录：{*}" + logPath("/update_staging")}}, "", false, 0, 0, "",
+       "Wine has no access control lists, and its server, which creates every file, runs as root here"},
+      {"StagingIsAPlainFile", "", Local::StagingIsAFile, false, End::New, {allApplied}, ""},
+      // Natively docs/ is read-only; on Windows another program holds the file open without
+      // delete sharing.
+      {"TargetCannotBeReplaced", "", Local::TargetCannotBeReplaced, false, End::NewButManual,
+       {{"ERROR", "更新文件落地失败：" + logPath("docs/manual.txt") + "；原因：{*}"},
+        {"INFO", "applyStaging 返回：成功落地=2"}},
+       ""},
+  };
+  rows.insert(rows.end(), more.begin(), more.end());
+  return rows;
+}
+
+void runFaultRow(const FaultRow& row, const RunContext& context, const fs::path& shortStallLauncher,
+                 LocalFaults& local) {
+  const fs::path root = context.root;
+  publish(context.release, true);
+  e2e::Release oldRelease(root / "old-release");
+  publish(oldRelease, false);
+  Installation installation(root / "install");
+  if (row.shortStall) {
+    fs::copy_file(shortStallLauncher, installation.launcher(), fs::copy_options::overwrite_existing);
+  }
+  if (!row.firstInstallation) installation.mirror(oldRelease);
+  installation.setMainProgramBehaviour("exit 0");
+
+  // A second server on a port of its own, serving the same release, for the redirects.
+  testing_support::LoopbackServer other;
+  e2e::writeFaults(root / "other-faults.txt", row.otherFaults + "\n");
+  release_server::installReleaseRoutes(other.server(), {context.release.root(), root / "other-faults.txt"});
+  other.start();
+  std::string directives = row.faults;
+  replaceAll(directives, "{OTHER}", other.baseUrl());
+  replaceAll(directives, "{MANIFEST}", (root / "manifest.json").string());
+  if (row.manifestEntries > 0) writeLongManifest(root / "manifest.json", row.manifestEntries);
+  e2e::writeFaults(context.faultsFile, directives + "\n");
+
+  e2e::RunOptions options = context.options;
+  local.prepare(row.local, installation, options);
+  auto server = context.startServer();
+  ASSERT_TRUE(server->running());
+  const auto outsideBefore = outsideSnapshot(root, installation.dir());
+
+  const std::vector<std::string> args = {"vardel://open?item=7", "--profile"};
+  const auto began = std::chrono::steady_clock::now();
+  Installation::Started started = installation.start(args, options);
+  ASSERT_TRUE(started.process);
+  PeakMemory peak(platform::processId(*started.process));
+  const e2e::LauncherOutcome outcome = installation.finish(std::move(started), 600000);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  const double peakMiB = peak.stopMiB();
+  if (row.peakLimitMiB > 0) {
+    std::printf("[ faults   ] %s: %.1f s, launcher peak memory %.0f MiB\n", row.name, seconds, peakMiB);
+    EXPECT_LT(peakMiB, row.peakLimitMiB);
+  }
+
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
+  EXPECT_TRUE(holdsInOrder(outcome.log, row.explaining));
+  if (!row.message.empty()) {
+    EXPECT_NE(outcome.standardError.find(row.message), std::string::npos) << outcome.standardError;
+  }
+
+  // Every file is old or new, whole, as the row expects; the unchanged ones stay.
+  for (const ChangingFile& file : changingFiles()) {
+    SCOPED_TRACE(file.path);
+    const fs::path installed = installation.dir() / file.path;
+    std::error_code ignored;
+    EXPECT_TRUE(testing_support::readFile(installed) == expectedBytes(row, file))
+        << fs::file_size(installed, ignored) << " bytes";
+  }
+  const bool nothingInstalled = row.firstInstallation && row.end == End::Old;
+  for (const char* path : {"Vardel.exe", "readme.txt"}) {
+    const std::string expected =
+        nothingInstalled ? "" : testing_support::readFile(context.release.platformDir() / path);
+    EXPECT_TRUE(testing_support::readFile(installation.dir() / path) == expected) << path;
+  }
+
+  // The main program: restarted with the launcher's arguments, "--updated" after an update;
+  // a first installation that could not complete starts nothing.
+  const bool programStarts = !nothingInstalled;
+  const std::vector<e2e::MainProgramStart> starts = installation.mainProgramStarts(programStarts ? 1 : 0, 3000);
+  EXPECT_EQ(outsideSnapshot(root, installation.dir()), outsideBefore);
+  if (!programStarts) {
+    EXPECT_TRUE(starts.empty());
+    return;
+  }
+  ASSERT_FALSE(starts.empty());
+  std::vector<std::string> expectedArgs = args;
+  if (row.end != End::Old && !row.firstInstallation) expectedArgs.push_back("--updated");
+  EXPECT_EQ(starts.back().args, expectedArgs);
+}
+
+}  // namespace faults

@@ -1,0 +1,65 @@
+#pragma once
+
+// The fault matrix's one table and its one runner, shared by the run of the Linux launcher
+// (fault_matrix_test.cpp) and the run of Kestrun.exe under Wine (tests/wine_e2e). A row names
+// a fault of the release server (its faults file, see docs/release-server.md) or of the local
+// installation, and the end state it must leave: each installed file holds the old or the new
+// release's bytes, never a part; nothing outside the installation changed; the main program
+// was started with the right arguments, or a first installation got its message; the log
+// holds the line that explains what happened; the exit code is 0.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/faults/fault_support.h"
+#include "tests/launcher/e2e_fixture.h"
+
+namespace faults {
+
+namespace fs = std::filesystem;
+
+enum class Local { None, DiskFull, ReadOnlyInstallation, StagingIsAFile, TargetCannotBeReplaced };
+
+// What the installation holds afterwards.
+enum class End { New, Old, NewButManual };
+
+struct FaultRow {
+  const char* name;
+  // The faults file; {OTHER} stands for the address of a second server, {MANIFEST} for a long
+  // manifest. A fault that makes the server close the connection first is served by the
+  // second server on a port of its own: the closing side's port stays in TIME_WAIT for a
+  // minute, and the launcher's one built-in port cannot wait that long.
+  std::string faults;
+  Local local;
+  bool firstInstallation;
+  End end;
+  std::vector<e2e::Expected> explaining;  // log lines that must appear, in this order
+  std::string message;                    // on standard error (the message box without a display); empty: none
+  bool shortStall = false;                // run the launcher whose stall bound is 2 s
+  int manifestEntries = 0;                // the size of {MANIFEST}
+  double peakLimitMiB = 0;                // 0: not measured
+  std::string otherFaults = {};           // the second server's faults file
+  // Why the row does not run with Kestrun.exe under Wine; empty: it does.
+  std::string notUnderWine = {};
+};
+
+// gtest names the row in its output instead of dumping its bytes.
+void PrintTo(const FaultRow& row, std::ostream* out);
+
+std::vector<FaultRow> faultRows();
+
+// What a platform does around a run: sets a row's local fault up on the installation, with
+// the options the launcher then runs with, and undoes it when it is destroyed.
+class LocalFaults {
+ public:
+  virtual ~LocalFaults() = default;
+  virtual void prepare(Local local, const e2e::Installation& installation, e2e::RunOptions& options) = 0;
+};
+
+// Runs `row` once and checks its end state with gtest assertions. `shortStallLauncher` stands
+// in for the launcher in the rows that wait for a stalled server.
+void runFaultRow(const FaultRow& row, const RunContext& context, const fs::path& shortStallLauncher,
+                 LocalFaults& local);
+
+}  // namespace faults
