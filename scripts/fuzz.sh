@@ -4,6 +4,7 @@
 #   scripts/fuzz.sh [target ...]            (default: every target)
 # KESTRUN_FUZZ_SECONDS  time per target, at most 30 (default 25)
 # KESTRUN_FUZZ_BUILD    build directory (default: build/fuzz in the repository)
+# KESTRUN_FUZZ_BUILD_ONLY=1  build the targets and stop
 # Exits non-zero on a build failure or on any crash, leak, time-out or failed check; the input
 # that caused it is kept under <build>/artifacts/. New inputs go to a scratch corpus, so the
 # seeds in the repository stay as they are.
@@ -23,6 +24,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="-O1 -fsanitize=fuzzer-no-link" -DKESTRUN_SANITIZE=ON -DKESTRUN_FUZZ=ON \
   -DKESTRUN_BASE_URL= >/dev/null
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
+[[ "${KESTRUN_FUZZ_BUILD_ONLY:-0}" != 1 ]] || exit 0
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
