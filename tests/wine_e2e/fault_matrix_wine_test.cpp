@@ -70,6 +70,9 @@ TEST_P(WineFaultMatrix, LeavesAWorkingInstallation) {
   if (!row.notUnderWine.empty()) GTEST_SKIP() << row.notUnderWine;
   ASSERT_TRUE(fs::exists(KESTRUN_FAULTS_SHORT_STALL_LAUNCHER))
       << "build the target kestrun_short_stall_launcher in the Windows build";
+  if (row.peakLimitMiB > 0) {
+    wineNote("the peak memory is that of the Linux process hosting Kestrun.exe, Wine's own memory included");
+  }
   WineLocalFaults local;
   faults::runFaultRow(row, {root(), release(), faultsFile(), [this] { return startServer(); }, wineRun()},
                       KESTRUN_FAULTS_SHORT_STALL_LAUNCHER, local);
