@@ -2,50 +2,73 @@
 // checks the log it writes, line by line.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdlib>
-#include <ctime>
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/text.h"
+#include "tests/run_flow/launcher_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
+using testing_support::kWindowsBuild;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
 namespace {
 
+// Waits up to 15 s (a program start under Wine takes a while) for `file` to end with a line break.
+bool waitForLine(const fs::path& file) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string text = readFile(file);
+    if (!text.empty() && text.back() == '\n') return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
 struct Installation {
   TempDir root;
   fs::path dir = root / "Fennick app";
   fs::path home = root / "home";
+  run_flow::LauncherRun result;
 
   Installation() {
     fs::create_directories(dir);
-    fs::copy_file(NO_SERVER_LAUNCHER, dir / "Kestrun");
+    fs::copy_file(NO_SERVER_LAUNCHER, dir / run_flow::kLauncherName);
   }
 
-  void addMainProgram(int staySeconds) {
+  // The recording main program, which stays until told to stop (see stopMainProgram).
+  void addMainProgram() {
     fs::copy_file(RECORDING_MAIN_PROGRAM, dir / "Vardel.exe");
-    writeFile(dir / "stay_seconds.txt", std::to_string(staySeconds));
+    writeFile(dir / "stay_seconds.txt", "30");
   }
 
-  // Runs the launcher headless with a private home, so that nothing outside the test's own
-  // directories is written. Returns the exit status.
-  int run(const std::string& quotedArguments) {
-    const std::string command = "cd '" + root.path().string() + "' && env -u DISPLAY HOME='" + home.string() +
-                                "' XDG_DATA_HOME='" + (home / "data").string() + "' XDG_CONFIG_HOME='" +
-                                (home / "config").string() + "' '" + (dir / "Kestrun").string() + "' " +
-                                quotedArguments + " 2>'" + (root / "stderr.txt").string() + "'";
-    return std::system(command.c_str());
+  // Asks a started main program to end and waits for it, so that nothing outlives the test
+  // and the installation can be removed.
+  bool stopMainProgram() {
+    if (!fs::exists(dir / "calls.txt")) return true;
+    writeFile(dir / "stop.txt", "");
+    return waitForLine(dir / "ended.txt");
   }
 
-  std::string stderrText() const { return readFile(root / "stderr.txt"); }
+  ~Installation() { stopMainProgram(); }
+
+  // Runs the launcher with a private home, so that nothing outside the test's own
+  // directories is written. Returns whether it ran to its end.
+  bool run(const std::vector<std::string>& arguments) {
+    result = run_flow::runLauncher(dir / run_flow::kLauncherName, arguments, root.path(), home, {});
+    EXPECT_EQ(result.failure, "");
+    return result.failure.empty();
+  }
+
+  std::string path(const fs::path& item) const { return platform::pathToUtf8(item); }
 
   // The log's messages with their level, without time stamp and process id.
   std::vector<std::string> logMessages() const {
@@ -63,57 +86,62 @@ struct Installation {
   }
 };
 
+const std::string kPlatformLine = std::string("INFO 运行平台：") + (kWindowsBuild ? "Windows " : "Linux ");
+
 std::string pidFrom(const std::string& message) { return message.substr(message.find("pid=") + 4); }
 
 TEST(NoServerRunFlow, PresentProgramIsStartedAndKeepsRunning) {
   Installation install;
-  install.addMainProgram(3);
-  ASSERT_EQ(install.run("'vardel://open?id=1' 'say \"hi\"' ''"), 0);
+  install.addMainProgram();
+  ASSERT_TRUE(install.run({"vardel://open?id=1", "say \"hi\"", ""}));
+  EXPECT_EQ(install.result.exitCode, 0u);
 
   const std::vector<std::string> log = install.logMessages();
-  ASSERT_EQ(log.size(), 8u) << install.stderrText();
+  ASSERT_EQ(log.size(), 8u) << install.result.transcript;
   EXPECT_EQ(log[0], "INFO ========== Kestrun 启动 ==========");
-  EXPECT_EQ(log[1], "INFO 安装目录：" + install.dir.string());
-  EXPECT_EQ(log[2].rfind("INFO 运行平台：Linux ", 0), 0u) << log[2];
+  EXPECT_EQ(log[1], "INFO 安装目录：" + install.path(install.dir));
+  EXPECT_EQ(log[2].rfind(kPlatformLine, 0), 0u) << log[2];
   EXPECT_EQ(log[3], "INFO 启动时 Vardel.exe 状态：存在");
-  EXPECT_EQ(log[4], "INFO 准备启动现有主程序：" + (install.dir / "Vardel.exe").string());
+  EXPECT_EQ(log[4], "INFO 准备启动现有主程序：" + install.path(install.dir / "Vardel.exe"));
   EXPECT_TRUE(std::regex_match(log[5], std::regex("INFO 现有 Vardel 进程创建成功：pid=\\d+"))) << log[5];
   EXPECT_EQ(log[6], "WARN 未配置更新服务器地址，跳过更新检查，现有 Vardel 继续运行");
   EXPECT_EQ(log[7], "INFO Kestrun 本次运行结束");
-  EXPECT_EQ(install.stderrText(), "");
+  EXPECT_EQ(install.result.transcript, "");
 
-  // The program outlived the launcher; it recorded its arguments unchanged.
-  const int pid = std::stoi(pidFrom(log[5]));
-  for (int i = 0; i < 100 && readFile(install.dir / "calls.txt").find("end\n") == std::string::npos; ++i) {
-    struct timespec pause{0, 20 * 1000 * 1000};
-    nanosleep(&pause, nullptr);
-  }
-  EXPECT_EQ(kill(pid, 0), 0) << "the main program must keep running after the launcher exits";
-  kill(pid, SIGKILL);
+  // The program outlived the launcher; it is the process the log names, and it recorded its
+  // arguments unchanged.
+  ASSERT_TRUE(waitForLine(install.dir / "pid.txt"));
+  EXPECT_EQ(readFile(install.dir / "pid.txt"), pidFrom(log[5]) + "\n");
+  EXPECT_FALSE(fs::exists(install.dir / "ended.txt")) << "the main program must keep running after the launcher exits";
+  EXPECT_TRUE(install.stopMainProgram());
   EXPECT_EQ(readFile(install.dir / "calls.txt"),
-            "cwd=" + install.dir.string() + "\narg=vardel://open?id=1\narg=say \"hi\"\narg=\nend\n");
+            "cwd=" + install.path(install.dir) + "\narg=vardel://open?id=1\narg=say \"hi\"\narg=\nend\n");
 }
 
 TEST(NoServerRunFlow, MissingProgramReportsMissingServerAddress) {
   Installation install;
-  ASSERT_EQ(install.run(""), 0);
+  if (const std::string gap = run_flow::warningBoxGap(); !gap.empty()) GTEST_SKIP() << gap;
+  ASSERT_TRUE(install.run({}));
+  EXPECT_EQ(install.result.exitCode, 0u);
 
   const std::vector<std::string> log = install.logMessages();
   ASSERT_EQ(log.size(), 6u);
   EXPECT_EQ(log[3], "INFO 启动时 Vardel.exe 状态：不存在（首次引导）");
   EXPECT_EQ(log[4], "ERROR 首次引导失败：未配置更新服务器地址");
   EXPECT_EQ(log[5], "INFO Kestrun 本次运行结束");
-  // Headless, the warning box's caption and text go to standard error.
-  EXPECT_NE(install.stderrText().find("The application is missing, and the update server address could not be "
-                                      "determined. Check Kestrun.ini."),
+  // The warning box's caption and text (headless on Linux: on standard error).
+  EXPECT_NE(install.result.transcript.find("The application is missing, and the update server address could not be "
+                                           "determined. Check Kestrun.ini."),
             std::string::npos)
-      << install.stderrText();
+      << install.result.transcript;
 }
 
 TEST(NoServerRunFlow, UnstartableProgramShowsStartFailedAndStillEnds) {
   Installation install;
+  if (const std::string gap = run_flow::warningBoxGap(); !gap.empty()) GTEST_SKIP() << gap;
   writeFile(install.dir / "Vardel.exe", "not a program");  // present, but cannot be executed
-  ASSERT_EQ(install.run(""), 0);
+  ASSERT_TRUE(install.run({}));
+  EXPECT_EQ(install.result.exitCode, 0u);
 
   const std::vector<std::string> log = install.logMessages();
   ASSERT_EQ(log.size(), 8u);
@@ -121,7 +149,7 @@ TEST(NoServerRunFlow, UnstartableProgramShowsStartFailedAndStillEnds) {
   EXPECT_EQ(log[5].rfind("ERROR CreateProcessW 无法启动现有 Vardel：Windows错误=", 0), 0u) << log[5];
   EXPECT_EQ(log[6], "WARN 未配置更新服务器地址，跳过更新检查，现有 Vardel 继续运行");
   EXPECT_EQ(log[7], "INFO Kestrun 本次运行结束");
-  EXPECT_NE(install.stderrText().find("Unable to start the application."), std::string::npos);
+  EXPECT_NE(install.result.transcript.find("Unable to start the application."), std::string::npos);
 }
 
 }  // namespace

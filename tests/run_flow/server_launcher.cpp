@@ -3,8 +3,10 @@
 #include <cstdlib>
 
 #include "launcher/run_phases.h"
+#include "tests/run_flow/redirected_stderr.h"
 
 int main(int argc, char** argv) {
+  redirectStandardErrorForTest();
   const char* baseUrl = std::getenv("KESTRUN_TEST_BASE_URL");
   return runLauncher(argc, argv, baseUrl ? baseUrl : "");
 }
