@@ -1,5 +1,6 @@
 #include "tests/run_flow/launcher_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <utility>

@@ -23,8 +23,8 @@ namespace {
 
 // The system's texts for the conditions that the cases provoke; Wine words them its own way.
 struct SystemTexts {
-  std::string logsIsAFile;   // why the log directory cannot be made where a file "logs" stands
-  std::string notAProgram;   // the report on starting a Vardel.exe that is no program
+  std::string logsIsAFile;  // why the log directory cannot be made where a file "logs" stands
+  std::string notAProgram;  // the report on starting a Vardel.exe that is no program
 };
 
 SystemTexts systemTexts() {
@@ -117,8 +117,8 @@ TEST(ServerCheckRunFlow, OutcomeLinesInOrder) {
     if (c.mainProgram) writeFile(dir / "Vardel.exe", c.mainProgram);
     if (c.logBlocked) writeFile(dir / "logs", "");
 
-    const run_flow::LauncherRun run = run_flow::runLauncher(dir / run_flow::kLauncherName, {}, root.path(),
-                                                            root / "home", {{"KESTRUN_TEST_BASE_URL", server.baseUrl()}});
+    const run_flow::LauncherRun run = run_flow::runLauncher(
+        dir / run_flow::kLauncherName, {}, root.path(), root / "home", {{"KESTRUN_TEST_BASE_URL", server.baseUrl()}});
     ASSERT_EQ(run.failure, "");
     EXPECT_EQ(run.exitCode, 0u);
     server.stop();
