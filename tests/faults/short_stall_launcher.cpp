@@ -6,5 +6,5 @@
 
 int main(int argc, char** argv) {
   setStallTimeoutSeconds(2);
-  return runLauncher(argc, argv, defaultBaseUrl);
+  return runLauncher(argc, argv, defaultBaseUrl, manifestPublicKey);
 }
