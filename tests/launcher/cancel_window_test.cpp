@@ -21,13 +21,7 @@ TEST_F(ProgressWindow, EscapeCancelsTheDownloadAndTheOldProgramStartsAgain) {
   VirtualDisplay display;
   if (!display.running()) GTEST_SKIP() << "no virtual X display (Xvfb) could be started";
 
-  publishSampleRelease(release());
-  Installation installation(root() / "install");
-  installation.mirror(release());
-  installation.setMainProgramBehaviour("stay 60");
-  release().addFile("data/config.txt", "colour=orange\n", kConfigTime + 77);
-  // The file hangs long enough for the window to be found and closed.
-  writeFaults(faultsFile(), "file-stall 60 data/config.txt\n");
+  const Installation installation = installationWithStalledDownload();
   auto server = startServer();
   ASSERT_TRUE(server->running());
 
@@ -54,26 +48,7 @@ TEST_F(ProgressWindow, EscapeCancelsTheDownloadAndTheOldProgramStartsAgain) {
             0)
       << testing_support::readFile(keyOutput.string() + ".err");
 
-  // Well before the stalled file would arrive.
-  const LauncherOutcome outcome = installation.finish(std::move(started), 40000);
-  ASSERT_TRUE(outcome.finished);
-  EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
-  EXPECT_TRUE(outcome.logWellFormed);
-  EXPECT_TRUE(logMatches(outcome.log,
-                         concat({startLines(installation, true), earlyStartLines(installation),
-                                 {checkStartLine(),
-                                  {"INFO", "更新检查完成：待更新文件=1"},
-                                  {"INFO", "检测到更新，准备结束旧版 Vardel 并下载文件"}},
-                                 stopLines(), {{"WARN", "用户取消更新下载"}},
-                                 observeLines(installation), {closingLine()}})));
-
-  const fs::path config = installation.dir() / "data/config.txt";
-  EXPECT_EQ(testing_support::readFile(config), "colour=blue\n");
-  EXPECT_EQ(mtimeOf(config), kConfigTime);
-
-  const auto starts = installation.mainProgramStarts(1);
-  ASSERT_FALSE(starts.empty());
-  EXPECT_EQ(starts.back().args, args);
+  expectCancelledUpdate(installation, std::move(started), args);
 }
 
 }  // namespace

@@ -24,6 +24,12 @@ constexpr std::int64_t kReadmeTime = 1700000200;
 // The sample release: the main program and two small files.
 //   Vardel.exe, data/config.txt, readme.txt
 void publishSampleRelease(Release& release);
+// Two files in subfolders, with names that need percent-encoding in a request:
+//   bin/My File+1 ü.dll, data/levels/level 1.dat
+void addNestedFiles(Release& release);
+// The requests of a first installation of the sample release with the nested files: the
+// manifest, then every file in path order.
+std::vector<std::string> firstInstallationRequests();
 
 class LauncherEndToEnd : public ::testing::Test {
  protected:
@@ -34,6 +40,9 @@ class LauncherEndToEnd : public ::testing::Test {
   Release& release() { return release_; }
   // Starts the server on the launcher's port; check running() afterwards.
   std::unique_ptr<ReleaseServer> startServer();
+  // An installation of the sample release whose main program stays, and a release in which
+  // data/config.txt changed but hangs for a minute on its way: long enough to cancel it.
+  Installation installationWithStalledDownload();
 
  private:
   testing_support::TempDir temp_;
@@ -48,6 +57,22 @@ std::vector<Expected> stopLines();
 std::vector<Expected> observeLines(const Installation& installation);
 Expected checkStartLine();
 Expected closingLine();
+
+// A whole run of an installation whose main program is running: nothing to fetch, and the
+// program started early goes on.
+std::vector<Expected> nothingToFetchLines(const Installation& installation);
+// A whole run that finds `pending` files to fetch: the early start is stopped, `afterStop`
+// follows, and the main program is started and watched again.
+std::vector<Expected> updateRunLines(const Installation& installation, int pending,
+                                     const std::vector<Expected>& afterStop);
+// A download of `files` plain files, every one of which lands.
+std::vector<Expected> landedLines(int files);
+
+// The end of a run cancelled in its progress window (see installationWithStalledDownload):
+// the launcher ends well, the installation is unchanged and the old program runs again with
+// `args`.
+void expectCancelledUpdate(const Installation& installation, Installation::Started started,
+                           const std::vector<std::string>& args);
 
 // Concatenates groups of expected lines.
 std::vector<Expected> concat(std::initializer_list<std::vector<Expected>> groups);

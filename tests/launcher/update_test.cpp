@@ -29,17 +29,7 @@ TEST_F(Update, OneChangedFileIsReplacedAndTheProgramRestartedWithUpdatedLast) {
   EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
   EXPECT_TRUE(outcome.logWellFormed);
   EXPECT_EQ(outcome.standardError, "");
-  EXPECT_TRUE(logMatches(outcome.log,
-                         concat({startLines(installation, true), earlyStartLines(installation),
-                                 {checkStartLine(),
-                                  {"INFO", "更新检查完成：待更新文件=1"},
-                                  {"INFO", "检测到更新，准备结束旧版 Vardel 并下载文件"}},
-                                 stopLines(),
-                                 {{"INFO", "更新文件下载完成，开始落地"},
-                                  {"INFO", "开始更新落地：普通文件=1，软链接=0"},
-                                  {"INFO", "更新落地结束：成功=1，失败=0，跳过锁定=0，禁止落地=0"},
-                                  {"INFO", "applyStaging 返回：成功落地=1"}},
-                                 observeLines(installation), {closingLine()}})));
+  EXPECT_TRUE(logMatches(outcome.log, updateRunLines(installation, 1, landedLines(1))));
 
   const fs::path config = installation.dir() / "data/config.txt";
   EXPECT_EQ(testing_support::readFile(config), newConfig);
@@ -97,17 +87,7 @@ TEST_F(Update, NeitherLauncherFileIsReplacedByAnUpdate) {
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
   EXPECT_EQ(outcome.standardError, "");
-  EXPECT_TRUE(logMatches(outcome.log,
-                         concat({startLines(installation, true), earlyStartLines(installation),
-                                 {checkStartLine(),
-                                  {"INFO", "更新检查完成：待更新文件=1"},
-                                  {"INFO", "检测到更新，准备结束旧版 Vardel 并下载文件"}},
-                                 stopLines(),
-                                 {{"INFO", "更新文件下载完成，开始落地"},
-                                  {"INFO", "开始更新落地：普通文件=1，软链接=0"},
-                                  {"INFO", "更新落地结束：成功=1，失败=0，跳过锁定=0，禁止落地=0"},
-                                  {"INFO", "applyStaging 返回：成功落地=1"}},
-                                 observeLines(installation), {closingLine()}})));
+  EXPECT_TRUE(logMatches(outcome.log, updateRunLines(installation, 1, landedLines(1))));
 
   EXPECT_EQ(testing_support::readFile(installation.launcher()), testing_support::readFile(buildSetup().launcher));
   EXPECT_EQ(testing_support::readFile(installation.dir() / "Kestrun.exe"), installedProductLauncher);
@@ -134,9 +114,7 @@ TEST_F(Update, NeitherLauncherFileIsReplacedByAnUpdate) {
 
 TEST_F(Update, FirstInstallationFetchesTheWholeReleaseAndStartsTheProgram) {
   publishSampleRelease(release());
-  const std::string oddName = "bin/My File+1 ü.dll";
-  release().addFile(oddName, "library bytes\n", 1700000300);
-  release().addFile("data/levels/level 1.dat", "level one\n", 1700000400);
+  addNestedFiles(release());
   release().addLink("current", "data/levels/level 1.dat");
   release().addLink("bin/latest.dll", "My File+1 ü.dll");
   // The launcher's own file is in the release too; the running one stays.
@@ -187,14 +165,7 @@ TEST_F(Update, FirstInstallationFetchesTheWholeReleaseAndStartsTheProgram) {
 
   // Files are asked for with their path percent-encoded segment by segment; links and the
   // locked launcher are never asked for.
-  EXPECT_EQ(server->requests(),
-            (std::vector<std::string>{
-                requestLine("/gis/update/list?platform=windows", 200),
-                requestLine("/gis/update/file?platform=windows&path=Vardel.exe", 200),
-                requestLine("/gis/update/file?platform=windows&path=bin/My%20File%2B1%20%C3%BC.dll", 200),
-                requestLine("/gis/update/file?platform=windows&path=data/config.txt", 200),
-                requestLine("/gis/update/file?platform=windows&path=data/levels/level%201.dat", 200),
-                requestLine("/gis/update/file?platform=windows&path=readme.txt", 200)}));
+  EXPECT_EQ(server->requests(), firstInstallationRequests());
 
   const std::vector<std::string> report = installation.updateReport();
   EXPECT_EQ(std::vector<std::string>(report.begin() + std::min<std::size_t>(report.size(), 1), report.end()),

@@ -19,8 +19,7 @@ class WineInstallation : public WineEndToEnd {};
 TEST_F(WineInstallation, FirstInstallationFetchesEveryFileIntoSubfoldersAndStartsTheProgram) {
   wineNote("the release holds no symbolic links: Wine 8 does not create Windows symbolic links");
   publishSampleRelease(release());
-  release().addFile("bin/My File+1 ü.dll", "library bytes\n", 1700000300);
-  release().addFile("data/levels/level 1.dat", "level one\n", 1700000400);
+  addNestedFiles(release());
   // The running launcher's own file is in the release too; it stays.
   release().addFile("Kestrun.exe", "a launcher of the release\n", 1700000500);
   writeFaults(faultsFile(), "");
@@ -60,14 +59,7 @@ TEST_F(WineInstallation, FirstInstallationFetchesEveryFileIntoSubfoldersAndStart
             testing_support::readFile(buildSetup().launcher));
   EXPECT_FALSE(fs::exists(installation.dir() / "update_staging"));
 
-  EXPECT_EQ(server->requests(),
-            (std::vector<std::string>{
-                requestLine("/gis/update/list?platform=windows", 200),
-                requestLine("/gis/update/file?platform=windows&path=Vardel.exe", 200),
-                requestLine("/gis/update/file?platform=windows&path=bin/My%20File%2B1%20%C3%BC.dll", 200),
-                requestLine("/gis/update/file?platform=windows&path=data/config.txt", 200),
-                requestLine("/gis/update/file?platform=windows&path=data/levels/level%201.dat", 200),
-                requestLine("/gis/update/file?platform=windows&path=readme.txt", 200)}));
+  EXPECT_EQ(server->requests(), firstInstallationRequests());
 
   const std::vector<std::string> report = installation.updateReport();
   ASSERT_FALSE(report.empty());
@@ -108,12 +100,7 @@ TEST_F(WineInstallation, ChangedKestrunExeEntryAloneLeavesTheRunningProgramAlone
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
   EXPECT_EQ(outcome.standardError, "");
-  EXPECT_TRUE(logMatches(outcome.log,
-                         concat({startLines(installation, true), earlyStartLines(installation),
-                                 {checkStartLine(),
-                                  {"INFO", "更新检查完成：待更新文件=0"},
-                                  {"INFO", "本次没有文件需要更新，现有 Vardel 继续运行"},
-                                  closingLine()}})));
+  EXPECT_TRUE(logMatches(outcome.log, nothingToFetchLines(installation)));
   EXPECT_EQ(testing_support::readFile(installation.launcher()),
             testing_support::readFile(buildSetup().launcher));
   const std::vector<std::string> report = installation.updateReport();
@@ -169,10 +156,7 @@ std::vector<ExistingInstallationCase> existingInstallationCases() {
         {"data/config.txt", "colour=teal\n", kConfigTime + 1000, true}},
        "",
        2,
-       {{"INFO", "更新文件下载完成，开始落地"},
-        {"INFO", "开始更新落地：普通文件=2，软链接=0"},
-        {"INFO", "更新落地结束：成功=2，失败=0，跳过锁定=0，禁止落地=0"},
-        {"INFO", "applyStaging 返回：成功落地=2"}},
+       landedLines(2),
        reportCountsLine(3, 2, 0, 0),
        {"  [待更新] Vardel.exe  大小不同(本地=" + programSize() + " 远端=" +
             std::to_string(sizeOf(buildSetup().mainProgram) + newProgramTail.size()) + ")",
@@ -185,10 +169,7 @@ std::vector<ExistingInstallationCase> existingInstallationCases() {
         {"data/config.txt", "colour=teal\n", kConfigTime + 1000, true}},
        "",
        1,
-       {{"INFO", "更新文件下载完成，开始落地"},
-        {"INFO", "开始更新落地：普通文件=1，软链接=0"},
-        {"INFO", "更新落地结束：成功=1，失败=0，跳过锁定=0，禁止落地=0"},
-        {"INFO", "applyStaging 返回：成功落地=1"}},
+       landedLines(1),
        reportCountsLine(4, 1, 0, 1),
        {"  [跳过-自更新锁定] Kestrun.exe  大小不同(本地=" + launcherSize() + " 远端=26)",
         "  [待更新] data/config.txt  mtime不同(本地=" + std::to_string(kConfigTime) +
@@ -243,13 +224,7 @@ TEST_P(ExistingInstallation, RunningProgramIsStoppedAndStartedAgain) {
   EXPECT_EQ(outcome.standardError, "");
   EXPECT_TRUE(outcome.logWellFormed);
   // Wine ends a process that TerminateProcess stops with the code given, as Windows does.
-  EXPECT_TRUE(logMatches(outcome.log,
-                         concat({startLines(installation, true), earlyStartLines(installation),
-                                 {checkStartLine(),
-                                  {"INFO", "更新检查完成：待更新文件=" + std::to_string(row.pending)},
-                                  {"INFO", "检测到更新，准备结束旧版 Vardel 并下载文件"}},
-                                 stopLines(), row.afterStop, observeLines(installation),
-                                 {closingLine()}})));
+  EXPECT_TRUE(logMatches(outcome.log, updateRunLines(installation, row.pending, row.afterStop)));
 
   for (const ReleaseChange& change : row.changes) {
     SCOPED_TRACE(change.path);

@@ -83,18 +83,13 @@ TEST_F(HeldFile, IsRetriedForAboutFiveSecondsReportedAndTheOtherFilesApplied) {
   const std::string failure = "更新文件落地失败：data\\config.txt；原因：";
   EXPECT_TRUE(logMatches(
       outcome.log,
-      concat({startLines(installation, true), earlyStartLines(installation),
-              {checkStartLine(),
-               {"INFO", "更新检查完成：待更新文件=2"},
-               {"INFO", "检测到更新，准备结束旧版 Vardel 并下载文件"}},
-              stopLines(),
-              {{"INFO", "更新文件下载完成，开始落地"},
-               {"INFO", "开始更新落地：普通文件=2，软链接=0"},
-               // The sharing violation (32), from the last copy attempt.
-               {"ERROR", failure + "code=32，category=system，message={*}"},
-               {"INFO", "更新落地结束：成功=1，失败=1，跳过锁定=0，禁止落地=0"},
-               {"INFO", "applyStaging 返回：成功落地=1"}},
-              observeLines(installation), {closingLine()}})));
+      updateRunLines(installation, 2,
+                     {{"INFO", "更新文件下载完成，开始落地"},
+                      {"INFO", "开始更新落地：普通文件=2，软链接=0"},
+                      // The sharing violation (32), from the last copy attempt.
+                      {"ERROR", failure + "code=32，category=system，message={*}"},
+                      {"INFO", "更新落地结束：成功=1，失败=1，跳过锁定=0，禁止落地=0"},
+                      {"INFO", "applyStaging 返回：成功落地=1"}})));
 
   // 50 attempts with 100 ms pauses between the start of the apply and the report.
   const long long applyStart = stampOf(installation, outcome.pid, "开始更新落地");
