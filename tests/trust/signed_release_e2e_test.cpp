@@ -134,6 +134,15 @@ class SignedReleaseEndToEnd : public ::testing::TestWithParam<E2eCase> {
     std::smatch match;
     const std::string printed = keygen.output();
     EXPECT_TRUE(std::regex_search(printed, match, std::regex("-DKESTRUN_MANIFEST_PUBLIC_KEY=(\\S+)"))) << printed;
+    // The key is its owner's alone, and a link at the path is never written through.
+    EXPECT_EQ(fs::status(keyFile()).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    writeFile(temp / "elsewhere", "untouched");
+    fs::create_symlink(temp / "elsewhere", temp / "linked.key");
+    Program refused({KESTRUN_KEYGEN, (temp / "linked.key").string()}, temp / "refused.out", temp.path());
+    EXPECT_EQ(refused.wait(10000), 1);
+    EXPECT_EQ(refused.errors(),
+              "kestrun-keygen: " + (temp / "linked.key").string() + " already exists; it is not overwritten\n");
+    EXPECT_EQ(readFile(temp / "elsewhere"), "untouched");
 
     const fs::path source = temp / "source";
     fs::create_directories(source / "data");

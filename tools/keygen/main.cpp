@@ -7,7 +7,12 @@
 // existing file is never overwritten) and prints the public key in the form the launcher's
 // build setting takes; --public prints that setting again for an existing key. Keep the
 // secret key file offline; only kestrun-publish --sign-key reads it.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -27,6 +32,35 @@ int fail(const std::string& message) {
 
 void printBuildSetting(const std::string& publicKey) {
   std::printf("build the launcher with:\n  -DKESTRUN_MANIFEST_PUBLIC_KEY=%s\n", publicKey.c_str());
+}
+
+// Writes `text` into a new file at `file` that is readable by its owner only from the moment
+// it exists: no other user can open it before the key is in, and an existing file or a link
+// at that path is never written through. False with the message to print.
+bool writeNewSecretFile(const fs::path& file, const std::string& text, std::string& error) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = errno == EEXIST ? file.string() + " already exists; it is not overwritten"
+                            : "cannot create " + file.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  int failure = 0;
+  for (std::size_t written = 0; written < text.size() && failure == 0;) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      failure = n == 0 ? EIO : errno;
+    }
+  }
+  // On disk before it is reported written: a key that is lost signs nothing.
+  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+  if (::close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0) return true;
+  error = "cannot write " + file.string() + ": " + std::strerror(failure);
+  // A file without the whole key would only stand in the way of the next try.
+  ::unlink(file.c_str());
+  return false;
 }
 
 int printPublicKey(const fs::path& file) {
@@ -49,21 +83,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path file = argv[1];
-  std::error_code error;
-  if (fs::exists(fs::symlink_status(file, error))) return fail(file.string() + " already exists; it is not overwritten");
-
   ManifestPublicKey publicKey;
   ManifestSecretKey secretKey;
   if (!generateManifestKeyPair(publicKey, secretKey)) return fail("the crypto library cannot start");
-
-  // Created empty and closed to the group and others before the key goes in.
-  if (!std::ofstream(file, std::ios::binary)) return fail("cannot create " + file.string());
-  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, error);
-  if (error) return fail("cannot restrict the permissions of " + file.string() + ": " + error.message());
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << formatSigningKeyFile(secretKey);
-  out.close();
-  if (!out) return fail("cannot write " + file.string());
+  std::string error;
+  if (!writeNewSecretFile(file, formatSigningKeyFile(secretKey), error)) return fail(error);
 
   std::printf("secret key written to %s (keep it offline)\n", file.string().c_str());
   printBuildSetting(encodeBase64(publicKey.data(), publicKey.size()));
