@@ -1,9 +1,14 @@
 // kestrun-publish as a program: what a publish writes, the other platforms it keeps, pruning
 // and rollback, and the sources and command lines it refuses.
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -152,6 +157,25 @@ TEST_F(PublishProgram, RemovesWhatKilledRunsLeftBehind) {
   }
   EXPECT_EQ(names, (std::vector<std::string>{currentId(site())}));
   EXPECT_FALSE(fs::exists(fs::symlink_status(site() / ".current-1")));
+}
+
+TEST_F(PublishProgram, WaitsWhileAnotherPublisherHoldsTheSite) {
+  writeSampleSource("one");
+  fs::create_directories(site());
+  int held = ::open((site() / ".publish.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  Child second({toolPaths().publish.string(), "--source", source().string(), "--site", site().string(),
+                "--platform", "windows"},
+               temp_ / "second.out", temp_ / "second.err");
+  EXPECT_TRUE(waitUntil([&] { return !readFile(temp_ / "second.err").empty(); }, 10000));
+  EXPECT_EQ(readFile(temp_ / "second.err"),
+            "kestrun-publish: another publish of " + site().string() + " is running; waiting for it to finish\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(second.running());
+  EXPECT_EQ(currentId(site()), "");
+  ::close(held);
+  EXPECT_EQ(second.wait(30000), 0);
+  EXPECT_NE(currentId(site()), "");
 }
 
 struct RefusedSource {

@@ -80,4 +80,58 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
   }
 }
 
+publish::PublishRequest unsignedRequest(const TempDir& temp, bool preferHardLinks) {
+  publish::PublishRequest request;
+  request.source = temp / "source";
+  request.site = temp / "site";
+  request.platform = "windows";
+  request.preferHardLinks = preferHardLinks;
+  return request;
+}
+
+struct Swap {
+  const char* what;
+  bool preferHardLinks;
+  const char* swapped;  // the source entry replaced by a link into the publisher's own files
+};
+
+TEST(PublishSigning, NeverStagesWhatALinkSwappedIntoTheSourceAfterTheCheckLeadsTo) {
+  const Swap swaps[] = {{"file, copied", false, "bin/a.dll"},
+                        {"file, hard-linked", true, "bin/a.dll"},
+                        {"directory", true, "bin"}};
+  for (const Swap& swap : swaps) {
+    SCOPED_TRACE(swap.what);
+    TempDir temp;
+    writeFile(temp / "source/bin/a.dll", "library");
+    writeFile(temp / "keys/a.dll", "kestrun-signing-key: secret");
+    const publish::PublishRequest request = unsignedRequest(temp, swap.preferHardLinks);
+    publish::PublishRun run;
+    std::string error;
+    ASSERT_TRUE(publish::checkSource(request, run, error) && publish::prepareSite(request, run, error)) << error;
+    fs::remove_all(request.source / swap.swapped);
+    fs::create_symlink(temp / "keys" / fs::path(swap.swapped).lexically_relative("bin"), request.source / swap.swapped);
+    EXPECT_FALSE(publish::stageRelease(request, run, error));
+    EXPECT_EQ(error, "refused: bin/a.dll: replaced by a link or special file after the check");
+    EXPECT_FALSE(fs::exists(run.partial / "windows/bin/a.dll"));
+  }
+}
+
+TEST(PublishSigning, RefusesAStagedTreeThatIsNotWhatWasChecked) {
+  TempDir temp;
+  writeFile(temp / "source/bin/a.dll", "library");
+  const publish::PublishRequest request = unsignedRequest(temp, false);
+  publish::PublishRun run;
+  std::string error;
+  ASSERT_TRUE(publish::checkSource(request, run, error) && publish::prepareSite(request, run, error) &&
+              publish::stageRelease(request, run, error) && publish::checkStagedRelease(request, run, error))
+      << error;
+  fs::create_symlink("/etc/passwd", run.partial / "windows/passwd");
+  EXPECT_FALSE(publish::checkStagedRelease(request, run, error));
+  EXPECT_EQ(error, "refused in the staged release: passwd: absolute link target /etc/passwd");
+  fs::remove(run.partial / "windows/passwd");
+  writeFile(run.partial / "windows/bin/b.dll", "unchecked");
+  EXPECT_FALSE(publish::checkStagedRelease(request, run, error));
+  EXPECT_EQ(error, "the staged release differs from the checked source at bin/b.dll");
+}
+
 }  // namespace

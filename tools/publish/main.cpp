@@ -7,6 +7,7 @@
 //
 // See docs/deployment.md.
 
+#include <functional>
 #include <iostream>
 #include <map>
 #include <string>
@@ -46,6 +47,14 @@ int usageError(const std::string& message) {
   std::cerr << "kestrun-publish: " << message << "\n";
   printUsage(std::cerr);
   return 2;
+}
+
+// Said once when another publisher holds the site, before this one waits for it.
+std::function<void()> sayWaiting(const publish::SiteLayout& layout) {
+  return [site = layout.site.string()] {
+    std::cerr << "kestrun-publish: another publish of " << site << " is running; waiting for it to finish"
+              << std::endl;
+  };
 }
 
 int listReleases(const publish::SiteLayout& layout) {
@@ -108,7 +117,7 @@ int main(int argc, char** argv) {
     }
     if (list) return listReleases(layout);
     std::string error;
-    if (!publish::rollBack(layout, values["--rollback"], error)) return fail(error);
+    if (!publish::rollBack(layout, values["--rollback"], error, sayWaiting(layout))) return fail(error);
     std::cout << "kestrun-publish: release " << values["--rollback"] << " is current" << std::endl;
     const std::string warning = publish::rollbackWarning(layout, values["--rollback"]);
     if (!warning.empty()) std::cerr << "kestrun-publish: warning: " << warning << "\n";
@@ -118,6 +127,7 @@ int main(int argc, char** argv) {
   publish::PublishRequest request;
   request.site = layout.site;
   request.preferHardLinks = !copy;
+  request.waitingForSite = sayWaiting(layout);
   if (values.count("--source") == 0 || values.count("--platform") == 0) {
     return usageError("--source and --platform are required");
   }

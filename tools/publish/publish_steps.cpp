@@ -1,5 +1,6 @@
 #include "tools/publish/publish_steps.h"
 
+#include <algorithm>
 #include <fstream>
 #include <system_error>
 
@@ -41,6 +42,36 @@ bool overlaps(const fs::path& a, const fs::path& b) {
                  release_manifest::liesWithin(realB, realA));
 }
 
+// One line for each entry of the listing of `tree` that breaks the release rules, each
+// starting with `prefix`.
+std::string refusedEntries(const fs::path& tree, const release_manifest::ReleaseListing& listing,
+                           const std::string& prefix) {
+  std::string refusals;
+  for (const std::string& special : listing.specialFiles) {
+    refusals += prefix + special + ": not a regular file, link or directory\n";
+  }
+  for (const release_manifest::ReleaseEntry& entry : listing.entries) {
+    std::string reason;
+    if (!release_manifest::isAcceptedEntry(tree, entry, reason)) {
+      refusals += prefix + entry.path + ": " + reason + "\n";
+    }
+  }
+  return refusals;
+}
+
+// The first path at which two sorted listings differ in their entries or link targets; empty
+// when they hold the same.
+std::string firstDifference(const std::vector<release_manifest::ReleaseEntry>& a,
+                            const std::vector<release_manifest::ReleaseEntry>& b) {
+  for (std::size_t i = 0; i < a.size() || i < b.size(); ++i) {
+    if (i == a.size()) return b[i].path;
+    if (i == b.size()) return a[i].path;
+    if (a[i].path != b[i].path) return std::min(a[i].path, b[i].path);
+    if (a[i].link != b[i].link) return a[i].path;
+  }
+  return "";
+}
+
 }  // namespace
 
 bool checkSource(const PublishRequest& request, PublishRun& run, std::string& error) {
@@ -54,16 +85,7 @@ bool checkSource(const PublishRequest& request, PublishRun& run, std::string& er
     return false;
   }
   if (!release_manifest::listReleaseTree(request.source, run.source, error)) return false;
-  std::string refusals;
-  for (const std::string& special : run.source.specialFiles) {
-    refusals += "refused: " + special + ": not a regular file, link or directory\n";
-  }
-  for (const release_manifest::ReleaseEntry& entry : run.source.entries) {
-    std::string reason;
-    if (!release_manifest::isAcceptedEntry(request.source, entry, reason)) {
-      refusals += "refused: " + entry.path + ": " + reason + "\n";
-    }
-  }
+  std::string refusals = refusedEntries(request.source, run.source, "refused: ");
   if (run.source.entries.empty() && refusals.empty()) {
     refusals = "nothing to publish in " + request.source.string() + "\n";
   }
@@ -81,7 +103,12 @@ bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& er
     error = "cannot create " + run.layout.releasesDir().string() + ": " + ec.message();
     return false;
   }
-  if (!currentReleaseId(run.layout, run.previousId, error)) return false;
+  // Before anything of the site is read: another publisher's partial release is not a
+  // leftover while it runs.
+  if (!run.lock.acquire(run.layout, request.waitingForSite, error) ||
+      !currentReleaseId(run.layout, run.previousId, error)) {
+    return false;
+  }
   if (!removeLeftovers(run.layout.site, error) ||
       !removeLeftovers(run.layout.releasesDir(), error)) {
     return false;
@@ -104,6 +131,21 @@ bool stageRelease(const PublishRequest& request, PublishRun& run, std::string& e
   }
   return cloneEntries(request.source, platformTree(run.partial, request.platform),
                       run.source.entries, request.preferHardLinks, run.counts, error);
+}
+
+bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, std::string& error) {
+  const fs::path tree = platformTree(run.partial, request.platform);
+  release_manifest::ReleaseListing staged;
+  if (!release_manifest::listReleaseTree(tree, staged, error)) return false;
+  std::string refusals = refusedEntries(tree, staged, "refused in the staged release: ");
+  if (refusals.empty()) {
+    const std::string difference = firstDifference(staged.entries, run.source.entries);
+    if (difference.empty()) return true;
+    refusals = "the staged release differs from the checked source at " + difference + "\n";
+  }
+  refusals.pop_back();
+  error = refusals;
+  return false;
 }
 
 bool writeManifest(const PublishRequest& request, const PublishRun& run, std::string& error) {
@@ -184,17 +226,23 @@ bool pruneReleases(const SiteLayout& layout, int keep, std::vector<std::string>&
 
 bool publishRelease(const PublishRequest& request, PublishRun& run, std::string& error) {
   return checkSource(request, run, error) && prepareSite(request, run, error) &&
-         stageRelease(request, run, error) && writeManifest(request, run, error) &&
-         sealRelease(run, error) && switchCurrent(run.layout, run.id, error);
+         stageRelease(request, run, error) && checkStagedRelease(request, run, error) &&
+         writeManifest(request, run, error) && sealRelease(run, error) &&
+         switchCurrent(run.layout, run.id, error);
 }
 
-bool rollBack(const SiteLayout& layout, const std::string& id, std::string& error) {
-  std::error_code ec;
-  if (!isReleaseId(id) || !fs::is_directory(layout.releaseDir(id), ec)) {
+bool rollBack(const SiteLayout& layout, const std::string& id, std::string& error,
+              const std::function<void()>& waiting) {
+  const auto isKept = [&] {
+    std::error_code ec;
+    if (isReleaseId(id) && fs::is_directory(layout.releaseDir(id), ec)) return true;
     error = "no release " + id + " in " + layout.releasesDir().string();
     return false;
-  }
-  return switchCurrent(layout, id, error);
+  };
+  SiteLock lock;
+  // Asked again once the site is locked: a publish waited for may have pruned it.
+  return isKept() && lock.acquire(layout, waiting, error) && isKept() &&
+         switchCurrent(layout, id, error);
 }
 
 }  // namespace publish

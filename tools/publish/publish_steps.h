@@ -1,12 +1,14 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/publish/release_copy.h"
 #include "tools/publish/site_layout.h"
+#include "tools/publish/site_lock.h"
 #include "tools/release_manifest/release_manifest.h"
 #include "update/manifest_signature.h"
 
@@ -25,6 +27,8 @@ struct PublishRequest {
   bool preferHardLinks = true;  // false: always copy
   // Set: the manifest carries every file's sha256 and is signed with the site's next serial.
   std::optional<ManifestSecretKey> signingKey;
+  // Called once when another publisher holds the site, before this one waits for it.
+  std::function<void()> waitingForSite;
 };
 
 struct PublishRun {
@@ -34,6 +38,8 @@ struct PublishRun {
   fs::path partial;             // where the new release is written
   release_manifest::ReleaseListing source;
   CopyCounts counts;
+  // Taken by prepareSite and held as long as the run lives, so through pruning as well.
+  SiteLock lock;
 };
 
 // Lists the source and refuses it when an entry breaks the release rules, when it holds
@@ -41,12 +47,19 @@ struct PublishRun {
 // is named in `error`, one per line.
 bool checkSource(const PublishRequest& request, PublishRun& run, std::string& error);
 
-// Creates the site's folders, removes what killed runs left behind, picks the new id.
+// Creates the site's folders and locks the site (waiting while another publisher holds it),
+// removes what killed runs left behind, picks the new id.
 bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& error);
 
 // Writes the release's files into the partial release: the other platforms of the current
-// release, then the source tree.
+// release, then the source tree. Files are read through descriptors that follow no link, so
+// an entry that became a link or special file since checkSource is refused, never followed.
 bool stageRelease(const PublishRequest& request, PublishRun& run, std::string& error);
+
+// Lists the staged tree of the platform and refuses it, as checkSource refuses a source, when
+// an entry breaks the release rules or when its entries and links are not those of the
+// checked source: the manifest and its signature cover only what was checked.
+bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, std::string& error);
 
 // Writes the platform's manifest, generated from the staged tree itself; with a signing key,
 // with hashes and with its signature beside it.
@@ -65,7 +78,9 @@ bool pruneReleases(const SiteLayout& layout, int keep, std::vector<std::string>&
 // The whole publish. On success `run.id` names the release now current.
 bool publishRelease(const PublishRequest& request, PublishRun& run, std::string& error);
 
-// Points `current` at an existing finished release.
-bool rollBack(const SiteLayout& layout, const std::string& id, std::string& error);
+// Points `current` at an existing finished release, with the site locked meanwhile (`waiting`
+// as for PublishRequest::waitingForSite).
+bool rollBack(const SiteLayout& layout, const std::string& id, std::string& error,
+              const std::function<void()>& waiting = {});
 
 }  // namespace publish

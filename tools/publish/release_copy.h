@@ -9,7 +9,9 @@
 // Puts files into a release being written. Files are hard-linked when allowed (same file
 // system, permission to link) and copied otherwise; either way they keep their modification
 // time to the nanosecond, because the launcher compares times. Links are recreated with
-// their stored target.
+// their stored target. A file is reached from the tree's root one directory at a time
+// without following links and must still be a regular file when opened; otherwise its entry
+// is refused ("refused: PATH: ...") and nothing of it is written.
 namespace publish {
 
 namespace fs = std::filesystem;

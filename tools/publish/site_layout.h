@@ -15,6 +15,8 @@
 // everything beside it and the files in one rename. Names starting with "." are work in
 // progress and are never served: releases/.partial-<id> (a release being written),
 // releases/.removing-<id> (one being deleted), .current-<id> (the next `current` link).
+// SITE/.publish.lock is what a running publish or rollback holds locked (site_lock.h); it is
+// neither a release nor a leftover, and stays.
 namespace publish {
 
 namespace fs = std::filesystem;
@@ -28,6 +30,7 @@ struct SiteLayout {
   fs::path removingDir(const std::string& id) const { return releasesDir() / (".removing-" + id); }
   fs::path currentLink() const { return site / "current"; }
   fs::path nextCurrentLink(const std::string& id) const { return site / (".current-" + id); }
+  fs::path lockFile() const { return site / ".publish.lock"; }
   // The text stored in `current`: relative, so that the site can be moved as a whole.
   static std::string currentTarget(const std::string& id) { return "releases/" + id; }
 };

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "tools/publish/site_layout.h"
+
+namespace publish {
+
+// The lock that keeps two publishers from working on one site at once: an exclusive flock on
+// SITE/.publish.lock, held from before a publish or rollback reads the site until after it
+// has pruned. The system drops it when the process ends, however it ends, so a killed
+// publisher never leaves the site locked. The file itself stays; it is never served.
+class SiteLock {
+ public:
+  SiteLock() = default;
+  ~SiteLock();
+  SiteLock(const SiteLock&) = delete;
+  SiteLock& operator=(const SiteLock&) = delete;
+
+  // Takes the lock of an existing site directory, creating the lock file when needed. When
+  // another publisher holds it, calls `waiting` (when set) once and then waits as long as
+  // that one runs.
+  bool acquire(const SiteLayout& layout, const std::function<void()>& waiting, std::string& error);
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace publish
