@@ -1,5 +1,6 @@
 #include <system_error>
 
+#include "launcher/installation_lock.h"
 #include "launcher/run_phases.h"
 #include "log/launcher_log.h"
 #include "platform/environment.h"
@@ -8,6 +9,7 @@
 #include "process/main_program.h"
 #include "ui/ui_text.h"
 #include "ui/warning_message.h"
+#include "update/launcher_files.h"
 
 namespace {
 
@@ -37,8 +39,12 @@ int runLauncher(int argc, char** argv, const std::string& baseUrl, const std::st
   openLauncherLog(context.installDir, kLogRetentionDays);
   logInfo("运行平台：" + platform::describePlatform());
 
+  // Held to the end of the run: nothing the installation could notice happens before it.
+  platform::FileLock installationLock;
+  lockInstallation(context.installDir, installationLock);
+
   context.mainProgramPath = context.installDir / "Vardel.exe";
-  context.stagingDir = context.installDir / "update_staging";
+  context.stagingDir = context.installDir / kStagingDirectoryName;
   context.baseUrl = baseUrl;
   context.manifestPublicKey = manifestPublicKey;
 

@@ -85,14 +85,21 @@ void logWarn(const std::string& message) { logLine("WARN", message); }
 void logError(const std::string& message) { logLine("ERROR", message); }
 
 void openLauncherLog(const std::filesystem::path& installDir, int retentionDays) {
-  const std::filesystem::path logDirectory = installDir / "logs";
+  const std::filesystem::path logDirectory = installDir / kLogDirectoryName;
   if (std::error_code error = platform::createDirectories(logDirectory)) {
     logError("无法创建 Kestrun 日志目录：" + platform::pathToUtf8(logDirectory) + "；原因：" + errorMessage(error));
     return;
   }
+  // Old files are deleted here and today's is written: a link in the directory's place would
+  // carry both out of the installation.
+  bool redirects = false;
+  if (std::error_code error = platform::isRedirection(logDirectory, redirects); error || redirects) {
+    logError("Kestrun 日志目录是软链接，不写入：" + platform::pathToUtf8(logDirectory));
+    return;
+  }
   pruneOldLogs(logDirectory, retentionDays);
 
-  const std::string fileName = "kestrun-" + formatLocal(std::time(nullptr), "%Y%m%d") + ".log";
+  const std::string fileName = kDailyLogPrefix + formatLocal(std::time(nullptr), "%Y%m%d") + ".log";
   const std::filesystem::path logFile = logDirectory / fileName;
   bool opened = false;
   {

@@ -11,7 +11,7 @@ namespace {
 constexpr std::int64_t kFileTimeUnitsPerHour = 36000000000LL;
 
 bool isDailyLogName(const std::filesystem::path& file) {
-  static const std::string prefix = "kestrun-";
+  static const std::string prefix = kDailyLogPrefix;
   static const std::string extension = ".log";
   const std::string name = platform::pathToUtf8(file.filename());
   if (name.size() < prefix.size() + extension.size()) return false;

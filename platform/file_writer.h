@@ -9,7 +9,9 @@ namespace platform {
 
 // A file opened for writing bytes, shared with other readers and writers (and, on Windows,
 // with deletion). Every failure surfaces: a failed write or close is reported, so a full
-// disk is never taken for success.
+// disk is never taken for success. The file is never opened through a symbolic link (or a
+// Windows junction) at its own path: such a link makes open fail, so a link planted where
+// the launcher keeps its files cannot carry their bytes elsewhere.
 class FileWriter {
  public:
   enum class Mode { Truncate, Append };
@@ -24,6 +26,8 @@ class FileWriter {
   bool isOpen() const;
   // Writes all bytes or reports why it could not.
   std::error_code write(const void* data, std::size_t size);
+  // Waits until what was written is on the disk, so that it survives a power cut.
+  std::error_code sync();
   std::error_code close();
 
  private:

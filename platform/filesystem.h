@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -63,8 +64,15 @@ constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000LL;
 inline std::int64_t fileTimeToUnixSeconds(std::int64_t fileTime) {
   return (fileTime - kFileTimeUnixEpoch) / kFileTimeUnitsPerSecond;
 }
+// The seconds since 1970 that a FILETIME can hold; a conversion of anything beyond them
+// stops at this limit instead of overflowing.
+constexpr std::int64_t kFileTimeEpochOffsetSeconds = 11644473600LL;
+constexpr std::int64_t kMaxUnixSecondsAsFileTime = INT64_MAX / kFileTimeUnitsPerSecond - kFileTimeEpochOffsetSeconds;
+constexpr std::int64_t kMinUnixSecondsAsFileTime = INT64_MIN / kFileTimeUnitsPerSecond + kFileTimeEpochOffsetSeconds;
 inline std::int64_t unixSecondsToFileTime(std::int64_t seconds) {
-  return (seconds + 11644473600LL) * kFileTimeUnitsPerSecond;
+  if (seconds > kMaxUnixSecondsAsFileTime) seconds = kMaxUnixSecondsAsFileTime;
+  if (seconds < kMinUnixSecondsAsFileTime) seconds = kMinUnixSecondsAsFileTime;
+  return (seconds + kFileTimeEpochOffsetSeconds) * kFileTimeUnitsPerSecond;
 }
 
 // Creates a directory and its missing parents; an existing directory is no error.
@@ -85,6 +93,11 @@ std::error_code createFileSymlink(const NativeString& target, const fs::path& li
 
 // The stored target of the link at `link`, which is opened itself, never followed.
 std::error_code readSymlinkTarget(const fs::path& link, NativeString& target);
+
+// The name under which the item at `path` is stored in its directory, in UTF-8: on Windows
+// the long name behind an 8.3 alias ("VCRUNT~1.DLL" gives "vcruntime140.dll"); elsewhere,
+// and for an item that does not exist, the last component of `path` itself.
+std::string storedFileName(const fs::path& path);
 
 // Renames `from` to `to`, replacing an existing `to` (Windows: MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED).

@@ -49,8 +49,12 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
     return false;
   }
 
-  // An incomplete removal is no failure: whatever survives is applied like the new items.
-  platform::removeTree(stagingDir);
+  // Whatever an earlier run left must go: the staging directory then holds only what this
+  // run fetched and checked.
+  if (const std::error_code error = platform::removeTree(stagingDir)) {
+    errorText = "无法清理更新暂存目录：" + platform::pathToUtf8(stagingDir) + "（" + fsErrorMessage(error) + "）";
+    return false;
+  }
   if (platform::createDirectories(stagingDir)) {
     errorText = "无法创建更新暂存目录：" + platform::pathToUtf8(stagingDir);
     return false;

@@ -1,9 +1,10 @@
-// applyStaging: puts what the staged download left in the staging directory into the
+// applyStaging: puts the files that the staged download fetched and checked into the
 // installation. Runs on the main thread after the main program has been stopped.
 
 #include "staging/staging_apply.h"
 
 #include <exception>
+#include <unordered_map>
 
 #include "log/launcher_log.h"
 #include "platform/filesystem.h"
@@ -32,26 +33,19 @@ struct ApplyCounts {
   int forbidden = 0;
 };
 
-// Depth first, a directory's contents right after the directory; links and junctions are
-// never entered.
-// Stops at the first error and returns it, keeping what was found before.
-std::error_code collectStagedItems(const fs::path& directory, StagedItems& items) {
-  std::vector<platform::DirectoryItem> listed;
-  const std::error_code listError = platform::listDirectory(directory, listed);
-  for (const platform::DirectoryItem& item : listed) {
-    if (item.kind == platform::ItemKind::Symlink) {
-      items.links.push_back(item.path);
-    } else if (item.kind == platform::ItemKind::Regular) {
-      items.files.push_back(item.path);
-    } else if (item.kind == platform::ItemKind::Directory) {
-      // A junction lists as a directory; entering it would move another place's files.
-      bool redirects = false;
-      if (std::error_code error = platform::isRedirection(item.path, redirects)) return error;
-      if (redirects) continue;
-      if (std::error_code error = collectStagedItems(item.path, items)) return error;
-    }
+// The staged items of the entries this run fetched and checked, files apart from links; of
+// entries with the same path, the last one stands, as it did in the staging directory.
+StagedItems stagedItemsOf(const std::vector<ManifestEntry>& verified, const fs::path& stagingDir) {
+  std::unordered_map<std::string, std::size_t> lastOfPath;
+  for (std::size_t i = 0; i < verified.size(); ++i) lastOfPath[verified[i].path] = i;
+  StagedItems items;
+  for (std::size_t i = 0; i < verified.size(); ++i) {
+    const ManifestEntry& entry = verified[i];
+    if (lastOfPath[entry.path] != i) continue;
+    fs::path staged = manifestPathToLocal(stagingDir, entry.path);
+    (entry.link.empty() ? items.files : items.links).push_back(std::move(staged));
   }
-  return listError;
+  return items;
 }
 
 bool matchesAnyPattern(const std::string& name, const std::vector<std::string>& patterns) {
@@ -103,7 +97,9 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
     logError("检查目标文件失败：" + relText + "；原因：" + formatFsError(error));
     return;
   }
-  if (locked && kind != platform::ItemKind::Missing) {
+  // A short alias (VCRUNT~1.DLL) must not replace the locked file it names.
+  if (kind != platform::ItemKind::Missing &&
+      (locked || matchesAnyPattern(platform::storedFileName(target), lockedPatterns))) {
     ++counts.skippedLocked;
     return;
   }
@@ -118,8 +114,13 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
   if (kind == platform::ItemKind::Regular) platform::isExecutableFile(target, wasExecutable);
   const bool isMainProgram = relText == kMainProgramName;
 
-  std::error_code moveError;
-  if (!moveStagedFile(file, target, moveError)) {
+  // Only the regular file this run wrote is moved, never what may have taken its place.
+  platform::ItemKind stagedKind = platform::ItemKind::Missing;
+  std::error_code moveError = platform::queryItemKind(file, false, stagedKind);
+  if (!moveError && stagedKind != platform::ItemKind::Regular) {
+    moveError = std::make_error_code(std::errc::no_such_file_or_directory);
+  }
+  if (moveError || !moveStagedFile(file, target, moveError)) {
     ++counts.failed;
     logError("更新文件落地失败：" + relText + "；原因：" + formatFsError(moveError));
     return;
@@ -160,7 +161,7 @@ void applyLink(const fs::path& link, const fs::path& stagingDir, const fs::path&
 }
 
 int applyStagingUnguarded(const fs::path& stagingDir, const fs::path& installDir,
-                          const std::vector<std::string>& lockedPatterns,
+                          const std::vector<ManifestEntry>& verified, const std::vector<std::string>& lockedPatterns,
                           const std::vector<std::string>& forbiddenPatterns) {
   const std::string stagingText = platform::pathToUtf8(stagingDir);
 
@@ -181,9 +182,7 @@ int applyStagingUnguarded(const fs::path& stagingDir, const fs::path& installDir
     return 0;
   }
 
-  StagedItems items;
-  if (const std::error_code error = collectStagedItems(stagingDir, items))
-    logError("遍历更新暂存目录失败：" + stagingText + "；原因：" + formatFsError(error));
+  const StagedItems items = stagedItemsOf(verified, stagingDir);
 
   logInfo("开始更新落地：普通文件=" + std::to_string(items.files.size()) +
           "，软链接=" + std::to_string(items.links.size()));
@@ -204,12 +203,12 @@ int applyStagingUnguarded(const fs::path& stagingDir, const fs::path& installDir
 
 }  // namespace
 
-int applyStaging(const fs::path& stagingDir, const fs::path& installDir, const std::vector<std::string>& lockedPatterns,
-                 const std::vector<std::string>& forbiddenPatterns) {
+int applyStaging(const fs::path& stagingDir, const fs::path& installDir, const std::vector<ManifestEntry>& verified,
+                 const std::vector<std::string>& lockedPatterns, const std::vector<std::string>& forbiddenPatterns) {
   // The one place where the apply step turns unexpected errors into log lines; the
   // staging directory then stays for a later run.
   try {
-    return applyStagingUnguarded(stagingDir, installDir, lockedPatterns, forbiddenPatterns);
+    return applyStagingUnguarded(stagingDir, installDir, verified, lockedPatterns, forbiddenPatterns);
   } catch (const fs::filesystem_error& error) {
     std::string line = "更新落地发生未捕获的文件系统异常：" + formatFsError(error.code());
     if (!error.path1().empty()) line += "；路径1=" + platform::pathToUtf8(error.path1());

@@ -5,15 +5,19 @@
 #include <system_error>
 #include <vector>
 
-// Moves everything the staged download left in stagingDir into installDir: regular files
-// first, then symbolic links. Names matching a forbidden pattern are never written; names
-// matching a locked pattern are left alone when they exist. Nothing is written through a
-// directory of the installation that is a symbolic link. A replaced file keeps its
-// executable bit, and Vardel.exe at the top always gets one (where the system has them).
-// Every problem is logged; the staging directory is removed at the end. Returns the number
-// of items put in place, 0 on an unexpected error. Never throws.
+#include "update/update_checker.h"
+
+// Moves the staged items of `verified` (the entries this run downloaded and checked) from
+// stagingDir into installDir: regular files first, then symbolic links; anything else in
+// stagingDir is left alone and removed with it. Names matching a forbidden pattern are never
+// written; names matching a locked pattern are left alone when they exist. Nothing is
+// written through a directory of the installation that is a symbolic link. A replaced file
+// keeps its executable bit, and Vardel.exe at the top always gets one (where the system has
+// them). Every problem is logged; the staging directory is removed at the end. Returns the
+// number of items put in place, 0 on an unexpected error. Never throws.
 int applyStaging(const std::filesystem::path& stagingDir, const std::filesystem::path& installDir,
-                 const std::vector<std::string>& lockedPatterns, const std::vector<std::string>& forbiddenPatterns);
+                 const std::vector<ManifestEntry>& verified, const std::vector<std::string>& lockedPatterns,
+                 const std::vector<std::string>& forbiddenPatterns);
 
 // Moves one staged regular file onto target, retrying a busy target for about five seconds
 // (50 attempts, 100 ms apart). False with the last error when every attempt failed. Throws

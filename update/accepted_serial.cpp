@@ -23,13 +23,18 @@ std::string describe(const std::filesystem::path& file, const std::error_code& e
 bool readAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t& serial, std::string& errorText) {
   const std::filesystem::path file = installDir / kAcceptedSerialFileName;
   platform::ItemKind kind = platform::ItemKind::Missing;
-  if (const std::error_code error = platform::queryItemKind(file, true, kind)) {
+  if (const std::error_code error = platform::queryItemKind(file, false, kind)) {
     errorText = "无法读取已接受的清单序号：" + describe(file, error);
     return false;
   }
   if (kind == platform::ItemKind::Missing) {
     serial = 0;
     return true;
+  }
+  // Only the launcher writes this file, and always as a plain file: a link here was planted.
+  if (kind != platform::ItemKind::Regular) {
+    errorText = "已接受的清单序号记录无效：" + platform::pathToUtf8(file);
+    return false;
   }
 
   std::ifstream in(file, std::ios::binary);
@@ -57,6 +62,9 @@ bool writeAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t 
   platform::FileWriter writer;
   std::error_code error = writer.open(fresh, platform::FileWriter::Mode::Truncate);
   if (!error) error = writer.write(text.data(), text.size());
+  // On the disk before the rename: otherwise a power cut could leave an empty record, and
+  // every later check would refuse to go on.
+  if (!error) error = writer.sync();
   if (const std::error_code closing = writer.close(); !error) error = closing;
   if (!error) error = platform::moveReplacing(fresh, file);
   if (error) {

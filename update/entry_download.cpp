@@ -5,10 +5,13 @@
 
 bool downloadEntryFile(UpdateChecker& checker, const std::string& url, const std::filesystem::path& destination,
                        const ManifestEntry& entry, std::string& errorText) {
-  if (entry.sha256.empty()) return checker.httpGetToFile(url, destination, errorText);
+  // No more bytes than the entry announces reach the disk; an entry without a size takes
+  // what comes.
+  const std::int64_t maxBytes = entry.size;
+  if (entry.sha256.empty()) return checker.httpGetToFile(url, destination, errorText, nullptr, maxBytes);
 
   Sha256Stream received;
-  if (!checker.httpGetToFile(url, destination, errorText, &received)) return false;
+  if (!checker.httpGetToFile(url, destination, errorText, &received, maxBytes)) return false;
   const std::string digest = received.finishHex();
   if (digest == entry.sha256) return true;
   // Whatever goes wrong afterwards, these bytes must not be found in the staging directory.

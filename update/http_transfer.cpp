@@ -2,6 +2,7 @@
 // call, a fixed option list, and one judgement of library result and HTTP status.
 #include <curl/curl.h>
 
+#include <cctype>
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -22,9 +23,10 @@ constexpr const char* kUserAgent = "Kestrun/1.0";
 // The limit that libcurl itself applies since version 8.3.
 constexpr long kMaxRedirects = 30;
 
-// The body of a transfer into memory, and whether it was cut at the bound.
+// The body of a transfer into memory, its bound, and whether it was cut there.
 struct MemoryBody {
   std::string* text;
+  std::size_t limit;
   bool tooLarge = false;
 };
 
@@ -35,15 +37,15 @@ size_t memorySink(char* data, size_t size, size_t count, void* target) {
   auto* body = static_cast<MemoryBody*>(target);
   const size_t bytes = size * count;
   std::string& text = *body->text;
-  if (bytes > kMaxManifestBytes - text.size()) {
+  if (bytes > body->limit - text.size()) {
     body->tooLarge = true;
     return 0;
   }
   try {
-    if (text.size() + bytes > text.capacity() && text.capacity() > kMaxManifestBytes / 2) {
+    if (text.size() + bytes > text.capacity() && text.capacity() > body->limit / 2) {
       // The string's own growth would double past the bound: the last step goes to it exactly.
       std::string bounded;
-      bounded.reserve(kMaxManifestBytes);
+      bounded.reserve(body->limit);
       bounded.append(text);
       text.swap(bounded);
     }
@@ -56,18 +58,28 @@ size_t memorySink(char* data, size_t size, size_t count, void* target) {
   return bytes;
 }
 
-// The destination of a transfer into a file, and the digest fed on the way (optional).
+// The destination of a transfer into a file, the digest fed on the way (optional), and the
+// bound on its bytes (negative: none).
 struct FileBody {
   platform::FileWriter* file;
   Sha256Stream* hash;
+  std::int64_t limit;
+  std::uint64_t written = 0;
+  std::uint64_t oversized = 0;  // the bytes received when the bound was passed, else 0
 };
 
-// Writes every chunk to the destination; 0 tells the library that the disk refused it.
+// Writes every chunk to the destination; 0 tells the library that the disk refused it, or
+// that the server sent more than the entry's size, which must not fill the disk first.
 size_t fileSink(char* data, size_t size, size_t count, void* target) {
   auto* body = static_cast<FileBody*>(target);
   const size_t bytes = size * count;
+  if (body->limit >= 0 && bytes > static_cast<std::uint64_t>(body->limit) - body->written) {
+    body->oversized = body->written + bytes;
+    return 0;
+  }
   if (body->file->write(data, bytes)) return 0;
   if (body->hash) body->hash->update(data, bytes);
+  body->written += bytes;
   return bytes;
 }
 
@@ -101,10 +113,22 @@ bool caBundleExists(const std::filesystem::path& caBundlePath) {
   return !platform::queryItemKind(caBundlePath, true, kind) && kind != platform::ItemKind::Missing;
 }
 
+bool isHttpsAddress(const std::string& url) {
+  static const char kScheme[] = "https:";
+  if (url.size() < sizeof kScheme - 1) return false;
+  for (std::size_t i = 0; i + 1 < sizeof kScheme; ++i) {
+    if (std::tolower(static_cast<unsigned char>(url[i])) != kScheme[i]) return false;
+  }
+  return true;
+}
+
 // Address, redirects and their limit, connection limit, no signals, user agent.
 void setRequestOptions(OptionSetter& set, const std::string& url, std::int32_t connectTimeoutSeconds) {
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_FOLLOWLOCATION, 1L);
+  // A redirect never leaves TLS once the server's address uses it; a plain address may still
+  // be sent on to TLS.
+  set(CURLOPT_REDIR_PROTOCOLS_STR, isHttpsAddress(url) ? "https" : "http,https");
   // Older libraries follow without limit, so a redirect loop would never end.
   set(CURLOPT_MAXREDIRS, kMaxRedirects);
   set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds));
@@ -135,7 +159,8 @@ bool judgeStatus(long responseCode, std::string& errorText) {
 
 }  // namespace
 
-bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, std::string& errorText) {
+bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, std::string& errorText,
+                                    std::size_t maxBytes) {
   CurlEasyHandle handle = makeCurlEasyHandle();
   if (!handle) {
     errorText = "curl 初始化失败";
@@ -143,13 +168,13 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
   }
   body.clear();
 
-  MemoryBody sink{&body};
+  MemoryBody sink{&body, maxBytes};
   OptionSetter set(handle.get());
   setRequestOptions(set, url, connectTimeoutSeconds);
   set(CURLOPT_WRITEFUNCTION, &memorySink);
   set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
   // A declared length above the bound is refused before the body is read.
-  set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxManifestBytes));
+  set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
   setSecurityAndStallOptions(set, caBundlePath);
 
   long responseCode = 0;
@@ -157,7 +182,7 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
   handle.reset();
 
   if (sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
-    errorText = manifestTooLargeText();
+    errorText = bodyTooLargeText(maxBytes);
     return false;
   }
   if (result != CURLE_OK) {
@@ -168,7 +193,7 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
 }
 
 bool UpdateChecker::httpGetToFile(const std::string& url, const std::filesystem::path& destination,
-                                  std::string& errorText, Sha256Stream* contentHash) {
+                                  std::string& errorText, Sha256Stream* contentHash, std::int64_t maxBytes) {
   const std::string writeFailedText = "无法写入文件：" + platform::pathToUtf8(destination);
   platform::FileWriter file;
   if (file.open(destination, platform::FileWriter::Mode::Truncate)) {
@@ -184,7 +209,7 @@ bool UpdateChecker::httpGetToFile(const std::string& url, const std::filesystem:
   OptionSetter set(handle.get());
   setRequestOptions(set, url, connectTimeoutSeconds);
   set(CURLOPT_WRITEFUNCTION, &fileSink);
-  FileBody sink{&file, contentHash};
+  FileBody sink{&file, contentHash, maxBytes};
   set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
   if (cancelCheck) {
     set(CURLOPT_NOPROGRESS, 0L);
@@ -201,6 +226,10 @@ bool UpdateChecker::httpGetToFile(const std::string& url, const std::filesystem:
 
   if (result == CURLE_ABORTED_BY_CALLBACK) {
     errorText = kCancelledText;
+    return false;
+  }
+  if (sink.oversized > 0) {
+    errorText = "文件超出清单大小：清单=" + std::to_string(maxBytes) + "，已收到=" + std::to_string(sink.oversized);
     return false;
   }
   if (result != CURLE_OK) {

@@ -11,3 +11,10 @@ inline constexpr std::size_t kMaxManifestBytes = std::size_t{64} << 20;
 inline std::string manifestTooLargeText() {
   return "更新清单超过 " + std::to_string(kMaxManifestBytes >> 20) + " MiB";
 }
+
+// The transfer error text of a body above `maxBytes`: the manifest's own text for the
+// manifest's bound.
+inline std::string bodyTooLargeText(std::size_t maxBytes) {
+  if (maxBytes == kMaxManifestBytes) return manifestTooLargeText();
+  return "应答超过 " + std::to_string(maxBytes) + " 字节";
+}

@@ -14,8 +14,10 @@
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "update/accepted_serial.h"
+#include "update/launcher_files.h"
 #include "update/manifest_fields.h"
 #include "update/manifest_hash_field.h"
+#include "update/manifest_paths.h"
 #include "update/name_pattern.h"
 #include "update/update_checker.h"
 
@@ -51,11 +53,6 @@ std::string readPathField(const nlohmann::json& object, const char* key) {
   return text;
 }
 
-bool localItemExists(const std::filesystem::path& path) {
-  platform::ItemKind kind = platform::ItemKind::Missing;
-  return !platform::queryItemKind(path, true, kind) && kind != platform::ItemKind::Missing;
-}
-
 std::string localTimeNow() {
   const std::tm now = platform::localTime(std::time(nullptr));
   char text[32];
@@ -67,9 +64,76 @@ std::string localTimeNow() {
 // opened or written costs the report, never the check.
 void writeUpdateLog(const std::filesystem::path& installDir, const std::string& content) {
   platform::FileWriter file;
-  if (file.open(installDir / "update.log", platform::FileWriter::Mode::Truncate)) return;
+  if (file.open(installDir / kUpdateReportFileName, platform::FileWriter::Mode::Truncate)) return;
   if (file.write(content.data(), content.size())) return;
   file.close();
+}
+
+// The manifest's objects as entries, refusing an entry that no file could satisfy. With a
+// key built in (signedManifest), the bytes of every file must be vouched for by the manifest.
+bool readManifestEntries(const nlohmann::json& manifest, bool signedManifest, std::vector<ManifestEntry>& entries,
+                         std::string& errorText) {
+  for (const nlohmann::json& element : manifest) {
+    if (!element.is_object()) continue;
+    ManifestEntry entry;
+    entry.path = readPathField(element, "path");
+    entry.link = readPathField(element, "link");
+    entry.size = readIntegerField(element, "size");
+    entry.mtime = readIntegerField(element, "mtime");
+    if (entry.path.empty()) continue;
+    if (!readSha256Field(element, entry.sha256)) {
+      errorText = "更新清单中的 sha256 无效：" + entry.path;
+      return false;
+    }
+    // A time beyond what a file time can hold could never be set, so the file would be
+    // fetched again at every start.
+    if (entry.mtime > platform::kMaxUnixSecondsAsFileTime) {
+      errorText = "更新清单中的修改时间无效：" + entry.path;
+      return false;
+    }
+    if (signedManifest && entry.link.empty() && entry.sha256.empty()) {
+      errorText = "已签名的更新清单缺少 sha256：" + entry.path;
+      return false;
+    }
+    if (signedManifest && entry.link.empty() && entry.size < 0) {
+      errorText = "更新清单中的文件大小无效：" + entry.path;
+      return false;
+    }
+    entries.push_back(std::move(entry));
+  }
+  return true;
+}
+
+// Whether the installed item of a manifest path exists and a locked pattern protects it.
+bool isLockedInstalledFile(const std::filesystem::path& installDir, const std::string& manifestPath,
+                           const std::string& name, const std::vector<std::string>& lockedPatterns) {
+  const bool namedLocked = matchesAnyPattern(name, lockedPatterns);
+  // Only a name with '~' can be a short alias (VCRUNT~1.DLL) of another name.
+  if (!namedLocked && name.find('~') == std::string::npos) return false;
+  const std::filesystem::path local = installDir / platform::pathFromUtf8(manifestPath);
+  platform::ItemKind kind = platform::ItemKind::Missing;
+  if (platform::queryItemKind(local, true, kind) || kind == platform::ItemKind::Missing) return false;
+  return namedLocked || matchesAnyPattern(platform::storedFileName(local), lockedPatterns);
+}
+
+// Where links cannot be made (on Windows, without the right to create them) a release with
+// links can never be applied: found out here, before the main program is stopped for it.
+bool canCreateLinks(const std::filesystem::path& stagingDir, const std::vector<ManifestEntry>& pending,
+                    std::string& errorText) {
+  const auto link = std::find_if(pending.begin(), pending.end(), [](const ManifestEntry& entry) {
+    return !entry.link.empty();
+  });
+  if (link == pending.end()) return true;
+  // A fresh staging directory, so that the probe cannot land wherever a leftover link points.
+  const std::filesystem::path probe = stagingDir / "link-probe";
+  std::error_code error = platform::removeTree(stagingDir);
+  if (!error) error = platform::createDirectories(stagingDir);
+  if (!error) error = platform::createFileSymlink(platform::fromUtf8("link-probe-target"), probe);
+  platform::removeItem(probe);
+  if (!error) return true;
+  errorText = "无法创建软链接：" + link->path + "（" +
+              platform::windowsErrorText(static_cast<std::uint32_t>(error.value())) + "）";
+  return false;
 }
 
 }  // namespace
@@ -91,6 +155,10 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
   std::uint64_t newSerial = 0;
   if (!manifestPublicKey.empty() && !checkManifestSignature(body, newSerial, errorText)) return false;
   if (!checkManifestBody(body, errorText)) return false;
+  if (!canCreateLinks(stagingDir, pending, errorText)) {
+    pending.clear();
+    return false;
+  }
   // An update killed after its apply step leaves its staging directory behind, and only a
   // run with something to fetch would empty it.
   if (pending.empty()) platform::removeTree(stagingDir);
@@ -111,25 +179,20 @@ bool UpdateChecker::checkManifestBody(const std::string& body, std::string& erro
       errorText = "更新清单格式无效（非 JSON 数组）";
       return false;
     }
+    std::vector<ManifestEntry> entries;
+    if (!readManifestEntries(manifest, !manifestPublicKey.empty(), entries, errorText)) return false;
+    // Every entry is judged on its text before any local file is looked at: a path that
+    // names another host would otherwise be looked up there.
+    if (!judgeManifestEntries(entries, errorText)) return false;
 
     CheckCounts counts;
+    counts.manifestEntries = static_cast<std::int32_t>(entries.size());
     std::string report;
-    for (const nlohmann::json& element : manifest) {
-      if (!element.is_object()) continue;
-      ManifestEntry entry;
-      entry.path = readPathField(element, "path");
-      entry.link = readPathField(element, "link");
-      entry.size = readIntegerField(element, "size");
-      entry.mtime = readIntegerField(element, "mtime");
-      if (entry.path.empty()) continue;
-      if (!readSha256Field(element, entry.sha256)) {
-        errorText = "更新清单中的 sha256 无效：" + entry.path;
-        return false;
-      }
-      ++counts.manifestEntries;
-
+    for (ManifestEntry& entry : entries) {
       const std::string name = baseNameOf(entry.path);
-      if (matchesAnyPattern(name, forbiddenPatterns)) {
+      // The launcher's own files are never taken from a release: a link there would carry
+      // the launcher's writes out of the installation.
+      if (isLauncherOwnPath(entry.path) || matchesAnyPattern(name, forbiddenPatterns)) {
         ++counts.forbidden;
         report += "  [排除-禁止下载] " + entry.path + "\n";
         continue;
@@ -138,8 +201,7 @@ bool UpdateChecker::checkManifestBody(const std::string& body, std::string& erro
       std::string reason;
       const bool needsUpdate = entryNeedsUpdate(entry, &reason);
       // A locked file is only protected while it exists; a missing one is installed as usual.
-      if (matchesAnyPattern(name, lockedPatterns) &&
-          localItemExists(installDir / platform::pathFromUtf8(entry.path))) {
+      if (isLockedInstalledFile(installDir, entry.path, name, lockedPatterns)) {
         ++counts.locked;
         if (needsUpdate) report += "  [跳过-自更新锁定] " + entry.path + "  " + reason + "\n";
         continue;

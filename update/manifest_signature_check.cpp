@@ -4,6 +4,7 @@
 #include <string>
 
 #include "update/accepted_serial.h"
+#include "update/http_transfer.h"
 #include "update/manifest_signature.h"
 #include "update/update_checker.h"
 
@@ -11,6 +12,8 @@ namespace {
 
 constexpr const char* kSignatureRequest = "/gis/update/signature?platform=";
 constexpr const char* kManifestFailed = "无法获取更新清单：";
+// A signature file is two short lines; anything much longer is not one.
+constexpr std::size_t kMaxSignatureBytes = 4096;
 
 }  // namespace
 
@@ -25,8 +28,9 @@ bool UpdateChecker::checkManifestSignature(const std::string& manifest, std::uin
 
   std::string body;
   std::string transferError;
-  if (!httpGetToString(baseUrl + kSignatureRequest + platform, body, transferError)) {
-    errorText = std::string(kManifestFailed) + "清单签名缺失（" + transferError + "）";
+  if (!httpGetToString(baseUrl + kSignatureRequest + platform, body, transferError, kMaxSignatureBytes)) {
+    const bool tooLarge = transferError == bodyTooLargeText(kMaxSignatureBytes);
+    errorText = std::string(kManifestFailed) + (tooLarge ? "清单签名格式无效（" : "清单签名缺失（") + transferError + "）";
     return false;
   }
   ManifestSignature signature;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "update/http_transfer.h"
+
 class Sha256Stream;
 
 // One file of the server's manifest, and one item of the pending list.
@@ -21,6 +23,7 @@ struct ManifestEntry {
 // patterns that protect files, and the files the check found to differ.
 class UpdateChecker {
  public:
+
   // Trailing '/' characters of baseUrl are removed; nothing else is normalised.
   UpdateChecker(std::string baseUrl, std::string platform, std::filesystem::path installDir,
                 std::filesystem::path stagingDir);
@@ -40,12 +43,15 @@ class UpdateChecker {
   // Base64 Ed25519 key that must have signed the manifest; empty: manifests are not signed.
   std::string manifestPublicKey;
 
-  // GET into memory. True for any response below 400; body then holds the whole body.
-  bool httpGetToString(const std::string& url, std::string& body, std::string& errorText);
+  // GET into memory. True for any response below 400; body then holds the whole body. A
+  // body above maxBytes (default: the manifest's bound) ends the transfer.
+  bool httpGetToString(const std::string& url, std::string& body, std::string& errorText,
+                       std::size_t maxBytes = kMaxManifestBytes);
   // GET streamed into a file (created or truncated), cancellable through cancelCheck. Every
-  // byte written also goes into contentHash when one is given.
+  // byte written also goes into contentHash when one is given. With maxBytes of 0 or more, a
+  // body that passes it ends the transfer before those bytes are written.
   bool httpGetToFile(const std::string& url, const std::filesystem::path& destination, std::string& errorText,
-                     Sha256Stream* contentHash = nullptr);
+                     Sha256Stream* contentHash = nullptr, std::int64_t maxBytes = -1);
 
   // Fetches the manifest, fills `pending` and rewrites update.log. False with errorText on failure.
   bool checkForUpdates(std::string& errorText);

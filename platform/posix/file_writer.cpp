@@ -22,7 +22,7 @@ std::error_code FileWriter::open(const std::filesystem::path& path, Mode mode) {
     std::error_code closing = close();
     if (closing) return closing;
   }
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
   flags |= mode == Mode::Append ? O_APPEND : O_TRUNC;
   int descriptor;
   do {
@@ -48,6 +48,12 @@ std::error_code FileWriter::write(const void* data, std::size_t size) {
     next += written;
     size -= static_cast<std::size_t>(written);
   }
+  return {};
+}
+
+std::error_code FileWriter::sync() {
+  if (!isOpen()) return std::error_code(EBADF, std::system_category());
+  if (::fsync(static_cast<int>(handle_)) != 0) return lastError();
   return {};
 }
 

@@ -222,6 +222,9 @@ std::error_code readSymlinkTarget(const fs::path& link, NativeString& target) {
   }
 }
 
+// Names here are bytes, stored exactly as given; there are no aliases.
+std::string storedFileName(const fs::path& path) { return path.filename().string(); }
+
 std::error_code moveReplacing(const fs::path& from, const fs::path& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return lastError();
   return {};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/win32/open_unredirected.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
@@ -23,11 +24,12 @@ std::error_code FileWriter::open(const std::filesystem::path& path, Mode mode) {
   // Append access alone makes every write land at the current end of the file, also when
   // another process appends to it at the same time.
   const DWORD access = mode == Mode::Append ? FILE_APPEND_DATA : GENERIC_WRITE;
-  const DWORD disposition = mode == Mode::Append ? OPEN_ALWAYS : CREATE_ALWAYS;
-  HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return win32::lastError();
-  handle_ = reinterpret_cast<std::intptr_t>(file);
+  std::error_code error;
+  win32::UniqueHandle file = win32::openUnredirected(path, access, OPEN_ALWAYS, error);
+  if (!file) return error;
+  // Emptied only once it is known to be the file itself, not what a link points at.
+  if (mode == Mode::Truncate && !SetEndOfFile(file.get())) return win32::lastError();
+  handle_ = reinterpret_cast<std::intptr_t>(file.release());
   return {};
 }
 
@@ -45,6 +47,12 @@ std::error_code FileWriter::write(const void* data, std::size_t size) {
     next += written;
     size -= written;
   }
+  return {};
+}
+
+std::error_code FileWriter::sync() {
+  if (!isOpen()) return win32::systemError(ERROR_INVALID_HANDLE);
+  if (!FlushFileBuffers(asHandle(handle_))) return win32::lastError();
   return {};
 }
 

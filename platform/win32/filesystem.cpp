@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/text.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
@@ -180,6 +181,21 @@ std::error_code createDirectories(const fs::path& path) {
   attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
   return error;
+}
+
+std::string storedFileName(const fs::path& path) {
+  // The system's own answer, so that every alias it accepts is seen through.
+  std::wstring longPath(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD length = GetLongPathNameW(path.c_str(), longPath.data(), static_cast<DWORD>(longPath.size()));
+    if (length == 0) break;
+    if (length < longPath.size()) {
+      longPath.resize(length);
+      return toUtf8(fs::path(longPath).filename().native());
+    }
+    longPath.resize(length);
+  }
+  return toUtf8(path.filename().native());
 }
 
 std::error_code moveReplacing(const fs::path& from, const fs::path& to) {

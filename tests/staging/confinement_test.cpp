@@ -14,7 +14,7 @@ namespace {
 
 TEST(ConfinedManifestPath, AcceptsPathsThatStayBelowTheirDirectory) {
   for (const char* path : {"Vardel.exe", "bin/app.dll", "bin/My File+1.dll", "数据/说明.txt", "a//b.dll",
-                           "lib/.hidden", "lib/..x", "x../y", "console.log", "COM10", "LPT0.txt", "nul2/x"}) {
+                           "lib/.hidden", "lib/..x", "x../y", "console.log", "COM10", "LPT¹0", "nul2/x"}) {
     EXPECT_TRUE(isConfinedManifestPath(path)) << path;
   }
 }
@@ -23,7 +23,7 @@ TEST(ConfinedManifestPath, RefusesPathsThatCouldLeaveTheirDirectory) {
   const std::vector<std::string> refused = {
       "", "/", "/abs/x", "//server/share/x", "../x", "a/../../x", "a/..", "..", ".", "./x", "a/./b",
       "a/", "a/ ../x", "a/.. /x", "a/.../x", "C:/x", "C:x", "c:", "a/b:stream", "a\\b", "..\\x",
-      "CON", "lib/nul.txt", "Aux", "com1.dll", "LPT9", "conout$", std::string("a\0b", 3)};
+      "CON", "lib/nul.txt", "Aux", "com1.dll", "LPT9", "conout$", "COM0", "LPT0.txt", "com¹.dll", "LPT³", std::string("a\0b", 3)};
   for (const std::string& path : refused) EXPECT_FALSE(isConfinedManifestPath(path)) << path;
 }
 

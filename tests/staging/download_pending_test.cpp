@@ -337,7 +337,7 @@ TEST_F(DownloadPendingTest, AStagedFileOfAnotherSizeIsAFailedTransfer) {
       {"", 0, ""},
       {"hello", -1, ""},
       {"hello", 9, "文件大小不符：清单=9，实际=5"},
-      {"hello", 2, "文件大小不符：清单=2，实际=5"},
+      {"hello", 2, "文件超出清单大小：清单=2，已收到=5"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.size) + " for " + std::to_string(c.content.size()) + " bytes");

@@ -42,7 +42,7 @@ class HostileManifestTest : public ::testing::Test {
     UpdateChecker checker(server.baseUrl(), "windows", install, staging);
     checker.pending = pending;
     if (!checker.downloadPending(nullptr, errorText)) return false;
-    applyStaging(staging, install, {}, {});
+    applyStaging(staging, install, checker.pending, {}, {});
     return true;
   }
 
@@ -102,7 +102,7 @@ TEST_F(HostileManifestTest, ApplyNeverWritesThroughALinkedDirectoryOfTheInstalla
   const std::vector<std::string> rootBefore = staging_test::describeTree(root.path());
 
   log.mark();
-  EXPECT_EQ(applyStaging(staging, install, {}, {}), 1);
+  EXPECT_EQ(applyStaging(staging, install, staging_test::entriesOfTree(staging), {}, {}), 1);
   EXPECT_TRUE(staging_test::describeTree(outside).empty());
   EXPECT_EQ(readFile(install / "ok.dll"), "staged");
   std::vector<std::string> errors = log.messages("ERROR");

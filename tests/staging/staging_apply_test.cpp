@@ -40,7 +40,8 @@ class StagingApplyTest : public ::testing::Test {
 
   int apply(const std::vector<std::string>& forbidden = {}) {
     log.mark();
-    const int applied = applyStaging(staging, install, kLockedPatterns, forbidden);
+    const int applied =
+        applyStaging(staging, install, staging_test::entriesOfTree(staging), kLockedPatterns, forbidden);
     // The result always equals the count in the summary line.
     const int summarised = staging_test::appliedInSummary(log.linesSinceMark());
     EXPECT_EQ(applied, summarised < 0 ? 0 : summarised);

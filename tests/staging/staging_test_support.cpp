@@ -73,6 +73,19 @@ std::vector<std::string> describeTree(const fs::path& root) {
   return result;
 }
 
+std::vector<ManifestEntry> entriesOfTree(const fs::path& root) {
+  std::vector<ManifestEntry> entries;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    const std::string path = it->path().lexically_relative(root).generic_u8string();
+    const fs::file_status status = it->symlink_status();
+    if (fs::is_symlink(status)) entries.push_back(ManifestEntry{path, 0, 0, "link"});
+    if (fs::is_regular_file(status)) entries.push_back(ManifestEntry{path, 0, 0, ""});
+  }
+  return entries;
+}
+
 int appliedInSummary(const std::vector<std::string>& lines) {
   const std::string label = "INFO 更新落地结束：成功=";
   int applied = -1;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "update/update_checker.h"
 
 namespace staging_test {
 
@@ -35,6 +36,9 @@ class CapturedLog {
 // Every item below `root` as "relative/path" plus a kind mark ("/" for a directory,
 // "@target" for a link, ":content" for a file), sorted; links are not followed.
 std::vector<std::string> describeTree(const std::filesystem::path& root);
+
+// The regular files and links below `root` as the manifest entries that staged them.
+std::vector<ManifestEntry> entriesOfTree(const std::filesystem::path& root);
 
 // The number after "成功=" in the summary line of the apply step among `lines` (as
 // CapturedLog gives them), or -1 when there is none.

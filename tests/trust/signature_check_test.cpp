@@ -20,7 +20,9 @@ using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-constexpr const char* kManifest = R"([{"path":"Vardel.exe","size":3,"mtime":1700000000}])";
+constexpr const char* kManifest =
+    R"([{"path":"Vardel.exe","size":3,"mtime":1700000000,)"
+    R"("sha256":"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"}])";
 constexpr const char* kRefused = "无法获取更新清单：";
 
 // How the served signature is made.

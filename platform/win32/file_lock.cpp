@@ -1,0 +1,60 @@
+// The installation lock on Windows: LockFileEx on a handle of our own, never inherited.
+#include "platform/file_lock.h"
+
+#include <windows.h>
+
+#include "platform/win32/open_unredirected.h"
+
+namespace platform {
+
+namespace {
+
+HANDLE asHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+constexpr std::intptr_t kClosed = -1;  // INVALID_HANDLE_VALUE
+
+// One byte at the start of the file stands for the whole installation.
+bool lockFirstByte(HANDLE file, DWORD flags) {
+  OVERLAPPED at{};
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, 1, 0, &at) != 0;
+}
+
+}  // namespace
+
+FileLock::~FileLock() { release(); }
+
+void FileLock::release() {
+  if (handle_ != kClosed) CloseHandle(asHandle(handle_));  // closing drops the lock
+  handle_ = kClosed;
+  held_ = false;
+}
+
+std::error_code FileLock::tryLock(const std::filesystem::path& path, bool& acquired) {
+  release();
+  acquired = false;
+  std::error_code error;
+  win32::UniqueHandle file = win32::openUnredirected(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, error);
+  // A read-only installation may still hold the file from an earlier run.
+  if (!file && error.value() == ERROR_ACCESS_DENIED) {
+    file = win32::openUnredirected(path, GENERIC_READ, OPEN_EXISTING, error);
+  }
+  if (!file) return error;
+  if (!lockFirstByte(file.get(), LOCKFILE_FAIL_IMMEDIATELY)) {
+    const DWORD code = GetLastError();
+    if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) return win32::systemError(code);
+    handle_ = reinterpret_cast<std::intptr_t>(file.release());
+    return {};
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file.release());
+  acquired = held_ = true;
+  return {};
+}
+
+std::error_code FileLock::lock() {
+  if (handle_ == kClosed) return win32::systemError(ERROR_INVALID_HANDLE);
+  if (!lockFirstByte(asHandle(handle_), 0)) return win32::lastError();
+  held_ = true;
+  return {};
+}
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "update/update_checker.h"
+
+// The rules for a manifest's paths and link targets, judged on their text alone: a manifest
+// comes from the network, and an entry that would leave the installation, or that could
+// never be applied, must be found before anything is looked up, stopped or written.
+
+// Whether a manifest path stays below the directory it is joined to, on Windows and
+// elsewhere alike. Refused: an empty path or one ending in '/'; a leading '/' (root,
+// server share); a '\' (the check turns every '\' into '/', so one left over would be read
+// as a separator on Windows only); a ':' (drive or stream on Windows); a NUL; an element
+// made only of dots and blanks ("." and ".." included, which Windows would also shorten);
+// and the reserved device names of Windows (CON, NUL, COM0-COM9, COM¹-COM³, LPT likewise,
+// with any extension). Empty elements ("a//b") are allowed.
+bool isConfinedManifestPath(const std::string& path);
+
+// Checks the whole list before anything is written: every path (of files and of links) must
+// be confined, and no entry may lie below another entry that is a link (compared without
+// ASCII case and without trailing dots and blanks of an element, as Windows would). False
+// with the offending entry's path otherwise.
+bool findUnconfinedEntry(const std::vector<ManifestEntry>& entries, std::string& offendingPath);
+
+// Whether a link target, read from the directory of the link at `linkPath`, names a place
+// inside the installation: not absolute, no drive, no NUL, never climbing above the top.
+// Other links on the way are not resolved.
+bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target);
+
+// Whether the path names one of the files the launcher keeps for itself at the top of the
+// installation (its report, lock, serial record, staging directory and daily logs), which a
+// manifest entry must never replace. Compared as Windows would name them.
+bool isLauncherOwnPath(const std::string& path);
+
+// The judgement of a whole manifest before the check looks at any local file: the paths
+// are confined, no two differ only in letter case (Windows would make them one file, and
+// every later check would find one of them changed), and every link target stays inside.
+// False with a text naming the offending entry.
+bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string& errorText);
