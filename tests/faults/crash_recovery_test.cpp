@@ -17,5 +17,9 @@ TEST_F(CrashRecovery, EveryKilledUpdateConvergesAtTheNextRun) {
   runCrashRounds(plan, {root(), release(), faultsFile(), [this] { return startServer(); }, {}});
 }
 
+TEST_F(CrashRecovery, OverlappingLaunchersTakeTurns) {
+  runOverlappingLaunchers({root(), release(), faultsFile(), [this] { return startServer(); }, {}});
+}
+
 }  // namespace
 }  // namespace faults

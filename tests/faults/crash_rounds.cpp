@@ -158,4 +158,44 @@ void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
               killedBeforeApply, killedDuringApply, killedAfterApply, recoverySeconds / plan.rounds);
 }
 
+void runOverlappingLaunchers(const RunContext& context) {
+  constexpr int kFiles = 24;
+  context.release.addProgram("Vardel.exe", e2e::buildSetup().mainProgram, e2e::kVardelTime);
+  publishVersion(context.release, kFiles, 0);
+  e2e::Installation installation(context.root / "install");
+  installation.mirror(context.release);
+  installation.setMainProgramBehaviour("exit 0");
+  publishVersion(context.release, kFiles, 1);
+  // About 80 KiB at 40 KB/s: the first run is still downloading when the second one starts.
+  e2e::writeFaults(context.faultsFile, "file-throttle 40000 *\n");
+  auto server = context.startServer();
+  ASSERT_TRUE(server->running());
+  const fs::path dir = installation.dir();
+  const std::size_t logFrom = e2e::readLines(todaysLog(dir)).size();
+
+  e2e::Installation::Started first = installation.start({"first"}, context.options);
+  ASSERT_TRUE(first.process);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  e2e::Installation::Started second = installation.start({"second"}, context.options);
+  ASSERT_TRUE(second.process);
+  ASSERT_TRUE(installation.finish(std::move(first), 120000).finished);
+  ASSERT_TRUE(installation.finish(std::move(second), 120000).finished);
+
+  EXPECT_EQ(filesAtVersion(dir, kFiles, 1), kFiles);
+  const std::vector<std::string> lines = e2e::readLines(todaysLog(dir));
+  EXPECT_EQ(std::count_if(lines.begin() + static_cast<long>(logFrom), lines.end(),
+                          [](const std::string& line) { return line.find("另一个 Kestrun 正在运行") != std::string::npos; }),
+            1);
+  std::vector<std::string> firstArgs;
+  for (const e2e::MainProgramStart& start : installation.mainProgramStarts(3)) {
+    if (!start.args.empty()) firstArgs.push_back(start.args.front());
+  }
+  EXPECT_EQ(std::count(firstArgs.begin(), firstArgs.end(), "second"), 1);
+
+  const e2e::LauncherOutcome third = installation.run({"third"}, context.options);
+  ASSERT_TRUE(third.finished);
+  EXPECT_TRUE(holdsInOrder(third.log, {{"INFO", "本次没有文件需要更新，现有 Vardel 继续运行"}}));
+  EXPECT_EQ(filesAtVersion(dir, kFiles, 1), kFiles);
+}
+
 }  // namespace faults

@@ -24,4 +24,9 @@ struct CrashPlan {
 // Runs the rounds and checks each with gtest assertions.
 void runCrashRounds(const CrashPlan& plan, const RunContext& context);
 
+// Two launchers started 0.4 s apart on one installation while a throttled server serves an
+// update: one waits for the other, every file ends whole at the new version, both start the
+// main program with their own arguments, and a third run finds nothing left to fetch.
+void runOverlappingLaunchers(const RunContext& context);
+
 }  // namespace faults

@@ -152,6 +152,24 @@ std::vector<FaultRow> faultRows() {
        ""},
   };
   rows.insert(rows.end(), more.begin(), more.end());
+
+  // Manifests that could never be applied: found by the check, so the running program is
+  // neither stopped nor started again.
+  const auto neverApplied = [](const char* name, std::string body, const std::string& why) {
+    return FaultRow{name, "list-body {BODY}", Local::None, false, End::Old, {{"WARN", "更新检查失败：" + why}},
+                    "", false, 0, 0, "", "", std::move(body), 1};
+  };
+  rows.push_back(neverApplied("ReservedName", R"([{"path":"aux.js","size":3}])", "更新清单路径不安全：aux.js"));
+  rows.push_back(neverApplied("CaseCollision",
+                              R"([{"path":"data/Config.txt","size":3},{"path":"data/config.txt","size":3}])",
+                              "更新清单路径仅大小写不同：data/Config.txt，data/config.txt"));
+  rows.push_back(neverApplied("LinkLeavingTheInstallation", R"([{"path":"data/up","link":"../../x"}])",
+                              "更新清单软链接指向安装目录之外：data/up -> ../../x"));
+  // The server sends more than the manifest announces: cut there, nothing is applied.
+  const std::string oversized = "文件超出清单大小：清单=1000，已收到={N}";
+  rows.push_back({"BodyLargerThanItsEntry", "list-body {BODY}", Local::None, false, End::Old,
+                  {retry(1, oversized), downloadFailed(oversized)}, "", false, 0, 0, "", "",
+                  R"([{"path":"data/big.bin","size":1000,"mtime":)" + std::to_string(kNewTime) + "}]"});
   return rows;
 }
 
@@ -176,6 +194,8 @@ void runFaultRow(const FaultRow& row, const RunContext& context, const fs::path&
   std::string directives = row.faults;
   replaceAll(directives, "{OTHER}", other.baseUrl());
   replaceAll(directives, "{MANIFEST}", (root / "manifest.json").string());
+  replaceAll(directives, "{BODY}", (root / "body.json").string());
+  testing_support::writeFile(root / "body.json", row.manifestBody);
   if (row.manifestEntries > 0) writeLongManifest(root / "manifest.json", row.manifestEntries);
   e2e::writeFaults(context.faultsFile, directives + "\n");
 
@@ -223,7 +243,10 @@ void runFaultRow(const FaultRow& row, const RunContext& context, const fs::path&
   // The main program: restarted with the launcher's arguments, "--updated" after an update;
   // a first installation that could not complete starts nothing.
   const bool programStarts = !nothingInstalled;
-  const std::vector<e2e::MainProgramStart> starts = installation.mainProgramStarts(programStarts ? 1 : 0, 3000);
+  const std::vector<e2e::MainProgramStart> starts =
+      row.starts > 0 ? installation.mainProgramStarts(row.starts + 1, 1500)
+                     : installation.mainProgramStarts(programStarts ? 1 : 0, 3000);
+  if (row.starts > 0) EXPECT_EQ(starts.size(), row.starts);
   EXPECT_EQ(outsideSnapshot(root, installation.dir()), outsideBefore);
   if (!programStarts) {
     EXPECT_TRUE(starts.empty());

@@ -27,7 +27,7 @@ enum class End { New, Old, NewButManual };
 struct FaultRow {
   const char* name;
   // The faults file; {OTHER} stands for the address of a second server, {MANIFEST} for a long
-  // manifest. A fault that makes the server close the connection first is served by the
+  // manifest, {BODY} for a file holding manifestBody. A fault that makes the server close the connection first is served by the
   // second server on a port of its own: the closing side's port stays in TIME_WAIT for a
   // minute, and the launcher's one built-in port cannot wait that long.
   std::string faults;
@@ -42,6 +42,8 @@ struct FaultRow {
   std::string otherFaults = {};           // the second server's faults file
   // Why the row does not run with Kestrun.exe under Wine; empty: it does.
   std::string notUnderWine = {};
+  std::string manifestBody = {};  // what {BODY} serves
+  std::size_t starts = 0;         // how often the main program starts in all; 0: not counted
 };
 
 // gtest names the row in its output instead of dumping its bytes.

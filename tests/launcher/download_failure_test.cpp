@@ -105,5 +105,36 @@ TEST_F(DownloadFailure, HostileManifestPathsLeaveEverythingOutsideTheInstallatio
   }
 }
 
+// Links planted where the launcher keeps its own files (by an older release, say) never carry
+// one of its writes out of the installation, over two runs: a first installation, then a
+// check with nothing to fetch.
+TEST_F(DownloadFailure, LinksWhereTheLauncherKeepsItsFilesLeadNowhere) {
+  const fs::path outside = root() / "outside";
+  release().addFile("data/a.txt", "a file to fetch\n", kConfigTime);
+  for (const std::string& own :
+       std::vector<std::string>{"update.log", "update.lock", "logs", "logs/" + todaysLogFileName(), "update_staging"}) {
+    SCOPED_TRACE(own);
+    fs::remove_all(outside);
+    testing_support::writeFile(outside / "file", "sentinel\n");
+    fs::create_directories(outside / "dir");
+    Installation installation(root() / "install");
+    const fs::path planted = installation.dir() / own;
+    fs::create_directories(planted.parent_path());
+    fs::create_symlink(own == "logs" || own == "update_staging" ? outside / "dir" : outside / "file", planted);
+    const auto outsideBefore = snapshotTree(outside);
+    {
+      auto server = startServer();
+      ASSERT_TRUE(server->running());
+      for (int run = 0; run < 2; ++run) {
+        const LauncherOutcome outcome = installation.run({});
+        ASSERT_TRUE(outcome.finished);
+        EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
+      }
+    }
+    EXPECT_EQ(snapshotTree(outside), outsideBefore);
+    fs::remove_all(installation.dir());
+  }
+}
+
 }  // namespace
 }  // namespace e2e

@@ -48,5 +48,9 @@ TEST_F(WineCrashRecovery, EveryKilledUpdateConvergesAtTheNextRun) {
   faults::runCrashRounds(plan, {root(), release(), faultsFile(), [this] { return startServer(); }, wineRun()});
 }
 
+TEST_F(WineCrashRecovery, OverlappingLaunchersTakeTurns) {
+  faults::runOverlappingLaunchers({root(), release(), faultsFile(), [this] { return startServer(); }, wineRun()});
+}
+
 }  // namespace
 }  // namespace wine_e2e
