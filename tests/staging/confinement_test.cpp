@@ -60,6 +60,28 @@ TEST(UnconfinedEntry, RefusesEntriesBelowALinkEntryWhateverTheOrder) {
   }
 }
 
+TEST(ConfinedLinkTarget, StaysInsideTheInstallationReadFromTheLinksDirectory) {
+  for (const auto& [path, target] : std::vector<std::pair<std::string, std::string>>{
+           {"lib/libz.so", "libz.so.1"}, {"a/b/link", "../../top.dll"}, {"a/link", "./x/../y"}, {"a//link", "../x"}}) {
+    EXPECT_TRUE(isConfinedLinkTarget(path, target)) << path << " -> " << target;
+  }
+  for (const auto& [path, target] : std::vector<std::pair<std::string, std::string>>{
+           {"link", "../x"}, {"a/link", "../../x"}, {"a/link", "x/../../../y"}, {"a/link", "..\\..\\x"},
+           {"link", "/etc/passwd"}, {"link", "\\\\host\\share"}, {"link", "C:x"}, {"link", ""}}) {
+    EXPECT_FALSE(isConfinedLinkTarget(path, target)) << path << " -> " << target;
+  }
+}
+
+TEST(LauncherOwnPath, NamesTheLaunchersFilesAsWindowsWould) {
+  for (const char* path : {"update.log", "UPDATE.LOG.", "update.lock", "update_serial.txt", "update_serial.txt.new",
+                           "update_staging", "update_staging/a.dll", "logs", "Logs/kestrun-20261207.log"}) {
+    EXPECT_TRUE(isLauncherOwnPath(path)) << path;
+  }
+  for (const char* path : {"update.log.bak", "bin/update.log", "logs/vardel.log", "logs/kestrun-1.txt", "logs/a/kestrun-1.log"}) {
+    EXPECT_FALSE(isLauncherOwnPath(path)) << path;
+  }
+}
+
 TEST(LinkedParent, FindsTheFirstDirectoryThatIsALink) {
   testing_support::TempDir root;
   testing_support::TempDir elsewhere;

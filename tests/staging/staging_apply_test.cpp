@@ -97,6 +97,14 @@ TEST_F(StagingApplyTest, EmptyStagingDirectoryIsRemovedWithASummary) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(staging)));
 }
 
+TEST_F(StagingApplyTest, MovesOnlyTheEntriesThisRunFetched) {
+  writeFile(staging / "fetched.dll", "checked");
+  writeFile(staging / "stranger.dll", "another run's half");
+  log.mark();
+  EXPECT_EQ(applyStaging(staging, install, {ManifestEntry{"fetched.dll", 7, 0, ""}}, kLockedPatterns, {}), 1);
+  EXPECT_EQ(staging_test::describeTree(install), (std::vector<std::string>{"fetched.dll:checked"}));
+}
+
 TEST_F(StagingApplyTest, MovesFilesIntoPlaceAndLeavesOthersAlone) {
   writeFile(install / "keep.txt", "untouched");
   const std::int64_t keptTime = platform::unixSecondsToFileTime(1500000000);

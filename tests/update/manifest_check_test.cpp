@@ -111,6 +111,14 @@ TEST_F(ManifestCheckTest, FailuresGiveExactTextsAndKeepThePreviousReport) {
        parseFailed + "[json.exception.type_error.302] type must be string, but is null"},
       {"array link", R"([{"path": "a.dll", "link": []}])", 200,
        parseFailed + "[json.exception.type_error.302] type must be string, but is array"},
+      // Judged on the text alone, before any look at the disk (or at the host a path names).
+      {"server share", R"([{"path": "//host/share/x"}])", 200, "更新清单路径不安全：//host/share/x"},
+      {"one file on Windows", R"([{"path": "lib/a.dll"}, {"path": "LIB/a.dll."}])", 200,
+       "更新清单路径仅大小写不同：lib/a.dll，LIB/a.dll."},
+      {"absolute link target", R"([{"path": "a", "link": "/home/user/.bashrc"}])", 200,
+       "更新清单软链接指向安装目录之外：a -> /home/user/.bashrc"},
+      {"time beyond a file time", R"([{"path": "a.dll", "mtime": 1000000000000}])", 200,
+       "更新清单中的修改时间无效：a.dll"},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -227,22 +235,46 @@ TEST_F(ManifestCheckTest, ForbiddenLockedAndPendingEntriesAreReportedInManifestO
     {"path": "vcruntime140_1.dll", "size": 8},
     {"path": "current.dll", "size": 4, "mtime": 1700000001},
     {"path": "changed.dll", "size": 4},
-    {"path": "bin/DEBUG.pdb", "size": 1}
+    {"path": "bin/DEBUG.pdb", "size": 1},
+    {"path": "UPDATE.LOG", "link": "a.log"},
+    {"path": "logs/kestrun-20261207.log", "size": 1},
+    {"path": "logs/vardel.txt", "size": 1}
   ])");
   std::string errorText;
   ASSERT_TRUE(check(errorText)) << errorText;
 
-  // The forbidden list is tried first, so the launcher's own name is excluded, not locked.
+  // The forbidden list is tried first, so the launcher's own name is excluded, not locked;
+  // the files the launcher keeps for itself are excluded too, the main program's logs are not.
   std::vector<std::string> pendingPaths;
   for (const ManifestEntry& entry : checker.pending) pendingPaths.push_back(entry.path);
-  EXPECT_EQ(pendingPaths, (std::vector<std::string>{"vcruntime140_1.dll", "changed.dll"}));
-  EXPECT_EQ(maskedReport(), headLines(8, 2, 3, 2) +
+  EXPECT_EQ(pendingPaths, (std::vector<std::string>{"vcruntime140_1.dll", "changed.dll", "logs/vardel.txt"}));
+  EXPECT_EQ(maskedReport(), headLines(11, 3, 5, 2) +
                                 "  [排除-禁止下载] bin/debug.log\n"
                                 "  [排除-禁止下载] Kestrun.exe\n"
                                 "  [跳过-自更新锁定] bin/UCRTBASE.dll  大小不同(本地=5 远端=9)\n"
                                 "  [待更新] vcruntime140_1.dll  本地不存在\n"
                                 "  [待更新] changed.dll  本地不存在\n"
-                                "  [排除-禁止下载] bin/DEBUG.pdb\n");
+                                "  [排除-禁止下载] bin/DEBUG.pdb\n"
+                                "  [排除-禁止下载] UPDATE.LOG\n"
+                                "  [排除-禁止下载] logs/kestrun-20261207.log\n"
+                                "  [待更新] logs/vardel.txt  本地不存在\n");
+}
+
+TEST_F(ManifestCheckTest, ASignedManifestVouchesForTheBytesOfEveryFile) {
+  checker.manifestPublicKey = "any key: the body is judged after the signature";
+  const std::string hash = R"("sha256": "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad")";
+  const FailureCase cases[] = {
+      {"no sha256", R"([{"path": "a.dll", "size": 3}])", 200, "已签名的更新清单缺少 sha256：a.dll"},
+      {"no size", R"([{"path": "a.dll", "size": -1, )" + hash + "}]", 200, "更新清单中的文件大小无效：a.dll"},
+  };
+  for (const FailureCase& c : cases) {
+    std::string errorText;
+    EXPECT_FALSE(checker.checkManifestBody(c.body, errorText)) << c.name;
+    EXPECT_EQ(errorText, c.errorText);
+  }
+  std::string errorText;
+  EXPECT_TRUE(checker.checkManifestBody(R"([{"path": "a", "link": "b"}, {"path": "c.dll", "size": 3, )" + hash + "}]",
+                                        errorText)) << errorText;
 }
 
 TEST(LockedFilePatterns, TheProductsNamesWithTheLinuxLauncherNameInFront) {
