@@ -228,7 +228,9 @@ bool UpdateChecker::httpGetToFile(const std::string& url, const std::filesystem:
     errorText = kCancelledText;
     return false;
   }
+  // An error page larger than the file is still reported by its status.
   if (sink.oversized > 0) {
+    if (!judgeStatus(responseCode, errorText)) return false;
     errorText = "文件超出清单大小：清单=" + std::to_string(maxBytes) + "，已收到=" + std::to_string(sink.oversized);
     return false;
   }

@@ -107,6 +107,8 @@ bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target
   for (char& c : normalised) c = c == '\\' ? '/' : c;
   for (const std::string& element : splitAtSlashes(normalised)) {
     if (element.empty() || element == ".") continue;
+    // Windows shortens "..." or ". ." in ways that are not worth guessing.
+    if (element != ".." && onlyDotsAndBlanks(element)) return false;
     depth += element == ".." ? -1 : 1;
     if (depth < 0) return false;
   }

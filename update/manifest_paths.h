@@ -25,7 +25,8 @@ bool isConfinedManifestPath(const std::string& path);
 bool findUnconfinedEntry(const std::vector<ManifestEntry>& entries, std::string& offendingPath);
 
 // Whether a link target, read from the directory of the link at `linkPath`, names a place
-// inside the installation: not absolute, no drive, no NUL, never climbing above the top.
+// inside the installation: not absolute, no drive, no NUL, never climbing above the top, no
+// element of dots and blanks but "." and "..".
 // Other links on the way are not resolved.
 bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target);
 

@@ -51,6 +51,31 @@ bool below(const std::vector<std::string>& inner, const std::vector<std::string>
   return inner.size() > outer.size() && std::equal(outer.begin(), outer.end(), inner.begin(), sameOnWindows);
 }
 
+// Whether a link target, read from the link's directory, leaves the base or cannot be read
+// the same way on every system.
+bool targetLeaves(const std::string& linkPath, const std::string& target) {
+  if (target.empty() || target[0] == '/' || target[0] == '\\') return true;
+  if (target.find(':') != std::string::npos || target.find('\0') != std::string::npos) return true;
+  auto depth = static_cast<long>(foldedElements(linkPath).size()) - 1;
+  for (const std::string& element : foldedElements(target)) {
+    if (element == "..") {
+      if (--depth < 0) return true;
+    } else if (element.find_first_not_of(". ") == std::string::npos && element != ".") {
+      return true;
+    } else if (element != ".") {
+      ++depth;
+    }
+  }
+  return false;
+}
+
+// Whether two paths name one file on Windows.
+bool sameFile(const std::string& a, const std::string& b) {
+  const std::vector<std::string> left = foldedElements(a);
+  const std::vector<std::string> right = foldedElements(b);
+  return left.size() == right.size() && std::equal(left.begin(), left.end(), right.begin(), sameOnWindows);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -80,5 +105,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       belowLink = belowLink || (!link.link.empty() && below(foldedElements(entry.path), foldedElements(link.path)));
   std::string offendingPath;
   if (findUnconfinedEntry(entries, offendingPath) != (allConfined && !belowLink)) std::abort();
+
+  // The whole judgement accepts a list only when it is confined, its link targets stay inside,
+  // and no file has two different names in it.
+  std::string judged;
+  if (!judgeManifestEntries(entries, judged)) return 0;
+  if (!allConfined || belowLink) std::abort();
+  for (const ManifestEntry& entry : entries) {
+    if (!entry.link.empty() && targetLeaves(entry.path, entry.link)) std::abort();
+    for (const ManifestEntry& other : entries)
+      if (other.path != entry.path && sameFile(other.path, entry.path)) std::abort();
+  }
   return 0;
 }
