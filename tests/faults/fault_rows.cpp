@@ -246,7 +246,9 @@ void runFaultRow(const FaultRow& row, const RunContext& context, const fs::path&
   const std::vector<e2e::MainProgramStart> starts =
       row.starts > 0 ? installation.mainProgramStarts(row.starts + 1, 1500)
                      : installation.mainProgramStarts(programStarts ? 1 : 0, 3000);
-  if (row.starts > 0) EXPECT_EQ(starts.size(), row.starts);
+  if (row.starts > 0) {
+    EXPECT_EQ(starts.size(), row.starts);
+  }
   EXPECT_EQ(outsideSnapshot(root, installation.dir()), outsideBefore);
   if (!programStarts) {
     EXPECT_TRUE(starts.empty());

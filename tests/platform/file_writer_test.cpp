@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
+#include "platform/file_lock.h"
 #include "platform/filesystem.h"
+#include "platform/text.h"
+#include "tests/support/symlink_support.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -98,6 +102,32 @@ TEST(FileWriter, ReopeningClosesTheFormerFile) {
   ASSERT_FALSE(writer.close());
   EXPECT_EQ(readFile(dir / "first.txt"), "1");
   EXPECT_EQ(readFile(dir / "second.txt"), "2");
+}
+
+TEST(FileWriter, NeverWritesThroughALinkAtItsPath) {
+  TempDir dir;
+  SKIP_WITHOUT_SYMLINKS(dir.path());
+  writeFile(dir / "outside.txt", "outside");
+  ASSERT_FALSE(platform::createFileSymlink(platform::fromUtf8(platform::pathToUtf8(dir / "outside.txt")), dir / "link"));
+  for (const FileWriter::Mode mode : {FileWriter::Mode::Truncate, FileWriter::Mode::Append}) {
+    FileWriter writer;
+    EXPECT_TRUE(writer.open(dir / "link", mode));
+  }
+  EXPECT_EQ(readFile(dir / "outside.txt"), "outside");
+}
+
+TEST(FileLock, OneHolderAtATimeUntilItLetsGo) {
+  TempDir dir;
+  auto first = std::make_unique<platform::FileLock>();
+  bool acquired = false;
+  ASSERT_FALSE(first->tryLock(dir / "update.lock", acquired));
+  EXPECT_TRUE(acquired);
+  platform::FileLock second;
+  ASSERT_FALSE(second.tryLock(dir / "update.lock", acquired));
+  EXPECT_FALSE(acquired);
+  first.reset();
+  EXPECT_FALSE(second.lock());
+  EXPECT_TRUE(second.held());
 }
 
 }  // namespace

@@ -207,6 +207,18 @@ TEST(QueryItemStatus, FilesInUseAndWithAttributesReadAsAnyOther) {
   }
 }
 
+TEST(StoredFileName, AShortAliasNamesTheFileItStandsFor) {
+  TempDir dir;
+  writeFile(dir / "vcruntime140.dll", "runtime");
+  wchar_t alias[MAX_PATH] = {};
+  const fs::path longPath = dir / "vcruntime140.dll";
+  const DWORD length = GetShortPathNameW(longPath.c_str(), alias, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  if (fs::path(alias).filename() == longPath.filename()) GTEST_SKIP() << "this volume makes no 8.3 names";
+  EXPECT_EQ(platform::storedFileName(alias), "vcruntime140.dll") << fs::path(alias).filename().string();
+  EXPECT_EQ(platform::storedFileName(dir / "missing.dll"), "missing.dll");
+}
+
 TEST(PermissionBits, WindowsHasNone) {
   TempDir dir;
   writeFile(dir / "Vardel.exe", "x");
