@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/file_lock.h"
 #include "tools/publish/site_layout.h"
 
 namespace publish {
@@ -14,7 +15,6 @@ namespace publish {
 class SiteLock {
  public:
   SiteLock() = default;
-  ~SiteLock();
   SiteLock(const SiteLock&) = delete;
   SiteLock& operator=(const SiteLock&) = delete;
 
@@ -24,7 +24,7 @@ class SiteLock {
   bool acquire(const SiteLayout& layout, const std::function<void()>& waiting, std::string& error);
 
  private:
-  int fd_ = -1;
+  platform::FileLock lock_;
 };
 
 }  // namespace publish
