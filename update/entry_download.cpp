@@ -1,7 +1,7 @@
 #include "update/entry_download.h"
 
 #include "platform/filesystem.h"
-#include "update/sha256_hex.h"
+#include "trust/sha256_hex.h"
 
 bool downloadEntryFile(UpdateChecker& checker, const std::string& url, const std::filesystem::path& destination,
                        const ManifestEntry& entry, std::string& errorText) {

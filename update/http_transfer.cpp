@@ -13,7 +13,7 @@
 #include "platform/text.h"
 #include "update/curl_easy_handle.h"
 #include "update/http_transfer.h"
-#include "update/sha256_hex.h"
+#include "trust/sha256_hex.h"
 #include "update/stall_timeout.h"
 #include "update/update_checker.h"
 

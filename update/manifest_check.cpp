@@ -13,7 +13,7 @@
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
-#include "update/accepted_serial.h"
+#include "trust/accepted_serial.h"
 #include "update/launcher_files.h"
 #include "update/manifest_fields.h"
 #include "update/manifest_hash_field.h"

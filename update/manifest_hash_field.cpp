@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "update/sha256_hex.h"
+#include "trust/sha256_hex.h"
 
 bool readSha256Field(const nlohmann::json& object, std::string& digest) {
   digest.clear();

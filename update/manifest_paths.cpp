@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "log/launcher_log.h"
-#include "update/accepted_serial.h"
+#include "trust/accepted_serial.h"
 #include "update/launcher_files.h"
 #include "update/name_pattern.h"
 

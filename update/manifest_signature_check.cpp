@@ -3,9 +3,9 @@
 // this installation has already accepted.
 #include <string>
 
-#include "update/accepted_serial.h"
+#include "trust/accepted_serial.h"
 #include "update/http_transfer.h"
-#include "update/manifest_signature.h"
+#include "trust/manifest_signature.h"
 #include "update/update_checker.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/trust/case_name.h"
-#include "update/sha256_hex.h"
+#include "trust/sha256_hex.h"
 #include "update/update_checker.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "tests/support/temp_dir.h"
 #include "tools/publish/publish_steps.h"
 #include "tools/publish/release_signing.h"
-#include "update/sha256_hex.h"
+#include "trust/sha256_hex.h"
 
 namespace {
 

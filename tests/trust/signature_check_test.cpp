@@ -9,8 +9,8 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/trust/case_name.h"
-#include "update/accepted_serial.h"
-#include "update/manifest_signature.h"
+#include "trust/accepted_serial.h"
+#include "trust/manifest_signature.h"
 #include "update/update_checker.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "tests/trust/case_name.h"
-#include "update/manifest_signature.h"
-#include "update/signing_key_file.h"
+#include "trust/manifest_signature.h"
+#include "trust/signing_key_file.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/trust/case_name.h"
-#include "update/sha256_hex.h"
+#include "trust/sha256_hex.h"
 
 namespace {
 

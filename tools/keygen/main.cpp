@@ -18,8 +18,8 @@
 #include <iterator>
 #include <string>
 
-#include "update/manifest_signature.h"
-#include "update/signing_key_file.h"
+#include "trust/manifest_signature.h"
+#include "trust/signing_key_file.h"
 
 namespace fs = std::filesystem;
 

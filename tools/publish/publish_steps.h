@@ -10,7 +10,7 @@
 #include "tools/publish/site_layout.h"
 #include "tools/publish/site_lock.h"
 #include "tools/release_manifest/release_manifest.h"
-#include "update/manifest_signature.h"
+#include "trust/manifest_signature.h"
 
 // The steps of a publish, in the order publishRelease runs them. Until sealRelease nothing
 // is visible under a release id; until switchCurrent nothing is served. A step that writes

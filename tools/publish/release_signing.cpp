@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "tools/release_manifest/release_manifest.h"
-#include "update/sha256_hex.h"
-#include "update/signing_key_file.h"
+#include "trust/sha256_hex.h"
+#include "trust/signing_key_file.h"
 
 namespace publish {
 

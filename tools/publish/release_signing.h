@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tools/publish/site_layout.h"
-#include "update/manifest_signature.h"
+#include "trust/manifest_signature.h"
 
 // Signing a release: every regular file's SHA-256 goes into the manifest, and the manifest's
 // signature goes beside it as <platform>.json.sig, inside the release, so that the one rename

@@ -1,4 +1,4 @@
-#include "update/sha256_hex.h"
+#include "trust/sha256_hex.h"
 
 #include <algorithm>
 

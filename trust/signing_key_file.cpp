@@ -1,4 +1,4 @@
-#include "update/signing_key_file.h"
+#include "trust/signing_key_file.h"
 
 #include <sodium.h>
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "update/manifest_signature.h"
+#include "trust/manifest_signature.h"
 
 // The file that holds a release signing key: one line,
 //   kestrun-signing-key: <base64 of the 64-byte Ed25519 secret key>

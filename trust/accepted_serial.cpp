@@ -1,4 +1,4 @@
-#include "update/accepted_serial.h"
+#include "trust/accepted_serial.h"
 
 #include <fstream>
 #include <iterator>
@@ -6,7 +6,7 @@
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
-#include "update/manifest_signature.h"
+#include "trust/manifest_signature.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update/manifest_signature.h"
+#include "trust/manifest_signature.h"
 
 #include <sodium.h>
 
@@ -6,11 +6,15 @@
 #include <limits>
 #include <vector>
 
+#include "trust/utc_time.h"
+
 namespace {
 
-// Changing this text invalidates every signature ever made: it names the format's version.
+// Changing these texts invalidates every signature ever made: they name the format's version.
 constexpr char kSignatureDomain[] = "Kestrun manifest signature v1";
+constexpr char kExpiringSignatureDomain[] = "Kestrun manifest signature v2 (expiring)";
 constexpr char kSerialKey[] = "serial: ";
+constexpr char kExpiresKey[] = "expires: ";
 constexpr char kSignatureKey[] = "signature: ";
 
 // The lines of a small text file, without their "\n" or "\r\n" ends.
@@ -45,23 +49,36 @@ bool parseManifestSerial(const std::string& text, std::uint64_t& serial) {
   return true;
 }
 
-std::string signedManifestMessage(const std::string& platform, std::uint64_t serial, const std::string& manifest) {
-  std::string message(kSignatureDomain, sizeof kSignatureDomain);  // with its NUL
+std::string signedManifestMessage(const std::string& platform, std::uint64_t serial, const std::string& manifest,
+                                  std::int64_t expires) {
+  std::string message = expires == 0 ? std::string(kSignatureDomain, sizeof kSignatureDomain)  // with its NUL
+                                     : std::string(kExpiringSignatureDomain, sizeof kExpiringSignatureDomain);
   message += platform;
   message += '\0';
   message += std::to_string(serial);
   message += '\0';
+  if (expires != 0) {
+    message += formatUtcTime(expires);
+    message += '\0';
+  }
   message += manifest;
   return message;
 }
 
 bool parseManifestSignature(const std::string& text, ManifestSignature& signature, std::string& reason) {
-  const std::vector<std::string> lines = splitLines(text);
+  std::vector<std::string> lines = splitLines(text);
+  ManifestSignature parsed;
+  if (lines.size() == 3 && startsWith(lines[1], kExpiresKey)) {
+    if (!parseUtcTime(lines[1].substr(sizeof kExpiresKey - 1), parsed.expires) || parsed.expires == 0) {
+      reason = "过期时间无效";
+      return false;
+    }
+    lines.erase(lines.begin() + 1);
+  }
   if (lines.size() != 2 || !startsWith(lines[0], kSerialKey) || !startsWith(lines[1], kSignatureKey)) {
     reason = "应为 serial 与 signature 两行";
     return false;
   }
-  ManifestSignature parsed;
   if (!parseManifestSerial(lines[0].substr(sizeof kSerialKey - 1), parsed.serial)) {
     reason = "序号无效";
     return false;
@@ -75,8 +92,9 @@ bool parseManifestSignature(const std::string& text, ManifestSignature& signatur
 }
 
 std::string formatManifestSignature(const ManifestSignature& signature) {
-  return kSerialKey + std::to_string(signature.serial) + "\n" + kSignatureKey +
-         encodeBase64(signature.signature.data(), signature.signature.size()) + "\n";
+  std::string text = kSerialKey + std::to_string(signature.serial) + "\n";
+  if (signature.expires != 0) text += kExpiresKey + formatUtcTime(signature.expires) + "\n";
+  return text + kSignatureKey + encodeBase64(signature.signature.data(), signature.signature.size()) + "\n";
 }
 
 std::string encodeBase64(const unsigned char* bytes, std::size_t size) {
@@ -102,16 +120,17 @@ bool decodeBase64Exact(const std::string& text, unsigned char* bytes, std::size_
 bool verifyManifestSignature(const ManifestPublicKey& key, const std::string& platform, const std::string& manifest,
                              const ManifestSignature& signature) {
   if (sodium_init() < 0) return false;
-  const std::string message = signedManifestMessage(platform, signature.serial, manifest);
+  const std::string message = signedManifestMessage(platform, signature.serial, manifest, signature.expires);
   return crypto_sign_verify_detached(signature.signature.data(), reinterpret_cast<const unsigned char*>(message.data()),
                                      message.size(), key.data()) == 0;
 }
 
 bool signManifest(const ManifestSecretKey& key, const std::string& platform, std::uint64_t serial,
-                  const std::string& manifest, ManifestSignature& signature) {
+                  const std::string& manifest, ManifestSignature& signature, std::int64_t expires) {
   if (sodium_init() < 0) return false;
-  const std::string message = signedManifestMessage(platform, serial, manifest);
+  const std::string message = signedManifestMessage(platform, serial, manifest, expires);
   signature.serial = serial;
+  signature.expires = expires;
   return crypto_sign_detached(signature.signature.data(), nullptr,
                               reinterpret_cast<const unsigned char*>(message.data()), message.size(), key.data()) == 0;
 }
