@@ -117,6 +117,19 @@ bool decodeBase64Exact(const std::string& text, unsigned char* bytes, std::size_
   return true;
 }
 
+bool parsePublicKeyList(const std::string& text, std::vector<ManifestPublicKey>& keys) {
+  keys.clear();
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    ManifestPublicKey key;
+    if (!decodeBase64Exact(text.substr(start, comma - start), key.data(), key.size())) return false;
+    keys.push_back(key);
+    if (comma == text.size()) return true;
+    start = comma + 1;
+  }
+}
+
 bool verifyManifestSignature(const ManifestPublicKey& key, const std::string& platform, const std::string& manifest,
                              const ManifestSignature& signature) {
   if (sodium_init() < 0) return false;

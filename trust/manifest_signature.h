@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The chain of trust, in short. The launcher is built with one or more Ed25519 public keys.
 // A release's manifest is signed, together with its platform, its serial and (optionally) an
@@ -47,6 +48,10 @@ std::string formatManifestSignature(const ManifestSignature& signature);
 std::string encodeBase64(const unsigned char* bytes, std::size_t size);
 // True only when `text` is valid base64 of exactly `size` bytes.
 bool decodeBase64Exact(const std::string& text, unsigned char* bytes, std::size_t size);
+
+// The launcher's built-in keys: one or more base64 public keys separated by commas (a primary
+// key and its offline backup, say). False when any of them is not a key.
+bool parsePublicKeyList(const std::string& text, std::vector<ManifestPublicKey>& keys);
 
 // True when `signature` was made over this platform and manifest by the key's owner.
 bool verifyManifestSignature(const ManifestPublicKey& key, const std::string& platform, const std::string& manifest,

@@ -1,11 +1,15 @@
 // UpdateChecker::checkManifestSignature: with a public key built in, a manifest counts only
 // when the release host also presents its signature and the release is not older than one
 // this installation has already accepted.
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include "trust/accepted_serial.h"
-#include "update/http_transfer.h"
 #include "trust/manifest_signature.h"
+#include "trust/utc_time.h"
+#include "update/http_transfer.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -20,8 +24,8 @@ constexpr std::size_t kMaxSignatureBytes = 4096;
 bool UpdateChecker::checkManifestSignature(const std::string& manifest, std::uint64_t& newSerial,
                                            std::string& errorText) {
   newSerial = 0;
-  ManifestPublicKey key;
-  if (!decodeBase64Exact(manifestPublicKey, key.data(), key.size())) {
+  std::vector<ManifestPublicKey> keys;
+  if (!parsePublicKeyList(manifestPublicKey, keys)) {
     errorText = std::string(kManifestFailed) + "内置的清单公钥无效";
     return false;
   }
@@ -39,8 +43,20 @@ bool UpdateChecker::checkManifestSignature(const std::string& manifest, std::uin
     errorText = std::string(kManifestFailed) + "清单签名格式无效（" + reason + "）";
     return false;
   }
-  if (!verifyManifestSignature(key, platform, manifest, signature)) {
+  // Any built-in key will do: a backup key takes over from a lost primary one.
+  if (std::none_of(keys.begin(), keys.end(), [&](const ManifestPublicKey& key) {
+        return verifyManifestSignature(key, platform, manifest, signature);
+      })) {
     errorText = std::string(kManifestFailed) + "清单签名验证失败";
+    return false;
+  }
+  // A host that keeps serving the last signed manifest would otherwise keep every launcher
+  // from ever learning of a fix. Only the signed expiry counts, never an unsigned one.
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch()).count();
+  if (signature.expires != 0 && now > signature.expires) {
+    errorText = std::string(kManifestFailed) + "清单已过期（expires " + formatUtcTime(signature.expires) +
+                "；请检查电脑的日期和时间是否正确）";
     return false;
   }
 

@@ -3,6 +3,7 @@
 // when the accepted serial is written.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,10 @@ constexpr const char* kManifest =
 constexpr const char* kRefused = "无法获取更新清单：";
 
 // How the served signature is made.
-enum class Signed { Valid, Missing, OtherKey, ManifestChangedAfter, OtherPlatform, OneLineOnly, NoKeyBuiltIn, DamagedKeyBuiltIn };
+enum class Signed {
+  Valid, Missing, OtherKey, ManifestChangedAfter, OtherPlatform, OneLineOnly, NoKeyBuiltIn, DamagedKeyBuiltIn,
+  Expired, ExpiresTomorrow, ExpiryAddedAfter, ExpiryRemovedAfter, FirstOfTwoKeys, SecondOfTwoKeys, KeyNotInTheList
+};
 
 struct SignatureCase {
   const char* name;
@@ -51,6 +55,15 @@ const SignatureCase kCases[] = {
     {"damaged serial record fails closed", Signed::Valid, 5, "five\n", "已接受的清单序号记录无效：", "five\n"},
     {"no key built in: no signature asked for", Signed::NoKeyBuiltIn, 5, nullptr, nullptr, nullptr},
     {"damaged key built in", Signed::DamagedKeyBuiltIn, 5, nullptr, "内置的清单公钥无效", nullptr},
+    {"expired", Signed::Expired, 5, nullptr,
+     "清单已过期（expires 2020-09-13T12:26:40Z；请检查电脑的日期和时间是否正确）", nullptr},
+    {"not yet expired", Signed::ExpiresTomorrow, 5, nullptr, nullptr, "5\n"},
+    {"signature without expiry read as one with it", Signed::ExpiryAddedAfter, 5, nullptr, "清单签名验证失败", nullptr},
+    {"signature with expiry read as one without it", Signed::ExpiryRemovedAfter, 5, nullptr, "清单签名验证失败",
+     nullptr},
+    {"first of two built-in keys", Signed::FirstOfTwoKeys, 5, nullptr, nullptr, "5\n"},
+    {"second of two built-in keys", Signed::SecondOfTwoKeys, 5, nullptr, nullptr, "5\n"},
+    {"key not in the built-in list", Signed::KeyNotInTheList, 5, nullptr, "清单签名验证失败", nullptr},
 };
 
 class SignatureCheckTest : public ::testing::TestWithParam<SignatureCase> {
@@ -76,11 +89,19 @@ class SignatureCheckTest : public ::testing::TestWithParam<SignatureCase> {
     ManifestPublicKey otherPublic;
     ManifestSecretKey otherSecret;
     ASSERT_TRUE(generateManifestKeyPair(otherPublic, otherSecret));
-    const ManifestSecretKey& key = c.how == Signed::OtherKey ? otherSecret : secretKey;
+    const bool byOtherKey = c.how == Signed::OtherKey || c.how == Signed::KeyNotInTheList;
+    const ManifestSecretKey& key = byOtherKey ? otherSecret : secretKey;
     const std::string platform = c.how == Signed::OtherPlatform ? "linux" : "windows";
+    const std::int64_t tomorrow = std::time(nullptr) + 86400;
+    const std::int64_t expires = c.how == Signed::Expired            ? 1600000000
+                                 : c.how == Signed::ExpiresTomorrow || c.how == Signed::ExpiryRemovedAfter ? tomorrow
+                                                                                                        : 0;
     ManifestSignature made;
-    ASSERT_TRUE(signManifest(key, platform, c.serial, kManifest, made));
+    ASSERT_TRUE(signManifest(key, platform, c.serial, kManifest, made, expires));
     signature = formatManifestSignature(made);
+    const std::size_t secondLine = signature.find('\n') + 1;
+    if (c.how == Signed::ExpiryAddedAfter) signature.insert(secondLine, "expires: 2099-01-01T00:00:00Z\n");
+    if (c.how == Signed::ExpiryRemovedAfter) signature.erase(secondLine, signature.find('\n', secondLine) + 1 - secondLine);
     served = kManifest;
     if (c.how == Signed::Missing) signature.clear();
     if (c.how == Signed::OneLineOnly) signature = signature.substr(0, signature.find('\n') + 1);
@@ -88,6 +109,11 @@ class SignatureCheckTest : public ::testing::TestWithParam<SignatureCase> {
     if (c.how == Signed::ManifestChangedAfter) served = std::string(kManifest) + " ";
     if (c.how != Signed::NoKeyBuiltIn) checker.manifestPublicKey = encodeBase64(publicKey.data(), publicKey.size());
     if (c.how == Signed::DamagedKeyBuiltIn) checker.manifestPublicKey.pop_back();
+    // A primary key and its backup, as the build setting lists them.
+    const std::string other = encodeBase64(otherPublic.data(), otherPublic.size());
+    if (c.how == Signed::FirstOfTwoKeys) checker.manifestPublicKey += "," + other;
+    if (c.how == Signed::SecondOfTwoKeys) checker.manifestPublicKey = other + "," + checker.manifestPublicKey;
+    if (c.how == Signed::KeyNotInTheList) checker.manifestPublicKey += "," + checker.manifestPublicKey;
   }
 
   ManifestPublicKey publicKey;

@@ -42,6 +42,13 @@ const FormatCase kCases[] = {
     {"a third line", "serial: 12\nsignature: " + kSignature64 + "\n\n", false, 0, "应为 serial 与 signature 两行"},
     {"empty", "", false, 0, "应为 serial 与 signature 两行"},
     {"an HTML page", "<html>Not here</html>\n", false, 0, "应为 serial 与 signature 两行"},
+    {"with an expiry", "serial: 12\nexpires: 2028-02-29T23:59:59Z\nsignature: " + kSignature64 + "\n", true, 12, ""},
+    {"expiry on a day that does not exist", "serial: 12\nexpires: 2027-02-29T00:00:00Z\nsignature: " + kSignature64,
+     false, 0, "过期时间无效"},
+    {"expiry in local time", "serial: 12\nexpires: 2028-01-01T00:00:00\nsignature: " + kSignature64, false, 0,
+     "过期时间无效"},
+    {"expiry before 1970", "serial: 12\nexpires: 1969-12-31T23:59:59Z\nsignature: " + kSignature64, false, 0,
+     "过期时间无效"},
 };
 
 class SignatureFileFormat : public ::testing::TestWithParam<FormatCase> {};
@@ -55,6 +62,10 @@ TEST_P(SignatureFileFormat, ReadsOnlyTheWrittenForm) {
   if (c.accepted) {
     EXPECT_EQ(signature.serial, c.serial);
     EXPECT_EQ(signature.signature, kFilled.signature);
+    // The expiry is written back exactly as it was read.
+    if (signature.expires != 0) {
+      EXPECT_EQ(formatManifestSignature(signature), c.text);
+    }
   }
 }
 

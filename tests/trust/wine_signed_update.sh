@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real Kestrun.exe, built with a signing key, under Wine against a signed site served by
 # kestrun-release-server on 127.0.0.1: a first installation is accepted and records serial 1,
-# then a file changed on the server after the second publish is refused and never installed.
+# then a file changed on the server after the second publish is refused and never installed,
+# then a release whose signature has expired is refused and the installation stays as it was.
 #
 #   tests/trust/wine_signed_update.sh NATIVE_BUILD WINDOWS_BUILD VARDEL_EXE [PORT]
 #
@@ -20,7 +21,8 @@ vardel=${3:?usage: wine_signed_update.sh NATIVE_BUILD WINDOWS_BUILD VARDEL_EXE [
 port=${4:-47635}
 jobs=${KESTRUN_JOBS:-2}
 
-cmake --build "$native" -j "$jobs" --target kestrun-keygen kestrun-publish kestrun-release-server >/dev/null
+cmake --build "$native" -j "$jobs" --target kestrun-keygen kestrun-publish kestrun-release-server \
+  kestrun_test_signer >/dev/null
 keygen=$native/tools/keygen/kestrun-keygen
 mkdir -p "$windows"
 key=$windows/trust-test.key
@@ -83,4 +85,15 @@ timeout 180 wine "$work/install/Kestrun.exe" >/dev/null 2>&1 || fail "Kestrun.ex
 grep -q '更新下载失败：下载文件失败：data/config.txt（sha256 不一致：应为 ' "$work"/install/logs/*.log ||
   fail "no refusal in the log"
 [[ "$(cat "$work/install/update_serial.txt")" == "2" ]] || fail "serial 2 was not recorded"
+
+echo "wine_signed_update: a release whose signature expired in 2020"
+printf 'colour = green\n' >"$served"
+"$native/tests/trust/kestrun_test_signer" "$key" windows 3 1600000000 <"$work/site/current/windows.json" \
+  >"$work/expired.sig" || fail "could not sign"
+mv "$work/expired.sig" "$work/site/current/windows.json.sig"
+timeout 180 wine "$work/install/Kestrun.exe" >/dev/null 2>&1 || fail "Kestrun.exe did not end"
+grep -q '清单已过期（expires 2020-09-13T12:26:40Z；请检查电脑的日期和时间是否正确）' "$work"/install/logs/*.log ||
+  fail "no expiry refusal in the log"
+[[ "$(cat "$work/install/data/config.txt")" == "colour = blue" ]] || fail "the expired release was installed"
+[[ "$(cat "$work/install/update_serial.txt")" == "2" ]] || fail "the expired release's serial was recorded"
 echo "wine_signed_update: passed"
