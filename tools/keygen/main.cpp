@@ -1,12 +1,14 @@
 // kestrun-keygen: makes the Ed25519 key pair that signs release manifests.
 //
 //   kestrun-keygen SECRET_KEY_FILE
-//   kestrun-keygen --public SECRET_KEY_FILE
+//   kestrun-keygen --public SECRET_KEY_FILE [BACKUP_KEY_FILE ...]
 //
 // Writes the secret key to SECRET_KEY_FILE (created new, readable by its owner only; an
 // existing file is never overwritten) and prints the public key in the form the launcher's
-// build setting takes; --public prints that setting again for an existing key. Keep the
-// secret key file offline; only kestrun-publish --sign-key reads it.
+// build setting takes; --public prints that setting again for existing keys, all of them in
+// one list: a launcher built with a primary key and an offline backup accepts releases
+// signed by either, so a lost primary key strands no installation. Keep the secret key
+// files offline; only kestrun-publish --sign-key reads them.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "trust/manifest_signature.h"
 #include "trust/signing_key_file.h"
@@ -63,23 +66,28 @@ bool writeNewSecretFile(const fs::path& file, const std::string& text, std::stri
   return false;
 }
 
-int printPublicKey(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in) return fail("cannot read " + file.string());
-  ManifestSecretKey key;
-  std::string reason;
-  if (!parseSigningKeyFile(text, key, reason)) return fail(file.string() + ": " + reason);
-  printBuildSetting(publicKeyBase64(key));
+int printPublicKeys(const std::vector<fs::path>& files) {
+  std::string setting;
+  for (const fs::path& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in) return fail("cannot read " + file.string());
+    ManifestSecretKey key;
+    std::string reason;
+    if (!parseSigningKeyFile(text, key, reason)) return fail(file.string() + ": " + reason);
+    setting += (setting.empty() ? "" : ",") + publicKeyBase64(key);
+  }
+  printBuildSetting(setting);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == "--public") return printPublicKey(argv[2]);
+  if (argc >= 3 && std::string(argv[1]) == "--public") return printPublicKeys({argv + 2, argv + argc});
   if (argc != 2 || std::string(argv[1]).rfind("-", 0) == 0) {
-    std::fprintf(stderr, "usage: kestrun-keygen SECRET_KEY_FILE\n       kestrun-keygen --public SECRET_KEY_FILE\n");
+    std::fprintf(stderr, "usage: kestrun-keygen SECRET_KEY_FILE\n"
+                         "       kestrun-keygen --public SECRET_KEY_FILE [BACKUP_KEY_FILE ...]\n");
     return 2;
   }
   const fs::path file = argv[1];
