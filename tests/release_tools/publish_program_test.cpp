@@ -262,6 +262,20 @@ TEST_F(PublishProgram, RefusesCommandLinesItCannotFollow) {
       {{"--site", s, "--list", "--copy"}, "kestrun-publish: --list takes only --site"},
       {{"--site", s, "--verbose"}, "kestrun-publish: unknown option: --verbose"},
       {{"--site"}, "kestrun-publish: --site needs a value"},
+      {{"--site", s, "--source", "x", "--platform", "w", "--expires", "7"},
+       "kestrun-publish: --expires and --serial-floor need --sign-key"},
+      {{"--site", s, "--resign", "--sign-key", "k", "--expires", "0"},
+       "kestrun-publish: --expires needs a number of days from 1 to 3650: 0"},
+      {{"--site", s, "--resign", "--sign-key", "k", "--expires", "3651"},
+       "kestrun-publish: --expires needs a number of days from 1 to 3650: 3651"},
+      {{"--site", s, "--resign", "--sign-key", "k", "--expires", "7d"},
+       "kestrun-publish: --expires needs a number of days from 1 to 3650: 7d"},
+      {{"--site", s, "--resign", "--sign-key", "k", "--serial-floor", "-5"},
+       "kestrun-publish: --serial-floor needs a serial from 1 to 9223372036854775807: -5"},
+      {{"--site", s, "--resign"}, "kestrun-publish: --resign needs --sign-key"},
+      {{"--site", s, "--resign", "--sign-key", "k", "--platform", "w"},
+       "kestrun-publish: --resign takes only --site, --sign-key, --expires, --serial-floor and --keep"},
+      {{"--site", s, "--list", "--resign"}, "kestrun-publish: --list takes only --site"},
   };
   for (const UsageError& c : cases) {
     SCOPED_TRACE(c.firstLine);

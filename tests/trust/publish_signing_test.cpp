@@ -1,9 +1,12 @@
 // kestrun-publish with a signing key, in process: every regular file's digest is in the
-// manifest, the signature verifies over the manifest's exact bytes, and the serial keeps
-// growing across publishes and rollbacks.
+// manifest, the signature verifies over the manifest's exact bytes (with its expiry), and the
+// serial keeps growing across publishes, rollbacks, signing again and a restored site.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -20,55 +23,108 @@ using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
+enum class Action { Publish, RollBackToFirst, Resign, ResignWithAnotherKey };
+
 struct Step {
-  const char* what;     // "publish" or "rollback to the first"
-  std::uint64_t serial;  // the serial of the release that is current afterwards
+  const char* what;
+  Action action;
+  int expiresInDays;
+  std::uint64_t serialFloor;
+  std::function<void(const fs::path& site)> before;  // what happens to the site first
+  std::uint64_t serial;  // of the release current afterwards; 0: the step is refused
   bool warned;           // whether a rollback warns that launchers will refuse it
+  const char* refusal;   // the error of a refused step; {site} stands for the site
 };
 
+void loseReleases(const fs::path& site) {
+  fs::remove_all(site / "releases");
+  fs::remove(site / "current");
+}
+
 const Step kSteps[] = {
-    {"publish", 1, false},
-    {"publish", 2, false},
-    {"rollback to the first", 1, true},
-    {"publish", 3, false},
+    {"publish", Action::Publish, 0, 0, {}, 1, false, ""},
+    {"publish", Action::Publish, 0, 0, {}, 2, false, ""},
+    {"rollback to the first", Action::RollBackToFirst, 0, 0, {}, 1, true, ""},
+    {"publish", Action::Publish, 0, 0, {}, 3, false, ""},
+    {"publish, expiring in 7 days", Action::Publish, 7, 0, {}, 4, false, ""},
+    {"sign the current release again", Action::Resign, 3, 0, {}, 5, false, ""},
+    {"sign again with another key", Action::ResignWithAnotherKey, 0, 0, {}, 0, false,
+     "the signature of windows.json does not verify with this key; publish the release's tree again to sign "
+     "it anew"},
+    {"restored without its releases", Action::Publish, 0, 0, loseReleases, 6, false, ""},
+    {"restored without serial, floor 7", Action::Publish, 0, 7,
+     [](const fs::path& site) { loseReleases(site); fs::remove(site / "serial"); }, 8, false, ""},
+    {"damaged serial", Action::Resign, 0, 0, [](const fs::path& site) { writeFile(site / "serial", "9x\n"); }, 0,
+     false, "{site}/serial is damaged (it must hold one serial in decimal, the highest this site has signed with); "
+     "write that serial into it, or remove it and give the serial with --serial-floor"},
 };
 
 TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
   TempDir temp;
   ManifestPublicKey publicKey;
   ManifestSecretKey secretKey;
-  ASSERT_TRUE(generateManifestKeyPair(publicKey, secretKey));
+  ManifestPublicKey anotherPublicKey;
+  ManifestSecretKey anotherKey;
+  ASSERT_TRUE(generateManifestKeyPair(publicKey, secretKey) && generateManifestKeyPair(anotherPublicKey, anotherKey));
   publish::PublishRequest request;
   request.source = temp / "source";
   request.site = temp / "site";
   request.platform = "windows";
   request.preferHardLinks = false;
-  request.signingKey = secretKey;
   fs::create_directories(request.source / "bin");
   fs::create_symlink("bin/a.dll", request.source / "current");
   const publish::SiteLayout layout{request.site};
 
   std::string firstId;
+  std::uint64_t highestIssued = 0;
   for (const Step& step : kSteps) {
     SCOPED_TRACE(step.what);
+    if (step.before) step.before(request.site);
+    request.expiresInDays = step.expiresInDays;
+    request.serialFloor = step.serialFloor;
+    request.signingKey = step.action == Action::ResignWithAnotherKey ? anotherKey : secretKey;
+    const fs::path served = request.site / "current";
+    const std::string before = fs::exists(served) ? readFile(served / "windows.json") : "";
     std::string error;
-    if (std::string(step.what) == "publish") {
+    publish::PublishRun run;
+    bool done = true;
+    if (step.action == Action::Publish) {
       writeFile(request.source / "bin/a.dll", "library " + std::to_string(step.serial));
-      publish::PublishRun run;
-      ASSERT_TRUE(publish::publishRelease(request, run, error)) << error;
+      done = publish::publishRelease(request, run, error);
       if (firstId.empty()) firstId = run.id;
       EXPECT_TRUE(publish::rollbackWarning(layout, run.id).empty());
-    } else {
+    } else if (step.action == Action::RollBackToFirst) {
       ASSERT_TRUE(publish::rollBack(layout, firstId, error)) << error;
       EXPECT_FALSE(publish::rollbackWarning(layout, firstId).empty());
+    } else {
+      done = publish::resignRelease(request, run, error);
     }
+    if (step.serial == 0) {
+      EXPECT_FALSE(done);
+      std::string refusal = step.refusal;
+      if (const auto at = refusal.find("{site}"); at != std::string::npos) refusal.replace(at, 6, request.site.string());
+      EXPECT_EQ(error, refusal);
+      continue;
+    }
+    ASSERT_TRUE(done) << error;
 
-    const fs::path served = request.site / "current";
     const std::string manifest = readFile(served / "windows.json");
     ManifestSignature signature;
     ASSERT_TRUE(parseManifestSignature(readFile(served / "windows.json.sig"), signature, error)) << error;
     EXPECT_EQ(signature.serial, step.serial);
+    highestIssued = std::max(highestIssued, step.serial);
+    EXPECT_EQ(readFile(request.site / "serial"), std::to_string(highestIssued) + "\n");
     EXPECT_TRUE(verifyManifestSignature(publicKey, "windows", manifest, signature));
+    const std::int64_t expected = publish::expiryFromNow(step.expiresInDays);
+    EXPECT_NEAR(static_cast<double>(signature.expires), static_cast<double>(expected), step.expiresInDays ? 60 : 0);
+    if (step.action == Action::Resign) {
+      const fs::path previous = layout.releaseDir(run.previousId);
+      EXPECT_NE(fs::read_symlink(served).filename(), run.previousId);
+      EXPECT_EQ(manifest, before);
+      EXPECT_TRUE(fs::equivalent(served / "windows/bin/a.dll", previous / "windows/bin/a.dll"));
+      EXPECT_EQ(readFile(previous / "windows.json"), manifest);
+      EXPECT_NE(readFile(previous / "windows.json.sig"), readFile(served / "windows.json.sig"));
+    }
     for (const auto& entry : nlohmann::json::parse(manifest)) {
       const std::string path = entry.at("path");
       if (entry.contains("link")) {

@@ -1,7 +1,9 @@
 // kestrun-publish: publishes a release tree into a site that a static web server (or
 // kestrun-release-server) serves to the launcher, switching the served release atomically.
 //
-//   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--sign-key FILE]
+//   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy]
+//                   [--sign-key FILE [--expires DAYS] [--serial-floor N]]
+//   kestrun-publish --site SITE --resign --sign-key FILE [--expires DAYS] [--serial-floor N] [--keep N]
 //   kestrun-publish --site SITE --rollback ID
 //   kestrun-publish --site SITE --list
 //
@@ -18,7 +20,9 @@
 namespace {
 
 void printUsage(std::ostream& out) {
-  out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--sign-key FILE]\n"
+  out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy]\n"
+         "                       [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
+         "       kestrun-publish --site SITE --resign --sign-key FILE [--expires DAYS] [--serial-floor N] [--keep N]\n"
          "       kestrun-publish --site SITE --rollback ID\n"
          "       kestrun-publish --site SITE --list\n"
          "  --source DIR      the release, laid out as installed\n"
@@ -28,6 +32,12 @@ void printUsage(std::ostream& out) {
          "  --copy            copy every file instead of hard-linking it\n"
          "  --sign-key FILE   put every file's sha256 into the manifest and sign it with this key\n"
          "                    (from kestrun-keygen), as the site's next serial\n"
+         "  --expires DAYS    the signature expires DAYS days from now (1 to 3650); launchers refuse\n"
+         "                    the manifest after that. Without it, it never expires\n"
+         "  --serial-floor N  sign with a serial above N, whatever the site holds (a restored site:\n"
+         "                    the serial launchers have accepted)\n"
+         "  --resign          sign the current release again with the next serial, files unchanged,\n"
+         "                    and serve it under a new id (run daily with --expires)\n"
          "  --rollback ID     serve the kept release ID again\n"
          "  --list            list the kept releases, the current one marked with *\n";
 }
@@ -69,13 +79,9 @@ int listReleases(const publish::SiteLayout& layout) {
   return 0;
 }
 
-int publishSource(const publish::PublishRequest& request) {
-  publish::PublishRun run;
+// Removes releases beyond `keep`, telling which.
+int pruneAfter(const publish::PublishRun& run, const publish::PublishRequest& request) {
   std::string error;
-  if (!publish::publishRelease(request, run, error)) return fail(error);
-  std::cout << "kestrun-publish: release " << run.id << " is current (" << request.platform
-            << ": " << run.counts.hardLinked << " files hard-linked, " << run.counts.copied
-            << " copied, " << run.counts.links << " links)" << std::endl;
   std::vector<std::string> removed;
   if (!publish::pruneReleases(run.layout, request.keep, removed, error)) {
     // The release is published; only the clean-up is left for the next run.
@@ -85,24 +91,53 @@ int publishSource(const publish::PublishRequest& request) {
   return 0;
 }
 
+int publishSource(const publish::PublishRequest& request) {
+  publish::PublishRun run;
+  std::string error;
+  if (!publish::publishRelease(request, run, error)) return fail(error);
+  std::cout << "kestrun-publish: release " << run.id << " is current (" << request.platform
+            << ": " << run.counts.hardLinked << " files hard-linked, " << run.counts.copied
+            << " copied, " << run.counts.links << " links)" << std::endl;
+  return pruneAfter(run, request);
+}
+
+int resignCurrent(const publish::PublishRequest& request) {
+  publish::PublishRun run;
+  std::string error;
+  if (!publish::resignRelease(request, run, error)) return fail(error);
+  std::cout << "kestrun-publish: release " << run.id << " is current (release " << run.previousId
+            << " signed again with serial " << run.serial << ":";
+  for (const std::string& platform : run.resigned) std::cout << " " << platform;
+  std::cout << ")" << std::endl;
+  return pruneAfter(run, request);
+}
+
+// A whole number from `low` to `high` in plain decimal, or -1.
+long long boundedNumber(const std::string& text, long long low, long long high) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+  const long long number = std::stoll(text);
+  return number >= low && number <= high ? number : -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::map<std::string, std::string> values;
   bool copy = false;
   bool list = false;
+  bool resign = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
       printUsage(std::cout);
       return 0;
     }
-    if (option == "--copy" || option == "--list") {
-      (option == "--copy" ? copy : list) = true;
+    if (option == "--copy" || option == "--list" || option == "--resign") {
+      (option == "--copy" ? copy : option == "--list" ? list : resign) = true;
       continue;
     }
-    if (option != "--source" && option != "--site" && option != "--platform" &&
-        option != "--keep" && option != "--rollback" && option != "--sign-key") {
+    if (option != "--source" && option != "--site" && option != "--platform" && option != "--keep" &&
+        option != "--rollback" && option != "--sign-key" && option != "--expires" && option != "--serial-floor") {
       return usageError("unknown option: " + option);
     }
     if (i + 1 >= argc) return usageError(option + " needs a value");
@@ -112,7 +147,7 @@ int main(int argc, char** argv) {
   publish::SiteLayout layout{values["--site"]};
 
   if (list || values.count("--rollback") != 0) {
-    if (values.size() != (list ? 1u : 2u) || copy || (list && values.count("--rollback"))) {
+    if (values.size() != (list ? 1u : 2u) || copy || resign || (list && values.count("--rollback"))) {
       return usageError(list ? "--list takes only --site" : "--rollback takes only --site");
     }
     if (list) return listReleases(layout);
@@ -128,21 +163,36 @@ int main(int argc, char** argv) {
   request.site = layout.site;
   request.preferHardLinks = !copy;
   request.waitingForSite = sayWaiting(layout);
-  if (values.count("--source") == 0 || values.count("--platform") == 0) {
-    return usageError("--source and --platform are required");
-  }
-  request.source = values["--source"];
-  request.platform = values["--platform"];
-  if (!publish::isPlatformName(request.platform)) {
-    return usageError("bad platform name: " + request.platform);
+  if (resign) {
+    if (copy || values.count("--source") != 0 || values.count("--platform") != 0) {
+      return usageError("--resign takes only --site, --sign-key, --expires, --serial-floor and --keep");
+    }
+    if (values.count("--sign-key") == 0) return usageError("--resign needs --sign-key");
+  } else {
+    if (values.count("--source") == 0 || values.count("--platform") == 0) {
+      return usageError("--source and --platform are required");
+    }
+    request.source = values["--source"];
+    request.platform = values["--platform"];
+    if (!publish::isPlatformName(request.platform)) {
+      return usageError("bad platform name: " + request.platform);
+    }
   }
   if (values.count("--keep") != 0) {
-    const std::string& keep = values["--keep"];
-    if (keep.empty() || keep.size() > 4 || keep.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(keep) < 1) {
-      return usageError("--keep needs a number from 1 to 9999: " + keep);
-    }
-    request.keep = std::stoi(keep);
+    const long long keep = boundedNumber(values["--keep"], 1, 9999);
+    if (keep < 0) return usageError("--keep needs a number from 1 to 9999: " + values["--keep"]);
+    request.keep = static_cast<int>(keep);
+  }
+  if ((values.count("--expires") != 0 || values.count("--serial-floor") != 0) && values.count("--sign-key") == 0) {
+    return usageError("--expires and --serial-floor need --sign-key");
+  }
+  if (values.count("--expires") != 0) {
+    const long long days = boundedNumber(values["--expires"], 1, 3650);
+    if (days < 0) return usageError("--expires needs a number of days from 1 to 3650: " + values["--expires"]);
+    request.expiresInDays = static_cast<int>(days);
+  }
+  if (values.count("--serial-floor") != 0 && !parseManifestSerial(values["--serial-floor"], request.serialFloor)) {
+    return usageError("--serial-floor needs a serial from 1 to 9223372036854775807: " + values["--serial-floor"]);
   }
   if (values.count("--sign-key") != 0) {
     ManifestSecretKey key;
@@ -150,5 +200,5 @@ int main(int argc, char** argv) {
     if (!publish::readSigningKey(values["--sign-key"], key, error)) return fail(error);
     request.signingKey = key;
   }
-  return publishSource(request);
+  return resign ? resignCurrent(request) : publishSource(request);
 }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "tools/publish/release_signing.h"
+#include "tools/publish/site_serial.h"
 #include "tools/release_manifest/release_path_rules.h"
 
 namespace publish {
@@ -113,6 +114,8 @@ bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& er
       !removeLeftovers(run.layout.releasesDir(), error)) {
     return false;
   }
+  // Before anything is written: a damaged SITE/serial stops the run here.
+  if (request.signingKey && !nextSerial(run.layout, request.serialFloor, run.serial, error)) return false;
   run.id = newReleaseId(run.layout);
   run.partial = run.layout.partialDir(run.id);
   fs::create_directory(run.partial, ec);
@@ -150,9 +153,9 @@ bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, st
 
 bool writeManifest(const PublishRequest& request, const PublishRun& run, std::string& error) {
   if (request.signingKey) {
-    std::uint64_t serial = 0;
-    return nextSerial(run.layout, request.platform, serial, error) &&
-           writeSignedManifest(run.partial, request.platform, *request.signingKey, serial, error);
+    return recordIssuedSerial(run.layout, run.serial, error) &&
+           writeSignedManifest(run.partial, request.platform, *request.signingKey, run.serial,
+                               expiryFromNow(request.expiresInDays), error);
   }
   std::string json;
   if (!release_manifest::buildManifest(platformTree(run.partial, request.platform), json,
@@ -228,6 +231,31 @@ bool publishRelease(const PublishRequest& request, PublishRun& run, std::string&
   return checkSource(request, run, error) && prepareSite(request, run, error) &&
          stageRelease(request, run, error) && checkStagedRelease(request, run, error) &&
          writeManifest(request, run, error) && sealRelease(run, error) &&
+         switchCurrent(run.layout, run.id, error);
+}
+
+bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& error) {
+  if (!request.signingKey) {
+    error = "signing again needs a signing key";
+    return false;
+  }
+  if (!prepareSite(request, run, error)) return false;
+  if (run.previousId.empty()) {
+    error = "no current release in " + run.layout.site.string() + " to sign again";
+    return false;
+  }
+  const fs::path previous = run.layout.releaseDir(run.previousId);
+  if (!signedPlatforms(previous, run.resigned, error)) return false;
+  if (run.resigned.empty()) {
+    error = "release " + run.previousId + " has no signed manifest to sign again";
+    return false;
+  }
+  const std::int64_t expires = expiryFromNow(request.expiresInDays);
+  if (!carryOverOtherPlatforms(previous, run.partial, "", error)) return false;
+  for (const std::string& platform : run.resigned) {
+    if (!resignManifest(run.partial, platform, *request.signingKey, run.serial, expires, error)) return false;
+  }
+  return recordIssuedSerial(run.layout, run.serial, error) && sealRelease(run, error) &&
          switchCurrent(run.layout, run.id, error);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -27,6 +28,8 @@ struct PublishRequest {
   bool preferHardLinks = true;  // false: always copy
   // Set: the manifest carries every file's sha256 and is signed with the site's next serial.
   std::optional<ManifestSecretKey> signingKey;
+  int expiresInDays = 0;          // with a key: the signature expires this many days after it is made
+  std::uint64_t serialFloor = 0;  // with a key: the next serial is above this one at least
   // Called once when another publisher holds the site, before this one waits for it.
   std::function<void()> waitingForSite;
 };
@@ -38,6 +41,8 @@ struct PublishRun {
   fs::path partial;             // where the new release is written
   release_manifest::ReleaseListing source;
   CopyCounts counts;
+  std::uint64_t serial = 0;     // with a signing key: the serial the new release is signed with
+  std::vector<std::string> resigned;  // resignRelease: the platforms signed again
   // Taken by prepareSite and held as long as the run lives, so through pruning as well.
   SiteLock lock;
 };
@@ -48,7 +53,7 @@ struct PublishRun {
 bool checkSource(const PublishRequest& request, PublishRun& run, std::string& error);
 
 // Creates the site's folders and locks the site (waiting while another publisher holds it),
-// removes what killed runs left behind, picks the new id.
+// removes what killed runs left behind, picks the new id and, with a signing key, the serial.
 bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& error);
 
 // Writes the release's files into the partial release: the other platforms of the current
@@ -62,7 +67,7 @@ bool stageRelease(const PublishRequest& request, PublishRun& run, std::string& e
 bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, std::string& error);
 
 // Writes the platform's manifest, generated from the staged tree itself; with a signing key,
-// with hashes and with its signature beside it.
+// with hashes and with its signature beside it, once the serial is kept in SITE/serial.
 bool writeManifest(const PublishRequest& request, const PublishRun& run, std::string& error);
 
 // Renames the finished partial release to its id.
@@ -77,6 +82,13 @@ bool pruneReleases(const SiteLayout& layout, int keep, std::vector<std::string>&
 
 // The whole publish. On success `run.id` names the release now current.
 bool publishRelease(const PublishRequest& request, PublishRun& run, std::string& error);
+
+// Serves the current release again under a new id, signed anew: its files hard-linked (or
+// copied), every manifest that has a signature kept byte for byte and signed with the next
+// serial and the request's expiry; then sealed and switched like a publish. Only `site`,
+// `signingKey`, `expiresInDays`, `serialFloor` and `waitingForSite` of the request are used.
+// Launchers keep downloading from the old release, which stays until it is pruned.
+bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& error);
 
 // Points `current` at an existing finished release, with the site locked meanwhile (`waiting`
 // as for PublishRequest::waitingForSite).

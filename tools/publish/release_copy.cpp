@@ -192,7 +192,7 @@ bool carryOverOtherPlatforms(const fs::path& from, const fs::path& to, const std
   for (fs::directory_iterator it(from, ec); !ec && it != fs::directory_iterator();
        it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (belongsToPlatform(name, platform)) continue;
+    if (!platform.empty() && belongsToPlatform(name, platform)) continue;
     if (it->is_symlink(ec)) {
       // Recreated with its stored target, like the links of a tree.
       const fs::path target = fs::read_symlink(it->path(), ec);

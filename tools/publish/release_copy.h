@@ -28,7 +28,7 @@ bool cloneEntries(const fs::path& from, const fs::path& to,
                   CopyCounts& counts, std::string& error);
 
 // Clones every item of the release `from` that does not belong to `platform` into `to`, so a
-// publish of one platform keeps the others as they were.
+// publish of one platform keeps the others as they were. An empty `platform` clones every item.
 bool carryOverOtherPlatforms(const fs::path& from, const fs::path& to, const std::string& platform,
                              std::string& error);
 

@@ -1,9 +1,13 @@
 #include "tools/publish/release_signing.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
+#include "tools/publish/site_serial.h"
 #include "tools/release_manifest/release_manifest.h"
 #include "trust/sha256_hex.h"
 #include "trust/signing_key_file.h"
@@ -47,6 +51,12 @@ bool hashFile(const fs::path& file, std::string& digest, std::string& error) {
 
 }  // namespace
 
+std::int64_t expiryFromNow(int days) {
+  if (days == 0) return 0;
+  const auto now = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
+  return now.time_since_epoch().count() + static_cast<std::int64_t>(days) * 86400;
+}
+
 fs::path signatureFile(const fs::path& release, const std::string& platform) {
   fs::path file = manifestFile(release, platform);
   file += ".sig";
@@ -67,20 +77,49 @@ bool readSigningKey(const fs::path& file, ManifestSecretKey& key, std::string& e
   return true;
 }
 
-bool nextSerial(const SiteLayout& layout, const std::string& platform, std::uint64_t& serial, std::string& error) {
+bool signedPlatforms(const fs::path& release, std::vector<std::string>& platforms, std::string& error) {
+  platforms.clear();
+  const std::string suffix = ".json.sig";
+  std::error_code ec;
+  for (fs::directory_iterator it(release, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+    const std::string platform = name.substr(0, name.size() - suffix.size());
+    if (isPlatformName(platform)) platforms.push_back(platform);
+  }
+  if (ec) {
+    error = "cannot list " + release.string() + ": " + ec.message();
+    return false;
+  }
+  std::sort(platforms.begin(), platforms.end());
+  return true;
+}
+
+bool nextSerial(const SiteLayout& layout, std::uint64_t floor, std::uint64_t& serial, std::string& error) {
+  std::uint64_t issued = 0;
+  if (!readIssuedSerial(layout, issued, error)) return false;
+  std::uint64_t highest = std::max(floor, issued);
   std::vector<std::string> ids;
   if (!listReleaseIds(layout, ids, error)) return false;
-  std::uint64_t highest = 0;
   for (const std::string& id : ids) {
-    std::string text;
-    if (!readText(signatureFile(layout.releaseDir(id), platform), text)) continue;  // an unsigned release
-    ManifestSignature signature;
-    std::string reason;
-    if (!parseManifestSignature(text, signature, reason)) {
-      error = signatureFile(layout.releaseDir(id), platform).string() + ": " + reason;
-      return false;
+    std::vector<std::string> platforms;
+    if (!signedPlatforms(layout.releaseDir(id), platforms, error)) return false;
+    for (const std::string& platform : platforms) {
+      const fs::path file = signatureFile(layout.releaseDir(id), platform);
+      std::string text;
+      ManifestSignature signature;
+      std::string reason = "cannot read it";
+      if (!readText(file, text) || !parseManifestSignature(text, signature, reason)) {
+        error = file.string() + ": " + reason;
+        return false;
+      }
+      highest = std::max(highest, signature.serial);
     }
-    if (signature.serial > highest) highest = signature.serial;
+  }
+  // The largest serial a signature file may carry.
+  if (highest >= static_cast<std::uint64_t>(INT64_MAX)) {
+    error = "no serial is left above " + std::to_string(highest);
+    return false;
   }
   serial = highest + 1;
   return true;
@@ -98,18 +137,18 @@ std::string rollbackWarning(const SiteLayout& layout, const std::string& id) {
     std::string reason;
     std::uint64_t next = 0;
     if (!readText(item.path(), text) || !parseManifestSignature(text, signature, reason) ||
-        !nextSerial(layout, platform, next, reason) || signature.serial + 1 >= next) {
+        !nextSerial(layout, 0, next, reason) || signature.serial + 1 >= next) {
       continue;
     }
     return platform + " of release " + id + " is signed with serial " + std::to_string(signature.serial) +
            ", below the site's " + std::to_string(next - 1) +
-           ": launchers that accepted that one refuse it. To go back, publish its tree again with --sign-key.";
+           ": launchers that accepted that one refuse it. Sign it again with --resign to serve it with a new serial.";
   }
   return "";
 }
 
 bool writeSignedManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
-                         std::uint64_t serial, std::string& error) {
+                         std::uint64_t serial, std::int64_t expires, std::string& error) {
   const fs::path tree = platformTree(release, platform);
   release_manifest::ReleaseListing listing;
   if (!release_manifest::listReleaseTree(tree, listing, error)) return false;
@@ -119,12 +158,50 @@ bool writeSignedManifest(const fs::path& release, const std::string& platform, c
   const std::string json = release_manifest::manifestJson(listing.entries);
 
   ManifestSignature signature;
-  if (!signManifest(key, platform, serial, json, signature)) {
+  if (!signManifest(key, platform, serial, json, signature, expires)) {
     error = "the crypto library cannot start";
     return false;
   }
   return writeText(manifestFile(release, platform), json, error) &&
          writeText(signatureFile(release, platform), formatManifestSignature(signature), error);
+}
+
+bool resignManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
+                    std::uint64_t serial, std::int64_t expires, std::string& error) {
+  const fs::path manifest = manifestFile(release, platform);
+  const fs::path file = signatureFile(release, platform);
+  std::string json;
+  std::string text;
+  ManifestSignature old;
+  std::string reason;
+  if (!readText(manifest, json) || !readText(file, text)) {
+    error = "cannot read the manifest of " + platform + " or its signature in " + release.string();
+    return false;
+  }
+  if (!parseManifestSignature(text, old, reason)) {
+    error = file.string() + ": " + reason;
+    return false;
+  }
+  // The secret key's second half is its public key.
+  ManifestPublicKey publicKey;
+  std::copy(key.begin() + 32, key.end(), publicKey.begin());
+  if (!verifyManifestSignature(publicKey, platform, json, old)) {
+    error = "the signature of " + platform + ".json does not verify with this key; publish the release's "
+            "tree again to sign it anew";
+    return false;
+  }
+  ManifestSignature fresh;
+  if (!signManifest(key, platform, serial, json, fresh, expires)) {
+    error = "the crypto library cannot start";
+    return false;
+  }
+  std::error_code ec;
+  fs::remove(file, ec);
+  if (ec) {
+    error = "cannot replace " + file.string() + ": " + ec.message();
+    return false;
+  }
+  return writeText(file, formatManifestSignature(fresh), error);
 }
 
 }  // namespace publish

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tools/publish/site_layout.h"
 #include "trust/manifest_signature.h"
@@ -15,19 +16,35 @@ namespace publish {
 // Reads a key file written by kestrun-keygen.
 bool readSigningKey(const fs::path& file, ManifestSecretKey& key, std::string& error);
 
-// The serial of the next signature of `platform` in this site: one more than the highest
-// serial among the kept releases (1 for the first). It keeps growing across rollbacks,
-// because launchers refuse any serial below the one they have accepted.
-bool nextSerial(const SiteLayout& layout, const std::string& platform, std::uint64_t& serial, std::string& error);
+// The serial of the next signature in this site: one more than the highest of every kept
+// release's signatures (any platform), of SITE/serial and of `floor` (1 for the first). It keeps
+// growing across rollbacks, pruning and a restored site, because launchers refuse any serial
+// below the one they have accepted. False when SITE/serial is damaged or a kept signature is.
+bool nextSerial(const SiteLayout& layout, std::uint64_t floor, std::uint64_t& serial, std::string& error);
 
 // Writes <platform>.json with a sha256 for every regular file of the release's platform tree,
-// and <platform>.json.sig over its exact bytes with `serial`.
+// and <platform>.json.sig over its exact bytes with `serial` and `expires` (seconds since 1970
+// UTC; 0: never).
 bool writeSignedManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
-                         std::uint64_t serial, std::string& error);
+                         std::uint64_t serial, std::int64_t expires, std::string& error);
+
+// The platforms of a release that have a signature beside their manifest, sorted.
+bool signedPlatforms(const fs::path& release, std::vector<std::string>& platforms, std::string& error);
+
+// Replaces <platform>.json.sig of a release being written by a new signature of the unchanged
+// manifest with `serial` and `expires`. The old signature must verify with this key: a timer
+// that signs again only extends what the key's owner signed before, never a manifest edited
+// on the host or signed with another key. The old file may be a hard link shared with the
+// release it came from, so it is removed, never written into.
+bool resignManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
+                    std::uint64_t serial, std::int64_t expires, std::string& error);
 
 // Empty, or why launchers will refuse release `id` once it is current again: it is signed with
 // a serial below the highest of the site, which they may have accepted already.
 std::string rollbackWarning(const SiteLayout& layout, const std::string& id);
+
+// The moment `days` days from now, in whole seconds since 1970 UTC; 0 (never) for 0 days.
+std::int64_t expiryFromNow(int days);
 
 // The signature file beside a manifest file.
 fs::path signatureFile(const fs::path& release, const std::string& platform);

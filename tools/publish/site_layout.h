@@ -10,13 +10,15 @@
 //   SITE/releases/<id>/<platform>.json       that platform's manifest
 //   SITE/releases/<id>/<platform>.json.*     files that travel with the manifest (a signature)
 //   SITE/current -> releases/<id>            the release the server answers with
+//   SITE/serial                              the highest serial ever signed with (site_serial.h)
 //
 // A release holds every platform of the site, so switching `current` switches the manifest,
 // everything beside it and the files in one rename. Names starting with "." are work in
 // progress and are never served: releases/.partial-<id> (a release being written),
 // releases/.removing-<id> (one being deleted), .current-<id> (the next `current` link).
 // SITE/.publish.lock is what a running publish or rollback holds locked (site_lock.h); it is
-// neither a release nor a leftover, and stays.
+// neither a release nor a leftover, and stays. Nor are SITE/serial and its temporary
+// SITE/.serial.new. Servers are given SITE/current, so none of these is ever served.
 namespace publish {
 
 namespace fs = std::filesystem;
@@ -31,6 +33,8 @@ struct SiteLayout {
   fs::path currentLink() const { return site / "current"; }
   fs::path nextCurrentLink(const std::string& id) const { return site / (".current-" + id); }
   fs::path lockFile() const { return site / ".publish.lock"; }
+  fs::path serialFile() const { return site / "serial"; }
+  fs::path serialTempFile() const { return site / ".serial.new"; }
   // The text stored in `current`: relative, so that the site can be moved as a whole.
   static std::string currentTarget(const std::string& id) { return "releases/" + id; }
 };

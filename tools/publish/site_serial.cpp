@@ -1,0 +1,79 @@
+#include "tools/publish/site_serial.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "platform/file_writer.h"
+#include "platform/filesystem.h"
+#include "platform/text.h"
+#include "trust/manifest_signature.h"
+
+namespace publish {
+
+namespace {
+
+std::string describe(const std::error_code& failure) {
+  return platform::trimSystemMessage(failure.message());
+}
+
+// A rename is durable only once the directory holding it is.
+std::error_code syncDirectory(const fs::path& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return {errno, std::system_category()};
+  std::error_code failure;
+  if (::fsync(fd) != 0) failure = {errno, std::system_category()};
+  ::close(fd);
+  return failure;
+}
+
+}  // namespace
+
+bool readIssuedSerial(const SiteLayout& layout, std::uint64_t& serial, std::string& error) {
+  serial = 0;
+  const fs::path file = layout.serialFile();
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(file, ec))) return true;
+  std::ifstream in(file, std::ios::binary);
+  std::string text;
+  if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in || in.bad()) {
+    error = "cannot read " + file.string();
+    return false;
+  }
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  if (!parseManifestSerial(text, serial)) {
+    error = file.string() + " is damaged (it must hold one serial in decimal, the highest this site has "
+            "signed with); write that serial into it, or remove it and give the serial with --serial-floor";
+    return false;
+  }
+  return true;
+}
+
+bool recordIssuedSerial(const SiteLayout& layout, std::uint64_t serial, std::string& error) {
+  const fs::path file = layout.serialFile();
+  const fs::path fresh = layout.serialTempFile();
+  const std::string text = std::to_string(serial) + "\n";
+  platform::FileWriter writer;
+  std::error_code failure = writer.open(fresh, platform::FileWriter::Mode::Truncate);
+  if (!failure) failure = writer.write(text.data(), text.size());
+  if (!failure) failure = writer.sync();
+  if (const std::error_code closing = writer.close(); !failure) failure = closing;
+  if (!failure) failure = platform::moveReplacing(fresh, file);
+  if (failure) {
+    platform::removeItem(fresh);
+    error = "cannot write " + file.string() + ": " + describe(failure);
+    return false;
+  }
+  if (const std::error_code syncing = syncDirectory(layout.site)) {
+    error = "cannot flush " + layout.site.string() + ": " + describe(syncing);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace publish
