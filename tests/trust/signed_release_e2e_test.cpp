@@ -5,6 +5,7 @@
 // after publishing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -272,6 +273,50 @@ TEST_P(SignedReleaseEndToEnd, InstallsOnlyWhatWasSigned) {
         server->output().find("GET /gis/update/signature?platform=windows") != std::string::npos;
     EXPECT_EQ(askedForSignature, c.keyBuiltIn) << server->output();
   }
+}
+
+// A release signed again while a launcher downloads from it: the download runs to its end with
+// the bytes it started with, since the old release stays until it is pruned.
+class ResignDuringDownload : public SignedReleaseEndToEnd {};
+
+TEST_F(ResignDuringDownload, TheRunningDownloadEndsWithTheOldReleasesBytes) {
+  std::string big(3 << 20, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4096);
+  writeFile(temp / "source/big.bin", big);
+  publishSignedRelease();
+  const fs::path oldRelease = fs::canonical(site() / "current");
+  writeFile(temp / "faults.txt", "file-throttle 1000000 big.bin\n");
+  std::unique_ptr<Program> server = std::make_unique<Program>(
+      std::vector<std::string>{KESTRUN_RELEASE_SERVER, "--root", (site() / "current").string(), "--port", "0",
+                               "--faults", (temp / "faults.txt").string()},
+      temp / "server.out", temp.path());
+  std::smatch port;
+  std::string out;
+  ASSERT_TRUE(waitFor([&] { return std::regex_search(out = server->output(), port, std::regex(":(\\d+)")); }, 10000));
+
+  std::atomic<bool> done = false;
+  int status = 0;
+  std::string body;
+  std::thread download([&] {
+    httplib::Client client("127.0.0.1", std::stoi(port[1].str()));
+    if (const auto answer = client.Get("/gis/update/file?platform=windows&path=big.bin")) {
+      status = answer->status;
+      body = answer->body;
+    }
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Program resign({KESTRUN_PUBLISH, "--site", site().string(), "--resign", "--sign-key", keyFile().string(), "--expires",
+                  "7"},
+                 temp / "resign.out", temp.path());
+  EXPECT_EQ(resign.wait(30000), 0) << resign.errors();
+  EXPECT_FALSE(done) << "the download ended before the release was signed again";
+  download.join();
+  EXPECT_EQ(status, 200);
+  EXPECT_TRUE(body == big) << "a download of " << body.size() << " bytes";
+  EXPECT_NE(fs::canonical(site() / "current"), oldRelease);
+  EXPECT_EQ(readFile(oldRelease / "windows/big.bin"), big);
+  EXPECT_NE(readFile(site() / "current/windows.json.sig"), readFile(oldRelease / "windows.json.sig"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SignedReleaseEndToEnd, ::testing::ValuesIn(kCases),
