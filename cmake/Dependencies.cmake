@@ -64,8 +64,12 @@ else()
   add_library(kestrun_json INTERFACE)
   target_link_libraries(kestrun_json INTERFACE nlohmann_json::nlohmann_json)
   add_library(kestrun_fltk INTERFACE)
-  find_program(FLTK_CONFIG fltk-config)
-  if(FLTK_CONFIG AND NOT WIN32)
+  if(NOT KESTRUN_RELEASE_TOOLS_ONLY)
+    find_program(FLTK_CONFIG fltk-config)
+  endif()
+  if(KESTRUN_RELEASE_TOOLS_ONLY)
+    # A release host has no desktop packages; nothing it builds links the toolkit.
+  elseif(FLTK_CONFIG AND NOT WIN32)
     execute_process(COMMAND ${FLTK_CONFIG} --use-images --cxxflags
                     OUTPUT_VARIABLE fltk_cxxflags OUTPUT_STRIP_TRAILING_WHITESPACE)
     execute_process(COMMAND ${FLTK_CONFIG} --use-images --ldflags

@@ -1,6 +1,5 @@
 #include "launcher/installation_lock.h"
 
-#include <cstdint>
 #include <string>
 
 #include "log/launcher_log.h"
@@ -11,7 +10,7 @@ namespace {
 
 void logLockFailure(const std::filesystem::path& file, const std::error_code& error) {
   logWarn("无法锁定安装目录，不加锁继续运行：" + platform::pathToUtf8(file) + "；原因：" +
-          platform::windowsErrorText(static_cast<std::uint32_t>(error.value())));
+          platform::errorCodeText(error));
 }
 
 }  // namespace

@@ -7,6 +7,14 @@
 #include "platform/native_string.h"
 #include "platform/process.h"
 
+// What a build of the launcher is set up with. The entry point fills it with the product's
+// values; a test launcher may pass others.
+struct LauncherSettings {
+  std::string baseUrl = {};            // the update server; empty: no server is asked
+  std::string manifestPublicKey = {};  // base64 keys that sign the manifests, comma-separated; empty: not signed
+  long stallTimeoutSeconds = 30;       // a transfer that moves less than 1 byte/s for this long is given up
+};
+
 // The values that live for one run of the launcher, owned by the entry point.
 struct RunContext {
   bool chinese = false;  // UI language of every message box and of the progress window
@@ -16,6 +24,5 @@ struct RunContext {
   std::filesystem::path stagingDir;
   bool mainProgramPresent = false;
   platform::ProcessHandle mainProgramProcess;  // the early-started main program, until stopped or released
-  std::string baseUrl;
-  std::string manifestPublicKey;  // base64 key that signs the manifests; empty: not signed
+  LauncherSettings settings;
 };

@@ -30,7 +30,7 @@ bool mainProgramExists(const std::filesystem::path& mainProgramPath) {
 
 }  // namespace
 
-int runLauncher(int argc, char** argv, const std::string& baseUrl, const std::string& manifestPublicKey) {
+int runLauncher(int argc, char** argv, const LauncherSettings& settings) {
   RunContext context;
   context.chinese = isChineseUi();
   context.forwardedArgs = platform::launcherArguments(argc, argv);
@@ -43,10 +43,9 @@ int runLauncher(int argc, char** argv, const std::string& baseUrl, const std::st
   platform::FileLock installationLock;
   lockInstallation(context.installDir, installationLock);
 
-  context.mainProgramPath = context.installDir / "Vardel.exe";
+  context.mainProgramPath = context.installDir / kMainProgramFileName;
   context.stagingDir = context.installDir / kStagingDirectoryName;
-  context.baseUrl = baseUrl;
-  context.manifestPublicKey = manifestPublicKey;
+  context.settings = settings;
 
   context.mainProgramPresent = mainProgramExists(context.mainProgramPath);
   logInfo(std::string("启动时 Vardel.exe 状态：") + (context.mainProgramPresent ? "存在" : "不存在（首次引导）"));
@@ -57,7 +56,7 @@ int runLauncher(int argc, char** argv, const std::string& baseUrl, const std::st
     if (!context.mainProgramProcess) showWarningMessage(context.chinese, uiText(context.chinese, UiText::StartFailed));
   }
 
-  if (!context.baseUrl.empty()) {
+  if (!context.settings.baseUrl.empty()) {
     runServerCheckPhase(context);
   } else if (context.mainProgramPresent) {
     logWarn("未配置更新服务器地址，跳过更新检查，现有 Vardel 继续运行");
@@ -68,5 +67,6 @@ int runLauncher(int argc, char** argv, const std::string& baseUrl, const std::st
 
   releaseMainProgramHandle(context.mainProgramProcess);
   logInfo("Kestrun 本次运行结束");
+  closeLauncherLog();
   return 0;
 }

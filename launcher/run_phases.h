@@ -8,10 +8,9 @@ class UpdateChecker;
 // cannot be read.
 std::filesystem::path findInstallDir();
 
-// The whole run, from the language choice to the closing log line, against the update
-// server at baseUrl (empty: no server is asked), whose manifests must be signed by
-// manifestPublicKey (empty: they are not signed). Always returns 0.
-int runLauncher(int argc, char** argv, const std::string& baseUrl, const std::string& manifestPublicKey = "");
+// The whole run, from the language choice to the closing log line, with the build's
+// settings. Always returns 0.
+int runLauncher(int argc, char** argv, const LauncherSettings& settings);
 
 // Asks the update server what differs and, when files are pending, runs the update.
 void runServerCheckPhase(RunContext& context);

@@ -20,11 +20,12 @@ void runServerCheckPhase(RunContext& context) {
   if (!initHttpLibrary(initError)) logError("libcurl 全局初始化失败：" + initError);
 
   {
-    UpdateChecker checker(context.baseUrl, "windows", context.installDir, context.stagingDir);
+    UpdateChecker checker(context.settings.baseUrl, "windows", context.installDir, context.stagingDir);
     checker.connectTimeoutSeconds = kConnectTimeoutSeconds;
     checker.lockedPatterns = lockedFilePatterns();
     checker.forbiddenPatterns = {};
-    checker.manifestPublicKey = context.manifestPublicKey;
+    checker.manifestPublicKey = context.settings.manifestPublicKey;
+    checker.stallTimeoutSeconds = context.settings.stallTimeoutSeconds;
 
     std::string checkError;
     const bool checked = checker.checkForUpdates(checkError);

@@ -16,7 +16,7 @@ inline constexpr const char* kDailyLogPrefix = "kestrun-";
 // file for shared appending and writes the start banner and the installation directory.
 void openLauncherLog(const std::filesystem::path& installDir, int retentionDays);
 
-// Closes the file; later lines go to standard error again. Used between tests.
+// Closes the file at the end of a run; later lines go to standard error again.
 void closeLauncherLog();
 
 void logLine(const char* level, const std::string& message);

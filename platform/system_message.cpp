@@ -12,4 +12,9 @@ std::string trimSystemMessage(std::string message) {
   return message;
 }
 
+std::string errorCodeText(const std::error_code& error) {
+  if (error.category() == std::system_category()) return windowsErrorText(static_cast<std::uint32_t>(error.value()));
+  return trimSystemMessage(error.message());
+}
+
 }  // namespace platform

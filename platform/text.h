@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/native_string.h"
 
@@ -28,5 +29,18 @@ std::string windowsErrorText(std::uint32_t code);
 
 // The same trimming and fallback for any message, shared by both backends.
 std::string trimSystemMessage(std::string message);
+
+// The text of an error code for log lines, in UTF-8: the system's own text for a system
+// error (the library's message() is in the local code page on Windows, which would garble a
+// Chinese system's text), else the category's message, trimmed the same way.
+std::string errorCodeText(const std::error_code& error);
+
+// ASCII letters in lower case, every other byte as it is: names compared the way Windows
+// compares ASCII file names, and hexadecimal digests.
+inline char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline std::string lowerAscii(std::string text) {
+  for (char& c : text) c = lowerAscii(c);
+  return text;
+}
 
 }  // namespace platform

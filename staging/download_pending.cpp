@@ -14,6 +14,7 @@
 #include "staging/paths.h"
 #include "staging/url_escape.h"
 #include "update/entry_download.h"
+#include "update/server_endpoints.h"
 #include "update/update_checker.h"
 
 namespace fs = std::filesystem;
@@ -109,7 +110,7 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
     }
 
     const std::string url =
-        baseUrl + "/gis/update/file?platform=" + platform + "&path=" + escaper.encodePath(entry.path);
+        baseUrl + kFileEndpoint + "?platform=" + platform + "&path=" + escaper.encodePath(entry.path);
     std::string transferError;
     const auto fetch = [&] {
       return downloadEntryFile(*this, url, staged, entry, transferError) &&

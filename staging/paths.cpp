@@ -35,17 +35,7 @@ fs::path relativeToBase(const fs::path& path, const fs::path& base) {
   return path.lexically_relative(base);
 }
 
-std::string fsErrorMessage(const std::error_code& error) {
-  // The system's own text in UTF-8; the library's message() for the system category is in the
-  // local code page on Windows, which would garble a Chinese system's text in the log.
-  if (error.category() == std::system_category()) {
-    return platform::windowsErrorText(static_cast<std::uint32_t>(error.value()));
-  }
-  std::string message = error.message();
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-    message.pop_back();
-  return message;
-}
+std::string fsErrorMessage(const std::error_code& error) { return platform::errorCodeText(error); }
 
 std::string formatFsError(const std::error_code& error) {
   if (error.value() == 0) return "未知文件系统错误";

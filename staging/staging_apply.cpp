@@ -11,15 +11,12 @@
 #include "platform/text.h"
 #include "staging/confinement.h"
 #include "staging/paths.h"
+#include "update/launcher_files.h"
 #include "update/name_pattern.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The installed main program. The manifest carries no permission bits, so on systems that
-// have them a first installation would otherwise leave it unable to start.
-const char* const kMainProgramName = "Vardel.exe";
 
 struct StagedItems {
   std::vector<fs::path> files;
@@ -46,12 +43,6 @@ StagedItems stagedItemsOf(const std::vector<ManifestEntry>& verified, const fs::
     (entry.link.empty() ? items.files : items.links).push_back(std::move(staged));
   }
   return items;
-}
-
-bool matchesAnyPattern(const std::string& name, const std::vector<std::string>& patterns) {
-  for (const std::string& pattern : patterns)
-    if (matchesNamePattern(name, pattern)) return true;
-  return false;
 }
 
 // The item's path below the staging directory, or empty when it is none.
@@ -85,11 +76,11 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
   const std::string relText = platform::pathToUtf8(relative);
   const std::string name = platform::pathToUtf8(relative.filename());
 
-  if (matchesAnyPattern(name, forbiddenPatterns)) {
+  if (matchesAnyNamePattern(name, forbiddenPatterns)) {
     ++counts.forbidden;
     return;
   }
-  const bool locked = matchesAnyPattern(name, lockedPatterns);
+  const bool locked = matchesAnyNamePattern(name, lockedPatterns);
 
   platform::ItemKind kind = platform::ItemKind::Missing;
   if (const std::error_code error = platform::queryItemKind(target, true, kind)) {
@@ -99,7 +90,7 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
   }
   // A short alias (VCRUNT~1.DLL) must not replace the locked file it names.
   if (kind != platform::ItemKind::Missing &&
-      (locked || matchesAnyPattern(platform::storedFileName(target), lockedPatterns))) {
+      (locked || matchesAnyNamePattern(platform::storedFileName(target), lockedPatterns))) {
     ++counts.skippedLocked;
     return;
   }
@@ -112,7 +103,9 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
   // and the main program at the top of the installation always gets it. (No-ops on Windows.)
   bool wasExecutable = false;
   if (kind == platform::ItemKind::Regular) platform::isExecutableFile(target, wasExecutable);
-  const bool isMainProgram = relText == kMainProgramName;
+  // The manifest carries no permission bits: a first installation would otherwise leave the
+  // main program unable to start.
+  const bool isMainProgram = relText == kMainProgramFileName;
 
   // Only the regular file this run wrote is moved, never what may have taken its place.
   platform::ItemKind stagedKind = platform::ItemKind::Missing;

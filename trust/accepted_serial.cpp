@@ -10,12 +10,8 @@
 
 namespace {
 
-// The system's own text in UTF-8 (message() would be in the local code page on Windows).
 std::string describe(const std::filesystem::path& file, const std::error_code& error) {
-  const std::string message = error.category() == std::system_category()
-                                  ? platform::windowsErrorText(static_cast<std::uint32_t>(error.value()))
-                                  : platform::trimSystemMessage(error.message());
-  return platform::pathToUtf8(file) + "（" + message + "）";
+  return platform::pathToUtf8(file) + "（" + platform::errorCodeText(error) + "）";
 }
 
 }  // namespace
@@ -53,22 +49,24 @@ bool readAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t& 
   return true;
 }
 
+std::error_code replaceSerialFile(const std::filesystem::path& file, const std::filesystem::path& fresh,
+                                  std::uint64_t serial) {
+  const std::string text = std::to_string(serial) + "\n";
+  platform::FileWriter writer;
+  std::error_code error = writer.open(fresh, platform::FileWriter::Mode::Truncate);
+  if (!error) error = writer.write(text.data(), text.size());
+  if (!error) error = writer.sync();
+  if (const std::error_code closing = writer.close(); !error) error = closing;
+  if (!error) error = platform::moveReplacing(fresh, file);
+  if (error) platform::removeItem(fresh);
+  return error;
+}
+
 bool writeAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t serial, std::string& errorText) {
   const std::filesystem::path file = installDir / kAcceptedSerialFileName;
   std::filesystem::path fresh = file;
   fresh += ".new";
-  const std::string text = std::to_string(serial) + "\n";
-
-  platform::FileWriter writer;
-  std::error_code error = writer.open(fresh, platform::FileWriter::Mode::Truncate);
-  if (!error) error = writer.write(text.data(), text.size());
-  // On the disk before the rename: otherwise a power cut could leave an empty record, and
-  // every later check would refuse to go on.
-  if (!error) error = writer.sync();
-  if (const std::error_code closing = writer.close(); !error) error = closing;
-  if (!error) error = platform::moveReplacing(fresh, file);
-  if (error) {
-    platform::removeItem(fresh);
+  if (const std::error_code error = replaceSerialFile(file, fresh, serial)) {
     errorText = "无法记录已接受的清单序号：" + describe(file, error);
     return false;
   }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 // The highest manifest serial this installation has accepted: the rollback protection of
 // signed manifests. It lives in one small file of the installation directory, holding the
@@ -17,3 +18,10 @@ bool readAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t& 
 // Replaces the file through a rename, so an interrupted write leaves the old value or the new
 // one, never a mix. False with an error text when the file cannot be written.
 bool writeAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t serial, std::string& errorText);
+
+// Writes a serial record (the serial in decimal and a line end) to `fresh`, flushes it to the
+// disk and renames it over `file`: a crash or a power cut leaves the old record or the new
+// one, never an empty one, which would stop every later check or publish. `fresh` is removed
+// again on failure.
+std::error_code replaceSerialFile(const std::filesystem::path& file, const std::filesystem::path& fresh,
+                                  std::uint64_t serial);

@@ -41,9 +41,3 @@ bool isSha256Hex(const std::string& text) {
   return text.size() == 2 * crypto_hash_sha256_BYTES && std::all_of(text.begin(), text.end(), isHexDigit);
 }
 
-std::string lowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}

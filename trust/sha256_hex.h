@@ -25,5 +25,3 @@ std::string sha256Hex(const std::string& bytes);
 // characters, in either letter case.
 bool isSha256Hex(const std::string& text);
 
-// ASCII letters folded to lower case; digests are compared in this form.
-std::string lowerAscii(std::string text);

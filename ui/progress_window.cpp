@@ -9,13 +9,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/toolkit_window.h"
 #include "platform/window.h"
 #include "ui/drag_window.h"
-#include "ui/native_window.h"
 #include "ui/progress_colours.h"
 #include "ui/progress_state.h"
 #include "ui/rounded_progress.h"
-#include "ui/toolkit_display.h"
 #include "ui/ui_font.h"
 #include "ui/ui_text.h"
 #include "ui/window_geometry.h"
@@ -183,7 +182,7 @@ bool runWithoutWindow(const ProgressTask& task) {
 
 bool runProgressWindow(bool chinese, bool updating, const ProgressTask& task) {
   using namespace ui;
-  if (!openToolkitDisplay()) return runWithoutWindow(task);
+  if (!platform::openToolkitDisplay()) return runWithoutWindow(task);
 
   ProgressWidgets widgets;
   buildWindow(widgets, chinese, updating);
@@ -193,7 +192,7 @@ bool runProgressWindow(bool chinese, bool updating, const ProgressTask& task) {
 
   WorkerThread worker(task, state);  // throws std::system_error when no thread can start
   widgets.window->show();
-  if (void* handle = nativeWindowHandle(*widgets.window)) {
+  if (void* handle = platform::nativeWindowHandle(*widgets.window)) {
     widgets.decoration = platform::decorateShownWindow(handle);
   }
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/text.h"
+#include "platform/toolkit_window.h"
 #include "platform/window.h"
-#include "ui/toolkit_display.h"
 #include "ui/ui_font.h"
 #include "ui/ui_text.h"
 #include "ui/window_geometry.h"
@@ -84,7 +84,7 @@ void hideWindow(Fl_Widget* widget, void*) {
 
 void showWarningMessage(bool chinese, const std::string& text) {
   const char* caption = uiText(chinese, UiText::LauncherTitle);
-  if (!ui::openToolkitDisplay()) {
+  if (!platform::openToolkitDisplay()) {
     platform::showWarningBox(caption, text);
     return;
   }

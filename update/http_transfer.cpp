@@ -14,7 +14,6 @@
 #include "update/curl_easy_handle.h"
 #include "update/http_transfer.h"
 #include "trust/sha256_hex.h"
-#include "update/stall_timeout.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -137,10 +136,10 @@ void setRequestOptions(OptionSetter& set, const std::string& url, std::int32_t c
 }
 
 // The optional CA bundle, then the bound on a transfer that has stopped moving.
-void setSecurityAndStallOptions(OptionSetter& set, const std::filesystem::path& caBundlePath) {
+void setSecurityAndStallOptions(OptionSetter& set, const std::filesystem::path& caBundlePath, long stallSeconds) {
   if (caBundleExists(caBundlePath)) set(CURLOPT_CAINFO, platform::pathToUtf8(caBundlePath).c_str());
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds());
+  set(CURLOPT_LOW_SPEED_TIME, stallSeconds);
 }
 
 // Runs the configured transfer and reads the final status; 0 when none was received.
@@ -175,7 +174,7 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
   set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
   // A declared length above the bound is refused before the body is read.
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
-  setSecurityAndStallOptions(set, caBundlePath);
+  setSecurityAndStallOptions(set, caBundlePath, stallTimeoutSeconds);
 
   long responseCode = 0;
   const CURLcode result = set.result() != CURLE_OK ? set.result() : perform(handle.get(), responseCode);
@@ -216,7 +215,7 @@ bool UpdateChecker::httpGetToFile(const std::string& url, const std::filesystem:
     set(CURLOPT_XFERINFOFUNCTION, &cancelCallback);
     set(CURLOPT_XFERINFODATA, static_cast<void*>(&cancelCheck));
   }
-  setSecurityAndStallOptions(set, caBundlePath);
+  setSecurityAndStallOptions(set, caBundlePath, stallTimeoutSeconds);
 
   long responseCode = 0;
   const CURLcode result = set.result() != CURLE_OK ? set.result() : perform(handle.get(), responseCode);

@@ -19,11 +19,11 @@
 #include "update/manifest_hash_field.h"
 #include "update/manifest_paths.h"
 #include "update/name_pattern.h"
+#include "update/server_endpoints.h"
 #include "update/update_checker.h"
 
 namespace {
 
-constexpr const char* kManifestRequest = "/gis/update/list?platform=";
 
 // The JSON library's own message for an empty document since version 3.11.3. Older versions
 // only say "unexpected end of input", so an empty body is reported with this text whatever
@@ -37,11 +37,6 @@ struct CheckCounts {
   std::int32_t forbidden = 0;
   std::int32_t locked = 0;
 };
-
-bool matchesAnyPattern(const std::string& name, const std::vector<std::string>& patterns) {
-  return std::any_of(patterns.begin(), patterns.end(),
-                     [&name](const std::string& pattern) { return matchesNamePattern(name, pattern); });
-}
 
 // A text key of a manifest object with '/' separators; absent gives empty, any other type
 // throws the library's type error, which fails the whole check.
@@ -107,13 +102,13 @@ bool readManifestEntries(const nlohmann::json& manifest, bool signedManifest, st
 // Whether the installed item of a manifest path exists and a locked pattern protects it.
 bool isLockedInstalledFile(const std::filesystem::path& installDir, const std::string& manifestPath,
                            const std::string& name, const std::vector<std::string>& lockedPatterns) {
-  const bool namedLocked = matchesAnyPattern(name, lockedPatterns);
+  const bool namedLocked = matchesAnyNamePattern(name, lockedPatterns);
   // Only a name with '~' can be a short alias (VCRUNT~1.DLL) of another name.
   if (!namedLocked && name.find('~') == std::string::npos) return false;
   const std::filesystem::path local = installDir / platform::pathFromUtf8(manifestPath);
   platform::ItemKind kind = platform::ItemKind::Missing;
   if (platform::queryItemKind(local, true, kind) || kind == platform::ItemKind::Missing) return false;
-  return namedLocked || matchesAnyPattern(platform::storedFileName(local), lockedPatterns);
+  return namedLocked || matchesAnyNamePattern(platform::storedFileName(local), lockedPatterns);
 }
 
 // Where links cannot be made (on Windows, without the right to create them) a release with
@@ -131,8 +126,7 @@ bool canCreateLinks(const std::filesystem::path& stagingDir, const std::vector<M
   if (!error) error = platform::createFileSymlink(platform::fromUtf8("link-probe-target"), probe);
   platform::removeItem(probe);
   if (!error) return true;
-  errorText = "无法创建软链接：" + link->path + "（" +
-              platform::windowsErrorText(static_cast<std::uint32_t>(error.value())) + "）";
+  errorText = "无法创建软链接：" + link->path + "（" + platform::errorCodeText(error) + "）";
   return false;
 }
 
@@ -147,7 +141,7 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
 
   std::string body;
   std::string transferError;
-  if (!httpGetToString(baseUrl + kManifestRequest + platform, body, transferError)) {
+  if (!httpGetToString(baseUrl + kManifestEndpoint + "?platform=" + platform, body, transferError)) {
     errorText = "无法获取更新清单：" + transferError;
     return false;
   }
@@ -192,7 +186,7 @@ bool UpdateChecker::checkManifestBody(const std::string& body, std::string& erro
       const std::string name = baseNameOf(entry.path);
       // The launcher's own files are never taken from a release: a link there would carry
       // the launcher's writes out of the installation.
-      if (isLauncherOwnPath(entry.path) || matchesAnyPattern(name, forbiddenPatterns)) {
+      if (isLauncherOwnPath(entry.path) || matchesAnyNamePattern(name, forbiddenPatterns)) {
         ++counts.forbidden;
         report += "  [排除-禁止下载] " + entry.path + "\n";
         continue;

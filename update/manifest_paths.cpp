@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "log/launcher_log.h"
+#include "platform/text.h"
 #include "trust/accepted_serial.h"
 #include "update/launcher_files.h"
 #include "update/name_pattern.h"
@@ -22,12 +23,7 @@ std::vector<std::string> splitAtSlashes(const std::string& path) {
   }
 }
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string lowerAscii(std::string text) {
-  for (char& c : text) c = lowerAscii(c);
-  return text;
-}
+using platform::lowerAscii;
 
 bool onlyDotsAndBlanks(const std::string& element) {
   return element.find_first_not_of(". ") == std::string::npos;

@@ -10,11 +10,11 @@
 #include "trust/manifest_signature.h"
 #include "trust/utc_time.h"
 #include "update/http_transfer.h"
+#include "update/server_endpoints.h"
 #include "update/update_checker.h"
 
 namespace {
 
-constexpr const char* kSignatureRequest = "/gis/update/signature?platform=";
 constexpr const char* kManifestFailed = "无法获取更新清单：";
 // A signature file is two short lines; anything much longer is not one.
 constexpr std::size_t kMaxSignatureBytes = 4096;
@@ -32,7 +32,7 @@ bool UpdateChecker::checkManifestSignature(const std::string& manifest, std::uin
 
   std::string body;
   std::string transferError;
-  if (!httpGetToString(baseUrl + kSignatureRequest + platform, body, transferError, kMaxSignatureBytes)) {
+  if (!httpGetToString(baseUrl + kSignatureEndpoint + "?platform=" + platform, body, transferError, kMaxSignatureBytes)) {
     const bool tooLarge = transferError == bodyTooLargeText(kMaxSignatureBytes);
     errorText = std::string(kManifestFailed) + (tooLarge ? "清单签名格式无效（" : "清单签名缺失（") + transferError + "）";
     return false;

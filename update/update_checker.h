@@ -36,6 +36,8 @@ class UpdateChecker {
   std::filesystem::path stagingDir;
   std::filesystem::path caBundlePath;
   std::int32_t connectTimeoutSeconds = 5;
+  // A transfer that moves less than 1 byte/s for this long is given up.
+  long stallTimeoutSeconds = 30;
   std::function<bool()> cancelCheck;
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/posix/write_all.h"
+
 namespace platform {
 
 namespace {
@@ -37,18 +39,7 @@ bool FileWriter::isOpen() const { return handle_ >= 0; }
 
 std::error_code FileWriter::write(const void* data, std::size_t size) {
   if (!isOpen()) return std::error_code(EBADF, std::system_category());
-  const char* next = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t written = ::write(static_cast<int>(handle_), next, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return lastError();
-    }
-    if (written == 0) return std::error_code(EIO, std::system_category());
-    next += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return {};
+  return posix::writeAll(static_cast<int>(handle_), data, size);
 }
 
 std::error_code FileWriter::sync() {

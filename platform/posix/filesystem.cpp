@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/write_all.h"
+
 namespace platform {
 
 namespace {
@@ -69,20 +71,6 @@ class Descriptor {
  private:
   int value_;
 };
-
-std::error_code writeAll(int descriptor, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(descriptor, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return lastError();
-    }
-    if (written == 0) return std::error_code(EIO, std::system_category());
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return {};
-}
 
 bool isDotEntry(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -261,7 +249,7 @@ std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
       return lastError();
     }
     if (got == 0) break;
-    if (std::error_code error = writeAll(target.get(), buffer, static_cast<std::size_t>(got))) return error;
+    if (std::error_code error = posix::writeAll(target.get(), buffer, static_cast<std::size_t>(got))) return error;
   }
   return target.close();
 }

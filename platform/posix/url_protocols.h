@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <string>
 
-// The pieces of the Linux URL-scheme registration, open to tests. A scheme handler on a
-// desktop that follows freedesktop.org is a desktop entry in the user's applications folder
-// that names the scheme as its MIME type, plus the user's default-application choice in
-// mimeapps.list.
+// The parts that registerUrlProtocols (platform/environment.h) builds the Linux URL-scheme
+// registration from. A scheme handler on a desktop that follows freedesktop.org is a desktop
+// entry in the user's applications folder that names the scheme as its MIME type, plus the
+// user's default-application choice in mimeapps.list.
 namespace platform {
 
 // Registers `launcherPath` as the handler of both schemes, rewriting earlier registrations.

@@ -2,9 +2,9 @@
 // that waits for a server that stops sending. Everything else is the product's own run.
 #include "launcher/build_config.h"
 #include "launcher/run_phases.h"
-#include "update/stall_timeout.h"
 
 int main(int argc, char** argv) {
-  setStallTimeoutSeconds(2);
-  return runLauncher(argc, argv, defaultBaseUrl, manifestPublicKey);
+  LauncherSettings settings{defaultBaseUrl, manifestPublicKey};
+  settings.stallTimeoutSeconds = 2;
+  return runLauncher(argc, argv, settings);
 }

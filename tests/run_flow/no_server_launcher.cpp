@@ -4,5 +4,5 @@
 
 int main(int argc, char** argv) {
   redirectStandardErrorForTest();
-  return runLauncher(argc, argv, "");
+  return runLauncher(argc, argv, {});
 }

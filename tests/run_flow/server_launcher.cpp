@@ -8,5 +8,5 @@
 int main(int argc, char** argv) {
   redirectStandardErrorForTest();
   const char* baseUrl = std::getenv("KESTRUN_TEST_BASE_URL");
-  return runLauncher(argc, argv, baseUrl ? baseUrl : "");
+  return runLauncher(argc, argv, {baseUrl ? baseUrl : ""});
 }

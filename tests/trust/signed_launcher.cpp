@@ -8,5 +8,5 @@
 int main(int argc, char** argv) {
   const char* baseUrl = std::getenv("KESTRUN_TEST_BASE_URL");
   const char* key = std::getenv("KESTRUN_TEST_MANIFEST_KEY");
-  return runLauncher(argc, argv, baseUrl ? baseUrl : "", key ? key : "");
+  return runLauncher(argc, argv, {baseUrl ? baseUrl : "", key ? key : ""});
 }

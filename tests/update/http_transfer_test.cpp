@@ -14,7 +14,6 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "update/http_transfer.h"
-#include "update/stall_timeout.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -121,7 +120,6 @@ class HttpTransferTest : public ::testing::Test {
   void TearDown() override {
     released = true;
     server.stop();
-    setStallTimeoutSeconds(kDefaultStallTimeoutSeconds);
   }
 
   // False when the client has gone away first.
@@ -249,7 +247,7 @@ TEST_F(HttpTransferTest, CancelInMidTransferLeavesThePrefix) {
 }
 
 TEST_F(HttpTransferTest, StalledTransferIsGivenUp) {
-  setStallTimeoutSeconds(1);
+  checker.stallTimeoutSeconds = 1;
   std::string body;
   std::string errorText;
   EXPECT_FALSE(checker.httpGetToString(url("/stall"), body, errorText));
@@ -264,7 +262,7 @@ TEST_F(HttpTransferTest, StalledTransferIsGivenUp) {
 }
 
 TEST_F(HttpTransferTest, SlowButMovingTransferCompletes) {
-  setStallTimeoutSeconds(1);
+  checker.stallTimeoutSeconds = 1;
   const fs::path destination = dir / "slow.bin";
   std::string errorText;
   EXPECT_TRUE(checker.httpGetToFile(url("/trickle"), destination, errorText)) << errorText;

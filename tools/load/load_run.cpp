@@ -6,6 +6,8 @@
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
 
+#include "update/server_endpoints.h"
+
 namespace load {
 
 namespace {
@@ -148,9 +150,9 @@ class LoadRun {
     }
     std::string url = settings_.baseUrl;
     if (!client.manifestDone) {
-      url += "/gis/update/list?platform=" + settings_.platform;
+      url += std::string(kManifestEndpoint) + "?platform=" + settings_.platform;
     } else {
-      url += "/gis/update/file?platform=" + settings_.platform + "&path=" +
+      url += std::string(kFileEndpoint) + "?platform=" + settings_.platform + "&path=" +
              client.files[static_cast<std::size_t>(client.nextFile)].encodedPath;
     }
     client.easy.reset(curl_easy_init());

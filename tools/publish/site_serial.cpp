@@ -8,9 +8,9 @@
 #include <iterator>
 #include <system_error>
 
-#include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
+#include "trust/accepted_serial.h"
 #include "trust/manifest_signature.h"
 
 namespace publish {
@@ -57,15 +57,7 @@ bool readIssuedSerial(const SiteLayout& layout, std::uint64_t& serial, std::stri
 bool recordIssuedSerial(const SiteLayout& layout, std::uint64_t serial, std::string& error) {
   const fs::path file = layout.serialFile();
   const fs::path fresh = layout.serialTempFile();
-  const std::string text = std::to_string(serial) + "\n";
-  platform::FileWriter writer;
-  std::error_code failure = writer.open(fresh, platform::FileWriter::Mode::Truncate);
-  if (!failure) failure = writer.write(text.data(), text.size());
-  if (!failure) failure = writer.sync();
-  if (const std::error_code closing = writer.close(); !failure) failure = closing;
-  if (!failure) failure = platform::moveReplacing(fresh, file);
-  if (failure) {
-    platform::removeItem(fresh);
+  if (const std::error_code failure = replaceSerialFile(file, fresh, serial)) {
     error = "cannot write " + file.string() + ": " + describe(failure);
     return false;
   }

@@ -11,6 +11,7 @@
 
 #include "tools/release_server/fault_plan.h"
 #include "tools/release_server/release_tree.h"
+#include "update/server_endpoints.h"
 
 namespace release_server {
 
@@ -191,15 +192,15 @@ void serveFile(const httplib::Request& request, httplib::Response& response,
 }  // namespace
 
 void installReleaseRoutes(httplib::Server& server, const ServerSettings& settings) {
-  server.Get("/gis/update/list", [settings](const httplib::Request& request,
+  server.Get(kManifestEndpoint, [settings](const httplib::Request& request,
                                             httplib::Response& response) {
     serveManifest(request, response, settings);
   });
-  server.Get("/gis/update/signature", [settings](const httplib::Request& request,
+  server.Get(kSignatureEndpoint, [settings](const httplib::Request& request,
                                                  httplib::Response& response) {
     serveSignature(request, response, settings);
   });
-  server.Get("/gis/update/file", [settings](const httplib::Request& request,
+  server.Get(kFileEndpoint, [settings](const httplib::Request& request,
                                             httplib::Response& response) {
     serveFile(request, response, settings);
   });

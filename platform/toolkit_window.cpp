@@ -1,11 +1,11 @@
-#include "ui/native_window.h"
+#include "platform/toolkit_window.h"
 
 #include <FL/Fl_Window.H>
 #include <FL/x.H>
 
 #include <cstdint>
 
-namespace ui {
+namespace platform {
 
 namespace {
 
@@ -19,4 +19,4 @@ namespace {
 
 void* nativeWindowHandle(const Fl_Window& window) { return asPointer(fl_xid(&window)); }
 
-}  // namespace ui
+}  // namespace platform
