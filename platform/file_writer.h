@@ -14,7 +14,10 @@ namespace platform {
 // the launcher keeps its files cannot carry their bytes elsewhere.
 class FileWriter {
  public:
-  enum class Mode { Truncate, Append };
+  // CreateNew fails when anything exists at the path, a link included, and gives the new
+  // file to its owner alone from the moment it exists (where the system has modes; on
+  // Windows the folder's permissions apply): for secrets.
+  enum class Mode { Truncate, Append, CreateNew };
 
   FileWriter() = default;
   ~FileWriter();

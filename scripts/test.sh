@@ -85,6 +85,9 @@ cmake --build build/tsan -j "$jobs" --target "${threaded_tests[@]}"
 queue_tests tsan ctest --test-dir build/tsan --output-on-failure \
   -R "^($(IFS='|'; echo "${threaded_tests[*]}"))\$"
 
+# The release tools alone, as a release host without desktop packages builds them.
+queue_tests release-tools env KESTRUN_JOBS=1 bash scripts/release-tools-check.sh build/release-tools
+
 queue_tests windows bash scripts/windows-tests.sh build/windows
 # A Kestrun.exe built with a signing key, under Wine against a signed site (its own port).
 queue_tests wine-trust bash tests/trust/wine_signed_update.sh build/native build/windows-keyed \
@@ -98,7 +101,7 @@ fi
 
 echo "=== waiting for the test runs"
 finish_tests
-for name in native asan tsan windows wine-trust fuzz; do
+for name in native asan tsan release-tools windows wine-trust fuzz; do
   [ -f "$logs/$name.log" ] || continue
   echo "=== $name tests"
   cat "$logs/$name.log"

@@ -25,10 +25,11 @@ std::error_code FileWriter::open(const std::filesystem::path& path, Mode mode) {
     if (closing) return closing;
   }
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
-  flags |= mode == Mode::Append ? O_APPEND : O_TRUNC;
+  flags |= mode == Mode::Append ? O_APPEND : mode == Mode::Truncate ? O_TRUNC : O_EXCL;
+  const mode_t permissions = mode == Mode::CreateNew ? 0600 : 0644;
   int descriptor;
   do {
-    descriptor = ::open(path.c_str(), flags, 0644);
+    descriptor = ::open(path.c_str(), flags, permissions);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) return lastError();
   handle_ = descriptor;

@@ -25,7 +25,8 @@ std::error_code FileWriter::open(const std::filesystem::path& path, Mode mode) {
   // another process appends to it at the same time.
   const DWORD access = mode == Mode::Append ? FILE_APPEND_DATA : GENERIC_WRITE;
   std::error_code error;
-  win32::UniqueHandle file = win32::openUnredirected(path, access, OPEN_ALWAYS, error);
+  win32::UniqueHandle file =
+      win32::openUnredirected(path, access, mode == Mode::CreateNew ? CREATE_NEW : OPEN_ALWAYS, error);
   if (!file) return error;
   // Emptied only once it is known to be the file itself, not what a link points at.
   if (mode == Mode::Truncate && !SetEndOfFile(file.get())) return win32::lastError();

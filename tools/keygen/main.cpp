@@ -9,18 +9,16 @@
 // one list: a launcher built with a primary key and an offline backup accepts releases
 // signed by either, so a lost primary key strands no installation. Keep the secret key
 // files offline; only kestrun-publish --sign-key reads them.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/file_writer.h"
+#include "platform/filesystem.h"
+#include "platform/text.h"
 #include "trust/manifest_signature.h"
 #include "trust/signing_key_file.h"
 
@@ -41,28 +39,21 @@ void printBuildSetting(const std::string& publicKey) {
 // it exists: no other user can open it before the key is in, and an existing file or a link
 // at that path is never written through. False with the message to print.
 bool writeNewSecretFile(const fs::path& file, const std::string& text, std::string& error) {
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = errno == EEXIST ? file.string() + " already exists; it is not overwritten"
-                            : "cannot create " + file.string() + ": " + std::strerror(errno);
+  platform::FileWriter writer;
+  if (const std::error_code failure = writer.open(file, platform::FileWriter::Mode::CreateNew)) {
+    error = failure == std::errc::file_exists
+                ? file.string() + " already exists; it is not overwritten"
+                : "cannot create " + file.string() + ": " + platform::trimSystemMessage(failure.message());
     return false;
   }
-  int failure = 0;
-  for (std::size_t written = 0; written < text.size() && failure == 0;) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n > 0) {
-      written += static_cast<std::size_t>(n);
-    } else if (n == 0 || errno != EINTR) {
-      failure = n == 0 ? EIO : errno;
-    }
-  }
+  std::error_code failure = writer.write(text.data(), text.size());
   // On disk before it is reported written: a key that is lost signs nothing.
-  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
-  if (::close(fd) != 0 && failure == 0) failure = errno;
-  if (failure == 0) return true;
-  error = "cannot write " + file.string() + ": " + std::strerror(failure);
+  if (!failure) failure = writer.sync();
+  if (const std::error_code closing = writer.close(); !failure) failure = closing;
+  if (!failure) return true;
+  error = "cannot write " + file.string() + ": " + platform::trimSystemMessage(failure.message());
   // A file without the whole key would only stand in the way of the next try.
-  ::unlink(file.c_str());
+  platform::removeItem(file);
   return false;
 }
 

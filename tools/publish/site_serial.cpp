@@ -1,13 +1,10 @@
 #include "tools/publish/site_serial.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <system_error>
 
+#include "platform/confined_tree.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "trust/accepted_serial.h"
@@ -19,16 +16,6 @@ namespace {
 
 std::string describe(const std::error_code& failure) {
   return platform::trimSystemMessage(failure.message());
-}
-
-// A rename is durable only once the directory holding it is.
-std::error_code syncDirectory(const fs::path& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return {errno, std::system_category()};
-  std::error_code failure;
-  if (::fsync(fd) != 0) failure = {errno, std::system_category()};
-  ::close(fd);
-  return failure;
 }
 
 }  // namespace
@@ -61,7 +48,8 @@ bool recordIssuedSerial(const SiteLayout& layout, std::uint64_t serial, std::str
     error = "cannot write " + file.string() + ": " + describe(failure);
     return false;
   }
-  if (const std::error_code syncing = syncDirectory(layout.site)) {
+  // A rename is durable only once the directory holding it is.
+  if (const std::error_code syncing = platform::syncDirectory(layout.site)) {
     error = "cannot flush " + layout.site.string() + ": " + describe(syncing);
     return false;
   }
