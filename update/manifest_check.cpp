@@ -24,7 +24,6 @@
 
 namespace {
 
-
 // The JSON library's own message for an empty document since version 3.11.3. Older versions
 // only say "unexpected end of input", so an empty body is reported with this text whatever
 // version the launcher is built with.
