@@ -45,7 +45,7 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker) {
     logInfo("更新文件下载完成，开始落地");
     const int applied =
         applyStaging(context.stagingDir, context.installDir, checker.pending, checker.lockedPatterns,
-                                     checker.forbiddenPatterns);
+                     checker.forbiddenPatterns);
     logInfo("applyStaging 返回：成功落地=" + std::to_string(applied));
     std::vector<platform::NativeString> startArguments = context.forwardedArgs;
     if (context.mainProgramPresent) startArguments.push_back(platform::fromUtf8("--updated"));

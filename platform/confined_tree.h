@@ -37,8 +37,4 @@ class ConfinedTree {
   std::intptr_t handle_ = -1;
 };
 
-// Flushes a directory's entries to the disk, so that a rename in it survives a power cut.
-// Windows keeps no such separate record: nothing to do there.
-std::error_code syncDirectory(const std::filesystem::path& directory);
-
 }  // namespace platform

@@ -103,6 +103,10 @@ std::string storedFileName(const fs::path& path);
 // MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED).
 std::error_code moveReplacing(const fs::path& from, const fs::path& to);
 
+// Flushes a directory's entries to the disk, so that a rename in it survives a power cut.
+// Windows keeps no such separate record: nothing to do there.
+std::error_code syncDirectory(const fs::path& directory);
+
 // Copies the file `from` onto `to`, overwriting it.
 std::error_code copyOverwriting(const fs::path& from, const fs::path& to);
 

@@ -16,37 +16,37 @@ std::string describe(const std::filesystem::path& file, const std::error_code& e
 
 }  // namespace
 
-bool readAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t& serial, std::string& errorText) {
-  const std::filesystem::path file = installDir / kAcceptedSerialFileName;
+SerialRecord readSerialFile(const std::filesystem::path& file, std::uint64_t& serial, std::error_code& error) {
+  serial = 0;
+  error.clear();
   platform::ItemKind kind = platform::ItemKind::Missing;
-  if (const std::error_code error = platform::queryItemKind(file, false, kind)) {
-    errorText = "无法读取已接受的清单序号：" + describe(file, error);
-    return false;
-  }
-  if (kind == platform::ItemKind::Missing) {
-    serial = 0;
-    return true;
-  }
-  // Only the launcher writes this file, and always as a plain file: a link here was planted.
-  if (kind != platform::ItemKind::Regular) {
-    errorText = "已接受的清单序号记录无效：" + platform::pathToUtf8(file);
-    return false;
-  }
-
+  if ((error = platform::queryItemKind(file, false, kind))) return SerialRecord::Unreadable;
+  if (kind == platform::ItemKind::Missing) return SerialRecord::Missing;
+  if (kind != platform::ItemKind::Regular) return SerialRecord::Damaged;
   std::ifstream in(file, std::ios::binary);
   std::string text;
   if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in || in.bad()) {
-    errorText = "无法读取已接受的清单序号：" + platform::pathToUtf8(file);
-    return false;
-  }
+  if (!in || in.bad()) return SerialRecord::Unreadable;
   if (!text.empty() && text.back() == '\n') text.pop_back();
   if (!text.empty() && text.back() == '\r') text.pop_back();
-  if (!parseManifestSerial(text, serial)) {
-    errorText = "已接受的清单序号记录无效：" + platform::pathToUtf8(file);
-    return false;
+  return parseManifestSerial(text, serial) ? SerialRecord::Serial : SerialRecord::Damaged;
+}
+
+bool readAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t& serial, std::string& errorText) {
+  const std::filesystem::path file = installDir / kAcceptedSerialFileName;
+  std::error_code error;
+  switch (readSerialFile(file, serial, error)) {
+    case SerialRecord::Missing:
+    case SerialRecord::Serial:
+      return true;
+    case SerialRecord::Unreadable:
+      errorText = "无法读取已接受的清单序号：" + (error ? describe(file, error) : platform::pathToUtf8(file));
+      return false;
+    case SerialRecord::Damaged:
+      break;
   }
-  return true;
+  errorText = "已接受的清单序号记录无效：" + platform::pathToUtf8(file);
+  return false;
 }
 
 std::error_code replaceSerialFile(const std::filesystem::path& file, const std::filesystem::path& fresh,
@@ -58,8 +58,12 @@ std::error_code replaceSerialFile(const std::filesystem::path& file, const std::
   if (!error) error = writer.sync();
   if (const std::error_code closing = writer.close(); !error) error = closing;
   if (!error) error = platform::moveReplacing(fresh, file);
-  if (error) platform::removeItem(fresh);
-  return error;
+  if (error) {
+    platform::removeItem(fresh);
+    return error;
+  }
+  // The rename is on the disk only once the directory that holds it is.
+  return platform::syncDirectory(file.parent_path());
 }
 
 bool writeAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t serial, std::string& errorText) {

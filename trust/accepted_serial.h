@@ -19,9 +19,17 @@ bool readAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t& 
 // one, never a mix. False with an error text when the file cannot be written.
 bool writeAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t serial, std::string& errorText);
 
-// Writes a serial record (the serial in decimal and a line end) to `fresh`, flushes it to the
-// disk and renames it over `file`: a crash or a power cut leaves the old record or the new
-// one, never an empty one, which would stop every later check or publish. `fresh` is removed
-// again on failure.
+// What a serial record (the serial in decimal and a line end) was found to be.
+enum class SerialRecord { Missing, Serial, Unreadable, Damaged };
+
+// Reads the record at `file` without following a link: only its owner's tools write it, and
+// always as a plain file, so anything else there counts as damaged. `error` tells why an
+// unreadable record could not be read, when the system said.
+SerialRecord readSerialFile(const std::filesystem::path& file, std::uint64_t& serial, std::error_code& error);
+
+// Writes a serial record to `fresh`, flushes it to the disk, renames it over `file` and
+// flushes the directory: a crash or a power cut leaves the old record or the new one, never
+// an empty one, which would stop every later check or publish. `fresh` is removed again on
+// failure.
 std::error_code replaceSerialFile(const std::filesystem::path& file, const std::filesystem::path& fresh,
                                   std::uint64_t serial);

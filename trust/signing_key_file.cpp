@@ -42,8 +42,13 @@ bool parseSigningKeyFile(const std::string& text, ManifestSecretKey& key, std::s
   return true;
 }
 
-std::string publicKeyBase64(const ManifestSecretKey& key) {
+ManifestPublicKey publicKeyOf(const ManifestSecretKey& key) {
   ManifestPublicKey publicKey;
   crypto_sign_ed25519_sk_to_pk(publicKey.data(), key.data());
+  return publicKey;
+}
+
+std::string publicKeyBase64(const ManifestSecretKey& key) {
+  const ManifestPublicKey publicKey = publicKeyOf(key);
   return encodeBase64(publicKey.data(), publicKey.size());
 }

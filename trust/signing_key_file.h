@@ -11,5 +11,7 @@ std::string formatSigningKeyFile(const ManifestSecretKey& key);
 // False with a short reason when the text is not such a file.
 bool parseSigningKeyFile(const std::string& text, ManifestSecretKey& key, std::string& reason);
 
-// The public half of a secret key, in the base64 form that -DKESTRUN_MANIFEST_PUBLIC_KEY takes.
+// The public half of a secret key, and the same in the base64 form that
+// -DKESTRUN_MANIFEST_PUBLIC_KEY takes.
+ManifestPublicKey publicKeyOf(const ManifestSecretKey& key);
 std::string publicKeyBase64(const ManifestSecretKey& key);

@@ -2,7 +2,6 @@
 // call, a fixed option list, and one judgement of library result and HTTP status.
 #include <curl/curl.h>
 
-#include <cctype>
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -11,9 +10,9 @@
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
+#include "trust/sha256_hex.h"
 #include "update/curl_easy_handle.h"
 #include "update/http_transfer.h"
-#include "trust/sha256_hex.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -112,14 +111,7 @@ bool caBundleExists(const std::filesystem::path& caBundlePath) {
   return !platform::queryItemKind(caBundlePath, true, kind) && kind != platform::ItemKind::Missing;
 }
 
-bool isHttpsAddress(const std::string& url) {
-  static const char kScheme[] = "https:";
-  if (url.size() < sizeof kScheme - 1) return false;
-  for (std::size_t i = 0; i + 1 < sizeof kScheme; ++i) {
-    if (std::tolower(static_cast<unsigned char>(url[i])) != kScheme[i]) return false;
-  }
-  return true;
-}
+bool isHttpsAddress(const std::string& url) { return platform::lowerAscii(url.substr(0, 6)) == "https:"; }
 
 // Address, redirects and their limit, connection limit, no signals, user agent.
 void setRequestOptions(OptionSetter& set, const std::string& url, std::int32_t connectTimeoutSeconds) {

@@ -123,12 +123,12 @@ bool isLauncherOwnPath(const std::string& path) {
   if (top != keyOf(kLogDirectoryName)) return false;
   // The logs directory itself and the launcher's daily files in it; the main program may
   // keep files of its own there.
-  const std::string below = placeKey(elements, elements.size()).substr(top.size());  // "kestrun-x.log/"
+  std::string below = placeKey(elements, elements.size()).substr(top.size());
   if (below.empty()) return true;
-  static const std::string kSuffix = ".log/";
-  return below.find('/') == below.size() - 1 && below.size() > kSuffix.size() &&
-         below.compare(below.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0 &&
-         matchesNamePattern(below, std::string(kDailyLogPrefix) + "*");
+  below.pop_back();  // the key's closing '/'
+  static const std::string kSuffix = ".log";
+  return below.find('/') == std::string::npos && matchesNamePattern(below, std::string(kDailyLogPrefix) + "*") &&
+         below.size() > kSuffix.size() && below.compare(below.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
 }
 
 bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string& errorText) {

@@ -6,9 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <utility>
-
-#include "platform/posix/write_all.h"
+#include "platform/posix/descriptor.h"
 
 namespace platform {
 
@@ -16,44 +14,13 @@ namespace {
 
 std::error_code lastError() { return std::error_code(errno, std::system_category()); }
 
-// A descriptor, closed once.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int get() const { return fd_; }
-  // Closes it now and reports a late write error.
-  std::error_code close() {
-    if (::close(std::exchange(fd_, -1)) != 0) return lastError();
-    return {};
-  }
-
- private:
-  int fd_;
-};
+using posix::Descriptor;
 
 // The opened file's bytes, permissions and modification time into the new file `to`.
 std::error_code copyFrom(int file, const struct stat& info, const std::filesystem::path& to) {
-  Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (out.get() < 0) return lastError();
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t got = ::read(file, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return lastError();
-    }
-    if (std::error_code error = posix::writeAll(out.get(), buffer, static_cast<std::size_t>(got))) return error;
-  }
+  if (std::error_code error = posix::copyAll(file, out.get())) return error;
   // The launcher compares times to the nanosecond; the access time is left as it is.
   const struct timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
   if (::fchmod(out.get(), info.st_mode & 0777) != 0 || ::futimens(out.get(), times) != 0) return lastError();
@@ -78,7 +45,7 @@ std::error_code ConfinedTree::open(const std::filesystem::path& root) {
 std::error_code ConfinedTree::cloneFile(const std::string& relative, const std::filesystem::path& to,
                                         bool preferHardLink, bool& hardLinked) const {
   hardLinked = false;
-  Fd dir(::dup(static_cast<int>(handle_)));
+  Descriptor dir(::dup(static_cast<int>(handle_)));
   if (dir.get() < 0) return lastError();
   std::size_t start = 0;
   for (std::size_t slash; (slash = relative.find('/', start)) != std::string::npos; start = slash + 1) {
@@ -89,7 +56,7 @@ std::error_code ConfinedTree::cloneFile(const std::string& relative, const std::
   }
   const std::string name = relative.substr(start);
   // Non-blocking, so that a pipe put in its place cannot stall the caller at the open.
-  Fd file(::openat(dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  Descriptor file(::openat(dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) return lastError();
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) return lastError();
@@ -110,13 +77,6 @@ std::error_code ConfinedTree::cloneFile(const std::string& relative, const std::
 
 bool ConfinedTree::isReplacedError(const std::error_code& error) {
   return error.category() == std::system_category() && (error.value() == ELOOP || error.value() == ENOTDIR);
-}
-
-std::error_code syncDirectory(const std::filesystem::path& directory) {
-  Fd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0) return lastError();
-  if (::fsync(fd.get()) != 0) return lastError();
-  return fd.close();
 }
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/posix/write_all.h"
+#include "platform/posix/descriptor.h"
 
 namespace platform {
 

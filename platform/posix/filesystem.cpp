@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/write_all.h"
+#include "platform/posix/descriptor.h"
 
 namespace platform {
 
 namespace {
+
+using posix::Descriptor;
 
 std::error_code lastError() { return std::error_code(errno, std::system_category()); }
 
@@ -45,32 +47,6 @@ struct DirCloser {
   void operator()(DIR* directory) const { ::closedir(directory); }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-// An open descriptor, closed once.
-class Descriptor {
- public:
-  explicit Descriptor(int value) : value_(value) {}
-  ~Descriptor() {
-    if (value_ >= 0) ::close(value_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return value_; }
-  void reset(int value) {
-    if (value_ >= 0) ::close(value_);
-    value_ = value;
-  }
-  // Closes now and reports a failed close, which can be the first sign of a failed write.
-  std::error_code close() {
-    const int value = value_;
-    value_ = -1;
-    if (value >= 0 && ::close(value) != 0 && errno != EINTR) return lastError();
-    return {};
-  }
-
- private:
-  int value_;
-};
 
 bool isDotEntry(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -218,6 +194,13 @@ std::error_code moveReplacing(const fs::path& from, const fs::path& to) {
   return {};
 }
 
+std::error_code syncDirectory(const fs::path& directory) {
+  Descriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) return lastError();
+  if (::fsync(fd.get()) != 0) return lastError();
+  return fd.close();
+}
+
 std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
   Descriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (source.get() < 0) return lastError();
@@ -241,16 +224,7 @@ std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
     return std::error_code(EINVAL, std::system_category());
   }
   if (::ftruncate(target.get(), 0) != 0) return lastError();
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t got = ::read(source.get(), buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return lastError();
-    }
-    if (got == 0) break;
-    if (std::error_code error = posix::writeAll(target.get(), buffer, static_cast<std::size_t>(got))) return error;
-  }
+  if (std::error_code error = posix::copyAll(source.get(), target.get())) return error;
   return target.close();
 }
 

@@ -1,6 +1,7 @@
 // The confined tree on Windows: every directory on the way and the file itself are checked
-// for name-surrogate reparse points, and the file is copied from a handle that was opened
-// without following one. (The release tools run on Linux; this keeps the platform whole.)
+// for name-surrogate reparse points, then the file is copied by its path, so a swap between
+// the check and the copy is not caught here. (The release tools run on Linux only; this keeps
+// the platform whole.)
 #include "platform/confined_tree.h"
 
 #include <windows.h>
@@ -41,7 +42,5 @@ std::error_code ConfinedTree::cloneFile(const std::string& relative, const std::
 bool ConfinedTree::isReplacedError(const std::error_code& error) {
   return error.category() == std::system_category() && error.value() == ERROR_CANT_ACCESS_FILE;
 }
-
-std::error_code syncDirectory(const std::filesystem::path&) { return {}; }
 
 }  // namespace platform

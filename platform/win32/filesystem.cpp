@@ -198,6 +198,8 @@ std::string storedFileName(const fs::path& path) {
   return toUtf8(path.filename().native());
 }
 
+std::error_code syncDirectory(const fs::path&) { return {}; }
+
 std::error_code moveReplacing(const fs::path& from, const fs::path& to) {
   if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     return win32::lastError();

@@ -43,7 +43,7 @@ bool writeNewSecretFile(const fs::path& file, const std::string& text, std::stri
   if (const std::error_code failure = writer.open(file, platform::FileWriter::Mode::CreateNew)) {
     error = failure == std::errc::file_exists
                 ? file.string() + " already exists; it is not overwritten"
-                : "cannot create " + file.string() + ": " + platform::trimSystemMessage(failure.message());
+                : "cannot create " + file.string() + ": " + platform::errorCodeText(failure);
     return false;
   }
   std::error_code failure = writer.write(text.data(), text.size());
@@ -51,7 +51,7 @@ bool writeNewSecretFile(const fs::path& file, const std::string& text, std::stri
   if (!failure) failure = writer.sync();
   if (const std::error_code closing = writer.close(); !failure) failure = closing;
   if (!failure) return true;
-  error = "cannot write " + file.string() + ": " + platform::trimSystemMessage(failure.message());
+  error = "cannot write " + file.string() + ": " + platform::errorCodeText(failure);
   // A file without the whole key would only stand in the way of the next try.
   platform::removeItem(file);
   return false;

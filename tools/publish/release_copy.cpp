@@ -16,7 +16,7 @@ std::string refusal(const std::string& path) {
 
 bool openTree(platform::ConfinedTree& tree, const fs::path& root, std::string& error) {
   if (const std::error_code failure = tree.open(root)) {
-    error = "cannot open " + root.string() + ": " + platform::trimSystemMessage(failure.message());
+    error = "cannot open " + root.string() + ": " + platform::errorCodeText(failure);
     return false;
   }
   return true;
@@ -28,7 +28,7 @@ bool cloneFile(const platform::ConfinedTree& tree, const std::string& path, cons
   if (const std::error_code failure = tree.cloneFile(path, to, preferHardLinks, hardLinked)) {
     error = platform::ConfinedTree::isReplacedError(failure)
                 ? refusal(path)
-                : "cannot copy " + path + " to " + to.string() + ": " + platform::trimSystemMessage(failure.message());
+                : "cannot copy " + path + " to " + to.string() + ": " + platform::errorCodeText(failure);
     return false;
   }
   ++(hardLinked ? counts.hardLinked : counts.copied);

@@ -182,10 +182,7 @@ bool resignManifest(const fs::path& release, const std::string& platform, const 
     error = file.string() + ": " + reason;
     return false;
   }
-  // The secret key's second half is its public key.
-  ManifestPublicKey publicKey;
-  std::copy(key.begin() + 32, key.end(), publicKey.begin());
-  if (!verifyManifestSignature(publicKey, platform, json, old)) {
+  if (!verifyManifestSignature(publicKeyOf(key), platform, json, old)) {
     error = "the signature of " + platform + ".json does not verify with this key; publish the release's "
             "tree again to sign it anew";
     return false;

@@ -8,13 +8,13 @@ bool SiteLock::acquire(const SiteLayout& layout, const std::function<void()>& wa
   const fs::path file = layout.lockFile();
   bool acquired = false;
   if (const std::error_code failure = lock_.tryLock(file, acquired)) {
-    error = "cannot open " + file.string() + ": " + platform::trimSystemMessage(failure.message());
+    error = "cannot open " + file.string() + ": " + platform::errorCodeText(failure);
     return false;
   }
   if (acquired) return true;
   if (waiting) waiting();
   if (const std::error_code failure = lock_.lock()) {
-    error = "cannot lock " + file.string() + ": " + platform::trimSystemMessage(failure.message());
+    error = "cannot lock " + file.string() + ": " + platform::errorCodeText(failure);
     return false;
   }
   return true;
