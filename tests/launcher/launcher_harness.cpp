@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -233,10 +234,16 @@ ReleaseServer::ReleaseServer(const fs::path& root, const fs::path& faultsFile,
 ReleaseServer::~ReleaseServer() { stopByPid(process_); }
 
 std::vector<std::string> ReleaseServer::requests() const {
-  std::vector<std::string> result;
+  // Lines come as responses end; their " #N" suffix restores the order of arrival.
+  std::vector<std::pair<unsigned long, std::string>> numbered;
   for (const std::string& line : readLines(output_)) {
-    if (line.rfind("GET ", 0) == 0) result.push_back(line);
+    const std::size_t mark = line.rfind(" #");
+    if (line.rfind("GET ", 0) != 0 || mark == std::string::npos) continue;
+    numbered.emplace_back(std::stoul(line.substr(mark + 2)), line.substr(0, mark));
   }
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<std::string> result;
+  for (auto& [number, line] : numbered) result.push_back(std::move(line));
   return result;
 }
 

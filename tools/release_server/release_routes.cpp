@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <atomic>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,17 @@ std::mutex outputMutex;
 void printLine(std::ostream& stream, const std::string& line) {
   std::lock_guard<std::mutex> lock(outputMutex);
   stream << line << std::endl;
+}
+
+// Request lines are printed when their responses end, which is not the order the requests
+// came in: each line carries the number of its request's arrival, so that readers of the log
+// can put it back in order. A request that never reaches the routes is numbered when printed.
+std::atomic<unsigned long> arrivals{0};
+thread_local const httplib::Request* numberedRequest = nullptr;
+thread_local unsigned long requestNumber = 0;
+
+unsigned long arrivalNumberOf(const httplib::Request& request) {
+  return numberedRequest == &request ? requestNumber : ++arrivals;
 }
 
 void answerText(httplib::Response& response, int status, const std::string& text) {
@@ -204,10 +216,16 @@ void installReleaseRoutes(httplib::Server& server, const ServerSettings& setting
                                             httplib::Response& response) {
     serveFile(request, response, settings);
   });
+  server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+    numberedRequest = &request;
+    requestNumber = ++arrivals;
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
   server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
     printLine(std::cout, request.method + " " + request.target + " -> " +
                              std::to_string(response.status) + " (" +
-                             request.get_header_value("User-Agent") + ")");
+                             request.get_header_value("User-Agent") + ") #" +
+                             std::to_string(arrivalNumberOf(request)));
   });
 }
 
