@@ -38,6 +38,8 @@ class UpdateChecker {
   std::int32_t connectTimeoutSeconds = 5;
   // A transfer that moves less than 1 byte/s for this long is given up.
   long stallTimeoutSeconds = 30;
+  // How many files downloadPending fetches at once; 1 fetches one after another.
+  int parallelTransfers = 1;
   std::function<bool()> cancelCheck;
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;
