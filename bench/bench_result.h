@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -52,11 +53,17 @@ struct Workspace {
 // The median of a list of measurements (the list is reordered).
 double median(std::vector<double> values);
 
+// Writes `bytes` random bytes (from `seed`) into `file`, creating its folders.
+bool writeRandomFile(const std::filesystem::path& file, std::uint64_t bytes, std::uint32_t seed);
+
 // Large and many small downloads: throughput, peak memory, many-file time.
 Figures runLargeDownload(const Workspace& workspace);
 Figures runSmallFiles(const Workspace& workspace);
 // The check of a large manifest of installed, up-to-date files.
 Figures runCheck(const Workspace& workspace);
+// Many files over a simulated long-distance link, one at a time and several at once, over
+// http and https.
+Figures runLink(const Workspace& workspace);
 // From the launcher's start to the main program's start. `launcherServes` is false when the
 // launcher's built-in server is not the loopback one started here, which the figure needs.
 Figures runStart(const Workspace& workspace, bool launcherServes, const std::string& whyNot);

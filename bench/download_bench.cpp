@@ -33,22 +33,6 @@ const char* const kThroughputName = "download of one 1 GiB file, MiB/s";
 const char* const kMemoryName = "peak resident memory during the 1 GiB download, MiB";
 const char* const kSmallName = "2000 files of 20 KiB, s";
 
-// Bytes that no layer on the way could shrink.
-bool writeRandomFile(const fs::path& file, std::uint64_t bytes, std::uint32_t seed) {
-  fs::create_directories(file.parent_path());
-  std::mt19937_64 random(seed);
-  std::vector<std::uint64_t> block(std::min<std::uint64_t>(bytes, kMiB) / 8 + 1);
-  for (std::uint64_t& word : block) word = random();
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  for (std::uint64_t written = 0; written < bytes && out;) {
-    const std::uint64_t count = std::min<std::uint64_t>(bytes - written, kMiB);
-    out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(count));
-    written += count;
-    block[written / 8 % block.size()] ^= written;  // no two mebibytes alike
-  }
-  return static_cast<bool>(out);
-}
-
 std::string smallFileName(int index) {
   char name[32];
   std::snprintf(name, sizeof name, "small/f%05d.bin", index);
@@ -80,6 +64,22 @@ Outcome runDownload(const std::vector<std::string>& command, const fs::path& log
 }
 
 }  // namespace
+
+// Bytes that no layer on the way could shrink.
+bool writeRandomFile(const fs::path& file, std::uint64_t bytes, std::uint32_t seed) {
+  fs::create_directories(file.parent_path());
+  std::mt19937_64 random(seed);
+  std::vector<std::uint64_t> block(std::min<std::uint64_t>(bytes, kMiB) / 8 + 1);
+  for (std::uint64_t& word : block) word = random();
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  for (std::uint64_t written = 0; written < bytes && out;) {
+    const std::uint64_t count = std::min<std::uint64_t>(bytes - written, kMiB);
+    out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(count));
+    written += count;
+    block[written / 8 % block.size()] ^= written;  // no two mebibytes alike
+  }
+  return static_cast<bool>(out);
+}
 
 Figures runLargeDownload(const Workspace& workspace) {
   const fs::path source = workspace.servedRoot / "bench/files/large.bin";

@@ -2,13 +2,19 @@
 // memory are those of one whole process, as they are for the curl command it is set against:
 //   kestrun_bench_download file <url> <destination>
 //       one file, through the transfer the launcher uses for every file
-//   kestrun_bench_download pending <base url> <platform> <install dir> <count> <bytes>
+//   kestrun_bench_download pending <base url> <platform> <install dir> <count> <bytes> [<parallel> [<ca bundle>]]
 //       the launcher's staged download of <count> files "small/fNNNNN.bin" of <bytes> each
+//   kestrun_bench_download listed <base url> <platform> <install dir> <list> [<parallel> [<ca bundle>]]
+//       the same of the files in <list>, one "<bytes> <path>" a line
+// <parallel> is the number of files fetched at once (default 1); <ca bundle> the certificates
+// an https server is checked against.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "update/http_library.h"
 #include "update/update_checker.h"
@@ -28,17 +34,33 @@ bool fetchOne(const std::string& url, const std::filesystem::path& destination, 
   return checker.httpGetToFile(url, destination, errorText);
 }
 
-bool fetchPending(const std::string& baseUrl, const std::string& platform, const std::filesystem::path& installDir,
-                  int count, std::int64_t bytes, std::string& errorText) {
-  UpdateChecker checker(baseUrl, platform, installDir, installDir / "update_staging");
-  checker.cancelCheck = [] { return false; };
+std::vector<ManifestEntry> numberedEntries(int count, std::int64_t bytes) {
+  std::vector<ManifestEntry> entries;
   for (int i = 0; i < count; ++i) {
     ManifestEntry entry;
     entry.path = smallFileName(i);
     entry.size = bytes;
-    entry.mtime = 1700000000;
-    checker.pending.push_back(entry);
+    entries.push_back(entry);
   }
+  return entries;
+}
+
+std::vector<ManifestEntry> listedEntries(const char* listFile) {
+  std::vector<ManifestEntry> entries;
+  std::ifstream list(listFile);
+  ManifestEntry entry;
+  while (list >> entry.size >> entry.path) entries.push_back(entry);
+  return entries;
+}
+
+bool fetchPending(const std::string& baseUrl, const std::string& platform, const std::filesystem::path& installDir,
+                  std::vector<ManifestEntry> entries, int parallel, const char* caBundle, std::string& errorText) {
+  UpdateChecker checker(baseUrl, platform, installDir, installDir / "update_staging");
+  checker.cancelCheck = [] { return false; };
+  checker.parallelTransfers = parallel;
+  if (caBundle) checker.caBundlePath = caBundle;
+  for (ManifestEntry& entry : entries) entry.mtime = 1700000000;
+  checker.pending = std::move(entries);
   return checker.downloadPending([](int, int) {}, errorText);
 }
 
@@ -46,8 +68,13 @@ bool fetchPending(const std::string& baseUrl, const std::string& platform, const
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (!((mode == "file" && argc == 4) || (mode == "pending" && argc == 7))) {
-    std::fprintf(stderr, "usage: %s file URL DESTINATION | pending BASE PLATFORM INSTALL_DIR COUNT BYTES\n", argv[0]);
+  const int optionsAt = mode == "pending" ? 7 : 6;  // where <parallel> would be
+  if (!((mode == "file" && argc == 4) ||
+        ((mode == "pending" || mode == "listed") && argc >= optionsAt && argc <= optionsAt + 2))) {
+    std::fprintf(stderr,
+                 "usage: %s file URL DESTINATION | pending BASE PLATFORM INSTALL_DIR COUNT BYTES [PARALLEL [CA_BUNDLE]]"
+                 " | listed BASE PLATFORM INSTALL_DIR LIST [PARALLEL [CA_BUNDLE]]\n",
+                 argv[0]);
     return 2;
   }
   std::string errorText;
@@ -55,9 +82,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "HTTP library set-up failed: %s\n", errorText.c_str());
     return 1;
   }
-  const bool ok = mode == "file" ? fetchOne(argv[2], argv[3], errorText)
-                                 : fetchPending(argv[2], argv[3], argv[4], std::atoi(argv[5]),
-                                                std::atoll(argv[6]), errorText);
+  bool ok = false;
+  if (mode == "file") {
+    ok = fetchOne(argv[2], argv[3], errorText);
+  } else {
+    const int parallel = argc > optionsAt ? std::atoi(argv[optionsAt]) : 1;
+    const char* caBundle = argc > optionsAt + 1 ? argv[optionsAt + 1] : nullptr;
+    std::vector<ManifestEntry> entries =
+        mode == "pending" ? numberedEntries(std::atoi(argv[5]), std::atoll(argv[6])) : listedEntries(argv[5]);
+    ok = fetchPending(argv[2], argv[3], argv[4], std::move(entries), parallel, caBundle, errorText);
+  }
   cleanupHttpLibrary();
   if (!ok) std::fprintf(stderr, "download failed: %s\n", errorText.c_str());
   return ok ? 0 : 1;

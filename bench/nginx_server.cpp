@@ -21,7 +21,20 @@ constexpr const char* kNginx = "/usr/sbin/nginx";
 constexpr int kPortAttempts = 8;
 constexpr auto kReadyTimeout = std::chrono::seconds(10);
 
-std::string configuration(const std::filesystem::path& prefix, const std::filesystem::path& root, int port) {
+// The https part of the server, as a current update server would have it: TLS 1.3 (this nginx
+// offers only up to 1.2 unless told), sessions that can be resumed.
+std::string httpsListener(int httpsPort, const std::filesystem::path& certificate,
+                          const std::filesystem::path& privateKey) {
+  if (httpsPort == 0) return {};
+  return "    listen 127.0.0.1:" + std::to_string(httpsPort) + " ssl;\n"
+         "    ssl_certificate " + certificate.string() + ";\n"
+         "    ssl_certificate_key " + privateKey.string() + ";\n"
+         "    ssl_protocols TLSv1.2 TLSv1.3;\n"
+         "    ssl_session_cache shared:bench:1m;\n";
+}
+
+std::string configuration(const std::filesystem::path& prefix, const std::filesystem::path& root, int port,
+                          const std::string& httpsListener) {
   const std::string p = prefix.string();
   const std::string r = root.string();
   // The arguments are taken as they come (percent escapes stay): the benchmark's names need
@@ -44,7 +57,7 @@ std::string configuration(const std::filesystem::path& prefix, const std::filesy
          "  scgi_temp_path " + p + "/scgi;\n"
          "  default_type application/octet-stream;\n"
          "  server {\n"
-         "    listen 127.0.0.1:" + std::to_string(port) + ";\n"
+         "    listen 127.0.0.1:" + std::to_string(port) + ";\n" + httpsListener +
          "    location = /gis/update/list {\n"
          "      if ($args ~ \"\\.\\.\") { return 403; }\n"
          "      default_type application/json;\n"
@@ -65,22 +78,24 @@ bool NginxServer::start(const std::filesystem::path& prefix, const std::filesyst
   prefix_ = prefix;
   root_ = root;
   std::filesystem::create_directories(prefix_);
-  if (port != 0) return startOnPort(port, errorText);
   std::mt19937 random(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
   std::uniform_int_distribution<int> ports(20000, 32000);
+  const auto httpsPort = [&] { return certificate_.empty() ? 0 : ports(random); };
+  if (port != 0) return startOnPort(port, httpsPort(), errorText);
   for (int attempt = 0; attempt < kPortAttempts; ++attempt) {
-    if (startOnPort(ports(random), errorText)) return true;
+    if (startOnPort(ports(random), httpsPort(), errorText)) return true;
   }
   return false;
 }
 
-bool NginxServer::startOnPort(int port, std::string& errorText) {
+bool NginxServer::startOnPort(int port, int httpsPort, std::string& errorText) {
   port_ = port;
+  httpsPort_ = httpsPort;
   const std::filesystem::path config = prefix_ / "nginx.conf";
   const std::filesystem::path log = prefix_ / "error.log";
   {
     std::ofstream out(config, std::ios::trunc);
-    out << configuration(prefix_, root_, port);
+    out << configuration(prefix_, root_, port, httpsListener(httpsPort, certificate_, privateKey_));
     if (!out) {
       errorText = "cannot write " + config.string();
       return false;

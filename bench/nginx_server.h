@@ -9,6 +9,8 @@
 //
 //   GET /gis/update/list?platform=P            -> <root>/P/manifest.json
 //   GET /gis/update/file?platform=P&path=X     -> <root>/P/files/X
+//
+// With a certificate it serves the same over https on a second port as well.
 namespace bench {
 
 class NginxServer {
@@ -22,18 +24,28 @@ class NginxServer {
   // port of 0 a free port is looked for. False with errorText when it does not answer.
   bool start(const std::filesystem::path& prefix, const std::filesystem::path& root, int port,
              std::string& errorText);
+  // Before start: https too, with this certificate and private key (PEM files).
+  void serveHttps(std::filesystem::path certificate, std::filesystem::path privateKey) {
+    certificate_ = std::move(certificate);
+    privateKey_ = std::move(privateKey);
+  }
   // Stops the server by its pid and waits for it; nothing when it is not running.
   void stop();
 
   std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  int port() const { return port_; }
+  int httpsPort() const { return httpsPort_; }  // 0 without https
 
  private:
-  bool startOnPort(int port, std::string& errorText);
+  bool startOnPort(int port, int httpsPort, std::string& errorText);
 
   std::filesystem::path prefix_;
   std::filesystem::path root_;
+  std::filesystem::path certificate_;
+  std::filesystem::path privateKey_;
   int pid_ = 0;
   int port_ = 0;
+  int httpsPort_ = 0;
 };
 
 }  // namespace bench
