@@ -150,6 +150,7 @@ struct LinkProxy::Running {
   tcp::acceptor acceptor{io};
   tcp::endpoint target;
   LinkProfile profile;
+  int port = 0;
   std::atomic<int> accepted{0};
   std::thread thread;
 };
@@ -173,6 +174,7 @@ bool LinkProxy::start(int targetPort, const LinkProfile& profile, std::chrono::s
     errorText = "the link proxy cannot listen: " + error.message();
     return false;
   }
+  running->port = running->acceptor.local_endpoint().port();
   running->accept();
   Running* serving = running.get();
   running->thread = std::thread([serving, lifetime] { serving->io.run_for(lifetime); });
@@ -187,7 +189,7 @@ void LinkProxy::stop() {
   running_.reset();
 }
 
-int LinkProxy::port() const { return running_ ? running_->acceptor.local_endpoint().port() : 0; }
+int LinkProxy::port() const { return running_ ? running_->port : 0; }
 
 int LinkProxy::connections() const { return running_ ? running_->accepted.load() : 0; }
 
