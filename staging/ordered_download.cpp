@@ -19,6 +19,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kTransferRetries = 3;
 constexpr auto kRetryPause = std::chrono::seconds(1);
+// How far past the entry whose turn it is the transfers may run, per transfer at once.
+constexpr std::size_t kMaxAheadPerTransfer = 8;
 // The longest wait between two looks at the cancel button.
 constexpr auto kCancelPoll = std::chrono::milliseconds(100);
 
@@ -80,9 +82,11 @@ class OrderedDownload {
     return count;
   }
 
-  // Entries start in the list's order; none after a failed one, as a plain loop would stop there.
+  // Entries start in the list's order; none after a failed one, as a plain loop would stop
+  // there, and none too far past the head, which may still fail and end the run.
   void startEntries() {
-    while (next_ < total_ && next_ < firstFailure_ && active() < parallel_) {
+    while (next_ < total_ && next_ < firstFailure_ && next_ - head_ < parallel_ * kMaxAheadPerTransfer &&
+           active() < parallel_) {
       const std::size_t index = next_++;
       EntryRun& run = runs_[index];
       run.prepared = prepare_(checker_.pending[index]);

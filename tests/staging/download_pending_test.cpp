@@ -86,9 +86,8 @@ class ReleaseServer {
     std::lock_guard<std::mutex> lock(mutex_);
     return connections_.size();
   }
-  // Closes a kept connection after a few milliseconds without a request, without telling the
-  // client so beforehand.
-  void closeIdleConnections() { loopback_.server().set_keep_alive_timeout(0); }
+  // Closes a kept connection after this long without a request, without telling the client.
+  void closeConnectionsIdleFor(int seconds) { loopback_.server().set_keep_alive_timeout(seconds); }
   std::string baseUrl() const { return loopback_.baseUrl(); }
   // Recorded by the handler, before the answer goes out, so complete once a transfer has ended.
   std::vector<std::string> requestTargets() {
@@ -337,7 +336,8 @@ TEST_P(DownloadPendingTest, CancelledTransferIsNotRetried) {
   EXPECT_EQ(errorText, "__CANCELLED__");
   EXPECT_TRUE(log.messages("WARN").empty());
   EXPECT_EQ(server.requests("big.dll"), 1);
-  EXPECT_EQ(server.requests("never.dll"), parallel() ? 1 : 0);
+  // Several at once, it may have been asked for before the cancel.
+  EXPECT_LE(server.requests("never.dll"), parallel() ? 1 : 0);
 }
 
 TEST_P(DownloadPendingTest, CancelDuringARetryWaitIsSeenWhenTheWaitEnds) {
@@ -372,26 +372,25 @@ TEST_P(DownloadPendingTest, TheFirstFailingEntryOfTheListNamesTheError) {
   EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 3}, {1, 3}}));
 }
 
-// Connections are kept from one file to the next; one the server closed costs a new
-// connection, never a failed file; a kept connection that stalls is given up like any other.
+// Connections are kept from one file to the next; one the server closed while it idled costs
+// a new connection, never a failed file; a kept connection that stalls is given up like any other.
 TEST_P(DownloadPendingTest, KeptConnectionsAreReusedReplacedWhenClosedAndGivenUpWhenStalled) {
   struct Case {
     const char* name;
-    bool serverCloses;
+    bool idleFirst;  // a first download, then the connections idle until the server closes them
     std::vector<int> thirdFileScript;
     std::vector<std::string> warnings;
   };
   const std::vector<Case> cases = {
       {"reused", false, {}, {}},
-      // Every connection idles through the retry pause and is closed by the server.
-      {"closed by the server when idle", true, {503}, {"下载文件失败，将进行第 1/3 次重试：f2.dll（HTTP 503）"}},
+      {"closed by the server while idle", true, {}, {}},
       {"stalled once", false, {0}, {"下载文件失败，将进行第 1/3 次重试：f2.dll（Timeout was reached）"}},
   };
   constexpr int kFiles = 12;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ReleaseServer caseServer;
-    if (c.serverCloses) caseServer.closeIdleConnections();
+    caseServer.closeConnectionsIdleFor(1);
     UpdateChecker caseChecker(caseServer.baseUrl(), "windows", install, staging);
     caseChecker.parallelTransfers = GetParam();
     caseChecker.stallTimeoutSeconds = 1;
@@ -400,17 +399,23 @@ TEST_P(DownloadPendingTest, KeptConnectionsAreReusedReplacedWhenClosedAndGivenUp
       caseServer.addFile(path, "bytes of " + path, i == 2 ? c.thirdFileScript : std::vector<int>{});
       caseChecker.pending.push_back(fileEntry(path));
     }
+    std::string errorText;
+    std::size_t connectionsBefore = 0;
+    if (c.idleFirst) {
+      ASSERT_TRUE(caseChecker.downloadPending(nullptr, errorText)) << errorText;
+      connectionsBefore = caseServer.connections();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+    }
     log.mark();
 
-    std::string errorText;
     EXPECT_TRUE(caseChecker.downloadPending(nullptr, errorText)) << errorText;
     EXPECT_EQ(readFile(staging / "f11.dll"), "bytes of f11.dll");
     std::vector<std::string> expected;
     for (const std::string& warning : c.warnings) expected.push_back("WARN " + warning);
     EXPECT_EQ(log.linesSinceMark(), expected);
     const std::size_t connections = caseServer.connections();
-    if (c.serverCloses) {
-      EXPECT_GT(connections, static_cast<std::size_t>(GetParam()));
+    if (c.idleFirst) {
+      EXPECT_GT(connections, connectionsBefore);
     } else {
       // One connection per file in flight, and one more after the stall.
       EXPECT_LE(connections, static_cast<std::size_t>(GetParam()) + c.thirdFileScript.size());
