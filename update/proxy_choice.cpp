@@ -35,7 +35,13 @@ std::vector<std::string> splitItems(const std::string& text, const char* separat
   return items;
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
 
 std::string withoutScheme(const std::string& address) {
   const std::size_t at = address.find("://");
@@ -45,7 +51,9 @@ std::string withoutScheme(const std::string& address) {
 // '*' matches any text, letters in either case.
 bool wildcardMatches(const char* pattern, const char* text) {
   if (*pattern == '\0') return *text == '\0';
-  if (*pattern == '*') return wildcardMatches(pattern + 1, text) || (*text != '\0' && wildcardMatches(pattern, text + 1));
+  if (*pattern == '*') {
+    return wildcardMatches(pattern + 1, text) || (*text != '\0' && wildcardMatches(pattern, text + 1));
+  }
   return *text != '\0' && platform::lowerAscii(*pattern) == platform::lowerAscii(*text) &&
          wildcardMatches(pattern + 1, text + 1);
 }
@@ -68,10 +76,7 @@ bool inNoProxyVariable(const std::string& noProxy, const std::string& host) {
     if (entry == "*") return true;
     if (entry[0] == '.') entry.erase(0, 1);
     entry = platform::lowerAscii(entry);
-    if (host == entry || (host.size() > entry.size() && host.compare(host.size() - entry.size(), entry.size(), entry) == 0 &&
-                          host[host.size() - entry.size() - 1] == '.')) {
-      return true;
-    }
+    if (host == entry || endsWith(host, "." + entry)) return true;
   }
   return false;
 }
