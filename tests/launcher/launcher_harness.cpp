@@ -287,12 +287,8 @@ Tinyproxy::Tinyproxy(const fs::path& dir, const std::string& extraConfig) : log_
     process_ = startRedirected({"/usr/bin/tinyproxy", "-d", "-c", (dir / "tinyproxy.conf").string()},
                                dir / "tinyproxy.out", dir / "tinyproxy.err", dir);
     if (!process_) return;
-    const auto log = [&] { return testing_support::readFile(log_); };
-    if (!waitFor([&] { return log().find("Accepting connections") != std::string::npos || hasEnded(*process_); },
-                 10000) ||
-        hasEnded(*process_)) {
-      stopByPid(process_);
-    }
+    const auto up = [&] { return testing_support::readFile(log_).find("Accepting connections") != std::string::npos; };
+    if (!waitFor([&] { return up() || hasEnded(*process_); }, 10000) || hasEnded(*process_)) stopByPid(process_);
   }
   if (!process_) ADD_FAILURE() << "tinyproxy did not come up: " << testing_support::readFile(dir / "tinyproxy.err");
 }

@@ -80,8 +80,6 @@ class Tinyproxy {
  public:
   Tinyproxy(const fs::path& dir, const std::string& extraConfig = "");
   ~Tinyproxy();
-  Tinyproxy(const Tinyproxy&) = delete;
-  Tinyproxy& operator=(const Tinyproxy&) = delete;
 
   bool running() const { return process_ != nullptr; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }

@@ -30,45 +30,33 @@ std::string connectionSettings(unsigned flags, const std::vector<std::string>& t
   return hex;
 }
 
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
 struct ProxyRow {
   const char* name;
   const char* missingInWine;  // not empty: the row is skipped, and this says why
   unsigned flags;
-  std::string proxy, bypass, pacAddress;  // "{proxy}" and "{pac}" stand for the test's servers
-  std::string proxyConfig;                // lines added to tinyproxy's configuration
-  std::vector<Expected> afterCheckStart;
-  bool throughProxy;                      // whether the manifest request passes the proxy
+  bool manualProxy;           // the test's tinyproxy as the manual proxy
+  std::string bypass;
+  bool pacScript;             // the test's PAC script, which names its tinyproxy
+  std::string proxyConfig;    // lines added to tinyproxy's configuration: a refused logon
+  std::string proxyLine;      // the launcher's log line about its proxy
+  bool throughProxy;          // whether the manifest request passes the proxy
 };
 
 class SystemProxy : public WineEndToEnd {};
 
 TEST_F(SystemProxy, TheUsersSettingsChooseTheRouteOfEveryRequest) {
-  const Expected nothingToFetch[] = {{"INFO", "更新检查完成：待更新文件=0"},
-                                     {"INFO", "本次没有文件需要更新，现有 Vardel 继续运行"}};
+  const std::string manual = "网络代理：127.0.0.1:{N}（来源：手动设置）";
   const ProxyRow rows[] = {
-      {"manual proxy", "", 3, "{proxy}", "", "", "",
-       {{"INFO", "网络代理：127.0.0.1:{N}（来源：手动设置）"}, nothingToFetch[0], nothingToFetch[1]}, true},
-      {"bypass list naming the update server", "", 3, "{proxy}", "intranet;127.0.0.*;<local>", "", "",
-       {{"INFO", "网络代理：直连（来源：手动设置；在绕过列表中）"}, nothingToFetch[0], nothingToFetch[1]}, false},
-      {"PAC script", "", 5, "", "", "{pac}", "",
-       {{"INFO", "网络代理：127.0.0.1:{N}（来源：PAC 脚本 http://127.0.0.1:{N}/proxy.pac）"}, nothingToFetch[0],
-        nothingToFetch[1]},
+      {"manual proxy", "", 3, true, "", false, "", manual, true},
+      {"bypass list naming the update server", "", 3, true, "intranet;127.0.0.*;<local>", false, "",
+       "网络代理：直连（来源：手动设置；在绕过列表中）", false},
+      {"PAC script", "", 5, false, "", true, "", "网络代理：127.0.0.1:{N}（来源：PAC 脚本 http://127.0.0.1:{N}/proxy.pac）",
        true},
-      {"proxy wanting a password", "", 3, "{proxy}", "", "", "BasicAuth fennick secret",
-       {{"INFO", "网络代理：127.0.0.1:{N}（来源：手动设置）"},
-        {"WARN", "更新检查失败：无法获取更新清单：代理服务器身份验证失败：127.0.0.1:{N}（HTTP 407）"}},
-       true},
+      {"proxy wanting a password", "", 3, true, "", false, "BasicAuth fennick secret", manual, true},
       {"WPAD discovery", "Wine's WinHttpDetectAutoProxyConfigUrl finds no script without a DHCP or DNS server "
-       "that names one (ERROR_WINHTTP_AUTODETECTION_FAILED)", 9, "", "", "", "", {}, true},
+       "that names one (ERROR_WINHTTP_AUTODETECTION_FAILED)", 9, false, "", false, "", "", true},
       {"Negotiate and NTLM logon", "SSPI logon needs a domain account and a proxy that asks for Negotiate or "
-       "NTLM; Wine has no domain and tinyproxy asks only for Basic", 3, "{proxy}", "", "", "", {}, true},
+       "NTLM; Wine has no domain and tinyproxy asks only for Basic", 3, true, "", false, "", "", true},
   };
   publishSampleRelease(release());
   testing_support::LoopbackServer pacServer;
@@ -93,14 +81,10 @@ TEST_F(SystemProxy, TheUsersSettingsChooseTheRouteOfEveryRequest) {
     ASSERT_TRUE(proxy.running());
     pacScript = "function FindProxyForURL(url, host) {\n  return host == \"127.0.0.1\" ? \"PROXY " +
                 proxy.address() + "; DIRECT\" : \"DIRECT\";\n}\n";
-    std::vector<std::string> texts = {row.proxy, row.bypass, row.pacAddress};
-    for (std::string& text : texts) {
-      text = replaced(replaced(text, "{proxy}", proxy.address()), "{pac}", pacServer.baseUrl() + "/proxy.pac");
-    }
-    ASSERT_EQ(session().run({"wine", "reg", "add", kConnections, "/v", "DefaultConnectionSettings", "/t",
-                             "REG_BINARY", "/d", connectionSettings(row.flags, texts), "/f"},
-                            dir / "reg-add.txt", 60000),
-              0);
+    const std::vector<std::string> texts = {row.manualProxy ? proxy.address() : "", row.bypass,
+                                            row.pacScript ? pacServer.baseUrl() + "/proxy.pac" : ""};
+    ASSERT_EQ(session().run({"wine", "reg", "add", kConnections, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY",
+                             "/d", connectionSettings(row.flags, texts), "/f"}, dir / "reg-add.txt", 60000), 0);
     Installation installation(dir / "install");
     installation.mirror(release());
     installation.setMainProgramBehaviour("stay 60");
@@ -112,12 +96,17 @@ TEST_F(SystemProxy, TheUsersSettingsChooseTheRouteOfEveryRequest) {
 
     ASSERT_TRUE(outcome.finished);
     EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
-    EXPECT_TRUE(logMatches(outcome.log, concat({startLines(installation, true), earlyStartLines(installation),
-                                                {checkStartLine()}, row.afterCheckStart, {closingLine()}})));
-    const std::vector<std::string> manifest = {"GET " + buildSetup().baseUrl + "/gis/update/list?platform=windows"};
-    EXPECT_EQ(proxy.requests(), row.throughProxy ? manifest : std::vector<std::string>{});
     // A refused logon ends the check before the server is asked; the program runs on.
     const bool refused = !row.proxyConfig.empty();
+    const std::vector<Expected> outcomeLines =
+        refused ? std::vector<Expected>{{"WARN", "更新检查失败：无法获取更新清单：代理服务器身份验证失败：127.0.0.1:{N}（HTTP 407）"}}
+                : std::vector<Expected>{{"INFO", "更新检查完成：待更新文件=0"},
+                                        {"INFO", "本次没有文件需要更新，现有 Vardel 继续运行"}};
+    EXPECT_TRUE(logMatches(outcome.log, concat({startLines(installation, true), earlyStartLines(installation),
+                                                {checkStartLine(), {"INFO", row.proxyLine}}, outcomeLines,
+                                                {closingLine()}})));
+    const std::vector<std::string> manifest = {"GET " + buildSetup().baseUrl + "/gis/update/list?platform=windows"};
+    EXPECT_EQ(proxy.requests(), row.throughProxy ? manifest : std::vector<std::string>{});
     EXPECT_EQ(server->requests().size(), requestsBefore + (refused ? 0 : 1));
     EXPECT_EQ(installation.mainProgramStarts(1).size(), 1u);
   }
