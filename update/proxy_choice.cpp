@@ -69,6 +69,19 @@ std::string addressRange(const std::string& entry) {
   return range + "/" + std::to_string(parts.size() * 8);
 }
 
+// One bypass entry in the library's no-proxy form, which knows no ports; empty when the form
+// cannot say it.
+std::string noProxyEntry(const std::string& item) {
+  std::string entry = platform::lowerAscii(withoutScheme(item));
+  const std::size_t portAt = entry.rfind(':');
+  if (portAt != std::string::npos && entry.find_first_of("[]") == std::string::npos) entry.erase(portAt);
+  if (entry == "*") return entry;
+  const std::string range = addressRange(entry);
+  if (!range.empty()) return range;
+  if (startsWith(entry, "*.") && entry.find('*', 1) == std::string::npos) return entry.substr(1);
+  return entry.find_first_of("*<>") == std::string::npos ? entry : std::string();
+}
+
 // The libcurl rule for no_proxy, for naming the proxy in the log: "*", or names that match
 // themselves and their subdomains.
 bool inNoProxyVariable(const std::string& noProxy, const std::string& host) {
@@ -147,22 +160,8 @@ bool bypassMatches(const std::string& bypass, const std::string& host, const std
 std::string noProxyList(const std::string& bypass) {
   std::string list;
   for (const std::string& item : splitItems(bypass, "; ,\t")) {
-    std::string entry = platform::lowerAscii(withoutScheme(item));
-    const std::size_t portAt = entry.rfind(':');
-    if (portAt != std::string::npos && entry.find(']') == std::string::npos && entry.find('[') == std::string::npos) {
-      entry.erase(portAt);
-    }
-    std::string mapped;
-    if (entry == "*") {
-      mapped = entry;
-    } else if (!(mapped = addressRange(entry)).empty()) {
-    } else if (startsWith(entry, "*.") && entry.find('*', 1) == std::string::npos) {
-      mapped = entry.substr(1);
-    } else if (entry.find_first_of("*<>") == std::string::npos) {
-      mapped = entry;
-    }
-    if (mapped.empty()) continue;
-    list += (list.empty() ? "" : ",") + mapped;
+    const std::string entry = noProxyEntry(item);
+    if (!entry.empty()) list += (list.empty() ? "" : ",") + entry;
   }
   return list;
 }
