@@ -9,7 +9,7 @@ bool readSystemProxySettings(SystemProxySettings&) { return false; }
 bool detectProxyAutoConfigUrl(int, std::string&) { return false; }
 
 bool runProxyAutoConfig(const std::string&, const std::string&, int, std::string&, std::string& errorText) {
-  errorText = "no PAC support on this system";
+  errorText = "此系统不运行 PAC 脚本";
   return false;
 }
 
