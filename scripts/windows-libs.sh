@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the libraries of the Windows launcher from their source archives:
-# libcurl (static, Schannel), FLTK 1.3 (static, bundled PNG/zlib/JPEG), libsodium (static,
-# minimal) and the header-only cpp-httplib for the Windows test servers.
+# libcurl (static, Schannel, SSPI with NTLM and SPNEGO), FLTK 1.3 (static, bundled
+# PNG/zlib/JPEG), libsodium (static, minimal) and the header-only cpp-httplib for the Windows
+# test servers.
 #
 #   scripts/windows-libs.sh <prefix>
 #
@@ -45,10 +46,24 @@ done
 
 # The prefix's identity: the archives' checksums and the configuration's version. Raise the
 # version with every change of the options below. (FLTK never builds fluid when cross-compiled.)
-config_version=1
+config_version=2
+
+# Behind a company proxy the launcher answers the proxy's challenge as the logged-on user
+# (Negotiate or NTLM through SSPI): a libcurl without them must never reach a build.
+check_curl_features() {
+  local features feature
+  features=$(sed -n 's/^supported_features="\(.*\)"$/\1/p' "$prefix/lib/pkgconfig/libcurl.pc" 2>/dev/null)
+  for feature in SSPI NTLM SPNEGO; do
+    if [[ " $features " != *" $feature "* ]]; then
+      echo "windows-libs: libcurl in $prefix lacks $feature (it has: ${features:-nothing}); proxy logon needs SSPI, NTLM and SPNEGO" >&2
+      exit 1
+    fi
+  done
+}
 stamp=$( (grep -E " ($(IFS='|'; echo "${archives[*]}"))\$" "$sources/SHA256SUMS" | sort; echo "$config_version") | sha256sum | cut -c1-16)
 if [[ -f "$prefix/.kestrun-stamp" && "$(cat "$prefix/.kestrun-stamp")" == "$stamp" ]]; then
   echo "windows-libs: $prefix is up to date"
+  check_curl_features
   exit 0
 fi
 cache=${KESTRUN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrun}/windows-libs-$stamp
@@ -56,6 +71,7 @@ if [[ -f "$cache/.kestrun-stamp" ]]; then
   echo "windows-libs: copying the cached build from $cache"
   rm -rf "$prefix"; mkdir -p "$(dirname "$prefix")"
   cp -a "$cache" "$prefix"
+  check_curl_features
   exit 0
 fi
 
@@ -72,9 +88,10 @@ cmake -S "$work/curl-8.21.0" -B "$work/curl-build" -G Ninja -DCMAKE_BUILD_TYPE=R
   -DCURL_USE_LIBPSL=OFF -DUSE_LIBIDN2=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
   -DUSE_NGHTTP2=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_DISABLE_LDAP=ON -DBUILD_CURL_EXE=OFF \
   -DBUILD_TESTING=OFF -DBUILD_EXAMPLES=OFF -DBUILD_LIBCURL_DOCS=OFF -DBUILD_MISC_DOCS=OFF \
-  -DENABLE_CURL_MANUAL=OFF >"$work/curl-configure.log" 2>&1
+  -DENABLE_CURL_MANUAL=OFF -DCURL_WINDOWS_SSPI=ON -DCURL_ENABLE_NTLM=ON >"$work/curl-configure.log" 2>&1
 cmake --build "$work/curl-build" -j "$jobs" >"$work/curl-build.log" 2>&1 || { tail -40 "$work/curl-build.log" >&2; exit 1; }
 cmake --install "$work/curl-build" >/dev/null
+check_curl_features
 
 cmake -S "$work/fltk-1.3.9" -B "$work/fltk-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \

@@ -5,6 +5,7 @@
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "trust/sha256_hex.h"
+#include "update/proxy_options.h"
 #include "update/transfer_options.h"
 #include "update/update_checker.h"
 
@@ -65,9 +66,11 @@ bool FileTransfer::prepare(UpdateChecker& checker, const std::string& url, const
 
 bool FileTransfer::finish(CURLcode result, std::string& errorText) {
   const long responseCode = responseCodeOf(handle_.get());
+  const bool proxyRefused = proxyAuthenticationFailed(handle_.get(), errorText);
   handle_.reset();
   // The last bytes reach the disk only here; a full disk may first show itself now.
   const std::error_code closing = sink_.file.close();
+  if (proxyRefused) return false;
 
   if (result == CURLE_ABORTED_BY_CALLBACK) {
     errorText = kCancelledText;

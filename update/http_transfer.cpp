@@ -10,6 +10,7 @@
 #include "update/curl_easy_handle.h"
 #include "update/file_transfer.h"
 #include "update/http_transfer.h"
+#include "update/proxy_options.h"
 #include "update/transfer_options.h"
 #include "update/update_checker.h"
 
@@ -71,6 +72,7 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
 
   const CURLcode result = set.result() != CURLE_OK ? set.result() : curl_easy_perform(handle.get());
   const long responseCode = responseCodeOf(handle.get());
+  if (proxyAuthenticationFailed(handle.get(), errorText)) return false;
   handle.reset();
 
   if (sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {

@@ -4,6 +4,7 @@
 
 #include "platform/filesystem.h"
 #include "platform/text.h"
+#include "update/proxy_options.h"
 #include "update/transfer_share.h"
 #include "update/update_checker.h"
 
@@ -35,6 +36,7 @@ void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::st
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_USERAGENT, kUserAgent);
   if (CURLSH* share = checker.transferShare().handle()) set(CURLOPT_SHARE, share);
+  setNetworkOptions(set, checker.proxyChoice.routeFor(url));
 
   if (caBundleExists(checker.caBundlePath)) set(CURLOPT_CAINFO, platform::pathToUtf8(checker.caBundlePath).c_str());
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);

@@ -25,8 +25,8 @@ class OptionSetter {
   CURLcode result_ = CURLE_OK;
 };
 
-// Address, redirects, timeouts, user agent, CA bundle, the stall bound and the run's shared
-// connections: everything but where the body goes.
+// Address, redirects, timeouts, user agent, CA bundle, the stall bound, the run's shared
+// connections and the proxy: everything but where the body goes.
 void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::string& url);
 
 // True for a status below 400; else errorText is "HTTP <status>".

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "update/http_transfer.h"
+#include "update/proxy_choice.h"
 
 class Sha256Stream;
 class TransferShare;
@@ -50,6 +51,8 @@ class UpdateChecker {
   std::vector<ManifestEntry> pending;
   // Base64 Ed25519 key that must have signed the manifest; empty: manifests are not signed.
   std::string manifestPublicKey;
+  // The proxy of each request: looked up once per run and host.
+  ProxyChoice proxyChoice;
 
   // GET into memory. True for any response below 400; body then holds the whole body. A
   // body above maxBytes (default: the manifest's bound) ends the transfer.

@@ -25,6 +25,7 @@ struct FetchNothingCase {
   // counts: no report written by this run.
   std::string reportCounts;
   std::vector<std::string> reportBody;
+  bool throughProxy = false;  // http_proxy names a tinyproxy of the test's
 };
 
 const std::string kLaunchArgs[] = {"vardel://open?item=7", "two words"};
@@ -37,6 +38,12 @@ std::vector<FetchNothingCase> fetchNothingCases() {
        {{"INFO", "更新检查完成：待更新文件=0"}, {"INFO", "本次没有文件需要更新，现有 Vardel 继续运行"}},
        "", 200,
        reportCountsLine(3, 0, 0, 0), {"（无差异，本次不更新）"}},
+      {"up-to-date installation behind the proxy of http_proxy",
+       true, nullptr, Server::Up, "", "C.UTF-8",
+       {{"INFO", "网络代理：http://127.0.0.1:{N}（来源：环境变量 http_proxy）"},
+        {"INFO", "更新检查完成：待更新文件=0"}, {"INFO", "本次没有文件需要更新，现有 Vardel 继续运行"}},
+       "", 200,
+       reportCountsLine(3, 0, 0, 0), {"（无差异，本次不更新）"}, true},
       {"release with a different launcher file, which is locked",
        true,
        [differentLauncher](Release& release) {
@@ -97,6 +104,12 @@ TEST_F(FetchNothing, LogsTheOutcomeAndLeavesTheInstallationAsItWas) {
     const std::vector<std::string> args(std::begin(kLaunchArgs), std::end(kLaunchArgs));
     RunOptions options;
     options.language = testCase.language;
+    std::unique_ptr<Tinyproxy> proxy;
+    if (testCase.throughProxy) {
+      proxy = std::make_unique<Tinyproxy>(caseRoot.path());
+      ASSERT_TRUE(proxy->running());
+      options.environment = {"http_proxy=http://" + proxy->address(), "no_proxy=", "NO_PROXY="};
+    }
     const std::string logNameBefore = todaysLogFileName();
     const LauncherOutcome outcome = installation.run(args, options);
     const std::string logNameAfter = todaysLogFileName();
@@ -116,6 +129,10 @@ TEST_F(FetchNothing, LogsTheOutcomeAndLeavesTheInstallationAsItWas) {
                 logNames == std::vector<std::string>{logNameAfter})
         << ::testing::PrintToString(logNames);
 
+    if (proxy) {
+      EXPECT_EQ(proxy->requests(), std::vector<std::string>{"GET " + buildSetup().baseUrl +
+                                                            "/gis/update/list?platform=windows"});
+    }
     if (server) {
       EXPECT_EQ(server->requests(),
                 std::vector<std::string>{requestLine("/gis/update/list?platform=windows",

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace e2e {
@@ -270,6 +271,41 @@ VirtualDisplay::VirtualDisplay() {
 }
 
 VirtualDisplay::~VirtualDisplay() { stopByPid(process_); }
+
+Tinyproxy::Tinyproxy(const fs::path& dir, const std::string& extraConfig) : log_(dir / "tinyproxy.log") {
+  // tinyproxy takes no port 0: a port the system just gave out, tried again if taken meanwhile.
+  for (int attempt = 0; attempt < 3 && !process_; ++attempt) {
+    testing_support::LoopbackServer probe;
+    probe.start();
+    port_ = probe.port();
+    probe.stop();
+    fs::remove(log_);
+    testing_support::writeFile(dir / "tinyproxy.conf", "Port " + std::to_string(port_) +
+                                                           "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 30\n"
+                                                           "LogLevel Info\nLogFile \"" + log_.string() + "\"\n" +
+                                                           extraConfig + "\n");
+    process_ = startRedirected({"/usr/bin/tinyproxy", "-d", "-c", (dir / "tinyproxy.conf").string()},
+                               dir / "tinyproxy.out", dir / "tinyproxy.err", dir);
+    if (!process_) return;
+    const auto up = [&] { return testing_support::readFile(log_).find("Accepting connections") != std::string::npos; };
+    if (!waitFor([&] { return up() || hasEnded(*process_); }, 10000) || hasEnded(*process_)) stopByPid(process_);
+  }
+  if (!process_) ADD_FAILURE() << "tinyproxy did not come up: " << testing_support::readFile(dir / "tinyproxy.err");
+}
+
+Tinyproxy::~Tinyproxy() { stopByPid(process_); }
+
+std::vector<std::string> Tinyproxy::requests() const {
+  std::vector<std::string> requests;
+  const std::string mark = "]: Request (file descriptor ";
+  for (const std::string& line : readLines(log_)) {
+    const std::size_t at = line.find(mark);
+    if (at == std::string::npos) continue;
+    const std::size_t start = line.find("): ", at) + 3;
+    requests.push_back(line.substr(start, line.rfind(" HTTP/") - start));
+  }
+  return requests;
+}
 
 int runToEnd(const fs::path& program, const std::vector<std::string>& arguments,
              const fs::path& stdoutFile, const fs::path& stderrFile, int timeoutMs) {

@@ -74,6 +74,24 @@ class ReleaseServer {
   fs::path output_;
 };
 
+// Debian's tinyproxy on 127.0.0.1 and a free port, started by its process id and stopped by
+// it; `extraConfig` lines join its configuration (e.g. "BasicAuth user secret").
+class Tinyproxy {
+ public:
+  Tinyproxy(const fs::path& dir, const std::string& extraConfig = "");
+  ~Tinyproxy();
+
+  bool running() const { return process_ != nullptr; }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // The requests it was asked to forward: "GET http://127.0.0.1:PORT/..." each.
+  std::vector<std::string> requests() const;
+
+ private:
+  platform::ProcessHandle process_;
+  fs::path log_;
+  int port_ = 0;
+};
+
 // A virtual X display (Xvfb) of its own, started by its process id and stopped by it.
 class VirtualDisplay {
  public:
