@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 // Debian's nginx serving the launcher's two endpoints from a folder, on a loopback port, with
 // a prefix and configuration of its own. It runs in the foreground as this process's child and
