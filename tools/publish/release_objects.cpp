@@ -253,6 +253,8 @@ bool writeReleaseObjects(const fs::path& release, const std::string& platform, c
       ++counts.patches;
     }
   }
+  // A release without objects has no folder for them (removing a folder that holds any fails).
+  fs::remove(dir, ec);
   return true;
 }
 
