@@ -42,11 +42,14 @@ inline Figure failedFigure(std::string name, Goal goal, double limit, std::strin
   return figure;
 }
 
+class NginxServer;
+
 // What every measurement shares: one work folder, the folder nginx serves and its address.
 struct Workspace {
   std::filesystem::path work;
-  std::filesystem::path servedRoot;  // <platform>/manifest.json and <platform>/files/<path>
+  std::filesystem::path servedRoot;  // <platform>/manifest.json, <platform>/files/<path>, <platform>/objects/
   std::string baseUrl;
+  const NginxServer* server = nullptr;  // for the bytes it sent
 };
 
 // The median of a list of measurements (the list is reordered).
@@ -55,6 +58,9 @@ double median(std::vector<double> values);
 // Large and many small downloads: throughput, peak memory, many-file time.
 Figures runLargeDownload(const Workspace& workspace);
 Figures runSmallFiles(const Workspace& workspace);
+// An update and a first installation of a published release with compressed copies and
+// patches: bytes moved, time and memory, against the whole files.
+Figures runUpdate(const Workspace& workspace);
 // The check of a large manifest of installed, up-to-date files.
 Figures runCheck(const Workspace& workspace);
 // From the launcher's start to the main program's start. `launcherServes` is false when the

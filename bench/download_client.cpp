@@ -4,6 +4,8 @@
 //       one file, through the transfer the launcher uses for every file
 //   kestrun_bench_download pending <base url> <platform> <install dir> <count> <bytes>
 //       the launcher's staged download of <count> files "small/fNNNNN.bin" of <bytes> each
+//   kestrun_bench_download update <base url> <platform> <install dir>
+//       the launcher's check and staged download of whatever differs from the installation
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,12 +44,21 @@ bool fetchPending(const std::string& baseUrl, const std::string& platform, const
   return checker.downloadPending([](int, int) {}, errorText);
 }
 
+bool update(const std::string& baseUrl, const std::string& platform, const std::filesystem::path& installDir,
+            std::string& errorText) {
+  UpdateChecker checker(baseUrl, platform, installDir, installDir / "update_staging");
+  if (!checker.checkForUpdates(errorText)) return false;
+  checker.cancelCheck = [] { return false; };
+  return checker.downloadPending([](int, int) {}, errorText);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (!((mode == "file" && argc == 4) || (mode == "pending" && argc == 7))) {
-    std::fprintf(stderr, "usage: %s file URL DESTINATION | pending BASE PLATFORM INSTALL_DIR COUNT BYTES\n", argv[0]);
+  if (!((mode == "file" && argc == 4) || (mode == "pending" && argc == 7) || (mode == "update" && argc == 5))) {
+    std::fprintf(stderr, "usage: %s file URL DESTINATION | pending BASE PLATFORM INSTALL_DIR COUNT BYTES"
+                         " | update BASE PLATFORM INSTALL_DIR\n", argv[0]);
     return 2;
   }
   std::string errorText;
@@ -55,8 +66,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "HTTP library set-up failed: %s\n", errorText.c_str());
     return 1;
   }
-  const bool ok = mode == "file" ? fetchOne(argv[2], argv[3], errorText)
-                                 : fetchPending(argv[2], argv[3], argv[4], std::atoi(argv[5]),
+  const bool ok = mode == "file"     ? fetchOne(argv[2], argv[3], errorText)
+                  : mode == "update" ? update(argv[2], argv[3], argv[4], errorText)
+                                     : fetchPending(argv[2], argv[3], argv[4], std::atoi(argv[5]),
                                                 std::atoll(argv[6]), errorText);
   cleanupHttpLibrary();
   if (!ok) std::fprintf(stderr, "download failed: %s\n", errorText.c_str());

@@ -101,10 +101,10 @@ LauncherServer launcherServer(const std::string& baseUrl) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> stepNames = {"download", "small", "check", "start"};
+  const std::vector<std::string> stepNames = {"download", "small", "update", "check", "start"};
   for (int i = 1; i < argc; ++i) {
     if (std::find(stepNames.begin(), stepNames.end(), argv[i]) == stepNames.end()) {
-      std::fprintf(stderr, "usage: %s [download] [small] [check] [start]   (no names: all)\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [download] [small] [update] [check] [start]   (no names: all)\n", argv[0]);
       return 2;
     }
   }
@@ -137,9 +137,10 @@ int main(int argc, char** argv) {
     }
   }
   workspace.baseUrl = nginx.baseUrl();
+  workspace.server = &nginx;
   std::printf("server: nginx at %s\n\n", workspace.baseUrl.c_str());
 
-  // Every figure by default; naming some (download, small, check, start) runs only those.
+  // Every figure by default; naming some (download, small, update, check, start) runs only those.
   const auto wanted = [argc, argv](const char* step) {
     if (argc < 2) return true;
     for (int i = 1; i < argc; ++i) {
@@ -150,6 +151,7 @@ int main(int argc, char** argv) {
   const std::pair<const char*, std::function<bench::Figures()>> steps[] = {
       {"download", [&] { return bench::runLargeDownload(workspace); }},
       {"small", [&] { return bench::runSmallFiles(workspace); }},
+      {"update", [&] { return bench::runUpdate(workspace); }},
       {"check", [&] { return bench::runCheck(workspace); }},
       {"start", [&] { return bench::runStart(workspace, launcher.usable, launcher.whyNot); }},
   };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -9,6 +10,7 @@
 //
 //   GET /gis/update/list?platform=P            -> <root>/P/manifest.json
 //   GET /gis/update/file?platform=P&path=X     -> <root>/P/files/X
+//   GET /gis/update/object/P/NAME              -> <root>/P/objects/NAME
 namespace bench {
 
 class NginxServer {
@@ -25,6 +27,8 @@ class NginxServer {
   // Stops the server by its pid and waits for it; nothing when it is not running.
   void stop();
 
+  // The body bytes of every answer so far (nginx writes its log line as an answer ends).
+  std::uint64_t bytesSent() const;
   std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
  private:
