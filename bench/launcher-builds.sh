@@ -20,7 +20,8 @@ declare -A commits=([old]=${2:-HEAD~2} [new]=${3:-HEAD})
 for side in old new; do
   commit=$(git -C "$root" rev-parse "${commits[$side]}")
   echo "launcher-builds: $side = $commit"
-  rm -rf "$out/$side-source"
+  # git archive gives every file its commit's time: a build folder of another commit would look newer.
+  rm -rf "$out/$side-source" "$out/$side-build"
   mkdir -p "$out/$side-source" "$out/$side"
   git -C "$root" archive "$commit" | tar -x -C "$out/$side-source"
   cmake -S "$out/$side-source" -B "$out/$side-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
