@@ -13,6 +13,7 @@ struct LauncherSettings {
   std::string baseUrl = {};            // the update server; empty: no server is asked
   std::string manifestPublicKey = {};  // base64 keys that sign the manifests, comma-separated; empty: not signed
   long stallTimeoutSeconds = 30;       // a transfer that moves less than 1 byte/s for this long is given up
+  int parallelTransfers = 1;           // files an update downloads at once
 };
 
 // The values that live for one run of the launcher, owned by the entry point.

@@ -26,6 +26,7 @@ void runServerCheckPhase(RunContext& context) {
     checker.forbiddenPatterns = {};
     checker.manifestPublicKey = context.settings.manifestPublicKey;
     checker.stallTimeoutSeconds = context.settings.stallTimeoutSeconds;
+    checker.parallelTransfers = context.settings.parallelTransfers;
 
     std::string checkError;
     const bool checked = checker.checkForUpdates(checkError);

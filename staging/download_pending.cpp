@@ -2,18 +2,14 @@
 // Nothing outside the staging directory is written here; the installation is changed only
 // by the apply step afterwards.
 
-#include <chrono>
-#include <cstdint>
-#include <thread>
+#include <utility>
 
-#include "log/launcher_log.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/confinement.h"
-#include "staging/monotonic_pause.h"
+#include "staging/ordered_download.h"
 #include "staging/paths.h"
 #include "staging/url_escape.h"
-#include "update/entry_download.h"
 #include "update/server_endpoints.h"
 #include "update/update_checker.h"
 
@@ -21,21 +17,48 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kTransferRetries = 3;
+// Makes room for `entry` in the staging directory: its parent directories, its link when it
+// is one, and no link where its file will be written.
+PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper& escaper, const ManifestEntry& entry) {
+  PreparedEntry prepared;
+  const auto failed = [&prepared](std::string errorText) {
+    prepared.outcome = PreparedEntry::Outcome::Failed;
+    prepared.errorText = std::move(errorText);
+    return prepared;
+  };
+  const fs::path relative = platform::pathFromUtf8(entry.path);
+  prepared.staged = manifestPathToLocal(checker.stagingDir, entry.path);
 
-// Whether the staged copy is the entry's file as far as the manifest describes it: a body cut
-// short (a server that closes early without announcing a length) still ends with success.
-// An entry without a size (negative) is taken as it came.
-bool stagedFileMatches(const ManifestEntry& entry, const fs::path& staged, std::string& errorText) {
-  if (entry.size < 0) return true;
-  std::uint64_t size = 0;
-  if (const std::error_code error = platform::fileSize(staged, size)) {
-    errorText = "无法读取暂存文件大小：" + fsErrorMessage(error);
-    return false;
+  // A link left over from an earlier run could still lead a write out of the staging directory.
+  fs::path linkedParent;
+  if (const std::error_code error = findLinkedParent(checker.stagingDir, relative, linkedParent)) {
+    return failed("无法检查更新暂存路径：" + entry.path + "（" + fsErrorMessage(error) + "）");
   }
-  if (size == static_cast<std::uint64_t>(entry.size)) return true;
-  errorText = "文件大小不符：清单=" + std::to_string(entry.size) + "，实际=" + std::to_string(size);
-  return false;
+  if (!linkedParent.empty()) return failed("更新暂存路径经过软链接：" + entry.path);
+
+  // A failure shows up in the transfer or the link creation below.
+  platform::createDirectories(prepared.staged.parent_path());
+
+  if (!entry.link.empty()) {
+    platform::removeItem(prepared.staged);
+    if (const std::error_code error = platform::createFileSymlink(platform::fromUtf8(entry.link), prepared.staged)) {
+      return failed("创建软链接失败：" + entry.path + "（" + fsErrorMessage(error) + "）");
+    }
+    return prepared;
+  }
+
+  // A link entry of the same path earlier in the list (or one that survived the reset)
+  // would carry the transfer's writes to wherever it points: the file takes its place.
+  bool stagedRedirects = false;
+  if (const std::error_code error = platform::isRedirection(prepared.staged, stagedRedirects)) {
+    return failed("无法检查更新暂存路径：" + entry.path + "（" + fsErrorMessage(error) + "）");
+  }
+  if (stagedRedirects && platform::removeItem(prepared.staged)) return failed("更新暂存路径经过软链接：" + entry.path);
+
+  prepared.outcome = PreparedEntry::Outcome::Fetch;
+  prepared.url = checker.baseUrl + kFileEndpoint + "?platform=" + checker.platform +
+                 "&path=" + escaper.encodePath(entry.path);
+  return prepared;
 }
 
 }  // namespace
@@ -62,82 +85,8 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
   }
 
   const PathEscaper escaper;
-  const int total = static_cast<int>(pending.size());
-  for (int i = 0; i < total; ++i) {
-    const ManifestEntry& entry = pending[static_cast<std::size_t>(i)];
-    if (cancelCheck && cancelCheck()) {
-      errorText = kCancelledText;
-      return false;
-    }
-    if (progress) progress(i, total);
-
-    const fs::path relative = platform::pathFromUtf8(entry.path);
-    const fs::path staged = manifestPathToLocal(stagingDir, entry.path);
-
-    // A link left over from an earlier run could still lead a write out of the staging directory.
-    fs::path linkedParent;
-    if (const std::error_code error = findLinkedParent(stagingDir, relative, linkedParent)) {
-      errorText = "无法检查更新暂存路径：" + entry.path + "（" + fsErrorMessage(error) + "）";
-      return false;
-    }
-    if (!linkedParent.empty()) {
-      errorText = "更新暂存路径经过软链接：" + entry.path;
-      return false;
-    }
-
-    // A failure shows up in the transfer or the link creation below.
-    platform::createDirectories(staged.parent_path());
-
-    if (!entry.link.empty()) {
-      platform::removeItem(staged);
-      if (const std::error_code error = platform::createFileSymlink(platform::fromUtf8(entry.link), staged)) {
-        errorText = "创建软链接失败：" + entry.path + "（" + fsErrorMessage(error) + "）";
-        return false;
-      }
-      continue;
-    }
-
-    // A link entry of the same path earlier in the list (or one that survived the reset)
-    // would carry the transfer's writes to wherever it points: the file takes its place.
-    bool stagedRedirects = false;
-    if (const std::error_code error = platform::isRedirection(staged, stagedRedirects)) {
-      errorText = "无法检查更新暂存路径：" + entry.path + "（" + fsErrorMessage(error) + "）";
-      return false;
-    }
-    if (stagedRedirects && platform::removeItem(staged)) {
-      errorText = "更新暂存路径经过软链接：" + entry.path;
-      return false;
-    }
-
-    const std::string url =
-        baseUrl + kFileEndpoint + "?platform=" + platform + "&path=" + escaper.encodePath(entry.path);
-    std::string transferError;
-    const auto fetch = [&] {
-      return downloadEntryFile(*this, url, staged, entry, transferError) &&
-             stagedFileMatches(entry, staged, transferError);
-    };
-    bool done = fetch();
-    for (int retry = 1; !done; ++retry) {
-      if (transferError == kCancelledText) {
-        errorText = kCancelledText;
-        return false;
-      }
-      if (retry > kTransferRetries) {
-        errorText = "下载文件失败：" + entry.path + "（" + transferError + "）";
-        return false;
-      }
-      logWarn("下载文件失败，将进行第 " + std::to_string(retry) + "/" + std::to_string(kTransferRetries) +
-              " 次重试：" + entry.path + "（" + transferError + "）");
-      pauseOnMonotonicClock(std::chrono::seconds(1));
-      if (cancelCheck && cancelCheck()) {
-        errorText = kCancelledText;
-        return false;
-      }
-      transferError.clear();
-      done = fetch();
-    }
-
-    if (entry.mtime > 0) platform::setLastWriteFileTime(staged, platform::unixSecondsToFileTime(entry.mtime));
-  }
-  return true;
+  const PrepareEntry prepare = [this, &escaper](const ManifestEntry& entry) {
+    return prepareStagedEntry(*this, escaper, entry);
+  };
+  return runOrderedDownload(*this, prepare, progress, errorText);
 }

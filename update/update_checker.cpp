@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "update/transfer_share.h"
+
 UpdateChecker::UpdateChecker(std::string baseUrlValue, std::string platformValue,
                              std::filesystem::path installDirValue, std::filesystem::path stagingDirValue)
     : baseUrl(std::move(baseUrlValue)),
@@ -9,4 +11,11 @@ UpdateChecker::UpdateChecker(std::string baseUrlValue, std::string platformValue
       installDir(std::move(installDirValue)),
       stagingDir(std::move(stagingDirValue)) {
   while (!baseUrl.empty() && baseUrl.back() == '/') baseUrl.pop_back();
+}
+
+UpdateChecker::~UpdateChecker() = default;
+
+TransferShare& UpdateChecker::transferShare() {
+  if (!transferShare_) transferShare_ = std::make_unique<TransferShare>();
+  return *transferShare_;
 }

@@ -3,12 +3,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "update/http_transfer.h"
 
 class Sha256Stream;
+class TransferShare;
 
 // A compressed copy or a patch of a manifest file (a zstd frame): its size and the SHA-256
 // of its bytes, which names it on the server. A patch applies to the installed file whose
@@ -40,6 +42,7 @@ class UpdateChecker {
   // Trailing '/' characters of baseUrl are removed; nothing else is normalised.
   UpdateChecker(std::string baseUrl, std::string platform, std::filesystem::path installDir,
                 std::filesystem::path stagingDir);
+  ~UpdateChecker();
   UpdateChecker(const UpdateChecker&) = delete;
   UpdateChecker& operator=(const UpdateChecker&) = delete;
 
@@ -51,7 +54,8 @@ class UpdateChecker {
   std::int32_t connectTimeoutSeconds = 5;
   // A transfer that moves less than 1 byte/s for this long is given up.
   long stallTimeoutSeconds = 30;
-  // How many files downloadPending fetches at once; 1 fetches one after another.
+  // How many files downloadPending fetches at once; 1 fetches one after another. Whatever
+  // the number, progress, retry lines and the error are those of the manifest's order.
   int parallelTransfers = 1;
   std::function<bool()> cancelCheck;
   std::vector<std::string> lockedPatterns;
@@ -84,6 +88,13 @@ class UpdateChecker {
   // Fetches every pending entry into stagingDir. progress(i, total) is called before entry i.
   // False with errorText on failure; "__CANCELLED__" when the user cancelled.
   bool downloadPending(const std::function<void(int, int)>& progress, std::string& errorText);
+
+  // The connections, TLS sessions and DNS answers that every transfer of this checker
+  // shares, made at the first transfer.
+  TransferShare& transferShare();
+
+ private:
+  std::unique_ptr<TransferShare> transferShare_;
 };
 
 // The exact error text of a transfer or download stopped by the user.

@@ -53,7 +53,7 @@ class FaultMatrix : public e2e::LauncherEndToEnd, public ::testing::WithParamInt
 TEST_P(FaultMatrix, LeavesAWorkingInstallation) {
   PosixLocalFaults local;
   runFaultRow(GetParam(), {root(), release(), faultsFile(), [this] { return startServer(); }, {}},
-              KESTRUN_FAULTS_SHORT_STALL_LAUNCHER, local);
+              {KESTRUN_FAULTS_SHORT_STALL_LAUNCHER, KESTRUN_FAULTS_PARALLEL_LAUNCHER}, local);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(faultRows()),

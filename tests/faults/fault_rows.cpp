@@ -68,11 +68,11 @@ std::string logPath(std::string path) {
   return path;
 }
 
-Expected downloadFailed(const std::string& reason) {
-  return {"ERROR", "更新下载失败：下载文件失败：data/big.bin（" + reason + "）"};
+Expected downloadFailed(const std::string& reason, const std::string& path = "data/big.bin") {
+  return {"ERROR", "更新下载失败：下载文件失败：" + path + "（" + reason + "）"};
 }
-Expected retry(int n, const std::string& reason) {
-  return {"WARN", "下载文件失败，将进行第 " + std::to_string(n) + "/3 次重试：data/big.bin（" + reason + "）"};
+Expected retry(int n, const std::string& reason, const std::string& path = "data/big.bin") {
+  return {"WARN", "下载文件失败，将进行第 " + std::to_string(n) + "/3 次重试：" + path + "（" + reason + "）"};
 }
 
 void replaceAll(std::string& text, const std::string& placeholder, const std::string& value) {
@@ -223,18 +223,31 @@ std::vector<FaultRow> faultRows() {
                              {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（{*}）"}, sameCode));
   rows.push_back(withObjects("MissingPatch", Objects::MissingPatch, patchFallback("HTTP 404"), sameCode));
   rows.push_back(withObjects("PatchToWrongBytes", Objects::PatchToWrongBytes, patchFallback("sha256 不一致：{*}"), sameCode));
+
+  // Eight files at once: the same lines in the same order as one at a time.
+  const auto eightAtOnce = [](const char* name, std::string faults, End end, std::vector<Expected> explaining) {
+    FaultRow row{name, std::move(faults), Local::None, false, end, std::move(explaining), ""};
+    row.eightAtOnce = true;
+    return row;
+  };
+  rows.push_back(eightAtOnce("EightAtOnce", "", End::New, {allApplied}));
+  rows.push_back(eightAtOnce("EightAtOnceFlapping503", "file-flap 503 2 data/big.bin", End::New,
+                             {retry(1, "HTTP 503"), retry(2, "HTTP 503"), allApplied}));
+  rows.push_back(eightAtOnce("EightAtOnceFailureInTheMiddle",
+                             "file-status 404 data/config.txt\nfile-status 500 docs/manual.txt", End::Old,
+                             {retry(3, "HTTP 404", "data/config.txt"), downloadFailed("HTTP 404", "data/config.txt")}));
   return rows;
 }
 
-void runFaultRow(const FaultRow& row, const RunContext& context, const fs::path& shortStallLauncher,
-                 LocalFaults& local) {
+void runFaultRow(const FaultRow& row, const RunContext& context, const TestLaunchers& launchers, LocalFaults& local) {
   const fs::path root = context.root;
   publish(context.release, true);
   e2e::Release oldRelease(root / "old-release");
   publish(oldRelease, false);
   Installation installation(root / "install");
-  if (row.shortStall) {
-    fs::copy_file(shortStallLauncher, installation.launcher(), fs::copy_options::overwrite_existing);
+  if (row.shortStall || row.eightAtOnce) {
+    fs::copy_file(row.eightAtOnce ? launchers.eightAtOnce : launchers.shortStall, installation.launcher(),
+                  fs::copy_options::overwrite_existing);
   }
   if (!row.firstInstallation) installation.mirror(oldRelease);
   installation.setMainProgramBehaviour("exit 0");

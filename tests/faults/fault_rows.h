@@ -49,6 +49,14 @@ struct FaultRow {
   std::string manifestBody = {};  // what {BODY} serves
   std::size_t starts = 0;         // how often the main program starts in all; 0: not counted
   Objects objects = Objects::None;
+  bool eightAtOnce = false;       // run the launcher that fetches eight files at once
+};
+
+// The test builds of the launcher that stand in for the product's in some rows, both with a
+// stall bound of 2 s: one fetching a file at a time, one fetching eight at once.
+struct TestLaunchers {
+  fs::path shortStall;
+  fs::path eightAtOnce;
 };
 
 // gtest names the row in its output instead of dumping its bytes.
@@ -64,9 +72,8 @@ class LocalFaults {
   virtual void prepare(Local local, const e2e::Installation& installation, e2e::RunOptions& options) = 0;
 };
 
-// Runs `row` once and checks its end state with gtest assertions. `shortStallLauncher` stands
-// in for the launcher in the rows that wait for a stalled server.
-void runFaultRow(const FaultRow& row, const RunContext& context, const fs::path& shortStallLauncher,
-                 LocalFaults& local);
+// Runs `row` once and checks its end state with gtest assertions, with the test launcher
+// that the row asks for.
+void runFaultRow(const FaultRow& row, const RunContext& context, const TestLaunchers& launchers, LocalFaults& local);
 
 }  // namespace faults

@@ -21,6 +21,9 @@ class TlsLoopbackServer {
   bool start(std::string& reason);
   void stop();
   int port() const;
+  // The handshakes that did not resume an earlier session, or -1 when the server cannot tell.
+  // Every answer closes its connection, so each request makes a handshake.
+  int fullHandshakes() const;
 
  private:
   struct State;

@@ -88,4 +88,21 @@ TEST_F(TlsTransferTest, CaBundleIsUsedOnlyWhenItExists) {
   if (!skipped.empty()) GTEST_SKIP() << "skipped " << skipped;
 }
 
+// The server closes every connection, so each file needs a new one; the checker's transfers
+// share their TLS sessions, so only the first connection makes a full handshake.
+TEST_F(TlsTransferTest, ANewConnectionResumesTheTlsSession) {
+  checker.caBundlePath = kCertificate;
+  constexpr int kFiles = 3;
+  for (int i = 0; i < kFiles; ++i) {
+    std::string errorText;
+    ASSERT_TRUE(checker.httpGetToFile(url(), dir / "download.bin", errorText)) << errorText;
+  }
+  const int fullHandshakes = server.fullHandshakes();
+  if (testing_support::runningUnderWine() && fullHandshakes == kFiles) {
+    GTEST_SKIP() << "Wine's Schannel resumed no TLS session: " << kFiles << " full handshakes for " << kFiles
+                 << " connections; Windows' own Schannel is not here to check";
+  }
+  EXPECT_EQ(fullHandshakes, 1);
+}
+
 }  // namespace

@@ -68,14 +68,15 @@ class WineFaultMatrix : public WineEndToEnd, public ::testing::WithParamInterfac
 TEST_P(WineFaultMatrix, LeavesAWorkingInstallation) {
   const faults::FaultRow& row = GetParam();
   if (!row.notUnderWine.empty()) GTEST_SKIP() << row.notUnderWine;
-  ASSERT_TRUE(fs::exists(KESTRUN_FAULTS_SHORT_STALL_LAUNCHER))
-      << "build the target kestrun_short_stall_launcher in the Windows build";
+  for (const char* launcher : {KESTRUN_FAULTS_SHORT_STALL_LAUNCHER, KESTRUN_FAULTS_PARALLEL_LAUNCHER}) {
+    ASSERT_TRUE(fs::exists(launcher)) << "build the test launchers of tests/faults in the Windows build";
+  }
   if (row.peakLimitMiB > 0) {
     wineNote("the peak memory is that of the Linux process hosting Kestrun.exe, Wine's own memory included");
   }
   WineLocalFaults local;
   faults::runFaultRow(row, {root(), release(), faultsFile(), [this] { return startServer(); }, wineRun()},
-                      KESTRUN_FAULTS_SHORT_STALL_LAUNCHER, local);
+                      {KESTRUN_FAULTS_SHORT_STALL_LAUNCHER, KESTRUN_FAULTS_PARALLEL_LAUNCHER}, local);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, WineFaultMatrix, ::testing::ValuesIn(faults::faultRows()),

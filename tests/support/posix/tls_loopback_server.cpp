@@ -31,6 +31,7 @@ bool TlsLoopbackServer::start(std::string& reason) {
   state.server.Get("/file", [&state](const httplib::Request&, httplib::Response& response) {
     response.set_content(state.body, "text/plain");
   });
+  state.server.set_keep_alive_max_count(1);
   state.port = state.server.bind_to_any_port("127.0.0.1");
   if (state.port <= 0) {
     reason = "no loopback port could be bound";
@@ -49,5 +50,10 @@ void TlsLoopbackServer::stop() {
 }
 
 int TlsLoopbackServer::port() const { return state_->port; }
+
+int TlsLoopbackServer::fullHandshakes() const {
+  SSL_CTX* context = state_->server.ssl_context();
+  return static_cast<int>(SSL_CTX_sess_accept_good(context) - SSL_CTX_sess_hits(context));
+}
 
 }  // namespace testing_support

@@ -57,7 +57,7 @@ bool TlsLoopbackServer::start(std::string& reason) {
   writeFile(state.dir / "file", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
                                     std::to_string(state.body.size()) + "\r\nConnection: close\r\n\r\n" + state.body);
   const std::string script = "echo $$ > pid && exec timeout " + std::to_string(kLifetimeSeconds) +
-                             " openssl s_server -HTTP -accept 127.0.0.1:0 -cert '" + linuxPath(state.certificate) +
+                             " openssl s_server -HTTP -msg -accept 127.0.0.1:0 -cert '" + linuxPath(state.certificate) +
                              "' -key '" + linuxPath(state.privateKey) + "' >out 2>&1 </dev/null";
   std::uint32_t errorCode = 0;
   if (!platform::startProcess(kShell, {L"-c", platform::fromUtf8(script)}, state.dir.path(), errorCode)) {
@@ -92,5 +92,13 @@ void TlsLoopbackServer::stop() {
 }
 
 int TlsLoopbackServer::port() const { return state_->port; }
+
+int TlsLoopbackServer::fullHandshakes() const {
+  // With -msg the server lists the messages it sends; a resumed session sends no certificate.
+  const std::string output = readFile(state_->dir / "out");
+  static const std::regex certificate(R"(>>> [^\n]*Handshake[^\n]*, Certificate\n)");
+  return static_cast<int>(std::distance(std::sregex_iterator(output.begin(), output.end(), certificate),
+                                        std::sregex_iterator()));
+}
 
 }  // namespace testing_support

@@ -1,0 +1,244 @@
+#include "staging/ordered_download.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "log/launcher_log.h"
+#include "platform/filesystem.h"
+#include "staging/entry_attempt.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTransferRetries = 3;
+constexpr auto kRetryPause = std::chrono::seconds(1);
+// How far past the entry whose turn it is the transfers may run, per transfer at once.
+constexpr std::size_t kMaxAheadPerTransfer = 8;
+// The longest wait between two looks at the cancel button.
+constexpr auto kCancelPoll = std::chrono::milliseconds(100);
+
+struct CurlMultiCleanup {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+// One entry from its start until its outcome has been reported.
+struct EntryRun {
+  enum class State { Transferring, Pausing, Done, Failed };
+  State state = State::Transferring;
+  PreparedEntry prepared;
+  std::unique_ptr<EntryAttempt> attempt;  // the transfer in flight
+  int retries = 0;
+  Clock::time_point retryAt;
+  std::vector<std::string> heldWarnings;  // retry lines, written when the entry's turn comes
+  bool announced = false;                 // progress has been reported for it
+};
+
+class OrderedDownload {
+ public:
+  OrderedDownload(UpdateChecker& checker, const PrepareEntry& prepare, const std::function<void(int, int)>& progress)
+      : checker_(checker),
+        prepare_(prepare),
+        progress_(progress),
+        total_(checker.pending.size()),
+        parallel_(static_cast<std::size_t>(std::max(1, checker.parallelTransfers))),
+        firstFailure_(total_),
+        multi_(curl_multi_init()) {}
+
+  ~OrderedDownload() {
+    // Transfers still in flight (after a cancel or an earlier entry's failure) are dropped.
+    for (const auto& [handle, index] : inFlight_) curl_multi_remove_handle(multi_.get(), handle);
+  }
+
+  bool run(std::string& errorText) {
+    if (!multi_) {
+      errorText = "curl 初始化失败";
+      return false;
+    }
+    for (;;) {
+      if (cancelled_ || (checker_.cancelCheck && checker_.cancelCheck())) {
+        errorText = kCancelledText;
+        return false;
+      }
+      startEntries();
+      if (reportInOrder(errorText)) return head_ == total_;
+      resumePausedEntries();
+      transferAndWait();
+    }
+  }
+
+ private:
+  std::size_t active() const {
+    std::size_t count = 0;
+    for (const auto& [index, run] : runs_) {
+      count += run.state == EntryRun::State::Transferring || run.state == EntryRun::State::Pausing;
+    }
+    return count;
+  }
+
+  // Entries start in the list's order; none after a failed one, as a plain loop would stop
+  // there, and none too far past the head, which may still fail and end the run.
+  void startEntries() {
+    while (next_ < total_ && next_ < firstFailure_ && next_ - head_ < parallel_ * kMaxAheadPerTransfer &&
+           active() < parallel_) {
+      const std::size_t index = next_++;
+      EntryRun& run = runs_[index];
+      run.prepared = prepare_(checker_.pending[index]);
+      switch (run.prepared.outcome) {
+        case PreparedEntry::Outcome::Done:
+          run.state = EntryRun::State::Done;
+          break;
+        case PreparedEntry::Outcome::Failed:
+          fail(index, run, run.prepared.errorText);
+          break;
+        case PreparedEntry::Outcome::Fetch:
+          startAttempt(index, run);
+          break;
+      }
+    }
+  }
+
+  // Reports the head of the list as far as it has come. True when the run is over: every
+  // entry done, or the head failed (errorText is then its text).
+  bool reportInOrder(std::string& errorText) {
+    while (head_ < next_) {
+      EntryRun& run = runs_.at(head_);
+      if (!run.announced) {
+        run.announced = true;
+        if (progress_) progress_(static_cast<int>(head_), static_cast<int>(total_));
+      }
+      for (const std::string& line : run.heldWarnings) logWarn(line);
+      run.heldWarnings.clear();
+      if (run.state == EntryRun::State::Failed) {
+        errorText = run.prepared.errorText;
+        return true;
+      }
+      if (run.state != EntryRun::State::Done) return false;
+      runs_.erase(head_++);
+    }
+    return head_ == total_;
+  }
+
+  void startAttempt(std::size_t index, EntryRun& run) {
+    const ManifestEntry& entry = checker_.pending[index];
+    run.attempt = std::make_unique<EntryAttempt>(checker_, entry, run.prepared.staged);
+    run.state = EntryRun::State::Transferring;
+    std::string transferError;
+    if (!run.attempt->start(run.prepared.url, transferError)) {
+      run.attempt.reset();
+      attemptEnded(index, run, false, transferError);
+      return;
+    }
+    CURL* handle = run.attempt->handle();
+    if (const CURLMcode added = curl_multi_add_handle(multi_.get(), handle); added != CURLM_OK) {
+      run.attempt.reset();
+      attemptEnded(index, run, false, curl_multi_strerror(added));
+      return;
+    }
+    inFlight_[handle] = index;
+  }
+
+  void attemptEnded(std::size_t index, EntryRun& run, bool done, const std::string& transferError) {
+    const ManifestEntry& entry = checker_.pending[index];
+    if (done) {
+      if (entry.mtime > 0) {
+        platform::setLastWriteFileTime(run.prepared.staged, platform::unixSecondsToFileTime(entry.mtime));
+      }
+      run.state = EntryRun::State::Done;
+      return;
+    }
+    if (transferError == kCancelledText) {
+      cancelled_ = true;
+      return;
+    }
+    if (run.retries == kTransferRetries) {
+      fail(index, run, "下载文件失败：" + entry.path + "（" + transferError + "）");
+      return;
+    }
+    ++run.retries;
+    const std::string line = "下载文件失败，将进行第 " + std::to_string(run.retries) + "/" +
+                             std::to_string(kTransferRetries) + " 次重试：" + entry.path + "（" + transferError + "）";
+    // The entry whose turn it is says so at once; a later one waits for its turn.
+    if (index == head_ && run.announced) {
+      logWarn(line);
+    } else {
+      run.heldWarnings.push_back(line);
+    }
+    run.state = EntryRun::State::Pausing;
+    run.retryAt = Clock::now() + kRetryPause;
+  }
+
+  void fail(std::size_t index, EntryRun& run, const std::string& errorText) {
+    run.state = EntryRun::State::Failed;
+    run.prepared.errorText = errorText;
+    firstFailure_ = std::min(firstFailure_, index);
+  }
+
+  void resumePausedEntries() {
+    const Clock::time_point now = Clock::now();
+    for (auto& [index, run] : runs_) {
+      if (run.state == EntryRun::State::Pausing && run.retryAt <= now) startAttempt(index, run);
+    }
+  }
+
+  // Moves the transfers on and settles those that ended; waits for the network, the next
+  // retry or the next look at the cancel button when nothing ended.
+  void transferAndWait() {
+    int running = 0;
+    curl_multi_perform(multi_.get(), &running);
+    bool ended = false;
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      // The message does not survive the handle's removal.
+      CURL* handle = message->easy_handle;
+      const CURLcode result = message->data.result;
+      curl_multi_remove_handle(multi_.get(), handle);
+      const std::size_t index = inFlight_.at(handle);
+      inFlight_.erase(handle);
+      EntryRun& run = runs_.at(index);
+      std::string transferError;
+      const bool done = run.attempt->finish(result, transferError);
+      run.attempt.reset();
+      attemptEnded(index, run, done, transferError);
+      ended = true;
+    }
+    if (ended) return;
+
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kCancelPoll);
+    const Clock::time_point now = Clock::now();
+    for (const auto& [index, run] : runs_) {
+      if (run.state != EntryRun::State::Pausing) continue;
+      wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(run.retryAt - now) +
+                                std::chrono::milliseconds(1));
+    }
+    curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::max<std::int64_t>(0, wait.count())), nullptr);
+  }
+
+  UpdateChecker& checker_;
+  const PrepareEntry& prepare_;
+  const std::function<void(int, int)>& progress_;
+  const std::size_t total_;
+  const std::size_t parallel_;
+  std::size_t next_ = 0;  // the next entry to start
+  std::size_t head_ = 0;  // the first entry not yet reported as done
+  std::size_t firstFailure_;
+  bool cancelled_ = false;
+  std::unique_ptr<CURLM, CurlMultiCleanup> multi_;
+  std::map<std::size_t, EntryRun> runs_;  // started and not yet reported as done
+  std::map<CURL*, std::size_t> inFlight_;
+};
+
+}  // namespace
+
+bool runOrderedDownload(UpdateChecker& checker, const PrepareEntry& prepare,
+                        const std::function<void(int, int)>& progress, std::string& errorText) {
+  OrderedDownload download(checker, prepare, progress);
+  return download.run(errorText);
+}

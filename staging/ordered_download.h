@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "update/update_checker.h"
+
+// What the staged download settles for one entry before any transfer: a file to fetch from
+// `url` into `staged`, an entry already done (a link), or the run's error.
+struct PreparedEntry {
+  enum class Outcome { Fetch, Done, Failed };
+  Outcome outcome = Outcome::Done;
+  std::filesystem::path staged = {};
+  std::string url = {};
+  std::string errorText = {};
+};
+using PrepareEntry = std::function<PreparedEntry(const ManifestEntry&)>;
+
+// Fetches checker.pending, up to checker.parallelTransfers files at once, retrying a failed
+// file three times after a pause of a second. Whatever the number in flight, what the rest of
+// the program sees keeps the list's order: progress(i, total) before entry i, the retry lines
+// of each entry in turn, the first failing entry's text as the error, and success once every
+// entry is done. A cancel stops every transfer in flight. With one at a time this is the
+// plain loop: prepare, fetch, retry, go on.
+bool runOrderedDownload(UpdateChecker& checker, const PrepareEntry& prepare,
+                        const std::function<void(int, int)>& progress, std::string& errorText);

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "platform/file_writer.h"
+#include "update/curl_easy_handle.h"
+
+class Sha256Stream;
+class UpdateChecker;
+
+// One GET streamed into a file, in three steps so that the caller decides how it runs: on
+// its own (perform) or among others at once on a multi handle (handle, then finish).
+class FileTransfer {
+ public:
+  FileTransfer() = default;
+  FileTransfer(const FileTransfer&) = delete;
+  FileTransfer& operator=(const FileTransfer&) = delete;
+
+  // Creates or truncates `destination` and sets the transfer up, cancellable through the
+  // checker's cancelCheck. Every byte written also goes into contentHash when one is given;
+  // with maxBytes of 0 or more, a body that passes it ends the transfer before those bytes
+  // are written. False with errorText when the transfer cannot start.
+  bool prepare(UpdateChecker& checker, const std::string& url, const std::filesystem::path& destination,
+               Sha256Stream* contentHash, std::int64_t maxBytes, std::string& errorText);
+  CURL* handle() const { return handle_.get(); }
+  // Judges the library's result of the finished transfer and closes the file; false with
+  // errorText (kCancelledText when the user cancelled).
+  bool finish(CURLcode result, std::string& errorText);
+  // prepare's transfer run to its end on the calling thread.
+  bool perform(std::string& errorText) { return finish(curl_easy_perform(handle_.get()), errorText); }
+
+  // Where the body goes, how much may come, and what has come.
+  struct Sink {
+    platform::FileWriter file;
+    Sha256Stream* hash = nullptr;
+    std::int64_t limit = -1;
+    std::uint64_t written = 0;
+    std::uint64_t oversized = 0;  // the bytes received when the bound was passed, else 0
+  };
+
+ private:
+  CurlEasyHandle handle_;
+  Sink sink_;
+  std::string writeFailedText_;
+};
