@@ -211,7 +211,7 @@ std::vector<FaultRow> faultRows() {
     row.notUnderWine = std::move(notUnderWine);
     return row;
   };
-  const std::string sameCode = "the same code as the Patch row, which runs under Wine";
+  const std::string sameCode = "the same code as the Patch and PatchToWrongBytes rows, which run under Wine";
   const auto patchFallback = [](const std::string& why) {
     return Expected{"WARN", "补丁下载失败，改为下载完整文件：data/big.bin（" + why + "）"};
   };
@@ -222,7 +222,7 @@ std::vector<FaultRow> faultRows() {
   rows.push_back(withObjects("CorruptCompressedCopy", Objects::CorruptCopy,
                              {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（{*}）"}, sameCode));
   rows.push_back(withObjects("MissingPatch", Objects::MissingPatch, patchFallback("HTTP 404"), sameCode));
-  rows.push_back(withObjects("PatchToWrongBytes", Objects::PatchToWrongBytes, patchFallback("sha256 不一致：{*}"), sameCode));
+  rows.push_back(withObjects("PatchToWrongBytes", Objects::PatchToWrongBytes, patchFallback("sha256 不一致：{*}"), ""));
 
   // Eight files at once: the same lines in the same order as one at a time.
   const auto eightAtOnce = [](const char* name, std::string faults, End end, std::vector<Expected> explaining) {
