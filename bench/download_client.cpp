@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "update/http_library.h"
@@ -72,5 +73,13 @@ int main(int argc, char** argv) {
                                                 std::atoll(argv[6]), errorText);
   cleanupHttpLibrary();
   if (!ok) std::fprintf(stderr, "download failed: %s\n", errorText.c_str());
+  // This program's own peak (its memory since it started): the kernel's peak of a child also
+  // counts the parent's memory, which the child shares until it executes its program.
+  if (mode == "update") {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("VmHWM:", 0) == 0) std::printf("peak %s\n", line.c_str());
+    }
+  }
   return ok ? 0 : 1;
 }

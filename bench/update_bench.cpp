@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <malloc.h>
 #include <string>
 #include <vector>
 
@@ -194,9 +193,6 @@ Figures runUpdate(const Workspace& workspace) {
       !publish(work / "old", work / "site", log, error) || !publish(work / "new", work / "site", log, error)) {
     return failed(error);
   }
-  // The release's contents passed through this process's heap; a child shares its memory until
-  // it executes its program, and the kernel counts that in the child's peak, so it goes back now.
-  malloc_trim(0);
   const fs::path served = workspace.servedRoot / "windows";
   fs::create_directories(served);
   fs::copy_file(work / "site/current/windows.json", served / "manifest.json");
@@ -231,7 +227,11 @@ Figures runUpdate(const Workspace& workspace) {
     if (!counted) return true;
     side.seconds.push_back(run.seconds);
     side.bytes = static_cast<double>(workspace.server->bytesSent() - before);
-    side.peakMiB = std::max(side.peakMiB, run.peakResidentMiB);
+    // The launcher's program prints its own peak ("peak VmHWM: N kB"); curl's is not needed.
+    std::ifstream output(log);
+    for (std::string line; std::getline(output, line);) {
+      if (line.rfind("peak VmHWM:", 0) == 0) side.peakMiB = std::max(side.peakMiB, std::stod(line.substr(11)) / 1024);
+    }
     return true;
   };
   const std::vector<std::string> launcher = {KESTRUN_BENCH_DOWNLOAD, "update", workspace.baseUrl, "windows",
