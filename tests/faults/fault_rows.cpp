@@ -223,6 +223,8 @@ std::vector<FaultRow> faultRows() {
                              {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（{*}）"}, sameCode));
   rows.push_back(withObjects("MissingPatch", Objects::MissingPatch, patchFallback("HTTP 404"), sameCode));
   rows.push_back(withObjects("PatchToWrongBytes", Objects::PatchToWrongBytes, patchFallback("sha256 不一致：{*}"), ""));
+  rows.push_back(withObjects("CorruptPatchEightAtOnce", Objects::CorruptPatch, patchFallback("{*}"), sameCode));
+  rows.back().eightAtOnce = true;
 
   // Eight files at once: the same lines in the same order as one at a time.
   const auto eightAtOnce = [](const char* name, std::string faults, End end, std::vector<Expected> explaining) {
