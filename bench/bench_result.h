@@ -43,11 +43,14 @@ inline Figure failedFigure(std::string name, Goal goal, double limit, std::strin
   return figure;
 }
 
+class NginxServer;
+
 // What every measurement shares: one work folder, the folder nginx serves and its address.
 struct Workspace {
   std::filesystem::path work;
-  std::filesystem::path servedRoot;  // <platform>/manifest.json and <platform>/files/<path>
+  std::filesystem::path servedRoot;  // <platform>/manifest.json, <platform>/files/<path>, <platform>/objects/
   std::string baseUrl;
+  const NginxServer* server = nullptr;  // for the bytes it sent
 };
 
 // The median of a list of measurements (the list is reordered).
@@ -59,6 +62,9 @@ bool writeRandomFile(const std::filesystem::path& file, std::uint64_t bytes, std
 // Large and many small downloads: throughput, peak memory, many-file time.
 Figures runLargeDownload(const Workspace& workspace);
 Figures runSmallFiles(const Workspace& workspace);
+// An update and a first installation of a published release with compressed copies and
+// patches: bytes moved, time and memory, against the whole files.
+Figures runUpdate(const Workspace& workspace);
 // The check of a large manifest of installed, up-to-date files.
 Figures runCheck(const Workspace& workspace);
 // Many files over a simulated long-distance link, one at a time and several at once, over

@@ -6,6 +6,8 @@
 //       the launcher's staged download of <count> files "small/fNNNNN.bin" of <bytes> each
 //   kestrun_bench_download listed <base url> <platform> <install dir> <list> [<parallel> [<ca bundle>]]
 //       the same of the files in <list>, one "<bytes> <path>" a line
+//   kestrun_bench_download update <base url> <platform> <install dir>
+//       the launcher's check and staged download of whatever differs from the installation
 // <parallel> is the number of files fetched at once (default 1); <ca bundle> the certificates
 // an https server is checked against.
 #include <cstdint>
@@ -64,16 +66,24 @@ bool fetchPending(const std::string& baseUrl, const std::string& platform, const
   return checker.downloadPending([](int, int) {}, errorText);
 }
 
+bool update(const std::string& baseUrl, const std::string& platform, const std::filesystem::path& installDir,
+            std::string& errorText) {
+  UpdateChecker checker(baseUrl, platform, installDir, installDir / "update_staging");
+  if (!checker.checkForUpdates(errorText)) return false;
+  checker.cancelCheck = [] { return false; };
+  return checker.downloadPending([](int, int) {}, errorText);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   const int optionsAt = mode == "pending" ? 7 : 6;  // where <parallel> would be
-  if (!((mode == "file" && argc == 4) ||
+  if (!((mode == "file" && argc == 4) || (mode == "update" && argc == 5) ||
         ((mode == "pending" || mode == "listed") && argc >= optionsAt && argc <= optionsAt + 2))) {
     std::fprintf(stderr,
                  "usage: %s file URL DESTINATION | pending BASE PLATFORM INSTALL_DIR COUNT BYTES [PARALLEL [CA_BUNDLE]]"
-                 " | listed BASE PLATFORM INSTALL_DIR LIST [PARALLEL [CA_BUNDLE]]\n",
+                 " | listed BASE PLATFORM INSTALL_DIR LIST [PARALLEL [CA_BUNDLE]] | update BASE PLATFORM INSTALL_DIR\n",
                  argv[0]);
     return 2;
   }
@@ -85,6 +95,8 @@ int main(int argc, char** argv) {
   bool ok = false;
   if (mode == "file") {
     ok = fetchOne(argv[2], argv[3], errorText);
+  } else if (mode == "update") {
+    ok = update(argv[2], argv[3], argv[4], errorText);
   } else {
     const int parallel = argc > optionsAt ? std::atoi(argv[optionsAt]) : 1;
     const char* caBundle = argc > optionsAt + 1 ? argv[optionsAt + 1] : nullptr;
@@ -94,5 +106,13 @@ int main(int argc, char** argv) {
   }
   cleanupHttpLibrary();
   if (!ok) std::fprintf(stderr, "download failed: %s\n", errorText.c_str());
+  // This program's own peak (its memory since it started): the kernel's peak of a child also
+  // counts the parent's memory, which the child shares until it executes its program.
+  if (mode == "update") {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("VmHWM:", 0) == 0) std::printf("peak %s\n", line.c_str());
+    }
+  }
   return ok ? 0 : 1;
 }

@@ -101,10 +101,10 @@ LauncherServer launcherServer(const std::string& baseUrl) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> stepNames = {"download", "small", "check", "start", "link"};
+  const std::vector<std::string> stepNames = {"download", "small", "update", "check", "start", "link"};
   for (int i = 1; i < argc; ++i) {
     if (std::find(stepNames.begin(), stepNames.end(), argv[i]) == stepNames.end()) {
-      std::fprintf(stderr, "usage: %s [download] [small] [check] [start] [link]   (no names: all but link)\n",
+      std::fprintf(stderr, "usage: %s [download] [small] [update] [check] [start] [link]   (no names: all but link)\n",
                    argv[0]);
       return 2;
     }
@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
     }
   }
   workspace.baseUrl = nginx.baseUrl();
+  workspace.server = &nginx;
   std::printf("server: nginx at %s\n\n", workspace.baseUrl.c_str());
 
   // Every figure but the link's (five minutes) by default; naming some runs only those.
@@ -151,6 +152,7 @@ int main(int argc, char** argv) {
   const std::pair<const char*, std::function<bench::Figures()>> steps[] = {
       {"download", [&] { return bench::runLargeDownload(workspace); }},
       {"small", [&] { return bench::runSmallFiles(workspace); }},
+      {"update", [&] { return bench::runUpdate(workspace); }},
       {"check", [&] { return bench::runCheck(workspace); }},
       {"start", [&] { return bench::runStart(workspace, launcher.usable, launcher.whyNot); }},
       {"link", [&] { return bench::runLink(workspace); }},

@@ -46,7 +46,9 @@ std::string configuration(const std::filesystem::path& prefix, const std::filesy
          "error_log " + p + "/error.log warn;\n"
          "events { worker_connections 1024; }\n"
          "http {\n"
-         "  access_log off;\n"
+         // Only the bytes of each answer: the update figures add them up.
+         "  log_format sent '$body_bytes_sent';\n"
+         "  access_log " + p + "/sent.log sent;\n"
          "  sendfile on;\n"
          "  tcp_nopush on;\n"
          "  keepalive_requests 100000;\n"
@@ -66,6 +68,9 @@ std::string configuration(const std::filesystem::path& prefix, const std::filesy
          "    location = /gis/update/file {\n"
          "      if ($args ~ \"\\.\\.\") { return 403; }\n"
          "      alias " + r + "/$arg_platform/files/$arg_path;\n"
+         "    }\n"
+         "    location ~ \"^/gis/update/object/([a-z0-9_-]+)/([0-9a-f]{64}\\.zst)$\" {\n"
+         "      alias " + r + "/$1/objects/$2;\n"
          "    }\n"
          "  }\n"
          "}\n";
@@ -144,6 +149,13 @@ void NginxServer::stop() {
   int status = 0;
   waitpid(pid_, &status, 0);
   pid_ = 0;
+}
+
+std::uint64_t NginxServer::bytesSent() const {
+  std::ifstream log(prefix_ / "sent.log");
+  std::uint64_t total = 0;
+  for (std::uint64_t bytes = 0; log >> bytes;) total += bytes;
+  return total;
 }
 
 }  // namespace bench

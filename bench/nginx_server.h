@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -10,6 +11,7 @@
 //
 //   GET /gis/update/list?platform=P            -> <root>/P/manifest.json
 //   GET /gis/update/file?platform=P&path=X     -> <root>/P/files/X
+//   GET /gis/update/object/P/NAME              -> <root>/P/objects/NAME
 //
 // With a certificate it serves the same over https on a second port as well.
 namespace bench {
@@ -33,6 +35,8 @@ class NginxServer {
   // Stops the server by its pid and waits for it; nothing when it is not running.
   void stop();
 
+  // The body bytes of every answer so far (nginx writes its log line as an answer ends).
+  std::uint64_t bytesSent() const;
   std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
   int port() const { return port_; }
   int httpsPort() const { return httpsPort_; }  // 0 without https

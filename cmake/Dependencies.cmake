@@ -168,3 +168,25 @@ else()
   target_link_libraries(kestrun_sodium INTERFACE PkgConfig::SODIUM)
 endif()
 add_library(kestrun::sodium ALIAS kestrun_sodium)
+
+# zstd (compressed copies and patches of release files): kestrun::zstd. Linux takes Debian's
+# libzstd-dev through pkg-config; Windows links the static build in KESTRUN_WINDOWS_LIBS
+# through zstd's own package file, and a Windows build without that prefix compiles against
+# the host's headers only.
+add_library(kestrun_zstd INTERFACE)
+if(WIN32 AND CMAKE_CROSSCOMPILING AND NOT KESTRUN_WINDOWS_LIBS)
+  kestrun_cross_headers(zstd_headers "zstd.h=/usr/include/zstd.h" "zstd_errors.h=/usr/include/zstd_errors.h")
+  target_include_directories(kestrun_zstd SYSTEM INTERFACE ${zstd_headers})
+elseif(WIN32 AND KESTRUN_WINDOWS_LIBS)
+  find_package(zstd CONFIG REQUIRED PATHS ${KESTRUN_WINDOWS_LIBS}/lib/cmake/zstd
+               NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  target_link_libraries(kestrun_zstd INTERFACE zstd::libzstd_static)
+elseif(WIN32)
+  find_package(zstd CONFIG REQUIRED)
+  target_link_libraries(kestrun_zstd INTERFACE zstd::libzstd_static)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
+  target_link_libraries(kestrun_zstd INTERFACE PkgConfig::ZSTD)
+endif()
+add_library(kestrun::zstd ALIAS kestrun_zstd)

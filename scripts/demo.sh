@@ -2,7 +2,7 @@
 # The whole job on one machine: builds the launcher with a loopback update server and a demo
 # signing key built in, publishes a small signed sample release with kestrun-publish, serves it
 # with the release server, lets the launcher install the application into an empty directory,
-# then publishes a change and lets it update. Last, a file of a third release is changed on the
+# then publishes a change and lets it update (a large file as a patch of a few kilobytes). Last, a file of a third release is changed on the
 # server after publishing: the launcher refuses it and never installs it.
 #
 # With DISPLAY set the progress window is seen; without, the launcher runs headless and its
@@ -64,6 +64,9 @@ mkdir -p "$source_dir" "$install"
 cp -R demo/release/. "$source_dir/"
 cp "$sample" "$source_dir/Vardel.exe"
 ln -s docs/welcome.txt "$source_dir/welcome.txt"
+# A data file of some size, so that release 2 can show what a patch saves.
+seq 1 120000 | awk '{ printf "%08d,sensor-%04d,%d.%03d,ok\n", $1, ($1 * 7919) % 5000, ($1 * 31) % 1000, ($1 * 17) % 1000 }' \
+  >"$source_dir/data/records.csv"
 (cd "$source_dir" && find . -mindepth 1 \( -type f -o -type l \) | sed 's|^\./|  |' | sort)
 publish_release
 
@@ -109,14 +112,20 @@ step "Run 1: first installation into the empty directory $install"
 run_launcher "vardel://open?demo=1"
 show_run
 
-step "Publishing release 2: docs/news.txt changed"
+step "Publishing release 2: docs/news.txt changed, and three records of data/records.csv"
 printf 'Release 2: news.txt changed, so the launcher fetches it again.\n' >"$source_dir/docs/news.txt"
 touch -d '+1 minute' "$source_dir/docs/news.txt"
+sed -i -e '100s/,ok$/,check/' -e '60000s/,ok$/,fail/' -e '119000s/,ok$/,late/' "$source_dir/data/records.csv"
+touch -d '+1 minute' "$source_dir/data/records.csv"
 publish_release
 
 step "Run 2: update of the installed application"
+requests_before=$(wc -l <"$work/server.log")
 run_launcher "vardel://open?demo=2"
 show_run
+echo "  data/records.csv came as a patch against the installed file (the line 以补丁下载 above):"
+echo "    $(stat -c %s "$source_dir/data/records.csv") bytes whole; the requests of this run:"
+tail -n +"$((requests_before + 1))" "$work/server.log" | sed 's/^/    /'
 echo "  docs/news.txt in the installation now reads: $(cat "$install/docs/news.txt")"
 echo "  serial this installation has accepted (update_serial.txt): $(cat "$install/update_serial.txt")"
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the libraries of the Windows launcher from their source archives:
 # libcurl (static, Schannel, SSPI with NTLM and SPNEGO), FLTK 1.3 (static, bundled
-# PNG/zlib/JPEG), libsodium (static, minimal) and the header-only cpp-httplib for the Windows
-# test servers.
+# PNG/zlib/JPEG), libsodium (static, minimal), zstd (static) and the header-only cpp-httplib
+# for the Windows test servers.
 #
 #   scripts/windows-libs.sh <prefix>
 #
@@ -16,7 +16,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 prefix=${1:?usage: windows-libs.sh <prefix>}
 jobs=${KESTRUN_JOBS:-2}
-archives=(curl-8.21.0.tar.xz fltk-1.3.9.tar.xz libsodium-1.0.22.tar.xz cpp-httplib-0.11.4.tar.xz)
+archives=(curl-8.21.0.tar.xz fltk-1.3.9.tar.xz libsodium-1.0.22.tar.xz zstd-1.5.6.tar.xz cpp-httplib-0.11.4.tar.xz)
 
 find_sources() {
   local candidate
@@ -28,7 +28,7 @@ windows-libs: no source archives found.
 The Windows launcher links libcurl and FLTK built from source. Fetch the release archives
   curl-8.21.0.tar.xz   (libcurl 8.21.0)
   fltk-1.3.9.tar.xz    (FLTK 1.3.9)
-together with libsodium-1.0.22.tar.xz, cpp-httplib-0.11.4.tar.xz and a SHA256SUMS file that
+together with libsodium-1.0.22.tar.xz, zstd-1.5.6.tar.xz, cpp-httplib-0.11.4.tar.xz and a SHA256SUMS file that
 lists them, put them in one folder and name it in KESTRUN_WINDOWS_SOURCES
 (or place them in shared/thirdparty beside this checkout).
 EOF
@@ -75,7 +75,7 @@ if [[ -f "$cache/.kestrun-stamp" ]]; then
   exit 0
 fi
 
-echo "windows-libs: building curl, FLTK and libsodium for Windows into $prefix"
+echo "windows-libs: building curl, FLTK, libsodium and zstd for Windows into $prefix"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-winlibs.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 rm -rf "$prefix"; mkdir -p "$prefix/include"
@@ -106,6 +106,13 @@ cmake --install "$work/fltk-build" >/dev/null
     --disable-shared --enable-static --enable-minimal >"$work/sodium-configure.log" 2>&1 &&
   make -j "$jobs" >"$work/sodium-build.log" 2>&1 && make install >/dev/null) \
   || { tail -40 "$work/sodium-build.log" >&2; exit 1; }
+
+cmake -S "$work/zstd-1.5.6/build/cmake" -B "$work/zstd-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON -DZSTD_BUILD_PROGRAMS=OFF -DZSTD_BUILD_TESTS=OFF \
+  -DZSTD_MULTITHREAD_SUPPORT=OFF >"$work/zstd-configure.log" 2>&1
+cmake --build "$work/zstd-build" -j "$jobs" >"$work/zstd-build.log" 2>&1 || { tail -40 "$work/zstd-build.log" >&2; exit 1; }
+cmake --install "$work/zstd-build" >/dev/null
 
 cp "$work"/cpp-httplib-0.11.4/httplib.h "$prefix/include/httplib.h"
 

@@ -25,11 +25,47 @@ bool stagedFileMatches(const ManifestEntry& entry, const std::filesystem::path& 
 }  // namespace
 
 bool EntryAttempt::start(const std::string& url, std::string& errorText) {
+  if (mayUseObject_) choice_ = chooseFetch(entry_, manifestPathToLocal(checker_.installDir, entry_.path), base_);
+  if (choice_.kind != FetchChoice::Kind::Whole) {
+    const bool patch = choice_.kind == FetchChoice::Kind::Patch;
+    return decoded_.open(staged_, entry_, choice_.object, patch ? &base_ : nullptr, errorText) &&
+           transfer_.prepare(checker_, objectUrl(checker_.baseUrl, checker_.platform, choice_.object),
+                             [this](const char* data, std::size_t size) { return decoded_.write(data, size); },
+                             errorText);
+  }
   Sha256Stream* hash = entry_.sha256.empty() ? nullptr : &received_;
   return transfer_.prepare(checker_, url, staged_, hash, entry_.size, errorText);
 }
 
+EntryAttempt::ObjectUse EntryAttempt::objectUse() const {
+  switch (choice_.kind) {
+    case FetchChoice::Kind::Patch: return {"补丁", choice_.object.size};
+    case FetchChoice::Kind::Compressed: return {"压缩副本", choice_.object.size};
+    case FetchChoice::Kind::Whole: break;
+  }
+  return {};
+}
+
 bool EntryAttempt::finish(CURLcode result, std::string& errorText) {
+  if (choice_.kind != FetchChoice::Kind::Whole) {
+    std::string transferError;
+    const bool transferred = transfer_.finish(result, transferError);
+    base_.close();
+    std::string decodeError;
+    // Checks the object and the result, and removes the staged file on any failure.
+    const bool decoded = decoded_.finish(decodeError);
+    if (transferred && decoded) return true;
+    if (!transferred) {
+      platform::removeItem(staged_);
+      // The decoder's reason explains a transfer it stopped; a status or a cancel speaks for itself.
+      const bool stoppedByDecoder = !decoded_.failure().empty() && transferError.rfind("HTTP ", 0) != 0 &&
+                                    transferError != kCancelledText;
+      errorText = stoppedByDecoder ? decoded_.failure() : transferError;
+    } else {
+      errorText = decodeError;
+    }
+    return false;
+  }
   if (!transfer_.finish(result, errorText)) return false;
   if (!entry_.sha256.empty()) {
     const std::string digest = received_.finishHex();

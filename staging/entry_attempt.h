@@ -2,12 +2,14 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <utility>
 
 #include "trust/sha256_hex.h"
 #include "update/file_transfer.h"
+#include "update/object_fetch.h"
 #include "update/update_checker.h"
 
 // One attempt at fetching the regular entry `entry` into its staged file, driven by the
@@ -16,19 +18,36 @@
 // bytes are hashed as they are written, so the file is never read a second time; a different
 // digest fails the attempt, names both digests and removes the file, so that it can never be
 // applied. Retrying is the caller's business.
+//
+// With mayUseObject, the attempt first takes the cheapest way the entry offers (a patch
+// against the installed file, or the compressed copy; object_fetch.h) and decodes it into the
+// staged file as it arrives. Such an attempt fails like any other, and objectUse() says what
+// it fetched, so that the caller falls back to the whole file instead of retrying.
 class EntryAttempt {
  public:
-  EntryAttempt(UpdateChecker& checker, const ManifestEntry& entry, std::filesystem::path staged)
-      : checker_(checker), entry_(entry), staged_(std::move(staged)) {}
+  // What an attempt fetched instead of the whole file.
+  struct ObjectUse {
+    const char* kind = nullptr;  // "补丁" or "压缩副本"; null: the whole file
+    std::int64_t size = 0;
+  };
+
+  EntryAttempt(UpdateChecker& checker, const ManifestEntry& entry, std::filesystem::path staged,
+               bool mayUseObject = false)
+      : checker_(checker), entry_(entry), staged_(std::move(staged)), mayUseObject_(mayUseObject) {}
 
   bool start(const std::string& url, std::string& errorText);
   CURL* handle() const { return transfer_.handle(); }
   bool finish(CURLcode result, std::string& errorText);
+  ObjectUse objectUse() const;
 
  private:
   UpdateChecker& checker_;
   const ManifestEntry& entry_;
   std::filesystem::path staged_;
+  bool mayUseObject_;
   Sha256Stream received_;
-  FileTransfer transfer_;
+  FetchChoice choice_;
+  platform::FileMapping base_;  // the installed file a patch applies to
+  DecodedFileWriter decoded_;
+  FileTransfer transfer_;  // last: the transfer writes into the members above
 };

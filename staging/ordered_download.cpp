@@ -36,8 +36,9 @@ struct EntryRun {
   std::unique_ptr<EntryAttempt> attempt;  // the transfer in flight
   int retries = 0;
   Clock::time_point retryAt;
-  std::vector<std::string> heldWarnings;  // retry lines, written when the entry's turn comes
+  std::vector<std::string> heldWarnings;  // retry and fallback lines, written when the entry's turn comes
   bool announced = false;                 // progress has been reported for it
+  bool objectTried = false;               // a compressed copy or patch had its one chance
 };
 
 class OrderedDownload {
@@ -127,25 +128,41 @@ class OrderedDownload {
 
   void startAttempt(std::size_t index, EntryRun& run) {
     const ManifestEntry& entry = checker_.pending[index];
-    run.attempt = std::make_unique<EntryAttempt>(checker_, entry, run.prepared.staged);
+    // Only the first attempt may take an object: after its failure the whole file follows.
+    run.attempt = std::make_unique<EntryAttempt>(checker_, entry, run.prepared.staged, !run.objectTried);
+    run.objectTried = true;
     run.state = EntryRun::State::Transferring;
     std::string transferError;
     if (!run.attempt->start(run.prepared.url, transferError)) {
+      const EntryAttempt::ObjectUse used = run.attempt->objectUse();
       run.attempt.reset();
-      attemptEnded(index, run, false, transferError);
+      attemptEnded(index, run, false, transferError, used);
       return;
     }
     CURL* handle = run.attempt->handle();
     if (const CURLMcode added = curl_multi_add_handle(multi_.get(), handle); added != CURLM_OK) {
+      const EntryAttempt::ObjectUse used = run.attempt->objectUse();
       run.attempt.reset();
-      attemptEnded(index, run, false, curl_multi_strerror(added));
+      attemptEnded(index, run, false, curl_multi_strerror(added), used);
       return;
     }
     inFlight_[handle] = index;
   }
 
-  void attemptEnded(std::size_t index, EntryRun& run, bool done, const std::string& transferError) {
+  void attemptEnded(std::size_t index, EntryRun& run, bool done, const std::string& transferError,
+                    const EntryAttempt::ObjectUse& used) {
     const ManifestEntry& entry = checker_.pending[index];
+    if (used.kind != nullptr && done) {
+      logInfo(std::string("以") + used.kind + "下载：" + entry.path + "（" + std::to_string(used.size) +
+              " 字节，完整文件 " + std::to_string(entry.size) + " 字节）");
+    }
+    // A bad object never costs a retry: the whole file follows at once.
+    if (used.kind != nullptr && !done && transferError != kCancelledText) {
+      warnInTurn(index, run, std::string(used.kind) + "下载失败，改为下载完整文件：" + entry.path + "（" +
+                                 transferError + "）");
+      startAttempt(index, run);
+      return;
+    }
     if (done) {
       if (entry.mtime > 0) {
         platform::setLastWriteFileTime(run.prepared.staged, platform::unixSecondsToFileTime(entry.mtime));
@@ -164,14 +181,18 @@ class OrderedDownload {
     ++run.retries;
     const std::string line = "下载文件失败，将进行第 " + std::to_string(run.retries) + "/" +
                              std::to_string(kTransferRetries) + " 次重试：" + entry.path + "（" + transferError + "）";
-    // The entry whose turn it is says so at once; a later one waits for its turn.
+    warnInTurn(index, run, line);
+    run.state = EntryRun::State::Pausing;
+    run.retryAt = Clock::now() + kRetryPause;
+  }
+
+  // The entry whose turn it is says so at once; a later one waits for its turn.
+  void warnInTurn(std::size_t index, EntryRun& run, const std::string& line) {
     if (index == head_ && run.announced) {
       logWarn(line);
     } else {
       run.heldWarnings.push_back(line);
     }
-    run.state = EntryRun::State::Pausing;
-    run.retryAt = Clock::now() + kRetryPause;
   }
 
   void fail(std::size_t index, EntryRun& run, const std::string& errorText) {
@@ -205,8 +226,9 @@ class OrderedDownload {
       EntryRun& run = runs_.at(index);
       std::string transferError;
       const bool done = run.attempt->finish(result, transferError);
+      const EntryAttempt::ObjectUse used = run.attempt->objectUse();
       run.attempt.reset();
-      attemptEnded(index, run, done, transferError);
+      attemptEnded(index, run, done, transferError, used);
       ended = true;
     }
     if (ended) return;

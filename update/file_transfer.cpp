@@ -16,6 +16,11 @@ namespace {
 size_t fileSink(char* data, size_t size, size_t count, void* target) {
   auto* body = static_cast<FileTransfer::Sink*>(target);
   const size_t bytes = size * count;
+  if (body->consumer) {
+    if (body->consumer(data, bytes)) return bytes;
+    body->refused = true;
+    return 0;
+  }
   if (body->limit >= 0 && bytes > static_cast<std::uint64_t>(body->limit) - body->written) {
     body->oversized = body->written + bytes;
     return 0;
@@ -42,14 +47,22 @@ bool FileTransfer::prepare(UpdateChecker& checker, const std::string& url, const
     errorText = writeFailedText_;
     return false;
   }
+  sink_.hash = contentHash;
+  sink_.limit = maxBytes;
+  return setUp(checker, url, errorText);
+}
+
+bool FileTransfer::prepare(UpdateChecker& checker, const std::string& url, Consumer consumer, std::string& errorText) {
+  sink_.consumer = std::move(consumer);
+  return setUp(checker, url, errorText);
+}
+
+bool FileTransfer::setUp(UpdateChecker& checker, const std::string& url, std::string& errorText) {
   handle_ = makeCurlEasyHandle();
   if (!handle_) {
     errorText = "curl 初始化失败";
     return false;
   }
-  sink_.hash = contentHash;
-  sink_.limit = maxBytes;
-
   OptionSetter set(handle_.get());
   setTransferOptions(set, checker, url);
   set(CURLOPT_WRITEFUNCTION, &fileSink);
@@ -76,6 +89,8 @@ bool FileTransfer::finish(CURLcode result, std::string& errorText) {
     errorText = kCancelledText;
     return false;
   }
+  // An error page refused by the consumer is reported by its status.
+  if (sink_.refused && !judgeStatus(responseCode, errorText)) return false;
   // An error page larger than the file is still reported by its status.
   if (sink_.oversized > 0) {
     if (!judgeStatus(responseCode, errorText)) return false;

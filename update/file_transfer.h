@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/file_writer.h"
@@ -16,6 +17,8 @@ class UpdateChecker;
 // its own (perform) or among others at once on a multi handle (handle, then finish).
 class FileTransfer {
  public:
+  using Consumer = std::function<bool(const char*, std::size_t)>;
+
   FileTransfer() = default;
   FileTransfer(const FileTransfer&) = delete;
   FileTransfer& operator=(const FileTransfer&) = delete;
@@ -26,6 +29,9 @@ class FileTransfer {
   // are written. False with errorText when the transfer cannot start.
   bool prepare(UpdateChecker& checker, const std::string& url, const std::filesystem::path& destination,
                Sha256Stream* contentHash, std::int64_t maxBytes, std::string& errorText);
+  // The same GET handing its body to `consumer` piece by piece instead of a file; a false from
+  // the consumer ends the transfer (its status, when 400 or more, still names the failure).
+  bool prepare(UpdateChecker& checker, const std::string& url, Consumer consumer, std::string& errorText);
   CURL* handle() const { return handle_.get(); }
   // Judges the library's result of the finished transfer and closes the file; false with
   // errorText (kCancelledText when the user cancelled).
@@ -40,9 +46,13 @@ class FileTransfer {
     std::int64_t limit = -1;
     std::uint64_t written = 0;
     std::uint64_t oversized = 0;  // the bytes received when the bound was passed, else 0
+    Consumer consumer;            // set: the body goes here, not into the file
+    bool refused = false;         // the consumer stopped the transfer
   };
 
  private:
+  bool setUp(UpdateChecker& checker, const std::string& url, std::string& errorText);
+
   CurlEasyHandle handle_;
   Sink sink_;
   std::string writeFailedText_;

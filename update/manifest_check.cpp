@@ -17,6 +17,7 @@
 #include "update/launcher_files.h"
 #include "update/manifest_fields.h"
 #include "update/manifest_hash_field.h"
+#include "update/manifest_object_fields.h"
 #include "update/manifest_paths.h"
 #include "update/name_pattern.h"
 #include "update/server_endpoints.h"
@@ -85,6 +86,7 @@ bool readManifestEntries(const nlohmann::json& manifest, bool signedManifest, st
       errorText = "更新清单中的修改时间无效：" + entry.path;
       return false;
     }
+    readObjectFields(element, entry);
     if (signedManifest && entry.link.empty() && entry.sha256.empty()) {
       errorText = "已签名的更新清单缺少 sha256：" + entry.path;
       return false;

@@ -6,3 +6,8 @@
 inline constexpr const char* kManifestEndpoint = "/gis/update/list";
 inline constexpr const char* kSignatureEndpoint = "/gis/update/signature";
 inline constexpr const char* kFileEndpoint = "/gis/update/file";
+
+// Compressed copies and patches of release files ("objects"), immutable and named by the
+// SHA-256 of their own bytes: base + "/gis/update/object/" + platform + "/" + that digest in
+// lower-case hex + ".zst". Only a manifest that lists an object leads to its request.
+inline constexpr const char* kObjectEndpoint = "/gis/update/object";

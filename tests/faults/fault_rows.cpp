@@ -7,7 +7,10 @@
 
 #include "tests/faults/fault_support.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/zstd_frame.h"
+#include "tools/release_manifest/release_manifest.h"
 #include "tools/release_server/release_routes.h"
+#include "trust/sha256_hex.h"
 #include "ui/ui_text.h"
 
 namespace faults {
@@ -81,6 +84,35 @@ void replaceAll(std::string& text, const std::string& placeholder, const std::st
 std::string expectedBytes(const FaultRow& row, const ChangingFile& file) {
   const bool updated = row.end == End::New || (row.end == End::NewButManual && file.path != "docs/manual.txt");
   return updated ? file.newBytes : row.firstInstallation ? std::string() : file.oldBytes;
+}
+
+// The new release's manifest, every file with its sha256, data/big.bin also with a patch
+// from the installed (old) file and a compressed copy, spoiled as the row says; the objects
+// go beside the release, where the server looks for them.
+std::string manifestWithObjects(Objects objects, const e2e::Release& release) {
+  release_manifest::ReleaseListing listing;
+  std::string error;
+  release_manifest::listReleaseTree(release.platformDir(), listing, error);
+  const ChangingFile& big = changingFiles().front();
+  const fs::path dir = release.root() / "windows.objects";
+  const auto object = [&](std::string frame, const std::string& from, bool corrupt, bool stored) {
+    if (corrupt) frame[frame.size() / 2] = static_cast<char>(frame[frame.size() / 2] ^ 0x5a);
+    release_manifest::ReleaseObject made{frame.size(), sha256Hex(frame), from};
+    if (stored) testing_support::writeFile(dir / (made.sha256 + ".zst"), frame);
+    return made;
+  };
+  for (release_manifest::ReleaseEntry& entry : listing.entries) {
+    entry.sha256 = sha256Hex(testing_support::readFile(release.platformDir() / entry.path));
+    if (entry.path != big.path) continue;
+    std::string target = big.newBytes;
+    if (objects == Objects::PatchToWrongBytes) target[7] = static_cast<char>(target[7] ^ 1);
+    const bool anotherFile = objects == Objects::PatchForAnotherFile || objects == Objects::CorruptCopy;
+    entry.patches.push_back(object(testing_support::zstdFrame(target, &big.oldBytes),
+                                   sha256Hex(anotherFile ? "another file" : big.oldBytes),
+                                   objects == Objects::CorruptPatch, objects != Objects::MissingPatch));
+    entry.zst.push_back(object(testing_support::zstdFrame(big.newBytes, nullptr), "", objects == Objects::CorruptCopy, true));
+  }
+  return release_manifest::manifestJson(listing.entries);
 }
 
 }  // namespace
@@ -171,6 +203,29 @@ std::vector<FaultRow> faultRows() {
                   {retry(1, oversized), downloadFailed(oversized)}, "", false, 0, 0, "", "",
                   R"([{"path":"data/big.bin","size":1000,"mtime":)" + std::to_string(kNewTime) + "}]"});
 
+  // Compressed copies and patches: a good one is used, a bad one falls back to the whole file.
+  const std::string bigSize = " 字节，完整文件 " + std::to_string(40 * 1024) + " 字节）";
+  const auto withObjects = [&](const char* name, Objects objects, Expected how, std::string notUnderWine) {
+    FaultRow row{name, "list-body {BODY}", Local::None, false, End::New, {std::move(how), allApplied}, ""};
+    row.objects = objects;
+    row.notUnderWine = std::move(notUnderWine);
+    return row;
+  };
+  const std::string sameCode = "the same code as the Patch and PatchToWrongBytes rows, which run under Wine";
+  const auto patchFallback = [](const std::string& why) {
+    return Expected{"WARN", "补丁下载失败，改为下载完整文件：data/big.bin（" + why + "）"};
+  };
+  rows.push_back(withObjects("Patch", Objects::Patch, {"INFO", "以补丁下载：data/big.bin（{*}" + bigSize}, ""));
+  rows.push_back(withObjects("PatchForAnotherFile", Objects::PatchForAnotherFile,
+                             {"INFO", "以压缩副本下载：data/big.bin（{*}" + bigSize}, sameCode));
+  rows.push_back(withObjects("CorruptPatch", Objects::CorruptPatch, patchFallback("{*}"), sameCode));
+  rows.push_back(withObjects("CorruptCompressedCopy", Objects::CorruptCopy,
+                             {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（{*}）"}, sameCode));
+  rows.push_back(withObjects("MissingPatch", Objects::MissingPatch, patchFallback("HTTP 404"), sameCode));
+  rows.push_back(withObjects("PatchToWrongBytes", Objects::PatchToWrongBytes, patchFallback("sha256 不一致：{*}"), ""));
+  rows.push_back(withObjects("CorruptPatchEightAtOnce", Objects::CorruptPatch, patchFallback("{*}"), sameCode));
+  rows.back().eightAtOnce = true;
+
   // Eight files at once: the same lines in the same order as one at a time.
   const auto eightAtOnce = [](const char* name, std::string faults, End end, std::vector<Expected> explaining) {
     FaultRow row{name, std::move(faults), Local::None, false, end, std::move(explaining), ""};
@@ -208,7 +263,9 @@ void runFaultRow(const FaultRow& row, const RunContext& context, const TestLaunc
   replaceAll(directives, "{OTHER}", other.baseUrl());
   replaceAll(directives, "{MANIFEST}", (root / "manifest.json").string());
   replaceAll(directives, "{BODY}", (root / "body.json").string());
-  testing_support::writeFile(root / "body.json", row.manifestBody);
+  testing_support::writeFile(root / "body.json", row.objects == Objects::None
+                                                      ? row.manifestBody
+                                                      : manifestWithObjects(row.objects, context.release));
   if (row.manifestEntries > 0) writeLongManifest(root / "manifest.json", row.manifestEntries);
   e2e::writeFaults(context.faultsFile, directives + "\n");
 

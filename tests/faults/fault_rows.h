@@ -21,6 +21,10 @@ namespace fs = std::filesystem;
 
 enum class Local { None, DiskFull, ReadOnlyInstallation, StagingIsAFile, TargetCannotBeReplaced };
 
+// Compressed copies and patches of data/big.bin that the row's manifest offers ({BODY}), each
+// spoiled in its own way except the first.
+enum class Objects { None, Patch, PatchForAnotherFile, CorruptPatch, CorruptCopy, MissingPatch, PatchToWrongBytes };
+
 // What the installation holds afterwards.
 enum class End { New, Old, NewButManual };
 
@@ -44,6 +48,7 @@ struct FaultRow {
   std::string notUnderWine = {};
   std::string manifestBody = {};  // what {BODY} serves
   std::size_t starts = 0;         // how often the main program starts in all; 0: not counted
+  Objects objects = Objects::None;
   bool eightAtOnce = false;       // run the launcher that fetches eight files at once
 };
 

@@ -27,12 +27,12 @@ class NginxLauncher : public LauncherEndToEnd {
   fs::path site() const { return root() / "site"; }
 
   // Publishes the release as it is now; returns the new release id.
-  std::string publish() {
-    const auto run = release_tools_test::runTool(
-        release_tools_test::toolPaths().publish,
-        {"--source", release().platformDir().string(), "--site", site().string(), "--platform",
-         "windows", "--copy"},
-        root() / "publish-runs");
+  std::string publish(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> arguments = {"--source", release().platformDir().string(), "--site",
+                                          site().string(), "--platform", "windows", "--copy"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    const auto run = release_tools_test::runTool(release_tools_test::toolPaths().publish, arguments,
+                                                 root() / "publish-runs");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     return fs::read_symlink(site() / "current").filename().string();
   }
@@ -73,6 +73,10 @@ TEST_F(NginxLauncher, FirstInstallationThenAnUpdateThenARollback) {
   publishSampleRelease(release());
   release().addFile("Sample Plugin+1/a b.txt", "plugin one\n", 1700000300);
   release().addLink("Sample Plugin+1/latest", "a b.txt");
+  // Large enough for a compressed copy, and changed in one line by the update: a patch.
+  std::string table;
+  for (int i = 0; i < 3000; ++i) table += std::to_string(i * 7919 % 100003) + ",sensor,ok\n";
+  release().addFile("data/table.csv", table, 1700000500);
   const std::string first = publish();
   auto nginx = startNginx();
   ASSERT_TRUE(nginx->running());
@@ -89,6 +93,7 @@ TEST_F(NginxLauncher, FirstInstallationThenAnUpdateThenARollback) {
        [&] {
          release().addFile("data/config.txt", "colour=teal, a longer line\n", kConfigTime + 1000);
          release().addFile("Sample Plugin+1/a b.txt", "plugin two\n", 1700000400);
+         release().addFile("data/table.csv", table.replace(3000, 6, "edited"), 1700000600);
          publish();
        }},
       {"rollback", [&] {
@@ -106,6 +111,12 @@ TEST_F(NginxLauncher, FirstInstallationThenAnUpdateThenARollback) {
     EXPECT_EQ(outcome.exitCode, 0u);
     EXPECT_EQ(outcome.standardError, "");
     EXPECT_TRUE(installedAsCurrent(installation));
+    // The first installation takes the compressed copy, the update a patch, the rollback the
+    // compressed copy of the first release again.
+    const Expected byObject = {"INFO", std::string(step.name == steps[1].name ? "以补丁下载" : "以压缩副本下载") +
+                                           "：data/table.csv（{*}"};
+    EXPECT_TRUE(std::any_of(outcome.log.begin(), outcome.log.end(),
+                            [&](const LogLine& line) { return matchesExpected(line, byObject); }));
     EXPECT_FALSE(fs::exists(installation.dir() / "update_staging"));
   }
   EXPECT_EQ(testing_support::readFile(installation.dir() / "data/config.txt"), "colour=blue\n");
@@ -119,7 +130,8 @@ TEST_F(NginxLauncher, APublishDuringADownloadEndsTheRunCleanlyAndTheNextRunConve
     release().addFile("data/large " + std::to_string(i) + ".bin", std::string(3 << 20, 'a' + i),
                       1700001000 + i);
   }
-  publish();
+  // Whole files, whose length is what the rate limit stretches.
+  publish({"--no-objects"});
   auto nginx = startNginx("limit_rate 4m;\n");
   ASSERT_TRUE(nginx->running());
   Installation installation(root() / "install");
@@ -136,7 +148,7 @@ TEST_F(NginxLauncher, APublishDuringADownloadEndsTheRunCleanlyAndTheNextRunConve
     release().addFile("data/large " + std::to_string(i) + ".bin", std::string((2 << 20) + i, 'A' + i),
                       1700002000 + i);
   }
-  publish();
+  publish({"--no-objects"});
   const LauncherOutcome during = installation.finish(std::move(started), 120000);
   ASSERT_TRUE(during.finished);
   EXPECT_EQ(during.exitCode, 0u);

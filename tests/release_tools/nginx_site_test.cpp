@@ -35,6 +35,7 @@ class NginxSite : public ::testing::Test {
     writeFile(source() / "Vardel.exe", "program");
     writeFile(source() / "Sample Plugin+1/a b.txt", "plugin");
     writeFile(source() / "data/ü.txt", "umlaut");
+    writeFile(source() / "data/log.txt", std::string(8192, 'x'));  // has a compressed copy
     fs::create_symlink("a b.txt", source() / "Sample Plugin+1/latest");
     fs::last_write_time(source() / "Sample Plugin+1/a b.txt",
                         std::chrono::file_clock::from_sys(std::chrono::sys_seconds{std::chrono::seconds(1700000300)}));
@@ -43,6 +44,10 @@ class NginxSite : public ::testing::Test {
     writeFile(site() / "secret.txt", "secret");
     ASSERT_EQ(publish(), 0);
     writeFile(site() / "current/secret.txt", "secret");
+    writeFile(site() / "current/windows.objects/secret.txt", "secret");
+    for (const auto& item : fs::directory_iterator(site() / "current/windows.objects")) {
+      if (item.path().extension() == ".zst") object_ = item.path().filename().string();
+    }
     nginx_ = std::make_unique<NginxServer>(site(), freeLoopbackPort(), temp_ / "nginx");
     ASSERT_TRUE(nginx_->running()) << nginx_->failure();
   }
@@ -66,6 +71,7 @@ class NginxSite : public ::testing::Test {
 
   testing_support::TempDir temp_;
   std::unique_ptr<NginxServer> nginx_;
+  std::string object_;  // the name of the compressed copy of data/log.txt
 };
 
 struct Answer {
@@ -111,6 +117,14 @@ TEST_F(NginxSite, AnswersTheEndpointsAndNothingElse) {
       {"/gis/update/list?platform=linux", 404, std::nullopt},
       {"/gis/update/file?platform=.&path=windows/Vardel.exe", 404, std::nullopt},
       {"/gis/update/file?platform=windows%2F..&path=secret.txt", 404, std::nullopt},
+      // objects: by their name only
+      {"/gis/update/object/windows/" + object_, 200, readFile(site() / "current/windows.objects" / object_)},
+      {"/gis/update/object/windows/secret.txt", 404, std::nullopt},
+      {"/gis/update/object/windows/" + std::string(64, 'A') + ".zst", 404, std::nullopt},
+      {"/gis/update/object/windows/" + std::string(64, 'a') + ".zst", 404, std::nullopt},
+      {"/gis/update/object/windows/../windows.objects/" + object_, 404, std::nullopt},
+      {"/gis/update/object/Windows/" + object_, 404, std::nullopt},
+      {"/gis/update/object/linux/" + object_, 404, std::nullopt},
       // other addresses
       {"/", 404, std::nullopt},
       {"/current/windows.json", 404, std::nullopt},
@@ -143,6 +157,11 @@ TEST_F(NginxSite, ManifestAndFilesAreRevalidatedByCaches) {
   EXPECT_EQ(file->get_header_value("Last-Modified"), httpDate(1700000300));
   const std::string etag = file->get_header_value("ETag");
   ASSERT_FALSE(etag.empty());
+
+  // An object's name says what it holds: cached for a year, never asked again.
+  const auto object = get("/gis/update/object/windows/" + object_);
+  ASSERT_TRUE(object);
+  EXPECT_EQ(object->get_header_value("Cache-Control"), "public, max-age=31536000, immutable");
 
   // A cache asking again gets "not modified" while the release stays, the new bytes after a
   // publish that changed the file.

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/release_tools/site_check.h"
 #include "tests/release_tools/tool_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/zstd_frame.h"
 #include "tools/release_manifest/release_manifest.h"
 
 namespace release_tools_test {
@@ -143,6 +145,45 @@ TEST_F(PublishProgram, KeepsTheNewestReleasesAndRollsBackToAKeptOne) {
     EXPECT_EQ(refused.err, "kestrun-publish: no release " + id + " in " +
                                (site() / "releases").string() + "\n");
   }
+}
+
+TEST_F(PublishProgram, OffersCompressedCopiesAndPatchesThatRebuildTheFiles) {
+  std::string text;
+  for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i * 7919 % 100003) + " of the data\n";
+  writeFile(source() / "data.txt", text);
+  writeFile(source() / "tiny.txt", "too small to be worth a request");
+  // Copies: the source is rewritten in place below.
+  ASSERT_EQ(publish({"--copy"}).exitCode, 0);
+  const std::string previous = text;
+  text.replace(1000, 5, "fresh");
+  text.replace(40000, 3, "new");
+  writeFile(source() / "data.txt", text);
+  const ToolRun run = publish({"--copy"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("kestrun-publish: objects: 1 compressed copies, 1 patches (2 made, the others kept)\n"),
+            std::string::npos) << run.out;
+
+  const nlohmann::json manifest = nlohmann::json::parse(readFile(site() / "current/windows.json"));
+  const nlohmann::json& data = manifest.at(0);
+  const auto object = [&](const nlohmann::json& item) {
+    const std::string bytes = readFile(site() / "current/windows.objects" / (item.at("sha256").get<std::string>() + ".zst"));
+    EXPECT_EQ(bytes.size(), item.at("size").get<std::size_t>());
+    return bytes;
+  };
+  EXPECT_EQ(testing_support::zstdDecoded(object(data.at("zst")), nullptr), text);
+  ASSERT_EQ(data.at("patches").size(), 1u);
+  EXPECT_EQ(testing_support::zstdDecoded(object(data.at("patches").at(0)), &previous), text);
+  EXPECT_LT(data.at("patches").at(0).at("size").get<int>(), 200);
+  EXPECT_EQ(manifest.at(1).dump(), R"({"mtime":)" + std::to_string(manifest.at(1).at("mtime").get<long long>()) +
+                                       R"(,"path":"tiny.txt","size":31})");
+
+  // Without objects the manifest is what it always was, and nothing lies beside the tree.
+  ASSERT_EQ(publish({"--no-objects"}).exitCode, 0);
+  std::string expected;
+  std::string error;
+  ASSERT_TRUE(release_manifest::buildManifest(source(), expected, error));
+  EXPECT_EQ(readFile(site() / "current/windows.json"), expected);
+  EXPECT_FALSE(fs::exists(site() / "current/windows.objects"));
 }
 
 TEST_F(PublishProgram, RemovesWhatKilledRunsLeftBehind) {

@@ -208,6 +208,39 @@ TEST_F(ManifestCheckTest, EntryIsNormalisedAndPending) {
   EXPECT_EQ(maskedReport(), headLines(1, 1, 0, 0) + "  [待更新] a/b.dll  本地不存在\n");
 }
 
+TEST_F(ManifestCheckTest, OffersOfObjectsAreReadAndMalformedOnesLeftOutWithoutFailingTheCheck) {
+  const std::string a(64, 'a');
+  const std::string sha = R"("sha256":")" + a + R"(",)";
+  const std::string copy = R"({"size":9,"sha256":")" + std::string(64, 'B') + R"("})";
+  const std::string patch = R"({"from_sha256":")" + a + R"(","size":5,"sha256":")" + a + R"("})";
+  struct Case {
+    std::string fields;
+    std::size_t copies, patches;
+  };
+  const Case cases[] = {
+      {sha + R"("zst":)" + copy + R"(,"patches":[)" + patch + "," + patch + "]", 1, 2},
+      {R"("zst":)" + copy + R"(,"patches":[)" + patch + "]", 0, 0},  // nothing to check the result against
+      {sha + R"("zst":{"size":0,"sha256":")" + a + R"("})", 0, 0},
+      {sha + R"("zst":{"size":"9","sha256":")" + a + R"("})", 0, 0},
+      {sha + R"("zst":{"size":9,"sha256":"abc"},"patches":{})", 0, 0},
+      {sha + R"("zst":"x","patches":[7,{"size":5,"sha256":")" + a + R"("},)" + patch + "]", 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fields);
+    serve(R"([{"path":"a.dll","size":3,)" + c.fields + "}]");
+    std::string errorText;
+    ASSERT_TRUE(check(errorText)) << errorText;
+    ASSERT_EQ(checker.pending.size(), 1u);
+    EXPECT_EQ(checker.pending[0].zst.size(), c.copies);
+    EXPECT_EQ(checker.pending[0].patches.size(), c.patches);
+  }
+  EXPECT_EQ(checker.pending[0].patches[0].fromSha256, a);
+  serve(R"([{"path":"a.dll","size":3,)" + cases[0].fields + "}]");
+  std::string errorText;
+  ASSERT_TRUE(check(errorText));
+  EXPECT_EQ(checker.pending[0].zst[0].sha256, std::string(64, 'b'));
+}
+
 TEST_F(ManifestCheckTest, ElementsWithoutAPathAreSkippedUncounted) {
   serve(R"([5, null, "x.dll", [], true, {}, {"size": 3}, {"path": ""}, {"path": "", "link": "y"},
             {"PATH": "z.dll"}, {"path": "lib\\libz.so", "link": "..\\lib\\libz.so.1", "size": 3.9, "mtime": "  -7abc"}])");

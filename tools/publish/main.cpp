@@ -2,7 +2,7 @@
 // kestrun-release-server) serves to the launcher, switching the served release atomically.
 //
 //   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy]
-//                   [--sign-key FILE [--expires DAYS] [--serial-floor N]]
+//                   [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]
 //   kestrun-publish --site SITE --resign --sign-key FILE [--expires DAYS] [--serial-floor N] [--keep N]
 //   kestrun-publish --site SITE --rollback ID
 //   kestrun-publish --site SITE --list
@@ -21,7 +21,7 @@ namespace {
 
 void printUsage(std::ostream& out) {
   out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy]\n"
-         "                       [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
+         "                       [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
          "       kestrun-publish --site SITE --resign --sign-key FILE [--expires DAYS] [--serial-floor N] [--keep N]\n"
          "       kestrun-publish --site SITE --rollback ID\n"
          "       kestrun-publish --site SITE --list\n"
@@ -30,6 +30,8 @@ void printUsage(std::ostream& out) {
          "  --platform NAME   the platform the release is for ([a-z0-9_-]+; the launcher asks for windows)\n"
          "  --keep N          finished releases to keep besides the current one (default 5)\n"
          "  --copy            copy every file instead of hard-linking it\n"
+         "  --patches N       patches from the files of the last N kept releases (default 3, 0: none)\n"
+         "  --no-objects      no compressed copies and no patches: the manifest lists the files only\n"
          "  --sign-key FILE   put every file's sha256 into the manifest and sign it with this key\n"
          "                    (from kestrun-keygen), as the site's next serial\n"
          "  --expires DAYS    the signature expires DAYS days from now (1 to 3650); launchers refuse\n"
@@ -98,6 +100,10 @@ int publishSource(const publish::PublishRequest& request) {
   std::cout << "kestrun-publish: release " << run.id << " is current (" << request.platform
             << ": " << run.counts.hardLinked << " files hard-linked, " << run.counts.copied
             << " copied, " << run.counts.links << " links)" << std::endl;
+  if (run.objects.compressed + run.objects.patches > 0) {
+    std::cout << "kestrun-publish: objects: " << run.objects.compressed << " compressed copies, "
+              << run.objects.patches << " patches (" << run.objects.made << " made, the others kept)" << std::endl;
+  }
   return pruneAfter(run, request);
 }
 
@@ -126,6 +132,7 @@ int main(int argc, char** argv) {
   bool copy = false;
   bool list = false;
   bool resign = false;
+  bool noObjects = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
@@ -136,8 +143,12 @@ int main(int argc, char** argv) {
       (option == "--copy" ? copy : option == "--list" ? list : resign) = true;
       continue;
     }
+    if (option == "--no-objects") {
+      noObjects = true;
+      continue;
+    }
     if (option != "--source" && option != "--site" && option != "--platform" && option != "--keep" &&
-        option != "--rollback" && option != "--sign-key" && option != "--expires" && option != "--serial-floor") {
+        option != "--rollback" && option != "--patches" && option != "--sign-key" && option != "--expires" && option != "--serial-floor") {
       return usageError("unknown option: " + option);
     }
     if (i + 1 >= argc) return usageError(option + " needs a value");
@@ -150,6 +161,7 @@ int main(int argc, char** argv) {
     if (values.size() != (list ? 1u : 2u) || copy || resign || (list && values.count("--rollback"))) {
       return usageError(list ? "--list takes only --site" : "--rollback takes only --site");
     }
+    if (noObjects) return usageError("--no-objects is an option of a publish");
     if (list) return listReleases(layout);
     std::string error;
     if (!publish::rollBack(layout, values["--rollback"], error, sayWaiting(layout))) return fail(error);
@@ -177,6 +189,16 @@ int main(int argc, char** argv) {
     if (!publish::isPlatformName(request.platform)) {
       return usageError("bad platform name: " + request.platform);
     }
+  }
+  if (!resign) {
+    request.objects = !noObjects;
+    if (values.count("--patches") != 0) {
+      const long long bases = boundedNumber(values["--patches"], 0, 64);
+      if (bases < 0 || noObjects) return usageError("--patches needs a number from 0 to 64, and objects: " + values["--patches"]);
+      request.patchBases = static_cast<int>(bases);
+    }
+  } else if (noObjects || values.count("--patches") != 0) {
+    return usageError("--resign takes only --site, --sign-key, --expires, --serial-floor and --keep");
   }
   if (values.count("--keep") != 0) {
     const long long keep = boundedNumber(values["--keep"], 1, 9999);

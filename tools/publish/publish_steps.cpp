@@ -73,6 +73,20 @@ std::string firstDifference(const std::vector<release_manifest::ReleaseEntry>& a
   return "";
 }
 
+// The releases that patches start from: the current one (what most launchers have), then the
+// newest others, `count` in all.
+std::vector<fs::path> patchBases(const PublishRun& run, int count) {
+  std::vector<std::string> ids;
+  std::string ignored;
+  if (count <= 0 || !listReleaseIds(run.layout, ids, ignored)) return {};
+  std::vector<fs::path> bases;
+  if (!run.previousId.empty()) bases.push_back(run.layout.releaseDir(run.previousId));
+  for (auto id = ids.rbegin(); id != ids.rend() && bases.size() < static_cast<std::size_t>(count); ++id) {
+    if (*id != run.previousId) bases.push_back(run.layout.releaseDir(*id));
+  }
+  return bases;
+}
+
 }  // namespace
 
 bool checkSource(const PublishRequest& request, PublishRun& run, std::string& error) {
@@ -151,16 +165,30 @@ bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, st
   return false;
 }
 
-bool writeManifest(const PublishRequest& request, const PublishRun& run, std::string& error) {
+bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& error) {
+  const fs::path tree = platformTree(run.partial, request.platform);
+  release_manifest::ReleaseListing listing;
+  if (!release_manifest::listReleaseTree(tree, listing, error)) return false;
+  if (request.signingKey || request.objects) {
+    for (release_manifest::ReleaseEntry& entry : listing.entries) {
+      if (!entry.isLink() && !hashFile(tree / entry.path, entry.sha256, error)) return false;
+    }
+  }
+  if (request.objects &&
+      !writeReleaseObjects(run.partial, request.platform, patchBases(run, request.patchBases), listing.entries,
+                           run.objects, error)) {
+    return false;
+  }
+  if (!request.signingKey) {
+    for (release_manifest::ReleaseEntry& entry : listing.entries) {
+      if (entry.zst.empty() && entry.patches.empty()) entry.sha256.clear();
+    }
+  }
+  const std::string json = release_manifest::manifestJson(listing.entries);
   if (request.signingKey) {
     return recordIssuedSerial(run.layout, run.serial, error) &&
-           writeSignedManifest(run.partial, request.platform, *request.signingKey, run.serial,
+           writeSignedManifest(run.partial, request.platform, json, *request.signingKey, run.serial,
                                expiryFromNow(request.expiresInDays), error);
-  }
-  std::string json;
-  if (!release_manifest::buildManifest(platformTree(run.partial, request.platform), json,
-                                       error)) {
-    return false;
   }
   const fs::path file = manifestFile(run.partial, request.platform);
   std::ofstream out(file, std::ios::binary | std::ios::trunc);

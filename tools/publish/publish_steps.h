@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/publish/release_copy.h"
+#include "tools/publish/release_objects.h"
 #include "tools/publish/site_layout.h"
 #include "tools/publish/site_lock.h"
 #include "tools/release_manifest/release_manifest.h"
@@ -30,6 +31,10 @@ struct PublishRequest {
   std::optional<ManifestSecretKey> signingKey;
   int expiresInDays = 0;          // with a key: the signature expires this many days after it is made
   std::uint64_t serialFloor = 0;  // with a key: the next serial is above this one at least
+  // Compressed copies of the files and patches from the files of this many kept releases
+  // (release_objects.h); false: the manifest lists no objects.
+  bool objects = true;
+  int patchBases = 3;
   // Called once when another publisher holds the site, before this one waits for it.
   std::function<void()> waitingForSite;
 };
@@ -41,6 +46,7 @@ struct PublishRun {
   fs::path partial;             // where the new release is written
   release_manifest::ReleaseListing source;
   CopyCounts counts;
+  ObjectCounts objects;
   std::uint64_t serial = 0;     // with a signing key: the serial the new release is signed with
   std::vector<std::string> resigned;  // resignRelease: the platforms signed again
   // Taken by prepareSite and held as long as the run lives, so through pruning as well.
@@ -66,9 +72,11 @@ bool stageRelease(const PublishRequest& request, PublishRun& run, std::string& e
 // checked source: the manifest and its signature cover only what was checked.
 bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, std::string& error);
 
-// Writes the platform's manifest, generated from the staged tree itself; with a signing key,
-// with hashes and with its signature beside it, once the serial is kept in SITE/serial.
-bool writeManifest(const PublishRequest& request, const PublishRun& run, std::string& error);
+// Writes the platform's objects (release_objects.h) and its manifest, generated from the
+// staged tree itself; with a signing key, with every file's hash and with its signature
+// beside it, once the serial is kept in SITE/serial. Without a key, only the entries with
+// objects carry their file's hash (the launcher checks what it decoded against it).
+bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& error);
 
 // Renames the finished partial release to its id.
 bool sealRelease(const PublishRun& run, std::string& error);

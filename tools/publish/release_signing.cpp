@@ -32,23 +32,6 @@ bool writeText(const fs::path& file, const std::string& text, std::string& error
   return false;
 }
 
-// Read in pieces: release files may be large.
-bool hashFile(const fs::path& file, std::string& digest, std::string& error) {
-  std::ifstream in(file, std::ios::binary);
-  std::vector<char> buffer(1 << 16);
-  Sha256Stream stream;
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    stream.update(buffer.data(), static_cast<std::size_t>(in.gcount()));
-  }
-  if (in.bad() || !in.eof()) {
-    error = "cannot read " + file.string();
-    return false;
-  }
-  digest = stream.finishHex();
-  return true;
-}
-
 }  // namespace
 
 std::int64_t expiryFromNow(int days) {
@@ -147,16 +130,9 @@ std::string rollbackWarning(const SiteLayout& layout, const std::string& id) {
   return "";
 }
 
-bool writeSignedManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
-                         std::uint64_t serial, std::int64_t expires, std::string& error) {
-  const fs::path tree = platformTree(release, platform);
-  release_manifest::ReleaseListing listing;
-  if (!release_manifest::listReleaseTree(tree, listing, error)) return false;
-  for (release_manifest::ReleaseEntry& entry : listing.entries) {
-    if (!entry.isLink() && !hashFile(tree / entry.path, entry.sha256, error)) return false;
-  }
-  const std::string json = release_manifest::manifestJson(listing.entries);
-
+bool writeSignedManifest(const fs::path& release, const std::string& platform, const std::string& json,
+                         const ManifestSecretKey& key, std::uint64_t serial, std::int64_t expires,
+                         std::string& error) {
   ManifestSignature signature;
   if (!signManifest(key, platform, serial, json, signature, expires)) {
     error = "the crypto library cannot start";

@@ -22,11 +22,12 @@ bool readSigningKey(const fs::path& file, ManifestSecretKey& key, std::string& e
 // below the one they have accepted. False when SITE/serial is damaged or a kept signature is.
 bool nextSerial(const SiteLayout& layout, std::uint64_t floor, std::uint64_t& serial, std::string& error);
 
-// Writes <platform>.json with a sha256 for every regular file of the release's platform tree,
-// and <platform>.json.sig over its exact bytes with `serial` and `expires` (seconds since 1970
-// UTC; 0: never).
-bool writeSignedManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
-                         std::uint64_t serial, std::int64_t expires, std::string& error);
+// Writes `json` (the manifest with a sha256 for every regular file of the release's platform
+// tree) as <platform>.json, and <platform>.json.sig over its exact bytes with `serial` and
+// `expires` (seconds since 1970 UTC; 0: never).
+bool writeSignedManifest(const fs::path& release, const std::string& platform, const std::string& json,
+                         const ManifestSecretKey& key, std::uint64_t serial, std::int64_t expires,
+                         std::string& error);
 
 // The platforms of a release that have a signature beside their manifest, sorted.
 bool signedPlatforms(const fs::path& release, std::vector<std::string>& platforms, std::string& error);

@@ -59,6 +59,13 @@ std::string manifestJson(const std::vector<ReleaseEntry>& entries) {
       item["size"] = entry.size;
       item["mtime"] = entry.mtime;
       if (!entry.sha256.empty()) item["sha256"] = entry.sha256;
+      if (!entry.zst.empty()) {
+        item["zst"] = {{"size", entry.zst.front().size}, {"sha256", entry.zst.front().sha256}};
+      }
+      for (const ReleaseObject& patch : entry.patches) {
+        item["patches"].push_back(
+            {{"from_sha256", patch.fromSha256}, {"size", patch.size}, {"sha256", patch.sha256}});
+      }
     }
     manifest.push_back(std::move(item));
   }

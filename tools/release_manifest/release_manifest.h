@@ -17,12 +17,23 @@ namespace release_manifest {
 
 namespace fs = std::filesystem;
 
+// A compressed copy or a patch of a file, as a publish stores it beside the release: its
+// size and the SHA-256 of its bytes (which also names it). A patch turns the file whose
+// SHA-256 is fromSha256 into this entry's file.
+struct ReleaseObject {
+  std::uint64_t size = 0;
+  std::string sha256;
+  std::string fromSha256;  // patches only
+};
+
 struct ReleaseEntry {
   std::string path;           // "bin/a.dll"
   std::uint64_t size = 0;     // regular files only
   std::int64_t mtime = 0;     // regular files only
   std::string link;           // the stored target; non-empty marks a link
   std::string sha256;         // regular files of a signed release: the digest in lower-case hex
+  std::vector<ReleaseObject> zst;      // at most one: the compressed copy
+  std::vector<ReleaseObject> patches;  // from files of earlier releases
   bool isLink() const { return !link.empty(); }
 };
 
@@ -36,6 +47,8 @@ bool listReleaseTree(const fs::path& tree, ReleaseListing& listing, std::string&
 
 // The manifest text of a listing: one JSON array, no white space, e.g.
 //   [{"path":"a.dll","size":3,"mtime":1700000000},{"path":"cur","link":"a.dll"}]
+// An entry with objects lists them after its sha256:
+//   "zst":{"size":N,"sha256":H}, "patches":[{"from_sha256":H0,"size":N,"sha256":H}]
 // A name that is not UTF-8 is written with replacement characters.
 std::string manifestJson(const std::vector<ReleaseEntry>& entries);
 

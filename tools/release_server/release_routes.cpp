@@ -201,6 +201,20 @@ void serveFile(const httplib::Request& request, httplib::Response& response,
   }
 }
 
+// GET /gis/update/object/P/NAME: an object beside a published release (ROOT/P.objects/NAME).
+// Its name is the digest of its bytes, so it never changes and may be cached for ever.
+void serveObject(const httplib::Request& request, httplib::Response& response, const ServerSettings& settings) {
+  const std::string platform = request.matches[1];
+  const fs::path file = settings.root / (platform + ".objects") / std::string(request.matches[2]);
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) {
+    answerText(response, 404, "no such object");
+    return;
+  }
+  streamFile(response, file);
+  response.set_header("Cache-Control", "public, max-age=31536000, immutable");
+}
+
 }  // namespace
 
 void installReleaseRoutes(httplib::Server& server, const ServerSettings& settings) {
@@ -216,6 +230,10 @@ void installReleaseRoutes(httplib::Server& server, const ServerSettings& setting
                                             httplib::Response& response) {
     serveFile(request, response, settings);
   });
+  server.Get(std::string(kObjectEndpoint) + R"(/([a-z0-9_-]+)/([0-9a-f]{64}\.zst))",
+             [settings](const httplib::Request& request, httplib::Response& response) {
+               serveObject(request, response, settings);
+             });
   server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
     numberedRequest = &request;
     requestNumber = ++arrivals;

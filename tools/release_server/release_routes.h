@@ -16,6 +16,7 @@ struct ServerSettings {
 //   GET /gis/update/list?platform=P          the manifest of root/P
 //   GET /gis/update/file?platform=P&path=X   the bytes of root/P/X
 //   GET /gis/update/signature?platform=P     root/P.json.sig (published releases only)
+//   GET /gis/update/object/P/NAME             root/P.objects/NAME (published releases only)
 // When root/P.json exists (a release written by kestrun-publish), it is the manifest, byte
 // for byte, because a signature covers exactly those bytes.
 void installReleaseRoutes(httplib::Server& server, const ServerSettings& settings);

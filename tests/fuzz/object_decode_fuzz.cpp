@@ -1,0 +1,55 @@
+// The decoder of compressed copies and patches: whatever arrives, it stays within its bounds
+// and gives the same bytes (or the same refusal) however the object is cut into pieces.
+// Input: one byte that picks a compressed copy (even) or a patch against a fixed old file
+// (odd), one byte for the piece size, then the object.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "update/object_decoder.h"
+
+namespace {
+
+// The old file the patches of the seed corpus were made against ("old line N\n", N = 0..399).
+const std::string& oldFile() {
+  static const std::string text = [] {
+    std::string lines;
+    for (int i = 0; i < 400; ++i) lines += "old line " + std::to_string(i) + "\n";
+    return lines;
+  }();
+  return text;
+}
+
+constexpr std::uint64_t kMaxOutput = 1 << 20;
+
+bool decode(const std::uint8_t* data, std::size_t size, bool patch, std::size_t piece, std::string& out) {
+  ObjectDecoder decoder;
+  std::string error;
+  const auto* prefix = reinterpret_cast<const unsigned char*>(oldFile().data());
+  if (!decoder.start(patch ? prefix : nullptr, patch ? oldFile().size() : 0, kMaxOutput, error)) std::abort();
+  const auto sink = [&](const unsigned char* bytes, std::size_t count) {
+    out.append(reinterpret_cast<const char*>(bytes), count);
+    return true;
+  };
+  for (std::size_t offset = 0; offset < size; offset += piece) {
+    const std::size_t count = size - offset < piece ? size - offset : piece;
+    if (!decoder.feed(data + offset, count, sink, error)) return false;
+  }
+  if (out.size() != decoder.produced() || decoder.produced() > kMaxOutput) std::abort();
+  return decoder.finish(error);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const bool patch = (data[0] & 1) != 0;
+  const std::size_t piece = static_cast<std::size_t>(data[1]) + 1;
+  std::string whole;
+  std::string pieces;
+  const bool wholeOk = decode(data + 2, size - 2, patch, size, whole);
+  const bool piecesOk = decode(data + 2, size - 2, patch, piece, pieces);
+  if (wholeOk != piecesOk || (wholeOk && whole != pieces)) std::abort();
+  return 0;
+}

@@ -1,0 +1,72 @@
+#include "update/object_decoder.h"
+
+#include <zstd.h>
+
+#include "update/object_limits.h"
+
+void ObjectDecoder::Free::operator()(ZSTD_DCtx_s* context) const { ZSTD_freeDCtx(context); }
+
+ObjectDecoder::ObjectDecoder() = default;
+ObjectDecoder::~ObjectDecoder() = default;
+
+bool ObjectDecoder::start(const unsigned char* prefix, std::size_t prefixSize, std::uint64_t maxOutput,
+                          std::string& error) {
+  context_.reset(ZSTD_createDCtx());
+  produced_ = 0;
+  ended_ = false;
+  maxOutput_ = maxOutput;
+  if (!context_) {
+    error = "解压库初始化失败";
+    return false;
+  }
+  // A compressed copy needs no window beyond its own file; a patch reaches back over the old one.
+  std::size_t result = ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_windowLogMax,
+                                              prefix != nullptr ? kMaxObjectWindowLog : kMaxObjectWindowLog - 1);
+  if (!ZSTD_isError(result) && prefix != nullptr) result = ZSTD_DCtx_refPrefix(context_.get(), prefix, prefixSize);
+  if (ZSTD_isError(result)) {
+    error = std::string("解压库初始化失败：") + ZSTD_getErrorName(result);
+    return false;
+  }
+  buffer_.resize(ZSTD_DStreamOutSize());
+  return true;
+}
+
+bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, std::string& error) {
+  if (size == 0) return true;
+  if (ended_ || !context_) {
+    error = "压缩数据之后有多余字节";
+    return false;
+  }
+  ZSTD_inBuffer in{data, size, 0};
+  for (;;) {
+    ZSTD_outBuffer out{buffer_.data(), buffer_.size(), 0};
+    const std::size_t result = ZSTD_decompressStream(context_.get(), &out, &in);
+    if (ZSTD_isError(result)) {
+      error = std::string("解压失败：") + ZSTD_getErrorName(result);
+      return false;
+    }
+    if (out.pos > maxOutput_ - produced_) {
+      error = "解压结果超出清单大小：清单=" + std::to_string(maxOutput_);
+      return false;
+    }
+    produced_ += out.pos;
+    if (out.pos > 0 && !sink(buffer_.data(), out.pos)) return false;
+    if (result == 0) {
+      // The frame is whole: a second frame, or anything else, is not part of the object.
+      ended_ = true;
+      if (in.pos < in.size) {
+        error = "压缩数据之后有多余字节";
+        return false;
+      }
+      return true;
+    }
+    // All input taken and the output buffer not filled: nothing more is pending.
+    if (in.pos == in.size && out.pos < out.size) return true;
+  }
+}
+
+bool ObjectDecoder::finish(std::string& error) const {
+  if (ended_) return true;
+  error = "压缩数据不完整";
+  return false;
+}

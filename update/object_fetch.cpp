@@ -1,0 +1,100 @@
+#include "update/object_fetch.h"
+
+#include "platform/filesystem.h"
+#include "platform/text.h"
+#include "update/object_limits.h"
+#include "update/server_endpoints.h"
+
+namespace {
+
+bool fitsTheWindow(std::int64_t size) { return size > 0 && size <= kMaxObjectFileBytes; }
+
+}  // namespace
+
+FetchChoice chooseFetch(const ManifestEntry& entry, const std::filesystem::path& installed,
+                        platform::FileMapping& base) {
+  FetchChoice choice;
+  if (entry.sha256.empty() || !entry.link.empty() || !fitsTheWindow(entry.size)) return choice;
+  if (!entry.patches.empty() && !base.open(installed) && fitsTheWindow(static_cast<std::int64_t>(base.size()))) {
+    Sha256Stream hash;
+    hash.update(base.data(), base.size());
+    const std::string installedDigest = hash.finishHex();
+    for (const EntryObject& patch : entry.patches) {
+      if (patch.fromSha256 != installedDigest) continue;
+      choice.kind = FetchChoice::Kind::Patch;
+      choice.object = patch;
+      return choice;
+    }
+  }
+  base.close();
+  if (!entry.zst.empty()) {
+    choice.kind = FetchChoice::Kind::Compressed;
+    choice.object = entry.zst.front();
+  }
+  return choice;
+}
+
+std::string objectUrl(const std::string& baseUrl, const std::string& platform, const EntryObject& object) {
+  return baseUrl + kObjectEndpoint + "/" + platform + "/" + object.sha256 + ".zst";
+}
+
+bool DecodedFileWriter::open(const std::filesystem::path& destination, const ManifestEntry& entry,
+                             const EntryObject& object, const platform::FileMapping* base, std::string& error) {
+  destination_ = destination;
+  entry_ = &entry;
+  object_ = &object;
+  if (file_.open(destination, platform::FileWriter::Mode::Truncate)) {
+    error = "无法写入文件：" + platform::pathToUtf8(destination);
+    return false;
+  }
+  const bool patch = base != nullptr;
+  return decoder_.start(patch ? base->data() : nullptr, patch ? base->size() : 0,
+                        static_cast<std::uint64_t>(entry.size), error);
+}
+
+bool DecodedFileWriter::fail(const std::string& reason) {
+  if (failure_.empty()) failure_ = reason;
+  return false;
+}
+
+bool DecodedFileWriter::write(const void* data, std::size_t size) {
+  if (!failure_.empty()) return false;
+  // An object longer than announced is cut before it is decoded any further.
+  if (size > static_cast<std::uint64_t>(object_->size) - receivedBytes_) {
+    return fail("对象超出清单大小：清单=" + std::to_string(object_->size));
+  }
+  receivedBytes_ += size;
+  received_.update(data, size);
+  std::string error;
+  const bool fed = decoder_.feed(data, size, [&](const unsigned char* bytes, std::size_t count) {
+    if (file_.write(bytes, count)) return fail("无法写入文件：" + platform::pathToUtf8(destination_));
+    decoded_.update(bytes, count);
+    return true;
+  }, error);
+  return fed || fail(error);
+}
+
+bool DecodedFileWriter::finish(std::string& error) {
+  const std::error_code closing = file_.close();
+  std::string reason = failure_;
+  if (reason.empty() && closing) reason = "无法写入文件：" + platform::pathToUtf8(destination_);
+  if (reason.empty() && receivedBytes_ == static_cast<std::uint64_t>(object_->size)) {
+    const std::string digest = received_.finishHex();
+    if (digest != object_->sha256) reason = "对象 sha256 不一致：应为 " + object_->sha256 + "，收到 " + digest;
+  } else if (reason.empty()) {
+    reason = "对象大小不符：清单=" + std::to_string(object_->size) + "，实际=" + std::to_string(receivedBytes_);
+  }
+  if (reason.empty()) decoder_.finish(reason);
+  if (reason.empty() && decoder_.produced() != static_cast<std::uint64_t>(entry_->size)) {
+    reason = "文件大小不符：清单=" + std::to_string(entry_->size) + "，实际=" + std::to_string(decoder_.produced());
+  }
+  if (reason.empty()) {
+    const std::string digest = decoded_.finishHex();
+    if (digest != entry_->sha256) reason = "sha256 不一致：应为 " + entry_->sha256 + "，收到 " + digest;
+  }
+  if (reason.empty()) return true;
+  // Whatever goes wrong afterwards, these bytes must not be found in the staging directory.
+  platform::removeItem(destination_);
+  error = reason;
+  return false;
+}
