@@ -6,6 +6,8 @@
 namespace testing_support {
 
 LoopbackServer::LoopbackServer() {
+  // A kept connection's answers go out at once, as a production server sends them.
+  server_.set_tcp_nodelay(true);
   // Recorded before routing, so a request is on record before its answer is sent.
   server_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
     std::lock_guard<std::mutex> lock(mutex_);

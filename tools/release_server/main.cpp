@@ -87,6 +87,9 @@ int main(int argc, char** argv) {
     int reuse = 1;
     ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   });
+  // An answer's header and body leave at once: with Nagle's algorithm the body of an answer on
+  // a kept connection waits for the client's delayed acknowledgement, tens of milliseconds a file.
+  server.set_tcp_nodelay(true);
   // Each connection holds a thread while it is served; the library's default pool of 8
   // leaves a crowd of launchers waiting in the listen queue.
   server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
