@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "log/launcher_log.h"
@@ -36,7 +37,8 @@ struct EntryRun {
   std::unique_ptr<EntryAttempt> attempt;  // the transfer in flight
   int retries = 0;
   Clock::time_point retryAt;
-  std::vector<std::string> heldWarnings;  // retry and fallback lines, written when the entry's turn comes
+  // The entry's own log lines (retries, objects used or given up), written when its turn comes.
+  std::vector<std::pair<bool, std::string>> heldLines;  // (a warning, the text)
   bool announced = false;                 // progress has been reported for it
   bool objectTried = false;               // a compressed copy or patch had its one chance
 };
@@ -114,8 +116,8 @@ class OrderedDownload {
         run.announced = true;
         if (progress_) progress_(static_cast<int>(head_), static_cast<int>(total_));
       }
-      for (const std::string& line : run.heldWarnings) logWarn(line);
-      run.heldWarnings.clear();
+      for (const auto& [warning, line] : run.heldLines) warning ? logWarn(line) : logInfo(line);
+      run.heldLines.clear();
       if (run.state == EntryRun::State::Failed) {
         errorText = run.prepared.errorText;
         return true;
@@ -153,12 +155,13 @@ class OrderedDownload {
                     const EntryAttempt::ObjectUse& used) {
     const ManifestEntry& entry = checker_.pending[index];
     if (used.kind != nullptr && done) {
-      logInfo(std::string("以") + used.kind + "下载：" + entry.path + "（" + std::to_string(used.size) +
-              " 字节，完整文件 " + std::to_string(entry.size) + " 字节）");
+      logInTurn(index, run, false,
+                std::string("以") + used.kind + "下载：" + entry.path + "（" + std::to_string(used.size) +
+                    " 字节，完整文件 " + std::to_string(entry.size) + " 字节）");
     }
     // A bad object never costs a retry: the whole file follows at once.
     if (used.kind != nullptr && !done && transferError != kCancelledText) {
-      warnInTurn(index, run, std::string(used.kind) + "下载失败，改为下载完整文件：" + entry.path + "（" +
+      logInTurn(index, run, true, std::string(used.kind) + "下载失败，改为下载完整文件：" + entry.path + "（" +
                                  transferError + "）");
       startAttempt(index, run);
       return;
@@ -181,17 +184,17 @@ class OrderedDownload {
     ++run.retries;
     const std::string line = "下载文件失败，将进行第 " + std::to_string(run.retries) + "/" +
                              std::to_string(kTransferRetries) + " 次重试：" + entry.path + "（" + transferError + "）";
-    warnInTurn(index, run, line);
+    logInTurn(index, run, true, line);
     run.state = EntryRun::State::Pausing;
     run.retryAt = Clock::now() + kRetryPause;
   }
 
   // The entry whose turn it is says so at once; a later one waits for its turn.
-  void warnInTurn(std::size_t index, EntryRun& run, const std::string& line) {
+  void logInTurn(std::size_t index, EntryRun& run, bool warning, const std::string& line) {
     if (index == head_ && run.announced) {
-      logWarn(line);
+      warning ? logWarn(line) : logInfo(line);
     } else {
-      run.heldWarnings.push_back(line);
+      run.heldLines.emplace_back(warning, line);
     }
   }
 
