@@ -2,7 +2,14 @@
 
 #include <zstd.h>
 
+#include <algorithm>
+
 #include "update/object_limits.h"
+
+namespace {
+// The longest frame header the format allows.
+constexpr std::size_t kMaxFrameHeaderBytes = 18;
+}  // namespace
 
 void ObjectDecoder::Free::operator()(ZSTD_DCtx_s* context) const { ZSTD_freeDCtx(context); }
 
@@ -14,6 +21,7 @@ bool ObjectDecoder::start(const unsigned char* prefix, std::size_t prefixSize, s
   context_.reset(ZSTD_createDCtx());
   produced_ = 0;
   ended_ = false;
+  header_.clear();
   maxOutput_ = maxOutput;
   if (!context_) {
     error = "解压库初始化失败";
@@ -37,6 +45,8 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
     error = "压缩数据之后有多余字节";
     return false;
   }
+  const std::size_t wanted = std::min(kMaxFrameHeaderBytes - header_.size(), size);
+  header_.append(static_cast<const char*>(data), wanted);
   ZSTD_inBuffer in{data, size, 0};
   for (;;) {
     ZSTD_outBuffer out{buffer_.data(), buffer_.size(), 0};
@@ -54,6 +64,10 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
     if (result == 0) {
       // The frame is whole: a second frame, or anything else, is not part of the object.
       ended_ = true;
+      if (!matchesDeclaredSize()) {
+        error = "解压结果与压缩数据声明的大小不符";
+        return false;
+      }
       if (in.pos < in.size) {
         error = "压缩数据之后有多余字节";
         return false;
@@ -63,6 +77,15 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
     // All input taken and the output buffer not filled: nothing more is pending.
     if (in.pos == in.size && out.pos < out.size) return true;
   }
+}
+
+// The library checks the size that a frame declares only when the frame comes in one piece;
+// fed in pieces, a frame may end short of it. Checked here, so that the outcome never depends
+// on how the bytes arrived.
+bool ObjectDecoder::matchesDeclaredSize() const {
+  const unsigned long long declared = ZSTD_getFrameContentSize(header_.data(), header_.size());
+  if (declared == ZSTD_CONTENTSIZE_UNKNOWN) return true;
+  return declared == produced_;
 }
 
 bool ObjectDecoder::finish(std::string& error) const {

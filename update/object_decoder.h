@@ -33,11 +33,14 @@ class ObjectDecoder {
   std::uint64_t produced() const { return produced_; }
 
  private:
+  bool matchesDeclaredSize() const;
+
   struct Free {
     void operator()(ZSTD_DCtx_s* context) const;
   };
   std::unique_ptr<ZSTD_DCtx_s, Free> context_;
   std::vector<unsigned char> buffer_;
+  std::string header_;  // the frame's first bytes, enough for its header
   std::uint64_t maxOutput_ = 0;
   std::uint64_t produced_ = 0;
   bool ended_ = false;
