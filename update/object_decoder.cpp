@@ -47,6 +47,10 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
   }
   const std::size_t wanted = std::min(kMaxFrameHeaderBytes - header_.size(), size);
   header_.append(static_cast<const char*>(data), wanted);
+  if (!hasStandardMagic()) {
+    error = "压缩数据格式无效";
+    return false;
+  }
   ZSTD_inBuffer in{data, size, 0};
   for (;;) {
     ZSTD_outBuffer out{buffer_.data(), buffer_.size(), 0};
@@ -77,6 +81,14 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
     // All input taken and the output buffer not filled: nothing more is pending.
     if (in.pos == in.size && out.pos < out.size) return true;
   }
+}
+
+// Only a frame of the current format: the library also reads legacy and skippable frames,
+// whose streaming it treats differently, and the publish tool writes neither.
+bool ObjectDecoder::hasStandardMagic() const {
+  static const unsigned char kMagic[] = {0x28, 0xB5, 0x2F, 0xFD};  // ZSTD_MAGICNUMBER, little-endian
+  const std::size_t known = std::min(header_.size(), sizeof kMagic);
+  return std::equal(kMagic, kMagic + known, reinterpret_cast<const unsigned char*>(header_.data()));
 }
 
 // The library checks the size that a frame declares only when the frame comes in one piece;

@@ -33,6 +33,7 @@ class ObjectDecoder {
   std::uint64_t produced() const { return produced_; }
 
  private:
+  bool hasStandardMagic() const;
   bool matchesDeclaredSize() const;
 
   struct Free {
