@@ -253,20 +253,21 @@ std::vector<std::string> ReleaseServer::requests() const {
 VirtualDisplay::VirtualDisplay() {
   const fs::path xvfb = "/usr/bin/Xvfb";
   if (!fs::exists(xvfb)) return;
-  for (int number = 91; number < 140 && !process_; ++number) {
-    const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
-    const fs::path lock = "/tmp/.X" + std::to_string(number) + "-lock";
-    if (fs::exists(socket) || fs::exists(lock)) continue;
-    const std::string name = ":" + std::to_string(number);
-    process_ = startRedirected({xvfb.string(), name, "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                               "/dev/null", "/dev/null", "/");
-    if (!process_) return;
-    if (waitFor([&] { return fs::exists(socket) || hasEnded(*process_); }, 10000) &&
-        !hasEnded(*process_)) {
-      name_ = name;
-    } else {
-      stopByPid(process_);  // someone took the number meanwhile: try the next one
-    }
+  // Xvfb picks a free number itself and writes it to the descriptor given: it also takes over
+  // the lock files that a killed server left behind, which a check of our own would count as
+  // taken until no number is left.
+  const fs::path number = directory_ / "display";
+  process_ = startRedirected({xvfb.string(), "-displayfd", "1", "-screen", "0", "1280x800x24",
+                              "-nolisten", "tcp"},
+                             number, directory_ / "xvfb.err", "/");
+  if (!process_) return;
+  const auto written = [&] { return testing_support::readFile(number).find('\n') != std::string::npos; };
+  if (waitFor([&] { return written() || hasEnded(*process_); }, 10000) && !hasEnded(*process_)) {
+    const std::string text = testing_support::readFile(number);
+    name_ = ":" + text.substr(0, text.find('\n'));
+  } else {
+    ADD_FAILURE() << "Xvfb did not start: " << testing_support::readFile(directory_ / "xvfb.err");
+    stopByPid(process_);
   }
 }
 

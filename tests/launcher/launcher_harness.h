@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace e2e {
 
@@ -104,6 +105,7 @@ class VirtualDisplay {
   const std::string& name() const { return name_; }  // ":N"
 
  private:
+  testing_support::TempDir directory_;
   platform::ProcessHandle process_;
   std::string name_;
 };
