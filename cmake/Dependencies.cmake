@@ -138,21 +138,29 @@ elseif(KESTRUN_FULL_BUILD AND EXISTS ${KESTRUN_WINDOWS_LIBS}/include/httplib.h)
   add_library(kestrun::httplib ALIAS kestrun_httplib)
 endif()
 
-# libsodium (file hashes and manifest signatures): kestrun::sodium. Linux takes Debian's
-# through pkg-config; Windows links the static build in KESTRUN_WINDOWS_LIBS, and a Windows
-# build without that prefix compiles against the host's headers only, like curl and FLTK.
-add_library(kestrun_sodium INTERFACE)
-if(WIN32 AND CMAKE_CROSSCOMPILING AND NOT KESTRUN_WINDOWS_LIBS)
-  set(sodium_headers ${CMAKE_BINARY_DIR}/cross-sodium-headers)
-  file(MAKE_DIRECTORY ${sodium_headers})
-  foreach(name sodium.h sodium)
-    if(NOT EXISTS ${sodium_headers}/${name})
-      file(CREATE_LINK /usr/include/${name} ${sodium_headers}/${name} SYMBOLIC)
-    endif()
-  endforeach()
-  target_include_directories(kestrun_sodium SYSTEM INTERFACE ${sodium_headers})
-  target_compile_definitions(kestrun_sodium INTERFACE SODIUM_STATIC)
-elseif(WIN32)
+# A library that Linux takes from Debian through pkg-config and that a Windows build without
+# KESTRUN_WINDOWS_LIBS compiles against through the host's headers only (name=path pairs for
+# kestrun_cross_headers). Sets <target>_windows_link in the caller when a Windows build must
+# still link the library itself.
+function(kestrun_packaged_library target module)
+  add_library(${target} INTERFACE)
+  set(${target}_windows_link OFF PARENT_SCOPE)
+  if(WIN32 AND CMAKE_CROSSCOMPILING AND NOT KESTRUN_WINDOWS_LIBS)
+    kestrun_cross_headers(headers ${ARGN})
+    target_include_directories(${target} SYSTEM INTERFACE ${headers})
+  elseif(WIN32)
+    set(${target}_windows_link ON PARENT_SCOPE)
+  else()
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(${target}_found REQUIRED IMPORTED_TARGET ${module})
+    target_link_libraries(${target} INTERFACE PkgConfig::${target}_found)
+  endif()
+endfunction()
+
+# libsodium (file hashes and manifest signatures): kestrun::sodium. Windows links the static
+# build in KESTRUN_WINDOWS_LIBS, or a developer's own.
+kestrun_packaged_library(kestrun_sodium libsodium "sodium.h=/usr/include/sodium.h" "sodium=/usr/include/sodium")
+if(kestrun_sodium_windows_link)
   if(KESTRUN_WINDOWS_LIBS)
     set(sodium_search PATHS ${KESTRUN_WINDOWS_LIBS} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
   endif()
@@ -160,33 +168,21 @@ elseif(WIN32)
   find_library(SODIUM_LIBRARY NAMES libsodium.a sodium libsodium PATH_SUFFIXES lib ${sodium_search} REQUIRED)
   target_include_directories(kestrun_sodium SYSTEM INTERFACE ${SODIUM_INCLUDE_DIR})
   target_link_libraries(kestrun_sodium INTERFACE ${SODIUM_LIBRARY})
+endif()
+if(WIN32)
   # The static library's declarations must not be marked as imported from a DLL.
   target_compile_definitions(kestrun_sodium INTERFACE SODIUM_STATIC)
-else()
-  find_package(PkgConfig REQUIRED)
-  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
-  target_link_libraries(kestrun_sodium INTERFACE PkgConfig::SODIUM)
 endif()
 add_library(kestrun::sodium ALIAS kestrun_sodium)
 
-# zstd (compressed copies and patches of release files): kestrun::zstd. Linux takes Debian's
-# libzstd-dev through pkg-config; Windows links the static build in KESTRUN_WINDOWS_LIBS
-# through zstd's own package file, and a Windows build without that prefix compiles against
-# the host's headers only.
-add_library(kestrun_zstd INTERFACE)
-if(WIN32 AND CMAKE_CROSSCOMPILING AND NOT KESTRUN_WINDOWS_LIBS)
-  kestrun_cross_headers(zstd_headers "zstd.h=/usr/include/zstd.h" "zstd_errors.h=/usr/include/zstd_errors.h")
-  target_include_directories(kestrun_zstd SYSTEM INTERFACE ${zstd_headers})
-elseif(WIN32 AND KESTRUN_WINDOWS_LIBS)
-  find_package(zstd CONFIG REQUIRED PATHS ${KESTRUN_WINDOWS_LIBS}/lib/cmake/zstd
-               NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+# zstd (compressed copies and patches of release files): kestrun::zstd. Windows links the
+# static build through zstd's own package file, from KESTRUN_WINDOWS_LIBS or a developer's own.
+kestrun_packaged_library(kestrun_zstd libzstd "zstd.h=/usr/include/zstd.h" "zstd_errors.h=/usr/include/zstd_errors.h")
+if(kestrun_zstd_windows_link)
+  if(KESTRUN_WINDOWS_LIBS)
+    set(zstd_search PATHS ${KESTRUN_WINDOWS_LIBS}/lib/cmake/zstd NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  endif()
+  find_package(zstd CONFIG REQUIRED ${zstd_search})
   target_link_libraries(kestrun_zstd INTERFACE zstd::libzstd_static)
-elseif(WIN32)
-  find_package(zstd CONFIG REQUIRED)
-  target_link_libraries(kestrun_zstd INTERFACE zstd::libzstd_static)
-else()
-  find_package(PkgConfig REQUIRED)
-  pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
-  target_link_libraries(kestrun_zstd INTERFACE PkgConfig::ZSTD)
 endif()
 add_library(kestrun::zstd ALIAS kestrun_zstd)
