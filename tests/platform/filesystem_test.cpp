@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_mapping.h"
 #include "platform/text.h"
 #include "tests/support/item_kind.h"
 #include "tests/support/temp_dir.h"
@@ -254,6 +255,29 @@ TEST(MoveAndCopy, ReplaceExistingTargets) {
 
   EXPECT_TRUE(platform::isNotFoundError(platform::copyOverwriting(dir / "missing.bin", dir / "copy.bin")));
   EXPECT_EQ(readFile(dir / "copy.bin"), "copied");
+}
+
+TEST(FileMapping, MapsWholeFilesAndLetsGoOfThemWhenClosed) {
+  TempDir dir;
+  writeFile(dir / "base.bin", "installed bytes");
+  writeFile(dir / "empty.bin", "");
+  writeFile(dir / "new.bin", "new");
+  platform::FileMapping mapping;
+  ASSERT_FALSE(mapping.open(dir / "base.bin"));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(mapping.data()), mapping.size()), "installed bytes");
+
+  EXPECT_FALSE(mapping.open(dir / "empty.bin")) << "an empty file maps to no bytes";
+  EXPECT_EQ(mapping.size(), 0u);
+  EXPECT_TRUE(mapping.open(dir / "missing.bin"));
+  EXPECT_TRUE(mapping.open(dir.path())) << "a directory is no file";
+  EXPECT_EQ(mapping.size(), 0u);
+
+  // The update replaces the installed file once its patch is decoded: the closed mapping
+  // (on Windows a view holds the file against replacement) must not stand in the way.
+  ASSERT_FALSE(mapping.open(dir / "base.bin"));
+  mapping.close();
+  EXPECT_FALSE(platform::moveReplacing(dir / "new.bin", dir / "base.bin"));
+  EXPECT_EQ(readFile(dir / "base.bin"), "new");
 }
 
 TEST(ListDirectory, ItemsWithTheirKinds) {
