@@ -19,15 +19,9 @@ bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'
 
 }  // namespace
 
-Sha256Stream::Sha256Stream() { crypto_hash_sha256_init(&state_); }
-
-void Sha256Stream::update(const void* data, std::size_t size) {
-  crypto_hash_sha256_update(&state_, static_cast<const unsigned char*>(data), size);
-}
-
 std::string Sha256Stream::finishHex() {
-  unsigned char digest[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256_final(&state_, digest);
+  unsigned char digest[kDigestBytes];
+  finish(digest);
   return toHex(digest, sizeof digest);
 }
 
@@ -38,6 +32,6 @@ std::string sha256Hex(const std::string& bytes) {
 }
 
 bool isSha256Hex(const std::string& text) {
-  return text.size() == 2 * crypto_hash_sha256_BYTES && std::all_of(text.begin(), text.end(), isHexDigit);
+  return text.size() == 64 && std::all_of(text.begin(), text.end(), isHexDigit);
 }
 

@@ -118,6 +118,7 @@ TEST(Sha256Stream, PiecesGiveTheDigestOfTheWhole) {
     EXPECT_EQ(stream.finishHex(), sha256Hex(text)) << piece;
   }
   EXPECT_EQ(sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace
