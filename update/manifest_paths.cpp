@@ -1,8 +1,11 @@
 #include "update/manifest_paths.h"
 
+#include <algorithm>
 #include <cstddef>
-#include <unordered_map>
+#include <string_view>
+#include <functional>
 #include <unordered_set>
+#include <utility>
 
 #include "log/launcher_log.h"
 #include "platform/text.h"
@@ -12,8 +15,11 @@
 
 namespace {
 
-std::vector<std::string> splitAtSlashes(const std::string& path) {
-  std::vector<std::string> elements;
+// The elements between slashes, empty ones included, as views into `path`: the check splits
+// every entry's path, and copies of the elements would cost more than the rest of its work.
+std::vector<std::string_view> splitAtSlashes(std::string_view path) {
+  std::vector<std::string_view> elements;
+  elements.reserve(static_cast<std::size_t>(std::count(path.begin(), path.end(), '/')) + 1);
   std::size_t start = 0;
   for (;;) {
     const std::size_t slash = path.find('/', start);
@@ -25,14 +31,16 @@ std::vector<std::string> splitAtSlashes(const std::string& path) {
 
 using platform::lowerAscii;
 
-bool onlyDotsAndBlanks(const std::string& element) {
+bool onlyDotsAndBlanks(std::string_view element) {
   return element.find_first_not_of(". ") == std::string::npos;
 }
 
 // Windows opens a device instead of a file for these names, with any extension; the digit
 // of COM and LPT may also be 0 or a superscript one, two or three.
-bool isReservedDeviceName(const std::string& element) {
-  std::string stem = lowerAscii(element.substr(0, element.find('.')));
+bool isReservedDeviceName(std::string_view element) {
+  // Each of them begins with one of these letters: most names are passed without a copy.
+  if (element.empty() || std::string("acilnpACILNP").find(element[0]) == std::string::npos) return false;
+  std::string stem = lowerAscii(std::string(element.substr(0, element.find('.'))));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul" || stem == "conin$" || stem == "conout$")
     return true;
@@ -44,16 +52,52 @@ bool isReservedDeviceName(const std::string& element) {
 
 // The elements that name a place, without empty ones, folded the way Windows compares them:
 // ASCII case ignored, trailing dots and blanks dropped ("lib." and "lib " open "lib").
-std::string placeKey(const std::vector<std::string>& elements, std::size_t count) {
+std::string placeKey(const std::vector<std::string_view>& elements, std::size_t count) {
   std::string key;
   for (std::size_t i = 0; i < count; ++i) {
-    if (elements[i].empty()) continue;
-    std::string name = lowerAscii(elements[i]);
-    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
-    key += name;
+    std::string_view name = elements[i];
+    if (name.empty()) continue;
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
+    for (const char c : name) key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     key += '/';
   }
   return key;
+}
+
+std::string pathPlaceKey(const std::string& path) {
+  const std::vector<std::string_view> elements = splitAtSlashes(path);
+  return placeKey(elements, elements.size());
+}
+
+// The first entry, in the manifest's order, whose path names the place of an earlier entry
+// in other letters, with the earliest entry of that place. The keys' hashes are sorted
+// rather than kept in a table: a table of 100,000 keys cost the check more than all its
+// file-system queries.
+bool findPlaceClash(const std::vector<ManifestEntry>& entries, const ManifestEntry*& earlier,
+                    const ManifestEntry*& later) {
+  std::vector<std::pair<std::size_t, std::size_t>> hashed;  // (hash of the key, entry index)
+  hashed.reserve(entries.size());
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    hashed.emplace_back(std::hash<std::string>{}(pathPlaceKey(entries[index].path)), index);
+  }
+  std::sort(hashed.begin(), hashed.end());
+  for (std::size_t start = 0, end = 0; start < hashed.size(); start = end) {
+    for (end = start + 1; end < hashed.size() && hashed[end].first == hashed[start].first;) ++end;
+    // Entries of one hash, in the manifest's order; different keys under one hash are rare.
+    for (std::size_t j = start + 1; j < end; ++j) {
+      const ManifestEntry& entry = entries[hashed[j].second];
+      for (std::size_t i = start; i < j; ++i) {
+        const ManifestEntry& first = entries[hashed[i].second];
+        if (pathPlaceKey(first.path) != pathPlaceKey(entry.path)) continue;
+        if (first.path != entry.path && (later == nullptr || &entry < later)) {
+          earlier = &first;
+          later = &entry;
+        }
+        break;
+      }
+    }
+  }
+  return later != nullptr;
 }
 
 }  // namespace
@@ -61,7 +105,7 @@ std::string placeKey(const std::vector<std::string>& elements, std::size_t count
 bool isConfinedManifestPath(const std::string& path) {
   if (path.empty() || path.front() == '/' || path.back() == '/') return false;
   if (path.find_first_of(std::string("\\:\0", 3)) != std::string::npos) return false;
-  for (const std::string& element : splitAtSlashes(path)) {
+  for (const std::string_view element : splitAtSlashes(path)) {
     if (element.empty()) continue;
     if (onlyDotsAndBlanks(element) || isReservedDeviceName(element)) return false;
   }
@@ -76,13 +120,13 @@ bool findUnconfinedEntry(const std::vector<ManifestEntry>& entries, std::string&
       return false;
     }
     if (!entry.link.empty()) {
-      const std::vector<std::string> elements = splitAtSlashes(entry.path);
+      const std::vector<std::string_view> elements = splitAtSlashes(entry.path);
       linkKeys.insert(placeKey(elements, elements.size()));
     }
   }
   if (linkKeys.empty()) return true;
   for (const ManifestEntry& entry : entries) {
-    const std::vector<std::string> elements = splitAtSlashes(entry.path);
+    const std::vector<std::string_view> elements = splitAtSlashes(entry.path);
     for (std::size_t count = 1; count < elements.size(); ++count) {
       if (linkKeys.count(placeKey(elements, count)) != 0) {
         offendingPath = entry.path;
@@ -97,11 +141,11 @@ bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target
   if (target.empty() || target.front() == '/' || target.front() == '\\') return false;
   if (target.find('\0') != std::string::npos || target.find(':') != std::string::npos) return false;
   long depth = 0;
-  for (const std::string& element : splitAtSlashes(linkPath)) depth += element.empty() ? 0 : 1;
+  for (const std::string_view element : splitAtSlashes(linkPath)) depth += element.empty() ? 0 : 1;
   --depth;  // the link's own name
   std::string normalised = target;
   for (char& c : normalised) c = c == '\\' ? '/' : c;
-  for (const std::string& element : splitAtSlashes(normalised)) {
+  for (const std::string_view element : splitAtSlashes(normalised)) {
     if (element.empty() || element == ".") continue;
     // Windows shortens "..." or ". ." in ways that are not worth guessing.
     if (element != ".." && onlyDotsAndBlanks(element)) return false;
@@ -112,17 +156,23 @@ bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target
 }
 
 bool isLauncherOwnPath(const std::string& path) {
-  const std::vector<std::string> elements = splitAtSlashes(path);
-  const std::string top = placeKey(elements, 1);
-  const auto keyOf = [](const std::string& name) { return lowerAscii(name) + "/"; };
-  const std::string serial = kAcceptedSerialFileName;
-  for (const std::string& own : {std::string(kUpdateReportFileName), std::string(kInstallationLockFileName),
-                                 std::string(kStagingDirectoryName), serial, serial + ".new"}) {
-    if (top == keyOf(own)) return true;
-  }
-  if (top != keyOf(kLogDirectoryName)) return false;
+  // The check asks this of every entry: the keys of the launcher's names are formed once.
+  static const std::vector<std::string> kOwnKeys = [] {
+    const std::string serial = kAcceptedSerialFileName;
+    std::vector<std::string> keys;
+    for (const std::string& own : {std::string(kUpdateReportFileName), std::string(kInstallationLockFileName),
+                                   std::string(kStagingDirectoryName), serial, serial + ".new"}) {
+      keys.push_back(placeKey({own}, 1));
+    }
+    return keys;
+  }();
+  static const std::string kLogsKey = placeKey({kLogDirectoryName}, 1);
+  const std::string top = placeKey({std::string_view(path).substr(0, path.find('/'))}, 1);
+  if (std::find(kOwnKeys.begin(), kOwnKeys.end(), top) != kOwnKeys.end()) return true;
+  if (top != kLogsKey) return false;
   // The logs directory itself and the launcher's daily files in it; the main program may
   // keep files of its own there.
+  const std::vector<std::string_view> elements = splitAtSlashes(path);
   std::string below = placeKey(elements, elements.size()).substr(top.size());
   if (below.empty()) return true;
   below.pop_back();  // the key's closing '/'
@@ -138,15 +188,11 @@ bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string
     return false;
   }
   // Windows keeps one file for both names: each check would find one of them changed.
-  std::unordered_map<std::string, const std::string*> places;
-  places.reserve(entries.size());
-  for (const ManifestEntry& entry : entries) {
-    const std::vector<std::string> elements = splitAtSlashes(entry.path);
-    const auto inserted = places.emplace(placeKey(elements, elements.size()), &entry.path);
-    if (!inserted.second && *inserted.first->second != entry.path) {
-      errorText = "更新清单路径仅大小写不同：" + *inserted.first->second + "，" + entry.path;
-      return false;
-    }
+  const ManifestEntry* earlier = nullptr;
+  const ManifestEntry* later = nullptr;
+  if (findPlaceClash(entries, earlier, later)) {
+    errorText = "更新清单路径仅大小写不同：" + earlier->path + "，" + later->path;
+    return false;
   }
   for (const ManifestEntry& entry : entries) {
     if (!entry.link.empty() && !isConfinedLinkTarget(entry.path, entry.link)) {

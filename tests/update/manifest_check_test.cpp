@@ -116,6 +116,8 @@ TEST_F(ManifestCheckTest, FailuresGiveExactTextsAndKeepThePreviousReport) {
       {"server share", R"([{"path": "//host/share/x"}])", 200, "更新清单路径不安全：//host/share/x"},
       {"one file on Windows", R"([{"path": "lib/a.dll"}, {"path": "LIB/a.dll."}])", 200,
        "更新清单路径仅大小写不同：lib/a.dll，LIB/a.dll."},
+      {"first clash in the list's order", R"([{"path": "b"}, {"path": "a"}, {"path": "a"}, {"path": "B"}, {"path": "A"}])",
+       200, "更新清单路径仅大小写不同：b，B"},
       {"absolute link target", R"([{"path": "a", "link": "/home/user/.bashrc"}])", 200,
        "更新清单软链接指向安装目录之外：a -> /home/user/.bashrc"},
       {"time beyond a file time", R"([{"path": "a.dll", "mtime": 1000000000000}])", 200,
