@@ -65,6 +65,8 @@ bool FileTransfer::setUp(UpdateChecker& checker, const std::string& url, std::st
   }
   OptionSetter set(handle_.get());
   setTransferOptions(set, checker, url);
+  // Larger pieces than the default 16 KiB: an eighth of the receive calls and writes.
+  set(CURLOPT_BUFFERSIZE, 128L * 1024);
   set(CURLOPT_WRITEFUNCTION, &fileSink);
   set(CURLOPT_WRITEDATA, static_cast<void*>(&sink_));
   if (checker.cancelCheck) {
