@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <string_view>
 #include <functional>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -39,7 +39,7 @@ bool onlyDotsAndBlanks(std::string_view element) {
 // of COM and LPT may also be 0 or a superscript one, two or three.
 bool isReservedDeviceName(std::string_view element) {
   // Each of them begins with one of these letters: most names are passed without a copy.
-  if (element.empty() || std::string("acilnpACILNP").find(element[0]) == std::string::npos) return false;
+  if (element.empty() || std::string("aclnpACLNP").find(element[0]) == std::string::npos) return false;
   std::string stem = lowerAscii(std::string(element.substr(0, element.find('.'))));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul" || stem == "conin$" || stem == "conout$")
