@@ -27,8 +27,11 @@ display_file=$(mktemp)
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 tests_pid=""
+load_pids=()
 cleanup() {
   [ -z "$tests_pid" ] || kill "$tests_pid" 2>/dev/null || true
+  for pid in "${load_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${load_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   kill "$xvfb_pid" 2>/dev/null || true
   wait "$xvfb_pid" 2>/dev/null || true
   rm -f "$display_file"
@@ -37,6 +40,16 @@ trap cleanup EXIT
 for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
 [ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$display_file")"
+
+# KESTRUN_TEST_UNDER_LOAD=1 rehearses a shared machine: one busy process per processor, at the
+# builds' and tests' own priority, for the whole run. CI itself runs without it.
+if [ "${KESTRUN_TEST_UNDER_LOAD:-0}" = 1 ]; then
+  for _ in $(seq "$(nproc)"); do
+    bash scripts/busy-load.sh &
+    load_pids+=($!)
+  done
+  echo "=== under load: ${#load_pids[@]} busy processes beside the run"
+fi
 
 configure() {
   local dir=$1; shift

@@ -142,7 +142,7 @@ void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
       return start.args.size() >= args.size() && std::equal(args.begin(), args.end(), start.args.begin());
     };
     std::vector<e2e::MainProgramStart> starts = installation.mainProgramStarts(startsSoFar + 1);
-    const auto recorded = Clock::now() + std::chrono::seconds(10);
+    const auto recorded = Clock::now() + std::chrono::seconds(30);
     while (std::none_of(starts.begin() + std::min(startsSoFar, starts.size()), starts.end(), startedWithArgs) &&
            Clock::now() < recorded) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));

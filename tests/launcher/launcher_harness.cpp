@@ -15,6 +15,7 @@
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace e2e {
 
@@ -54,15 +55,6 @@ void stopByPid(platform::ProcessHandle& process) {
     platform::waitForExit(*process, 10000, errorCode);
   }
   process.reset();
-}
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (condition()) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
 }
 
 std::string regexEscaped(const std::string& text) {
@@ -219,7 +211,7 @@ ReleaseServer::ReleaseServer(const fs::path& root, const fs::path& faultsFile,
   }
   process_ = startRedirected(command, output_, output_.string() + ".err", root);
   if (!process_) return;
-  const bool up = waitFor(
+  const bool up = testing_support::waitUntil(
       [&] {
         return testing_support::readFile(output_).find("serving") != std::string::npos ||
                hasEnded(*process_);
@@ -235,16 +227,25 @@ ReleaseServer::ReleaseServer(const fs::path& root, const fs::path& faultsFile,
 ReleaseServer::~ReleaseServer() { stopByPid(process_); }
 
 std::vector<std::string> ReleaseServer::requests() const {
-  // Lines come as responses end; their " #N" suffix restores the order of arrival.
+  // A line is printed before its answer is sent, but threads print in their own order: the
+  // " #N" suffix restores the order of arrival, and a gap in the numbers is a line still to
+  // come (a stalled request that its client gave up on, say), worth a short wait.
   std::vector<std::pair<unsigned long, std::string>> numbered;
-  for (const std::string& line : readLines(output_)) {
-    const std::size_t mark = line.rfind(" #");
-    if (line.rfind("GET ", 0) != 0 || mark == std::string::npos) continue;
-    numbered.emplace_back(std::stoul(line.substr(mark + 2)), line.substr(0, mark));
-  }
-  std::sort(numbered.begin(), numbered.end());
+  const auto readNumbered = [&] {
+    numbered.clear();
+    for (const std::string& line : readLines(output_)) {
+      const std::size_t mark = line.rfind(" #");
+      if (line.find(" -> ") == std::string::npos || mark == std::string::npos) continue;
+      numbered.emplace_back(std::stoul(line.substr(mark + 2)), line.substr(0, mark));
+    }
+    std::sort(numbered.begin(), numbered.end());
+    return numbered.empty() || numbered.back().first == numbered.size();
+  };
+  testing_support::waitUntil(readNumbered, 20000);
   std::vector<std::string> result;
-  for (auto& [number, line] : numbered) result.push_back(std::move(line));
+  for (auto& [number, line] : numbered) {
+    if (line.rfind("GET ", 0) == 0) result.push_back(std::move(line));
+  }
   return result;
 }
 
@@ -262,7 +263,7 @@ VirtualDisplay::VirtualDisplay() {
                              number, directory_ / "xvfb.err", "/");
   if (!process_) return;
   const auto written = [&] { return testing_support::readFile(number).find('\n') != std::string::npos; };
-  if (waitFor([&] { return written() || hasEnded(*process_); }, 10000) && !hasEnded(*process_)) {
+  if (testing_support::waitUntil([&] { return written() || hasEnded(*process_); }, 10000) && !hasEnded(*process_)) {
     const std::string text = testing_support::readFile(number);
     name_ = ":" + text.substr(0, text.find('\n'));
   } else {
@@ -289,13 +290,15 @@ Tinyproxy::Tinyproxy(const fs::path& dir, const std::string& extraConfig) : log_
                                dir / "tinyproxy.out", dir / "tinyproxy.err", dir);
     if (!process_) return;
     const auto up = [&] { return testing_support::readFile(log_).find("Accepting connections") != std::string::npos; };
-    if (!waitFor([&] { return up() || hasEnded(*process_); }, 10000) || hasEnded(*process_)) stopByPid(process_);
+    if (!testing_support::waitUntil([&] { return up() || hasEnded(*process_); }, 10000) || hasEnded(*process_)) stopByPid(process_);
   }
   if (!process_) ADD_FAILURE() << "tinyproxy did not come up: " << testing_support::readFile(dir / "tinyproxy.err");
 }
 
 Tinyproxy::~Tinyproxy() { stopByPid(process_); }
 
+// tinyproxy logs a request when it reads it, before it forwards it, so the line is there by
+// the time the client has its answer.
 std::vector<std::string> Tinyproxy::requests() const {
   std::vector<std::string> requests;
   const std::string mark = "]: Request (file descriptor ";
@@ -449,7 +452,7 @@ std::vector<std::string> Installation::updateReport() const {
 std::vector<MainProgramStart> Installation::mainProgramStarts(std::size_t atLeast,
                                                               int timeoutMs) const {
   std::vector<MainProgramStart> starts;
-  waitFor(
+  testing_support::waitUntil(
       [&] {
         starts.clear();
         for (const std::string& line : readLines(dir_ / "vardel-starts.txt")) {

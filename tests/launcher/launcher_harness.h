@@ -198,7 +198,7 @@ class Installation {
   std::vector<std::string> updateReport() const;
 
   // The main program's starts, waiting up to timeoutMs until at least `atLeast` are there.
-  std::vector<MainProgramStart> mainProgramStarts(std::size_t atLeast, int timeoutMs = 5000) const;
+  std::vector<MainProgramStart> mainProgramStarts(std::size_t atLeast, int timeoutMs = 30000) const;
 
  private:
   fs::path scratchDir() const;

@@ -6,13 +6,13 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "platform/environment.h"
 #include "platform/posix/url_protocols.h"
 #include "platform/process.h"
 #include "tests/platform/scoped_environment.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -295,11 +295,10 @@ TEST(RegisterUrlProtocols, DesktopOpenerStartsTheLauncherWithTheUrl) {
     platform::waitForExit(*opener, 5000, errorCode);
     FAIL() << "gio open did not finish";
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (!fs::exists(record) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_EQ(readFile(record), "[" + launcher.string() + "]\n[vardel://open?id=1&x=\"2\"]\n");
+  // The recording program may still be writing when the file appears: wait for the whole record.
+  const std::string expected = "[" + launcher.string() + "]\n[vardel://open?id=1&x=\"2\"]\n";
+  testing_support::waitUntil([&] { return readFile(record) == expected; }, 30000);
+  EXPECT_EQ(readFile(record), expected);
 }
 
 }  // namespace

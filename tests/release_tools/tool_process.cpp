@@ -72,15 +72,6 @@ ToolRun runTool(const fs::path& program, const std::vector<std::string>& argumen
   return run;
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
 int freeLoopbackPort() {
   testing_support::LoopbackServer probe;
   probe.start();

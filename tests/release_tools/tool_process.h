@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "tests/support/wait.h"
 
 namespace release_tools_test {
 
@@ -53,8 +54,7 @@ struct ToolRun {
 ToolRun runTool(const fs::path& program, const std::vector<std::string>& arguments,
                 const fs::path& scratch, int timeoutMs = 120000);
 
-// Polls `condition` every 20 ms until it holds or timeoutMs has passed.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
+using testing_support::waitUntil;
 
 // A port on 127.0.0.1 that was free a moment ago.
 int freeLoopbackPort();

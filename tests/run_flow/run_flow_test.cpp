@@ -2,17 +2,16 @@
 // checks the log it writes, line by line.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/text.h"
 #include "tests/run_flow/launcher_run.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace fs = std::filesystem;
 using testing_support::kWindowsBuild;
@@ -22,15 +21,15 @@ using testing_support::writeFile;
 
 namespace {
 
-// Waits up to 15 s (a program start under Wine takes a while) for `file` to end with a line break.
+// Waits for `file` to end with a line break: a program start under Wine takes a second or two
+// on a quiet machine, and much longer on a busy one.
 bool waitForLine(const fs::path& file) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const std::string text = readFile(file);
-    if (!text.empty() && text.back() == '\n') return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return testing_support::waitUntil(
+      [&] {
+        const std::string text = readFile(file);
+        return !text.empty() && text.back() == '\n';
+      },
+      60000);
 }
 
 struct Installation {

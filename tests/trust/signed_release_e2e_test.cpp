@@ -20,6 +20,7 @@
 
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 #include "tests/trust/case_name.h"
 #include "trust/sha256_hex.h"
 
@@ -28,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::readFile;
 using testing_support::TempDir;
+using testing_support::waitUntil;
 using testing_support::writeFile;
 
 // A helper program run through the shell, so that its output lands in files; exec keeps the
@@ -70,15 +72,6 @@ class Program {
   fs::path out_;
   platform::ProcessHandle process_;
 };
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // Replaces a file through a rename, as an attacker on the host would, leaving hard-linked
 // copies of the old file alone.
@@ -164,7 +157,7 @@ class SignedReleaseEndToEnd : public ::testing::TestWithParam<E2eCase> {
         temp / "server.out", temp.path());
     std::smatch port;
     std::string out;
-    waitFor(
+    waitUntil(
         [&] {
           out = server->output();
           return std::regex_search(out, port, std::regex("http://127\\.0\\.0\\.1:(\\d+)")) || server->ended();
@@ -197,7 +190,7 @@ class SignedReleaseEndToEnd : public ::testing::TestWithParam<E2eCase> {
           temp / "nginx.out", temp.path());
       httplib::Client client("127.0.0.1", port);
       client.set_connection_timeout(1);
-      waitFor(
+      waitUntil(
           [&] {
             const auto answer = client.Get("/gis/update/signature?platform=windows");
             return (answer && answer->status == 200) || server->ended();
@@ -292,7 +285,7 @@ TEST_F(ResignDuringDownload, TheRunningDownloadEndsWithTheOldReleasesBytes) {
       temp / "server.out", temp.path());
   std::smatch port;
   std::string out;
-  ASSERT_TRUE(waitFor([&] { return std::regex_search(out = server->output(), port, std::regex(":(\\d+)")); }, 10000));
+  ASSERT_TRUE(waitUntil([&] { return std::regex_search(out = server->output(), port, std::regex(":(\\d+)")); }, 10000));
 
   std::atomic<bool> done = false;
   int status = 0;
@@ -305,7 +298,8 @@ TEST_F(ResignDuringDownload, TheRunningDownloadEndsWithTheOldReleasesBytes) {
     }
     done = true;
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The server prints a request's line before it answers: the download is then under way.
+  ASSERT_TRUE(waitUntil([&] { return server->output().find("path=big.bin") != std::string::npos; }, 20000));
   Program resign({KESTRUN_PUBLISH, "--site", site().string(), "--resign", "--sign-key", keyFile().string(), "--expires",
                   "7"},
                  temp / "resign.out", temp.path());

@@ -1,14 +1,13 @@
 #include "x_session.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <thread>
 
 #include "platform/window.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace uitest {
 
@@ -57,12 +56,7 @@ bool run(const std::string& command, std::string* output) {
 }
 
 bool waitFor(const std::function<bool()>& condition, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
+  return testing_support::waitUntil(condition, static_cast<int>(seconds * 1000));
 }
 
 std::string findVisibleWindow(const std::string& title) {

@@ -25,9 +25,10 @@ void printLine(std::ostream& stream, const std::string& line) {
   stream << line << std::endl;
 }
 
-// Request lines are printed when their responses end, which is not the order the requests
-// came in: each line carries the number of its request's arrival, so that readers of the log
-// can put it back in order. A request that never reaches the routes is numbered when printed.
+// A request's line is printed once its answer is decided and before any byte of it is sent, so
+// whoever has the answer can already read the line. Threads print in their own order, so each
+// line carries the number of its request's arrival, which puts the log back in order. A request
+// that never reaches the routes is numbered when printed.
 std::atomic<unsigned long> arrivals{0};
 thread_local const httplib::Request* numberedRequest = nullptr;
 thread_local unsigned long requestNumber = 0;
@@ -239,7 +240,7 @@ void installReleaseRoutes(httplib::Server& server, const ServerSettings& setting
     requestNumber = ++arrivals;
     return httplib::Server::HandlerResponse::Unhandled;
   });
-  server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+  server.set_post_routing_handler([](const httplib::Request& request, httplib::Response& response) {
     printLine(std::cout, request.method + " " + request.target + " -> " +
                              std::to_string(response.status) + " (" +
                              request.get_header_value("User-Agent") + ") #" +
