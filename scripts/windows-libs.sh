@@ -105,7 +105,7 @@ cmake --install "$work/fltk-build" >/dev/null
   ./configure --host=x86_64-w64-mingw32 CC=x86_64-w64-mingw32-gcc-posix --prefix="$prefix" \
     --disable-shared --enable-static --enable-minimal >"$work/sodium-configure.log" 2>&1 &&
   make -j "$jobs" >"$work/sodium-build.log" 2>&1 && make install >/dev/null) \
-  || { tail -40 "$work/sodium-build.log" >&2; exit 1; }
+  || { tail -40 "$work/sodium-configure.log" "$work/sodium-build.log" >&2 2>/dev/null; exit 1; }
 
 cmake -S "$work/zstd-1.5.6/build/cmake" -B "$work/zstd-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \
