@@ -37,6 +37,8 @@ cleanup() {
   rm -f "$display_file"
 }
 trap cleanup EXIT
+# A stopped run stops its helpers too (bash runs the EXIT trap on a signal only through a handler).
+trap 'exit 1' TERM INT
 for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
 [ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$display_file")"
