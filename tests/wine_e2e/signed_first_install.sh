@@ -3,12 +3,13 @@
 # code-signing certificate and a timestamp authority; scripts/windows-sign.sh signs a copy
 # of Kestrun.exe with osslsigncode's built-in timestamp authority, `osslsigncode verify`
 # accepts it against that CA, a certificate without the code-signing purpose is refused and
-# leaves its file untouched, and the signed Kestrun.exe then installs a release under Wine.
+# leaves its file untouched, `kestrun-publish --require-signed` refuses the release until its
+# Vardel.exe is signed too, and the signed Kestrun.exe then installs that release under Wine.
 #
 #   tests/wine_e2e/signed_first_install.sh NATIVE_BUILD KESTRUN_EXE VARDEL_EXE PORT
 #
-# KESTRUN_EXE is built with -DKESTRUN_BASE_URL=http://127.0.0.1:PORT; NATIVE_BUILD holds the
-# release server. Wine gets a fresh prefix and its own Xvfb display, stopped by their handles.
+# KESTRUN_EXE is built with -DKESTRUN_BASE_URL=http://127.0.0.1:PORT; NATIVE_BUILD holds
+# kestrun-publish and the release server. Wine gets a fresh prefix and its own Xvfb display, stopped by their handles.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -43,14 +44,25 @@ issue signer codeSigning
 issue timestamps critical,timeStamping
 issue webserver serverAuth
 
-sign() {  # certificate name, file
-  bash "$root/scripts/windows-sign.sh" --cert "$pki/$1.chain" --key "$pki/$1.key" \
-    --test-timestamp "$pki/timestamps.chain" "$pki/timestamps.key" --ca "$pki/ca.crt" "$2"
+sign() {  # certificate name, files
+  local name=$1; shift
+  bash "$root/scripts/windows-sign.sh" --cert "$pki/$name.chain" --key "$pki/$name.key" \
+    --test-timestamp "$pki/timestamps.chain" "$pki/timestamps.key" --ca "$pki/ca.crt" "$@"
 }
-mkdir -p "$work/install" "$work/site/windows/data"
+publish() {
+  "$native/tools/publish/kestrun-publish" --source "$work/source" --site "$work/site" --platform windows \
+    --require-signed >/dev/null 2>"$work/publish.log"
+}
+mkdir -p "$work/install" "$work/source/data"
+cp "$vardel" "$work/source/Vardel.exe"
+printf 'colour = blue\n' >"$work/source/data/config.txt"
+if publish; then fail "an unsigned Vardel.exe was published"; fi
+grep -q '^kestrun-publish: not signed: Vardel.exe: no Authenticode signature$' "$work/publish.log" ||
+  fail "$(cat "$work/publish.log")"
+
 signed=$work/install/Kestrun.exe
 cp "$kestrun" "$signed"
-sign signer "$signed" || fail "signing Kestrun.exe failed"
+sign signer "$signed" "$work/source/Vardel.exe" || fail "signing Kestrun.exe and Vardel.exe failed"
 report=$(osslsigncode verify -CAfile "$pki/ca.crt" -TSA-CAfile "$pki/ca.crt" -in "$signed" 2>&1) ||
   fail "osslsigncode verify refused the signed Kestrun.exe: $report"
 grep -q '^Timestamp Server Signature verification: ok' <<<"$report" || fail "no verified timestamp: $report"
@@ -63,10 +75,9 @@ grep -q 'the new signature does not verify; the file is unchanged' "$work/refuse
 cmp -s "$kestrun" "$work/refused.exe" || fail "the refused signature changed the file"
 ls -A "$work" | grep -q signing && fail "a half-signed file was left behind"
 
-echo "signed_first_install: the signed Kestrun.exe installs a release under Wine"
-cp "$vardel" "$work/site/windows/Vardel.exe"
-printf 'colour = blue\n' >"$work/site/windows/data/config.txt"
-"$native/tools/release_server/kestrun-release-server" --root "$work/site" --port "$port" >"$work/server.log" 2>&1 &
+echo "signed_first_install: the signed release is published and the signed Kestrun.exe installs it under Wine"
+publish || fail "the signed release was refused: $(cat "$work/publish.log")"
+"$native/tools/release_server/kestrun-release-server" --root "$work/site/current" --port "$port" >"$work/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 100); do grep -q 'serving' "$work/server.log" && break; sleep 0.1; done
 grep -q 'serving' "$work/server.log" || fail "the release server did not start: $(cat "$work/server.log")"
@@ -78,5 +89,5 @@ export DISPLAY=":$(head -n1 "$work/display")" WINEPREFIX="$work/prefix" WINEDEBU
 wineboot -i >/dev/null 2>&1
 timeout 180 wine "$signed" >/dev/null 2>&1 || fail "the signed Kestrun.exe did not end"
 [[ "$(cat "$work/install/data/config.txt" 2>/dev/null)" == "colour = blue" ]] || fail "the release was not installed"
-cmp -s "$vardel" "$work/install/Vardel.exe" || fail "Vardel.exe was not installed"
+cmp -s "$work/source/Vardel.exe" "$work/install/Vardel.exe" || fail "the signed Vardel.exe was not installed"
 echo "signed_first_install: passed"
