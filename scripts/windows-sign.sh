@@ -86,7 +86,8 @@ done
 if [ ${#timestamps[@]} -gt 0 ] && [ ${#test_tsa[@]} -gt 0 ]; then
   fail "give --timestamp or --test-timestamp, not both"
 fi
-[ ${#timestamps[@]} -gt 0 ] || [ ${#test_tsa[@]} -gt 0 ] || fail "no timestamp authority: --timestamp URL or --test-timestamp CERT KEY"
+[ ${#timestamps[@]} -gt 0 ] || [ ${#test_tsa[@]} -gt 0 ] ||
+  fail "no timestamp authority: --timestamp URL or --test-timestamp CERT KEY"
 [ ${#files[@]} -gt 0 ] || fail "no file to sign"
 
 verify_args=()

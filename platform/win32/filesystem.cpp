@@ -20,7 +20,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 win32::UniqueHandle openMetadata(const fs::path& path, DWORD access, bool followLinks) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   if (!followLinks) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-  return win32::UniqueHandle(CreateFileW(win32::systemPath(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+  return win32::UniqueHandle(
+      CreateFileW(win32::systemPath(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
 ItemKind kindOf(DWORD attributes, DWORD reparseTag) {
@@ -204,14 +205,17 @@ std::string storedFileName(const fs::path& path) {
 std::error_code syncDirectory(const fs::path&) { return {}; }
 
 std::error_code moveReplacing(const fs::path& from, const fs::path& to) {
-  if (!MoveFileExW(win32::systemPath(from).c_str(), win32::systemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+  if (!MoveFileExW(win32::systemPath(from).c_str(), win32::systemPath(to).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     return win32::lastError();
   }
   return {};
 }
 
 std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
-  if (!CopyFileW(win32::systemPath(from).c_str(), win32::systemPath(to).c_str(), FALSE)) return win32::lastError();
+  if (!CopyFileW(win32::systemPath(from).c_str(), win32::systemPath(to).c_str(), FALSE)) {
+    return win32::lastError();
+  }
   return {};
 }
 

@@ -61,8 +61,8 @@ std::error_code removeByName(const fs::path& path) {
 
 std::error_code removeItem(const fs::path& path) {
   // The item itself is opened, never the target of a link.
-  win32::UniqueHandle item(CreateFileW(win32::systemPath(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING,
+  win32::UniqueHandle item(CreateFileW(win32::systemPath(path).c_str(), DELETE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!item) return notFoundIsSuccess(win32::lastError());
   // POSIX semantics take the name away at once, even while other handles stay open.

@@ -71,13 +71,15 @@ grep -q '^Timestamp Server Signature verification: ok' <<<"$report" || fail "no 
 echo "signed_first_install: a certificate without the code-signing purpose is refused"
 cp "$kestrun" "$work/refused.exe"
 if sign webserver "$work/refused.exe" 2>"$work/refused.log"; then fail "a server certificate signed Kestrun.exe"; fi
-grep -q 'the new signature does not verify; the file is unchanged' "$work/refused.log" || fail "$(cat "$work/refused.log")"
+grep -q 'the new signature does not verify; the file is unchanged' "$work/refused.log" ||
+  fail "$(cat "$work/refused.log")"
 cmp -s "$kestrun" "$work/refused.exe" || fail "the refused signature changed the file"
 ls -A "$work" | grep -q signing && fail "a half-signed file was left behind"
 
 echo "signed_first_install: the signed release is published and the signed Kestrun.exe installs it under Wine"
 publish || fail "the signed release was refused: $(cat "$work/publish.log")"
-"$native/tools/release_server/kestrun-release-server" --root "$work/site/current" --port "$port" >"$work/server.log" 2>&1 &
+"$native/tools/release_server/kestrun-release-server" --root "$work/site/current" --port "$port" \
+  >"$work/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 100); do grep -q 'serving' "$work/server.log" && break; sleep 0.1; done
 grep -q 'serving' "$work/server.log" || fail "the release server did not start: $(cat "$work/server.log")"

@@ -78,7 +78,8 @@ PeSignature peSignatureOf(const fs::path& file) {
       !pe.read(tableOffset + 6ull, 2, type)) {
     return PeSignature::Unsigned;
   }
-  const bool signedData = length > 8 && length <= tableSize && revision == kCertificateRevision2 && type == kPkcsSignedData;
+  const bool signedData =
+      length > 8 && length <= tableSize && revision == kCertificateRevision2 && type == kPkcsSignedData;
   return signedData ? PeSignature::Signed : PeSignature::Unsigned;
 }
 
