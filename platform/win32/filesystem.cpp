@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/extended_path.h"
 #include "platform/text.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/win32_handles.h"
@@ -187,8 +188,11 @@ std::error_code createDirectories(const fs::path& path) {
 }
 
 std::string storedFileName(const fs::path& path) {
-  // The system's own answer, so that every alias it accepts is seen through.
-  const std::wstring named = win32::systemPath(path);
+  // The system's own answer, so that every alias it accepts is seen through. Wine's
+  // GetLongPathNameW leaves an extended-length name as it is: the classic form goes whenever
+  // it fits.
+  std::wstring named = win32::systemPath(path);
+  if (withoutExtendedPrefix(named).size() < MAX_PATH) named = withoutExtendedPrefix(named);
   std::wstring longPath(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {
     const DWORD length = GetLongPathNameW(named.c_str(), longPath.data(), static_cast<DWORD>(longPath.size()));
