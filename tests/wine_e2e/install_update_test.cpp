@@ -133,9 +133,9 @@ TEST_F(WineInstallation, FileWhoseFullPathPassesThreeHundredCharactersInstallsTh
   const LauncherOutcome installed = installation.run({}, wineRun());
   ASSERT_TRUE(installed.finished);
   EXPECT_TRUE(logMatches(installed.log, concat({startLines(installation, false),
-                                                {checkStartLine(), {"INFO", "更新检查完成：待更新文件=3"},
+                                                {checkStartLine(), {"INFO", "更新检查完成：待更新文件=4"},
                                                  {"INFO", "检测到更新，准备结束旧版 Vardel 并下载文件"}},
-                                                landedLines(3), observeLines(installation), {closingLine()}})));
+                                                landedLines(4), observeLines(installation), {closingLine()}})));
   EXPECT_EQ(testing_support::readFile(installation.dir() / deep), "level one\n");
 
   release().addFile(deep, "level one, second edition\n", kConfigTime + 1000);
