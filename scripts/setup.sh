@@ -11,6 +11,7 @@ packages=(
   xvfb xdotool imagemagick x11-utils
   curl nginx libnginx-mod-http-set-misc libsodium-dev libssl-dev libzstd-dev tinyproxy libasio-dev
   clang libclang-rt-14-dev
+  osslsigncode openssl
 )
 
 missing=()

@@ -107,6 +107,10 @@ queue_tests windows bash scripts/windows-tests.sh build/windows
 # A Kestrun.exe built with a signing key, under Wine against a signed site (its own port).
 queue_tests wine-trust bash tests/trust/wine_signed_update.sh build/native build/windows-keyed \
   build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe
+# The release's signing step: a copy of Kestrun.exe signed and timestamped with a throwaway CA,
+# verified, then a first installation by the signed executable under Wine.
+queue_tests signed-exe bash tests/wine_e2e/signed_first_install.sh build/native build/windows/launcher/Kestrun.exe \
+  build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe "$e2e_port"
 
 if [ -f scripts/fuzz.sh ]; then
   echo "=== fuzz targets: build"
@@ -116,7 +120,7 @@ fi
 
 echo "=== waiting for the test runs"
 finish_tests
-for name in native asan tsan release-tools windows wine-trust fuzz; do
+for name in native asan tsan release-tools windows wine-trust signed-exe fuzz; do
   [ -f "$logs/$name.log" ] || continue
   echo "=== $name tests"
   cat "$logs/$name.log"

@@ -1,8 +1,6 @@
 #include "trust/accepted_serial.h"
 
-#include <fstream>
-#include <iterator>
-
+#include "platform/file_mapping.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
@@ -23,10 +21,11 @@ SerialRecord readSerialFile(const std::filesystem::path& file, std::uint64_t& se
   if ((error = platform::queryItemKind(file, false, kind))) return SerialRecord::Unreadable;
   if (kind == platform::ItemKind::Missing) return SerialRecord::Missing;
   if (kind != platform::ItemKind::Regular) return SerialRecord::Damaged;
-  std::ifstream in(file, std::ios::binary);
+  // Read through the platform layer, which names a long path in the form Windows needs.
+  platform::FileMapping mapping;
+  if ((error = mapping.open(file))) return SerialRecord::Unreadable;
   std::string text;
-  if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in || in.bad()) return SerialRecord::Unreadable;
+  if (mapping.size() > 0) text.assign(reinterpret_cast<const char*>(mapping.data()), mapping.size());
   if (!text.empty() && text.back() == '\n') text.pop_back();
   if (!text.empty() && text.back() == '\r') text.pop_back();
   return parseManifestSerial(text, serial) ? SerialRecord::Serial : SerialRecord::Damaged;

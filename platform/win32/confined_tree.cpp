@@ -8,6 +8,7 @@
 
 #include "platform/filesystem.h"
 #include "platform/text.h"
+#include "platform/win32/long_path.h"
 #include "platform/win32/open_unredirected.h"
 
 namespace platform {
@@ -35,7 +36,9 @@ std::error_code ConfinedTree::cloneFile(const std::string& relative, const std::
   std::error_code error;
   const win32::UniqueHandle file = win32::openUnredirected(root_ / path, GENERIC_READ, OPEN_EXISTING, error);
   if (!file) return error;
-  if (!CopyFileW((root_ / path).c_str(), to.c_str(), TRUE)) return win32::lastError();
+  if (!CopyFileW(win32::systemPath(root_ / path).c_str(), win32::systemPath(to).c_str(), TRUE)) {
+    return win32::lastError();
+  }
   return {};
 }
 

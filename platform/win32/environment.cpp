@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "platform/extended_path.h"
 #include "platform/text.h"
 #include "platform/win32/win32_handles.h"
 
@@ -24,7 +25,8 @@ bool ownExecutablePath(std::filesystem::path& result) {
   const DWORD length = GetModuleFileNameW(nullptr, buffer, kModulePathUnits);
   // A path of 260 units or more comes back truncated, which is as good as none.
   if (length == 0 || length >= kModulePathUnits) return false;
-  result = std::filesystem::path(NativeString(buffer, length));
+  // Started by its extended-length name, the launcher still shows and registers the classic one.
+  result = std::filesystem::path(withoutExtendedPrefix(std::wstring_view(buffer, length)));
   return true;
 }
 

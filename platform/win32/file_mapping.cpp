@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/win32/long_path.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
@@ -25,8 +26,9 @@ void FileMapping::close() {
 std::error_code FileMapping::open(const std::filesystem::path& path) {
   close();
   // Others may go on reading, writing or renaming the file; the view keeps its own reference.
-  win32::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win32::UniqueHandle file(CreateFileW(win32::systemPath(path).c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return lastError();
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file.get(), &information)) return lastError();

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/extended_path.h"
 #include "platform/text.h"
+#include "platform/win32/long_path.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
@@ -19,7 +21,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 win32::UniqueHandle openMetadata(const fs::path& path, DWORD access, bool followLinks) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   if (!followLinks) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-  return win32::UniqueHandle(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+  return win32::UniqueHandle(
+      CreateFileW(win32::systemPath(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
 ItemKind kindOf(DWORD attributes, DWORD reparseTag) {
@@ -44,7 +47,7 @@ std::error_code reparseTagOf(const fs::path& path, DWORD& tag) {
   }
   const std::error_code openError = win32::lastError();
   WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW(path.c_str(), &found);
+  HANDLE search = FindFirstFileW(win32::systemPath(path).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return openError;
   FindClose(search);
   tag = found.dwReserved0;
@@ -92,7 +95,7 @@ std::error_code queryItemStatus(const NativeString& path, bool followLinks, Item
   status = ItemStatus();
   // GetFileAttributesExW reports the item itself, a link included, with its size and times.
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+  if (!GetFileAttributesExW(win32::systemPath(path).c_str(), GetFileExInfoStandard, &data)) {
     const std::error_code error = win32::lastError();
     return isNotFoundError(error) ? std::error_code() : error;
   }
@@ -167,7 +170,8 @@ std::int64_t currentFileTime() {
 
 std::error_code createDirectories(const fs::path& path) {
   if (path.empty()) return win32::systemError(ERROR_PATH_NOT_FOUND);
-  DWORD attributes = GetFileAttributesW(path.c_str());
+  const std::wstring named = win32::systemPath(path);
+  DWORD attributes = GetFileAttributesW(named.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? std::error_code() : win32::systemError(ERROR_ALREADY_EXISTS);
   }
@@ -175,19 +179,23 @@ std::error_code createDirectories(const fs::path& path) {
   if (!parent.empty() && parent != path && parent.has_relative_path()) {
     if (std::error_code error = createDirectories(parent)) return error;
   }
-  if (CreateDirectoryW(path.c_str(), nullptr)) return {};
+  if (CreateDirectoryW(named.c_str(), nullptr)) return {};
   const std::error_code error = win32::lastError();
   // Someone else may have created it in the meantime, which is just as good.
-  attributes = GetFileAttributesW(path.c_str());
+  attributes = GetFileAttributesW(named.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
   return error;
 }
 
 std::string storedFileName(const fs::path& path) {
-  // The system's own answer, so that every alias it accepts is seen through.
+  // The system's own answer, so that every alias it accepts is seen through. Wine's
+  // GetLongPathNameW leaves an extended-length name as it is: the classic form goes whenever
+  // it fits.
+  std::wstring named = win32::systemPath(path);
+  if (withoutExtendedPrefix(named).size() < MAX_PATH) named = withoutExtendedPrefix(named);
   std::wstring longPath(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const DWORD length = GetLongPathNameW(path.c_str(), longPath.data(), static_cast<DWORD>(longPath.size()));
+    const DWORD length = GetLongPathNameW(named.c_str(), longPath.data(), static_cast<DWORD>(longPath.size()));
     if (length == 0) break;
     if (length < longPath.size()) {
       longPath.resize(length);
@@ -201,25 +209,28 @@ std::string storedFileName(const fs::path& path) {
 std::error_code syncDirectory(const fs::path&) { return {}; }
 
 std::error_code moveReplacing(const fs::path& from, const fs::path& to) {
-  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+  if (!MoveFileExW(win32::systemPath(from).c_str(), win32::systemPath(to).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     return win32::lastError();
   }
   return {};
 }
 
 std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
-  if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return win32::lastError();
+  if (!CopyFileW(win32::systemPath(from).c_str(), win32::systemPath(to).c_str(), FALSE)) {
+    return win32::lastError();
+  }
   return {};
 }
 
 std::error_code listDirectory(const fs::path& directory, std::vector<DirectoryItem>& items) {
   WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW((directory / L"*").c_str(), &found);
+  HANDLE search = FindFirstFileW(win32::systemPath(directory / L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
     // "No match" on a directory that exists (a drive root has no "." entry) is an empty listing.
     if (code == ERROR_FILE_NOT_FOUND) {
-      const DWORD attributes = GetFileAttributesW(directory.c_str());
+      const DWORD attributes = GetFileAttributesW(win32::systemPath(directory).c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
     }
     return win32::systemError(code);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/win32/long_path.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform::win32 {
@@ -15,8 +16,8 @@ namespace platform::win32 {
 inline UniqueHandle openUnredirected(const std::filesystem::path& path, DWORD access, DWORD disposition,
                                      std::error_code& error) {
   constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  UniqueHandle file(CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, kShareAll, nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle file(CreateFileW(systemPath(path).c_str(), access | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) {
     error = lastError();
     return file;

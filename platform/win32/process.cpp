@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/command_line.h"
+#include "platform/win32/long_path.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
@@ -35,9 +36,17 @@ ProcessHandle startProcess(const std::filesystem::path& program, const std::vect
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION created{};
-  const wchar_t* directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
-                      &created)) {
+  std::wstring directory;
+  if (!workingDirectory.empty() && !win32::workingDirectoryText(workingDirectory, directory)) {
+    errorCode = ERROR_FILENAME_EXCED_RANGE;
+    return nullptr;
+  }
+  // The program's own name goes in its extended-length form only when it needs it; the
+  // command line keeps the classic name the program is used to seeing as its first element.
+  const std::wstring application =
+      program.native().size() < MAX_PATH ? program.native() : win32::systemPath(program);
+  if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      directory.empty() ? nullptr : directory.c_str(), &startup, &created)) {
     errorCode = GetLastError();
     return nullptr;
   }

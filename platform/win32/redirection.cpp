@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/filesystem.h"
+#include "platform/win32/long_path.h"
 
 namespace platform {
 
@@ -8,7 +9,8 @@ namespace platform {
 // somewhere else, which is all a confinement check needs to know.
 std::error_code isRedirection(const fs::path& path, bool& redirects) {
   redirects = false;
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const std::wstring named = win32::systemPath(path);
+  const DWORD attributes = GetFileAttributesW(named.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const std::error_code error(static_cast<int>(GetLastError()), std::system_category());
     return isNotFoundError(error) ? std::error_code() : error;
@@ -16,7 +18,7 @@ std::error_code isRedirection(const fs::path& path, bool& redirects) {
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {};
 
   WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW(path.c_str(), &found);
+  HANDLE search = FindFirstFileW(named.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     return std::error_code(static_cast<int>(GetLastError()), std::system_category());
   }

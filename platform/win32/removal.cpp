@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/filesystem.h"
+#include "platform/win32/long_path.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
@@ -39,19 +40,20 @@ std::error_code notFoundIsSuccess(const std::error_code& error) {
 
 // The classic way: clear the read-only mark, then delete the name.
 std::error_code removeByName(const fs::path& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const std::wstring named = win32::systemPath(path);
+  const DWORD attributes = GetFileAttributesW(named.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return notFoundIsSuccess(win32::lastError());
   const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-  if (readOnly && !SetFileAttributesW(path.c_str(), settableAttributes(attributes & ~FILE_ATTRIBUTE_READONLY))) {
+  if (readOnly && !SetFileAttributesW(named.c_str(), settableAttributes(attributes & ~FILE_ATTRIBUTE_READONLY))) {
     return win32::lastError();
   }
   // A directory link or junction is removed as a directory, which leaves its target alone.
-  const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str())
-                                                               : DeleteFileW(path.c_str());
+  const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(named.c_str())
+                                                               : DeleteFileW(named.c_str());
   if (removed) return {};
   const std::error_code error = win32::lastError();
   // The item stays, so it keeps its read-only mark.
-  if (readOnly) SetFileAttributesW(path.c_str(), settableAttributes(attributes));
+  if (readOnly) SetFileAttributesW(named.c_str(), settableAttributes(attributes));
   return notFoundIsSuccess(error);
 }
 
@@ -59,8 +61,8 @@ std::error_code removeByName(const fs::path& path) {
 
 std::error_code removeItem(const fs::path& path) {
   // The item itself is opened, never the target of a link.
-  win32::UniqueHandle item(CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING,
+  win32::UniqueHandle item(CreateFileW(win32::systemPath(path).c_str(), DELETE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!item) return notFoundIsSuccess(win32::lastError());
   // POSIX semantics take the name away at once, even while other handles stay open.
@@ -73,7 +75,7 @@ std::error_code removeItem(const fs::path& path) {
 }
 
 std::error_code removeTree(const fs::path& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(win32::systemPath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return notFoundIsSuccess(win32::lastError());
   // Links and junctions are reparse points: they are removed, never entered.
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {

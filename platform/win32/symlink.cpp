@@ -6,6 +6,7 @@
 
 #include "platform/filesystem.h"
 #include "platform/win32/link_target.h"
+#include "platform/win32/long_path.h"
 #include "platform/win32/reparse_names.h"
 #include "platform/win32/win32_handles.h"
 
@@ -22,15 +23,16 @@ std::error_code createFileSymlink(const NativeString& target, const fs::path& li
   } catch (const std::bad_alloc&) {
     return std::make_error_code(std::errc::not_enough_memory);
   }
-  if (!CreateSymbolicLinkW(link.c_str(), stored.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+  const std::wstring named = win32::systemPath(link);
+  if (!CreateSymbolicLinkW(named.c_str(), stored.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
     const DWORD code = GetLastError();
     if (code != ERROR_INVALID_PARAMETER) return win32::systemError(code);
     // A system from before the unprivileged flag rejects it as a bad parameter.
-    if (!CreateSymbolicLinkW(link.c_str(), stored.c_str(), 0)) return win32::lastError();
+    if (!CreateSymbolicLinkW(named.c_str(), stored.c_str(), 0)) return win32::lastError();
   }
   // Some Windows emulations (Wine 8) answer success and create nothing; a link that is not
   // there must not be counted as created.
-  const DWORD attributes = GetFileAttributesW(link.c_str());
+  const DWORD attributes = GetFileAttributesW(named.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return win32::systemError(ERROR_NOT_SUPPORTED);
   }
@@ -40,7 +42,7 @@ std::error_code createFileSymlink(const NativeString& target, const fs::path& li
 std::error_code readSymlinkTarget(const fs::path& link, NativeString& target) {
   target.clear();
   // The link itself is opened; FILE_FLAG_OPEN_REPARSE_POINT keeps the system from following it.
-  win32::UniqueHandle item(CreateFileW(link.c_str(), FILE_READ_ATTRIBUTES,
+  win32::UniqueHandle item(CreateFileW(win32::systemPath(link).c_str(), FILE_READ_ATTRIBUTES,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!item) return win32::lastError();

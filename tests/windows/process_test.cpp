@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "log/launcher_log.h"
+#include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "process/main_program.h"
@@ -66,6 +67,22 @@ TEST(StartProcess, MissingProgramReportsFileNotFound) {
   platform::ProcessHandle child = platform::startProcess(dir / "Vardel.exe", {}, dir.path(), errorCode);
   EXPECT_FALSE(child);
   EXPECT_EQ(errorCode, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+// CreateProcessW takes no working directory past MAX_PATH - 2 characters: a longer one goes as
+// its short form, and one whose short form is still too long refuses the start.
+TEST(StartProcess, LongWorkingDirectoryGoesAsItsShortFormOrRefusesTheStart) {
+  testing_support::TempDir dir;
+  const std::filesystem::path longNames = dir.path() / std::wstring(150, L'L') / std::wstring(150, L'M');
+  std::filesystem::path deepShortNames = dir.path();
+  for (int level = 0; level < 140; ++level) deepShortNames /= L"d";
+  ASSERT_FALSE(platform::createDirectories(longNames));
+  ASSERT_FALSE(platform::createDirectories(deepShortNames));
+  EXPECT_EQ(windows_tests::runChild({L"argv", L"x"}, longNames), 0u);
+  EXPECT_EQ(windows_tests::readNulSeparated(longNames / L"argv.txt"), (std::vector<std::string>{"argv", "x"}));
+  std::uint32_t errorCode = 0;
+  EXPECT_FALSE(platform::startProcess(childProgramPath(), {L"exit", L"0"}, deepShortNames, errorCode));
+  EXPECT_EQ(errorCode, static_cast<std::uint32_t>(ERROR_FILENAME_EXCED_RANGE));
 }
 
 TEST(StartProcess, RunningChildIsStillActiveUntilTerminated) {

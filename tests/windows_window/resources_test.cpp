@@ -52,6 +52,7 @@ TEST(ExecutableResources, TheManifestAsksForTheInvokersRightsAndNoUiAccess) {
   ASSERT_FALSE(manifest.empty());
   EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
   EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
+  EXPECT_NE(manifest.find("<ws2:longPathAware>true</ws2:longPathAware>"), std::string::npos);
 }
 
 #pragma pack(push, 2)

@@ -115,6 +115,38 @@ TEST_F(WineInstallation, ChangedKestrunExeEntryAloneLeavesTheRunningProgramAlone
   EXPECT_EQ(starts[0].args, std::vector<std::string>{"--quiet"});
 }
 
+// Wine does not enforce the 260-character limit, so this shows that a deep name travels through
+// the whole run intact; tests/platform checks the extended-length form that Windows needs.
+TEST_F(WineInstallation, FileWhoseFullPathPassesThreeHundredCharactersInstallsThenUpdates) {
+  std::string deep = "data";
+  for (char letter : std::string("abcde")) deep += "/" + std::string(60, letter);
+  deep += "/level.dat";
+  publishSampleRelease(release());
+  release().addFile(deep, "level one\n", kConfigTime);
+  writeFaults(faultsFile(), "");
+  Installation installation(root() / "install");
+  ASSERT_GT(installation.dirText().size() + 1 + deep.size(), 300u);
+  installation.setMainProgramBehaviour("stay 60");
+  auto server = startServer();
+  ASSERT_TRUE(server->running());
+
+  const LauncherOutcome installed = installation.run({}, wineRun());
+  ASSERT_TRUE(installed.finished);
+  EXPECT_TRUE(logMatches(installed.log, concat({startLines(installation, false),
+                                                {checkStartLine(), {"INFO", "更新检查完成：待更新文件=4"},
+                                                 {"INFO", "检测到更新，准备结束旧版 Vardel 并下载文件"}},
+                                                landedLines(4), observeLines(installation), {closingLine()}})));
+  EXPECT_EQ(testing_support::readFile(installation.dir() / deep), "level one\n");
+
+  release().addFile(deep, "level one, second edition\n", kConfigTime + 1000);
+  const LauncherOutcome updated = installation.run({}, wineRun());
+  ASSERT_TRUE(updated.finished);
+  EXPECT_TRUE(logMatches(updated.log, updateRunLines(installation, 1, landedLines(1))));
+  EXPECT_EQ(testing_support::readFile(installation.dir() / deep), "level one, second edition\n");
+  EXPECT_EQ(mtimeOf(installation.dir() / deep), kConfigTime + 1000);
+  EXPECT_FALSE(fs::exists(installation.dir() / "update_staging"));
+}
+
 // One file that the release changes against the mirrored installation.
 struct ReleaseChange {
   std::string path;

@@ -1,7 +1,7 @@
 // kestrun-publish: publishes a release tree into a site that a static web server (or
 // kestrun-release-server) serves to the launcher, switching the served release atomically.
 //
-//   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy]
+//   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--require-signed]
 //                   [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]
 //   kestrun-publish --site SITE --resign --sign-key FILE [--expires DAYS] [--serial-floor N] [--keep N]
 //   kestrun-publish --site SITE --rollback ID
@@ -14,13 +14,14 @@
 #include <map>
 #include <string>
 
+#include "tools/publish/pe_signature.h"
 #include "tools/publish/publish_steps.h"
 #include "tools/publish/release_signing.h"
 
 namespace {
 
 void printUsage(std::ostream& out) {
-  out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy]\n"
+  out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--require-signed]\n"
          "                       [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
          "       kestrun-publish --site SITE --resign --sign-key FILE [--expires DAYS] [--serial-floor N] [--keep N]\n"
          "       kestrun-publish --site SITE --rollback ID\n"
@@ -30,6 +31,8 @@ void printUsage(std::ostream& out) {
          "  --platform NAME   the platform the release is for ([a-z0-9_-]+; the launcher asks for windows)\n"
          "  --keep N          finished releases to keep besides the current one (default 5)\n"
          "  --copy            copy every file instead of hard-linking it\n"
+         "  --require-signed  refuse the release when an .exe or .dll has no Authenticode signature\n"
+         "                    (a check of each file's certificate table, not a verification)\n"
          "  --patches N       patches from the files of the last N kept releases (default 3, 0: none)\n"
          "  --no-objects      no compressed copies and no patches: the manifest lists the files only\n"
          "  --sign-key FILE   put every file's sha256 into the manifest and sign it with this key\n"
@@ -133,6 +136,7 @@ int main(int argc, char** argv) {
   bool list = false;
   bool resign = false;
   bool noObjects = false;
+  bool requireSigned = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
@@ -143,8 +147,8 @@ int main(int argc, char** argv) {
       (option == "--copy" ? copy : option == "--list" ? list : resign) = true;
       continue;
     }
-    if (option == "--no-objects") {
-      noObjects = true;
+    if (option == "--no-objects" || option == "--require-signed") {
+      (option == "--no-objects" ? noObjects : requireSigned) = true;
       continue;
     }
     if (option != "--source" && option != "--site" && option != "--platform" && option != "--keep" &&
@@ -155,6 +159,9 @@ int main(int argc, char** argv) {
     values[option] = argv[++i];
   }
   if (values.count("--site") == 0) return usageError("--site is required");
+  if (requireSigned && (list || resign || values.count("--rollback") != 0)) {
+    return usageError("--require-signed is an option of a publish");
+  }
   publish::SiteLayout layout{values["--site"]};
 
   if (list || values.count("--rollback") != 0) {
@@ -188,6 +195,13 @@ int main(int argc, char** argv) {
     request.platform = values["--platform"];
     if (!publish::isPlatformName(request.platform)) {
       return usageError("bad platform name: " + request.platform);
+    }
+    if (requireSigned) {
+      std::vector<std::string> problems;
+      std::string error;
+      if (!publish::unsignedExecutables(request.source, problems, error)) return fail(error);
+      for (const std::string& problem : problems) error += "\nnot signed: " + problem;
+      if (!problems.empty()) return fail("refused: the release holds unsigned executables; sign them first" + error);
     }
   }
   if (!resign) {

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The release's signing step on the real Kestrun.exe: a throwaway CA made here issues a
+# code-signing certificate and a timestamp authority; scripts/windows-sign.sh signs a copy
+# of Kestrun.exe with osslsigncode's built-in timestamp authority, `osslsigncode verify`
+# accepts it against that CA, a certificate without the code-signing purpose is refused and
+# leaves its file untouched, `kestrun-publish --require-signed` refuses the release until its
+# Vardel.exe is signed too, and the signed Kestrun.exe then installs that release under Wine.
+#
+#   tests/wine_e2e/signed_first_install.sh NATIVE_BUILD KESTRUN_EXE VARDEL_EXE PORT
+#
+# KESTRUN_EXE is built with -DKESTRUN_BASE_URL=http://127.0.0.1:PORT; NATIVE_BUILD holds
+# kestrun-publish and the release server. Wine gets a fresh prefix and its own Xvfb display, stopped by their handles.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+usage="usage: signed_first_install.sh NATIVE_BUILD KESTRUN_EXE VARDEL_EXE PORT"
+native=${1:?$usage} kestrun=${2:?$usage} vardel=${3:?$usage} port=${4:?$usage}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-signed.XXXXXX")
+xvfb_pid="" server_pid=""
+cleanup() {
+  if [[ -d "$work/prefix" ]]; then WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; fi
+  for pid in "$server_pid" "$xvfb_pid"; do
+    if [[ -n "$pid" ]]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; cat "$work"/install/logs/*.log >&2 2>/dev/null || true; exit 1; }
+
+echo "signed_first_install: a throwaway CA, a code-signing certificate and a timestamp authority"
+pki=$work/pki
+mkdir -p "$pki"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$pki/ca.key" -out "$pki/ca.crt" -days 2 -subj /CN=Kestrun-CI-CA \
+  -addext basicConstraints=critical,CA:true -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+issue() {  # name, extended key usage
+  printf 'basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$2" >"$pki/$1.ext"
+  openssl req -newkey rsa:2048 -nodes -keyout "$pki/$1.key" -out "$pki/$1.csr" -subj "/CN=$1" 2>/dev/null
+  openssl x509 -req -in "$pki/$1.csr" -CA "$pki/ca.crt" -CAkey "$pki/ca.key" -CAcreateserial -days 2 \
+    -extfile "$pki/$1.ext" -out "$pki/$1.crt" 2>/dev/null
+  cat "$pki/$1.crt" "$pki/ca.crt" >"$pki/$1.chain"
+}
+issue signer codeSigning
+issue timestamps critical,timeStamping
+issue webserver serverAuth
+
+sign() {  # certificate name, files
+  local name=$1; shift
+  bash "$root/scripts/windows-sign.sh" --cert "$pki/$name.chain" --key "$pki/$name.key" \
+    --test-timestamp "$pki/timestamps.chain" "$pki/timestamps.key" --ca "$pki/ca.crt" "$@"
+}
+publish() {
+  "$native/tools/publish/kestrun-publish" --source "$work/source" --site "$work/site" --platform windows \
+    --require-signed >/dev/null 2>"$work/publish.log"
+}
+mkdir -p "$work/install" "$work/source/data"
+cp "$vardel" "$work/source/Vardel.exe"
+printf 'colour = blue\n' >"$work/source/data/config.txt"
+if publish; then fail "an unsigned Vardel.exe was published"; fi
+grep -q '^kestrun-publish: not signed: Vardel.exe: no Authenticode signature$' "$work/publish.log" ||
+  fail "$(cat "$work/publish.log")"
+
+signed=$work/install/Kestrun.exe
+cp "$kestrun" "$signed"
+sign signer "$signed" "$work/source/Vardel.exe" || fail "signing Kestrun.exe and Vardel.exe failed"
+report=$(osslsigncode verify -CAfile "$pki/ca.crt" -TSA-CAfile "$pki/ca.crt" -in "$signed" 2>&1) ||
+  fail "osslsigncode verify refused the signed Kestrun.exe: $report"
+grep -q '^Timestamp Server Signature verification: ok' <<<"$report" || fail "no verified timestamp: $report"
+[[ "$(tail -n1 <<<"$report")" == "Succeeded" ]] || fail "verification did not succeed: $report"
+
+echo "signed_first_install: a certificate without the code-signing purpose is refused"
+cp "$kestrun" "$work/refused.exe"
+if sign webserver "$work/refused.exe" 2>"$work/refused.log"; then fail "a server certificate signed Kestrun.exe"; fi
+grep -q 'the new signature does not verify; the file is unchanged' "$work/refused.log" ||
+  fail "$(cat "$work/refused.log")"
+cmp -s "$kestrun" "$work/refused.exe" || fail "the refused signature changed the file"
+ls -A "$work" | grep -q signing && fail "a half-signed file was left behind"
+
+echo "signed_first_install: the signed release is published and the signed Kestrun.exe installs it under Wine"
+publish || fail "the signed release was refused: $(cat "$work/publish.log")"
+"$native/tools/release_server/kestrun-release-server" --root "$work/site/current" --port "$port" \
+  >"$work/server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do grep -q 'serving' "$work/server.log" && break; sleep 0.1; done
+grep -q 'serving' "$work/server.log" || fail "the release server did not start: $(cat "$work/server.log")"
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")" WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+wineboot -i >/dev/null 2>&1
+timeout 180 wine "$signed" >/dev/null 2>&1 || fail "the signed Kestrun.exe did not end"
+[[ "$(cat "$work/install/data/config.txt" 2>/dev/null)" == "colour = blue" ]] || fail "the release was not installed"
+cmp -s "$work/source/Vardel.exe" "$work/install/Vardel.exe" || fail "the signed Vardel.exe was not installed"
+echo "signed_first_install: passed"
