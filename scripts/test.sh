@@ -92,6 +92,9 @@ queue_tests windows bash scripts/windows-tests.sh build/windows
 # A Kestrun.exe built with a signing key, under Wine against a signed site (its own port).
 queue_tests wine-trust bash tests/trust/wine_signed_update.sh build/native build/windows-keyed \
   build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe
+# A Kestrun.exe built for an https:// address, under Wine against nginx over TLS (its own port).
+queue_tests wine-https bash tests/wine_e2e/wine_https_update.sh build/native build/windows-https \
+  build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe
 
 if [ -f scripts/fuzz.sh ]; then
   echo "=== fuzz targets: build"
@@ -101,7 +104,7 @@ fi
 
 echo "=== waiting for the test runs"
 finish_tests
-for name in native asan tsan release-tools windows wine-trust fuzz; do
+for name in native asan tsan release-tools windows wine-trust wine-https fuzz; do
   [ -f "$logs/$name.log" ] || continue
   echo "=== $name tests"
   cat "$logs/$name.log"
