@@ -87,11 +87,12 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
-  std::string errorText;
-  if (!initHttpLibrary(errorText)) {
-    std::fprintf(stderr, "HTTP library set-up failed: %s\n", errorText.c_str());
+  const HttpLibrary httpLibrary;
+  if (!httpLibrary.ready()) {
+    std::fprintf(stderr, "HTTP library set-up failed: %s\n", httpLibrary.errorText().c_str());
     return 1;
   }
+  std::string errorText;
   bool ok = false;
   if (mode == "file") {
     ok = fetchOne(argv[2], argv[3], errorText);
@@ -104,7 +105,6 @@ int main(int argc, char** argv) {
         mode == "pending" ? numberedEntries(std::atoi(argv[5]), std::atoll(argv[6])) : listedEntries(argv[5]);
     ok = fetchPending(argv[2], argv[3], argv[4], std::move(entries), parallel, caBundle, errorText);
   }
-  cleanupHttpLibrary();
   if (!ok) std::fprintf(stderr, "download failed: %s\n", errorText.c_str());
   // This program's own peak (its memory since it started): the kernel's peak of a child also
   // counts the parent's memory, which the child shares until it executes its program.

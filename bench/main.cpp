@@ -109,11 +109,12 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  std::string errorText;
-  if (!initHttpLibrary(errorText)) {
-    std::fprintf(stderr, "HTTP library set-up failed: %s\n", errorText.c_str());
+  const HttpLibrary httpLibrary;
+  if (!httpLibrary.ready()) {
+    std::fprintf(stderr, "HTTP library set-up failed: %s\n", httpLibrary.errorText().c_str());
     return 1;
   }
+  std::string errorText;
   describeMachine();
 
   testing_support::TempDir work;
@@ -171,7 +172,6 @@ int main(int argc, char** argv) {
   for (const bench::Figure& figure : all) printFigure(figure);
 
   nginx.stop();
-  cleanupHttpLibrary();
   const bool allMet = std::all_of(all.begin(), all.end(), [](const bench::Figure& figure) { return figure.met(); });
   std::printf("\nload average at the end: %s\n%s\n", firstLine("/proc/loadavg").c_str(),
               allMet ? "all goals met" : "some goals missed");

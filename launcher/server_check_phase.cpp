@@ -16,8 +16,9 @@ constexpr int kConnectTimeoutSeconds = 4;
 
 void runServerCheckPhase(RunContext& context) {
   logInfo("已取得更新服务器配置，开始检查更新");
-  std::string initError;
-  if (!initHttpLibrary(initError)) logError("libcurl 全局初始化失败：" + initError);
+  // Made before the client, so that it is torn down after the client's last connection.
+  const HttpLibrary httpLibrary;
+  if (!httpLibrary.ready()) logError("libcurl 全局初始化失败：" + httpLibrary.errorText());
 
   {
     UpdateChecker checker(context.settings.baseUrl, "windows", context.installDir, context.stagingDir);
@@ -46,7 +47,5 @@ void runServerCheckPhase(RunContext& context) {
       showWarningMessage(context.chinese,
                          uiText(context.chinese, checked ? UiText::NoApplicationFiles : UiText::ServerUnreachable));
     }
-    // The library's global state goes after the last transfer, before the client itself.
-    cleanupHttpLibrary();
   }
 }

@@ -24,8 +24,9 @@ bool detectProxyAutoConfigUrl(int timeoutMs, std::string& scriptUrl);
 
 // Runs the PAC script at scriptUrl for `url`, giving up after timeoutMs. True with `proxies`
 // the answer in WinHTTP's form (empty: direct); false with errorText when the script could
-// not be fetched or run.
-bool runProxyAutoConfig(const std::string& scriptUrl, const std::string& url, int timeoutMs,
+// not be fetched or run. With logonAllowed, a script server that asks who is calling gets the
+// logged-on user's credentials; without it, it gets none.
+bool runProxyAutoConfig(const std::string& scriptUrl, const std::string& url, int timeoutMs, bool logonAllowed,
                         std::string& proxies, std::string& errorText);
 
 // Whether the HTTP library can answer a proxy's challenge with the logged-on user's own

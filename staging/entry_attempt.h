@@ -37,6 +37,8 @@ class EntryAttempt {
 
   bool start(const std::string& url, std::string& errorText);
   CURL* handle() const { return transfer_.handle(); }
+  // True when the transfer ended at a redirect and its handle is set for the next hop.
+  bool followRedirect(CURLcode& result) { return transfer_.followRedirect(result); }
   bool finish(CURLcode result, std::string& errorText);
   ObjectUse objectUse() const;
 

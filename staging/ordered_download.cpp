@@ -222,11 +222,16 @@ class OrderedDownload {
       if (message->msg != CURLMSG_DONE) continue;
       // The message does not survive the handle's removal.
       CURL* handle = message->easy_handle;
-      const CURLcode result = message->data.result;
+      CURLcode result = message->data.result;
       curl_multi_remove_handle(multi_.get(), handle);
       const std::size_t index = inFlight_.at(handle);
-      inFlight_.erase(handle);
       EntryRun& run = runs_.at(index);
+      // A redirect goes on as the next hop of the same transfer, on the same handle.
+      if (run.attempt->followRedirect(result)) {
+        if (curl_multi_add_handle(multi_.get(), handle) == CURLM_OK) continue;
+        result = CURLE_OUT_OF_MEMORY;
+      }
+      inFlight_.erase(handle);
       std::string transferError;
       const bool done = run.attempt->finish(result, transferError);
       const EntryAttempt::ObjectUse used = run.attempt->objectUse();

@@ -63,8 +63,10 @@ bool FileTransfer::setUp(UpdateChecker& checker, const std::string& url, std::st
     errorText = "curl 初始化失败";
     return false;
   }
+  checker_ = &checker;
+  hops_ = RedirectHops{url};
   OptionSetter set(handle_.get());
-  setTransferOptions(set, checker, url);
+  setTransferOptions(set, checker, url, hops_);
   // Larger pieces than the default 16 KiB: an eighth of the receive calls and writes.
   set(CURLOPT_BUFFERSIZE, 128L * 1024);
   set(CURLOPT_WRITEFUNCTION, &fileSink);
@@ -77,6 +79,18 @@ bool FileTransfer::setUp(UpdateChecker& checker, const std::string& url, std::st
   if (set.result() == CURLE_OK) return true;
   errorText = curl_easy_strerror(set.result());
   return false;
+}
+
+bool FileTransfer::followRedirect(CURLcode& result) {
+  return ::followRedirect(*checker_, hops_, result);
+}
+
+bool FileTransfer::perform(std::string& errorText) {
+  CURLcode result = CURLE_OK;
+  do {
+    result = curl_easy_perform(handle_.get());
+  } while (followRedirect(result));
+  return finish(result, errorText);
 }
 
 bool FileTransfer::finish(CURLcode result, std::string& errorText) {

@@ -9,6 +9,7 @@
 
 #include "platform/file_writer.h"
 #include "update/curl_easy_handle.h"
+#include "update/transfer_options.h"
 
 class Sha256Stream;
 class UpdateChecker;
@@ -36,8 +37,11 @@ class FileTransfer {
   // Judges the library's result of the finished transfer and closes the file; false with
   // errorText (kCancelledText when the user cancelled).
   bool finish(CURLcode result, std::string& errorText);
-  // prepare's transfer run to its end on the calling thread.
-  bool perform(std::string& errorText) { return finish(curl_easy_perform(handle_.get()), errorText); }
+  // After the handle's transfer ended with `result`: true when it ended at a redirect and the
+  // handle is set up for the next hop, to be run again (transfer_options.h).
+  bool followRedirect(CURLcode& result);
+  // prepare's transfer run to its end on the calling thread, redirects included.
+  bool perform(std::string& errorText);
 
   // Where the body goes, how much may come, and what has come.
   struct Sink {
@@ -53,6 +57,8 @@ class FileTransfer {
  private:
   bool setUp(UpdateChecker& checker, const std::string& url, std::string& errorText);
 
+  UpdateChecker* checker_ = nullptr;
+  RedirectHops hops_;
   CurlEasyHandle handle_;
   Sink sink_;
   std::string writeFailedText_;

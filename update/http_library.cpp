@@ -2,13 +2,13 @@
 
 #include <curl/curl.h>
 
-bool initHttpLibrary(std::string& errorText) {
+HttpLibrary::HttpLibrary() {
   const CURLcode result = curl_global_init(CURL_GLOBAL_ALL);
-  if (result != CURLE_OK) {
-    errorText = curl_easy_strerror(result);
-    return false;
-  }
-  return true;
+  ready_ = result == CURLE_OK;
+  if (!ready_) errorText_ = curl_easy_strerror(result);
 }
 
-void cleanupHttpLibrary() { curl_global_cleanup(); }
+// Only a successful set-up is matched by a teardown: the library counts them.
+HttpLibrary::~HttpLibrary() {
+  if (ready_) curl_global_cleanup();
+}

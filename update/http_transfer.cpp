@@ -64,13 +64,19 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
 
   MemoryBody sink{&body, maxBytes};
   OptionSetter set(handle.get());
-  setTransferOptions(set, *this, url);
+  RedirectHops hops{url};
+  setTransferOptions(set, *this, url, hops);
   set(CURLOPT_WRITEFUNCTION, &memorySink);
   set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
   // A declared length above the bound is refused before the body is read.
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
 
-  const CURLcode result = set.result() != CURLE_OK ? set.result() : curl_easy_perform(handle.get());
+  CURLcode result = set.result();
+  if (result == CURLE_OK) {
+    do {
+      result = curl_easy_perform(handle.get());
+    } while (followRedirect(*this, hops, result));
+  }
   const long responseCode = responseCodeOf(handle.get());
   if (proxyAuthenticationFailed(handle.get(), errorText)) return false;
   handle.reset();

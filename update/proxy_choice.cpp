@@ -304,7 +304,10 @@ bool ProxyChoice::runScript(const std::string& scriptUrl, const std::string& url
     note = failed->second;
     return false;
   }
-  if (system_.runScript(scriptUrl, url, kScriptTimeoutMs, proxies, note)) return true;
+  std::string scheme, host, hostPort;
+  splitUrl(scriptUrl, scheme, host, hostPort);
+  const bool intranet = bypassMatches(settings_->bypass, host, hostPort);
+  if (system_.runScript(scriptUrl, url, kScriptTimeoutMs, intranet, proxies, note)) return true;
   failedScripts_[scriptUrl] = note;
   return false;
 }

@@ -54,14 +54,17 @@ struct ProxySystem {
   std::function<std::string(const char*)> environment;
   std::function<bool(platform::SystemProxySettings&)> readSettings;
   std::function<bool(int, std::string&)> detectScript;
-  std::function<bool(const std::string&, const std::string&, int, std::string&, std::string&)> runScript;
+  // (script address, request address, time limit, logon allowed, proxies, why it failed)
+  std::function<bool(const std::string&, const std::string&, int, bool, std::string&, std::string&)> runScript;
   bool logonWithCurrentUser = false;
 };
 ProxySystem systemProxySources();
 
 // The proxy choice of one run: the settings are read once, each scheme and host is looked up
 // once (a "direct" answer and a failed script included), and the first lookup that finds a
-// setting writes one INFO line. Safe to call from several threads.
+// setting writes one INFO line. A PAC script's server gets the logged-on user's credentials
+// only when it is on the intranet as WinHTTP's autologon policy sees it: on the bypass list.
+// Safe to call from several threads.
 class ProxyChoice {
  public:
   explicit ProxyChoice(ProxySystem system = systemProxySources(),

@@ -18,15 +18,13 @@ template <typename Setter>
 void setNetworkOptions(Setter& set, const ProxyRoute& route) {
   set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
   set(CURLOPT_PROXY_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
-  if (route.setProxy) {
-    set(CURLOPT_PROXY, route.proxy.c_str());
-    if (!route.noProxy.empty()) set(CURLOPT_NOPROXY, route.noProxy.c_str());
-  }
-  if (route.logonWithCurrentUser) {
-    // The empty name and password let SSPI answer with the logged-on user's own credentials.
-    set(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_NEGOTIATE | CURLAUTH_NTLM));
-    set(CURLOPT_PROXYUSERPWD, ":");
-  }
+  // Every option is set either way: a redirect's hop runs on the handle of the hop before.
+  set(CURLOPT_PROXY, route.setProxy ? route.proxy.c_str() : static_cast<const char*>(nullptr));
+  set(CURLOPT_NOPROXY, route.noProxy.empty() ? static_cast<const char*>(nullptr) : route.noProxy.c_str());
+  // The empty name and password let SSPI answer with the logged-on user's own credentials.
+  set(CURLOPT_PROXYAUTH, static_cast<long>(route.logonWithCurrentUser ? CURLAUTH_NEGOTIATE | CURLAUTH_NTLM
+                                                                       : CURLAUTH_BASIC));
+  set(CURLOPT_PROXYUSERPWD, route.logonWithCurrentUser ? ":" : static_cast<const char*>(nullptr));
 }
 
 // After a transfer: true, with errorText naming the proxy by the address the transfer

@@ -22,16 +22,56 @@ bool caBundleExists(const std::filesystem::path& caBundlePath) {
 
 bool isHttpsAddress(const std::string& url) { return platform::lowerAscii(url.substr(0, 6)) == "https:"; }
 
+bool isHttpAddress(const std::string& url) { return platform::lowerAscii(url.substr(0, 5)) == "http:"; }
+
+bool isRedirect(const RedirectHops& hops) {
+  const long status = responseCodeOf(hops.handle);
+  return status >= 300 && status <= 399 && !hops.location.empty();
+}
+
+// Ends a redirect at the blank line after its headers, so that its body is never taken for
+// the file's. A new status line (after "100 Continue", or a proxy's tunnel) starts afresh.
+size_t stopAtRedirect(char* data, size_t size, size_t count, void* target) {
+  auto& hops = *static_cast<RedirectHops*>(target);
+  const size_t bytes = size * count;
+  const std::string line(data, bytes);
+  if (platform::lowerAscii(line.substr(0, 9)) == "location:") {
+    const std::size_t first = line.find_first_not_of(" \t", 9);
+    const std::size_t last = line.find_last_not_of(" \t\r\n");
+    hops.location = first == std::string::npos || last < first ? std::string() : line.substr(first, last - first + 1);
+  } else if (line.compare(0, 5, "HTTP/") == 0) {
+    hops.location.clear();
+  } else if (line.find_first_not_of("\r\n") == std::string::npos && isRedirect(hops)) {
+    return 0;
+  }
+  return bytes;
+}
+
+// The next hop's address: the Location header read against the hop it answered, as the
+// library itself would follow it. Empty when it is no address.
+std::string nextAddress(const RedirectHops& hops) {
+  CURLU* address = curl_url();
+  char* next = nullptr;
+  if (address && curl_url_set(address, CURLUPART_URL, hops.currentUrl.c_str(), 0) == CURLUE_OK &&
+      curl_url_set(address, CURLUPART_URL, hops.location.c_str(), CURLU_URLENCODE) == CURLUE_OK) {
+    curl_url_get(address, CURLUPART_URL, &next, 0);
+  }
+  const std::string text = next ? next : "";
+  curl_free(next);
+  curl_url_cleanup(address);
+  return text;
+}
+
 }  // namespace
 
-void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::string& url) {
+void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::string& url, RedirectHops& hops) {
+  hops.handle = set.handle();
+  hops.currentUrl = url;
+  hops.location.clear();
   set(CURLOPT_URL, url.c_str());
-  set(CURLOPT_FOLLOWLOCATION, 1L);
-  // A redirect never leaves TLS once the server's address uses it; a plain address may still
-  // be sent on to TLS.
-  set(CURLOPT_REDIR_PROTOCOLS_STR, isHttpsAddress(url) ? "https" : "http,https");
-  // Older libraries follow without limit, so a redirect loop would never end.
-  set(CURLOPT_MAXREDIRS, kMaxRedirects);
+  set(CURLOPT_FOLLOWLOCATION, 0L);
+  set(CURLOPT_HEADERFUNCTION, &stopAtRedirect);
+  set(CURLOPT_HEADERDATA, static_cast<void*>(&hops));
   set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(checker.connectTimeoutSeconds));
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_USERAGENT, kUserAgent);
@@ -41,6 +81,31 @@ void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::st
   if (caBundleExists(checker.caBundlePath)) set(CURLOPT_CAINFO, platform::pathToUtf8(checker.caBundlePath).c_str());
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
   set(CURLOPT_LOW_SPEED_TIME, checker.stallTimeoutSeconds);
+}
+
+bool followRedirect(UpdateChecker& checker, RedirectHops& hops, CURLcode& result) {
+  if (result != CURLE_WRITE_ERROR || !isRedirect(hops)) return false;
+  const std::string next = nextAddress(hops);
+  if (next.empty()) {
+    result = CURLE_URL_MALFORMAT;
+    return false;
+  }
+  // The library's limit, which older libraries lack, so a redirect loop would never end.
+  if (hops.followed == kMaxRedirects) {
+    result = CURLE_TOO_MANY_REDIRECTS;
+    return false;
+  }
+  // A redirect never leaves TLS once the server's address uses it; a plain address may still
+  // be sent on to TLS.
+  if (!isHttpsAddress(next) && (isHttpsAddress(hops.firstUrl) || !isHttpAddress(next))) {
+    result = CURLE_UNSUPPORTED_PROTOCOL;
+    return false;
+  }
+  ++hops.followed;
+  OptionSetter set(hops.handle);
+  setTransferOptions(set, checker, next, hops);
+  result = set.result();
+  return result == CURLE_OK;
 }
 
 bool judgeStatus(long responseCode, std::string& errorText) {

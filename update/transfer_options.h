@@ -13,6 +13,7 @@ class UpdateChecker;
 class OptionSetter {
  public:
   explicit OptionSetter(CURL* handle) : handle_(handle) {}
+  CURL* handle() const { return handle_; }
 
   template <typename Value>
   void operator()(CURLoption option, Value value) {
@@ -25,9 +26,26 @@ class OptionSetter {
   CURLcode result_ = CURLE_OK;
 };
 
+// Redirects are followed here, one hop after another on the same handle, not by the library,
+// which would keep the first host's proxy for every hop: each hop gets its own host's route.
+// A 3xx answer that names its next address ends before its body reaches the transfer's sink.
+// One per transfer, living as long as its handle.
+struct RedirectHops {
+  std::string firstUrl;  // decides the schemes a hop may use
+  long followed = 0;
+  CURL* handle = nullptr;
+  std::string currentUrl = {};  // the hop in flight
+  std::string location = {};    // its answer's Location header
+};
+
 // Address, redirects, timeouts, user agent, CA bundle, the stall bound, the run's shared
 // connections and the proxy: everything but where the body goes.
-void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::string& url);
+void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::string& url, RedirectHops& hops);
+
+// After a transfer that ended with `result`: true when it ended at a redirect and the handle
+// is set up for the next hop, to be run again. A redirect past the limit or to a scheme it may
+// not use turns result into the library's own error for it.
+bool followRedirect(UpdateChecker& checker, RedirectHops& hops, CURLcode& result);
 
 // True for a status below 400; else errorText is "HTTP <status>".
 bool judgeStatus(long responseCode, std::string& errorText);

@@ -4,12 +4,12 @@
 # system's nginx service is never touched. Stop it with Ctrl+C or by its process id (exec
 # keeps the id of this script).
 #
-#   run-local.sh --site SITE --listen 127.0.0.1:PORT --prefix DIR [--workers N] [--access-log FILE]
+#   run-local.sh --site SITE --listen 127.0.0.1:PORT --prefix DIR [--workers N] [--access-log FILE] [--tls CERT KEY]
 #   run-local.sh --check     says why nginx cannot run here, exit status 3, or nothing
 #
 # Without --workers nginx runs as one process (master_process off), so that killing that one
-# process stops it. Paths may not contain white space, quotes, "$", ";", "{", "}", "|", "&",
-# "#" or "\".
+# process stops it. With --tls it serves HTTPS with that certificate (PEM, its chain after it)
+# and key. Paths may not contain white space, quotes, "$", ";", "{", "}", "|", "&", "#" or "\".
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -45,7 +45,7 @@ plain_path() {
     esac
 }
 
-site= listen= prefix= workers= access_log=off
+site= listen= prefix= workers= access_log=off cert= key=
 while [ $# -gt 0 ]; do
     case "$1" in
         --check) check; exit $? ;;
@@ -54,6 +54,7 @@ while [ $# -gt 0 ]; do
         --prefix) prefix=${2:?}; shift 2 ;;
         --workers) workers=${2:?}; shift 2 ;;
         --access-log) access_log=${2:?}; shift 2 ;;
+        --tls) cert=${2:?}; key=${3:?}; shift 3 ;;
         *) usage ;;
     esac
 done
@@ -73,6 +74,13 @@ esac
 reason=$(check) || { echo "run-local.sh: $reason" >&2; exit 3; }
 
 mkdir -p "$prefix/tmp" "$prefix/conf.d"
+rm -f "$prefix/conf.d/tls.conf"
+if [ -n "$cert" ]; then
+    plain_path "$cert"
+    plain_path "$key"
+    listen="$listen ssl"
+    printf 'ssl_certificate %s;\nssl_certificate_key %s;\n' "$cert" "$key" > "$prefix/conf.d/tls.conf"
+fi
 sed -e "s|@KESTRUN_SITE@|$site|g" -e "s|@KESTRUN_LISTEN@|$listen|g" \
     "$here/kestrun.conf" > "$prefix/kestrun.conf"
 sed -e "s|@KESTRUN_PREFIX@|$prefix|g" -e "s|@KESTRUN_MODULES@|$modules|g" \

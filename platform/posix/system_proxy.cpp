@@ -8,7 +8,7 @@ bool readSystemProxySettings(SystemProxySettings&) { return false; }
 
 bool detectProxyAutoConfigUrl(int, std::string&) { return false; }
 
-bool runProxyAutoConfig(const std::string&, const std::string&, int, std::string&, std::string& errorText) {
+bool runProxyAutoConfig(const std::string&, const std::string&, int, bool, std::string&, std::string& errorText) {
   errorText = "此系统不运行 PAC 脚本";
   return false;
 }

@@ -52,7 +52,7 @@ Answer runBounded(int timeoutMs, std::function<Answer()> work) {
   return answer.get();
 }
 
-Answer proxyForUrl(const std::wstring& scriptUrl, const std::wstring& url) {
+Answer proxyForUrl(const std::wstring& scriptUrl, const std::wstring& url, bool logonAllowed) {
   WinHttpHandle session(
       WinHttpOpen(L"Kestrun/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) return {false, {}, winHttpErrorText(GetLastError())};
@@ -61,9 +61,9 @@ Answer proxyForUrl(const std::wstring& scriptUrl, const std::wstring& url) {
   options.lpszAutoConfigUrl = scriptUrl.c_str();
   WINHTTP_PROXY_INFO info{};
   BOOL found = WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info);
-  // A script server that asks who is calling gets the logged-on user, as Windows' own
-  // programs do; never before it asks.
-  if (!found && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
+  // A script server that asks who is calling gets the logged-on user only where WinHTTP's own
+  // autologon policy would send it (the intranet), and never before it asks.
+  if (!found && logonAllowed && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
     options.fAutoLogonIfChallenged = TRUE;
     found = WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info);
   }
@@ -99,11 +99,13 @@ bool detectProxyAutoConfigUrl(int timeoutMs, std::string& scriptUrl) {
   return answer.found;
 }
 
-bool runProxyAutoConfig(const std::string& scriptUrl, const std::string& url, int timeoutMs,
+bool runProxyAutoConfig(const std::string& scriptUrl, const std::string& url, int timeoutMs, bool logonAllowed,
                         std::string& proxies, std::string& errorText) {
   const std::wstring wideScript = fromUtf8(scriptUrl);
   const std::wstring wideUrl = fromUtf8(url);
-  const Answer answer = runBounded(timeoutMs, [wideScript, wideUrl] { return proxyForUrl(wideScript, wideUrl); });
+  const Answer answer = runBounded(timeoutMs, [wideScript, wideUrl, logonAllowed] {
+    return proxyForUrl(wideScript, wideUrl, logonAllowed);
+  });
   if (!answer.found) {
     errorText = answer.errorText;
     return false;

@@ -57,6 +57,9 @@ class HttpTransferTest : public ::testing::Test {
     });
     http.Get("/redirect", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/fail"); });
     http.Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+    http.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect("file"), res.set_content("a redirect's own body", "text/plain");
+    });
     http.Get("/fail", [](const httplib::Request&, httplib::Response& res) {
       res.status = 500;
       res.set_content("boom", "text/plain");
@@ -157,6 +160,7 @@ const std::vector<TransferCase>& transferCases() {
       {"/big", true, "untouched", bigBody()},
       {"/missing", false, "HTTP 404", "not here"},  // the error page is kept, the caller ignores it
       {"/redirect", false, "HTTP 500", "boom"},     // judged on the final response
+      {"/moved", true, "untouched", "hello body"},  // a relative address; the redirect's body is dropped
       {"/empty", true, "untouched", ""},
       {"/not-modified", true, "untouched", ""},  // a 3xx that ends the transfer is below 400
       {"/truncated", false, kPartialFileText, std::string(kTruncatedSent, 'x')},

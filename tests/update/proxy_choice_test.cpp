@@ -8,7 +8,8 @@
 
 namespace {
 
-// A system with the given variables, settings and scripts; a script answer "!why" fails.
+// A system with the given variables, settings and scripts; a script answer "!why" fails, and
+// one of "?" asks for a logon first, which fails unless the choice allows it.
 struct FakeSystem {
   std::map<std::string, std::string> environment;
   platform::SystemProxySettings settings = {};
@@ -25,10 +26,11 @@ struct FakeSystem {
       return settings.autoDetect || !settings.autoConfigUrl.empty() || !settings.proxy.empty();
     };
     system.detectScript = [this](int, std::string& url) { return ++detections, url = wpadScript, !url.empty(); };
-    system.runScript = [this](const std::string& script, const std::string&, int, std::string& proxies,
-                              std::string& why) {
+    system.runScript = [this](const std::string& script, const std::string&, int, bool logonAllowed,
+                              std::string& proxies, std::string& why) {
       ++scriptRuns;
-      const std::string answer = scriptAnswers[script];
+      std::string answer = scriptAnswers[script];
+      if (answer[0] == '?') answer = logonAllowed ? answer.substr(1) : "!401";
       (answer[0] == '!' ? why : proxies) = answer[0] == '!' ? answer.substr(1) : answer;
       return answer[0] != '!';
     };
@@ -81,6 +83,12 @@ TEST(ProxyChoice, MapsVariablesSettingsAndScriptsToTheRequestsRoute) {
       {"PAC script failing, manual proxy", pacAndManual, kUrl, "m:1",
        "网络代理：m:1（来源：手动设置；PAC 脚本 http://pac/p.pac 未能运行：late）"},
       {"PAC script failing alone", pac("!late"), kUrl, "", "网络代理：直连（来源：PAC 脚本 http://pac/p.pac；未能运行：late）"},
+      {"PAC server asking for a logon on the bypass list", {{}, {false, "http://pac/p", "", "<local>"}, "", {{"http://pac/p", "?PROXY p:1"}}},
+       kUrl, "p:1", "网络代理：p:1（来源：PAC 脚本 http://pac/p）"},
+      {"PAC server asking for a logon off the bypass list", {{}, {false, "http://pac.example/p", "", "<local>;*.corp"}, "", {{"http://pac.example/p", "?PROXY p:1"}}},
+       kUrl, "", "网络代理：直连（来源：PAC 脚本 http://pac.example/p；未能运行：401）"},
+      {"<local> with another wildcard", {{}, {false, "", "m:1", "<local>;*cdn*"}}, "http://eu-cdn3.net/x", "",
+       bypassed.c_str()},
       {"WPAD before the PAC address", wpad, kUrl, "w:1", "网络代理：w:1（来源：WPAD 自动检测的 PAC 脚本 http://wpad/wpad.dat）"},
   };
   EXPECT_EQ(noProxyList(manual.bypass), ".corp.example,10.0.0.0/8,host");
