@@ -96,7 +96,44 @@ std::string shortNameLetters(std::string_view name) {
   return letters;
 }
 
+std::string lowerAsciiCopy(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return lower;
+}
+
 }  // namespace
+
+bool isReservedDeviceName(std::string_view element) {
+  // Each of them begins with one of these letters: most names are passed without a copy.
+  if (element.empty() || std::string("aclnpACLNP").find(element[0]) == std::string::npos) return false;
+  std::string stem = lowerAsciiCopy(element.substr(0, element.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul" || stem == "conin$" || stem == "conout$")
+    return true;
+  if (stem.compare(0, 3, "com") != 0 && stem.compare(0, 3, "lpt") != 0) return false;
+  const std::string digit = stem.substr(3);
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
+         digit == "\xC2\xB3";
+}
+
+ElementProblem findElementProblem(std::string_view path, const std::vector<std::string>& topNames,
+                                  const std::vector<std::string>& anyNames) {
+  const bool mayBeShort = path.find('~') != std::string_view::npos;
+  for (std::size_t start = 0, index = 0; start <= path.size(); ++index) {
+    const std::size_t slash = std::min(path.find('/', start), path.size());
+    const std::string_view element = path.substr(start, slash - start);
+    start = slash + 1;
+    if (endsInDotOrBlank(element)) return ElementProblem::DotOrBlankAtEnd;
+    if (!mayBeShort) continue;
+    const auto aliases = [element](const std::string& name) { return mayBeShortNameOf(element, name); };
+    if (std::any_of(anyNames.begin(), anyNames.end(), aliases) ||
+        (index == 0 && std::any_of(topNames.begin(), topNames.end(), aliases))) {
+      return ElementProblem::ShortName;
+    }
+  }
+  return ElementProblem::None;
+}
 
 bool hasCharacterWindowsRefuses(std::string_view text) {
   for (const char c : text) {
@@ -131,6 +168,45 @@ void appendComparedName(std::string& key, std::string_view element) {
     afterReplacement = code == 0xFFFD;
     appendUtf8(key, code);
   }
+}
+
+std::string comparedPathKey(std::string_view path) {
+  std::string key;
+  for (std::size_t start = 0; start <= path.size();) {
+    const std::size_t slash = std::min(path.find('/', start), path.size());
+    if (slash > start) {
+      appendComparedName(key, path.substr(start, slash - start));
+      key += '/';
+    }
+    start = slash + 1;
+  }
+  return key;
+}
+
+bool passesThroughLink(std::string_view linkPath, std::string_view target,
+                       const std::unordered_set<std::string>& linkKeys) {
+  const std::size_t lastSlash = linkPath.rfind('/');
+  std::string place = comparedPathKey(linkPath.substr(0, lastSlash == std::string_view::npos ? 0 : lastSlash));
+  std::vector<std::string_view> elements;
+  for (std::size_t start = 0; start <= target.size();) {
+    const std::size_t slash = std::min(target.find_first_of("/\\", start), target.size());
+    const std::string_view element = target.substr(start, slash - start);
+    if (!element.empty() && element != ".") elements.push_back(element);
+    start = slash + 1;
+  }
+  for (std::size_t index = 0; index + 1 < elements.size(); ++index) {
+    if (elements[index] == "..") {
+      if (place.empty()) return true;
+      place.pop_back();
+      const std::size_t previous = place.rfind('/');
+      place.erase(previous == std::string::npos ? 0 : previous + 1);
+      continue;
+    }
+    appendComparedName(place, elements[index]);
+    place += '/';
+    if (linkKeys.count(place) != 0) return true;
+  }
+  return false;
 }
 
 bool isUtf8(std::string_view text) {

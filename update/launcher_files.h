@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "log/launcher_log.h"
 #include "trust/accepted_serial.h"
 
 // The files the launcher keeps for itself at the top of the installation directory, beside
@@ -18,4 +19,18 @@ inline constexpr const char* kStagingDirectoryName = "update_staging";   // the 
 inline std::vector<std::string> launcherOwnFileNames() {
   const std::string serial = kAcceptedSerialFileName;
   return {kUpdateReportFileName, kInstallationLockFileName, kStagingDirectoryName, serial, serial + ".new"};
+}
+
+// Every name the launcher keeps at the top of the installation: the files above and the logs
+// directory.
+inline std::vector<std::string> launcherOwnTopNames() {
+  std::vector<std::string> names = launcherOwnFileNames();
+  names.emplace_back(kLogDirectoryName);
+  return names;
+}
+
+// The names an update never replaces once they exist, in the order they are tried: the
+// launcher and the Microsoft runtime libraries it and the program run on.
+inline std::vector<std::string> lockedProductPatterns() {
+  return {"Kestrun.exe", "vcruntime140*", "msvcp140*", "concrt140*", "ucrtbase*", "api-ms-win-*"};
 }

@@ -30,25 +30,9 @@ std::vector<std::string_view> splitAtSlashes(std::string_view path) {
   }
 }
 
-using platform::lowerAscii;
 
 bool onlyDotsAndBlanks(std::string_view element) {
   return element.find_first_not_of(". ") == std::string::npos;
-}
-
-// Windows opens a device instead of a file for these names, with any extension; the digit
-// of COM and LPT may also be 0 or a superscript one, two or three.
-bool isReservedDeviceName(std::string_view element) {
-  // Each of them begins with one of these letters: most names are passed without a copy.
-  if (element.empty() || std::string("aclnpACLNP").find(element[0]) == std::string::npos) return false;
-  std::string stem = lowerAscii(std::string(element.substr(0, element.find('.'))));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul" || stem == "conin$" || stem == "conout$")
-    return true;
-  if (stem.compare(0, 3, "com") != 0 && stem.compare(0, 3, "lpt") != 0) return false;
-  const std::string digit = stem.substr(3);
-  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
-         digit == "\xC2\xB3";
 }
 
 // The elements that name a place, without empty ones, folded the way Windows compares them
@@ -64,10 +48,8 @@ std::string placeKey(const std::vector<std::string_view>& elements, std::size_t 
   return key;
 }
 
-std::string pathPlaceKey(const std::string& path) {
-  const std::vector<std::string_view> elements = splitAtSlashes(path);
-  return placeKey(elements, elements.size());
-}
+// The same for a whole path, without splitting it into a list first.
+std::string pathPlaceKey(const std::string& path) { return names::comparedPathKey(path); }
 
 // The first entry, in the manifest's order, whose path names the place of an earlier entry
 // in other letters, with the earliest entry of that place; and apart from it the first entry
@@ -111,57 +93,19 @@ PlaceClashes findPlaceClashes(const std::vector<ManifestEntry>& entries) {
 // name of a file the launcher keeps for itself (at the top) or of a locked name (anywhere).
 const ManifestEntry* findWindowsNameProblem(const std::vector<ManifestEntry>& entries,
                                             const std::vector<std::string>& lockedPatterns, bool& shortName) {
-  static const std::vector<std::string> kOwnNames = [] {
-    std::vector<std::string> own = launcherOwnFileNames();
-    own.push_back(kLogDirectoryName);
-    return own;
-  }();
+  static const std::vector<std::string> kOwnNames = launcherOwnTopNames();
   for (const ManifestEntry& entry : entries) {
-    const bool mayBeShort = entry.path.find('~') != std::string::npos;
     const std::string& path = entry.path;
-    if (!mayBeShort && !names::endsInDotOrBlank(path) && path.find("./") == std::string::npos &&
-        path.find(" /") == std::string::npos) {
-      continue;  // most paths: no element to look at
+    if (path.find('~') == std::string::npos && !names::endsInDotOrBlank(path) &&
+        path.find("./") == std::string::npos && path.find(" /") == std::string::npos) {
+      continue;  // most paths: nothing to look at
     }
-    const std::vector<std::string_view> elements = splitAtSlashes(entry.path);
-    for (std::size_t index = 0; index < elements.size(); ++index) {
-      const std::string_view element = elements[index];
-      shortName = false;
-      if (names::endsInDotOrBlank(element)) return &entry;
-      if (!mayBeShort) continue;
-      const auto aliases = [element](const std::string& name) { return names::mayBeShortNameOf(element, name); };
-      shortName = std::any_of(lockedPatterns.begin(), lockedPatterns.end(), aliases) ||
-                  (index == 0 && std::any_of(kOwnNames.begin(), kOwnNames.end(), aliases));
-      if (shortName) return &entry;
-    }
+    const names::ElementProblem problem = names::findElementProblem(path, kOwnNames, lockedPatterns);
+    if (problem == names::ElementProblem::None) continue;
+    shortName = problem == names::ElementProblem::ShortName;
+    return &entry;
   }
   return nullptr;
-}
-
-// A link whose target passes through another link of the manifest ("y/../x" with "y" a link
-// to ".."): read as text it stays inside, resolved it may not. Only the last element of a
-// target may be a link; that link's own target is judged the same way.
-bool passesThroughLink(const ManifestEntry& link, const std::unordered_set<std::string>& linkKeys) {
-  const std::vector<std::string_view> linkElements = splitAtSlashes(link.path);
-  std::string place = placeKey(linkElements, linkElements.size() - 1);
-  std::string target = link.link;
-  std::replace(target.begin(), target.end(), '\\', '/');
-  std::vector<std::string_view> elements = splitAtSlashes(target);
-  elements.erase(std::remove_if(elements.begin(), elements.end(),
-                                [](std::string_view element) { return element.empty() || element == "."; }),
-                 elements.end());
-  for (std::size_t index = 0; index + 1 < elements.size(); ++index) {
-    if (elements[index] == "..") {
-      if (place.empty()) return true;  // never so: the target was found to stay inside
-      place.pop_back();
-      place.erase(place.rfind('/') == std::string::npos ? 0 : place.rfind('/') + 1);
-      continue;
-    }
-    names::appendComparedName(place, elements[index]);
-    place += '/';
-    if (linkKeys.count(place) != 0) return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -172,7 +116,7 @@ bool isConfinedManifestPath(const std::string& path) {
   if (names::hasCharacterWindowsRefuses(path)) return false;
   for (const std::string_view element : splitAtSlashes(path)) {
     if (element.empty()) continue;
-    if (onlyDotsAndBlanks(element) || isReservedDeviceName(element)) return false;
+    if (onlyDotsAndBlanks(element) || names::isReservedDeviceName(element)) return false;
   }
   return true;
 }
@@ -272,12 +216,14 @@ bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string
   }
   std::unordered_set<std::string> linkKeys;
   for (const ManifestEntry& entry : entries) {
-    if (!entry.link.empty()) linkKeys.insert(pathPlaceKey(entry.path));
+    if (!entry.link.empty()) linkKeys.insert(names::comparedPathKey(entry.path));
   }
   for (const ManifestEntry& entry : entries) {
     if (entry.link.empty()) continue;
     const bool outside = !isConfinedLinkTarget(entry.path, entry.link);
-    if (outside || passesThroughLink(entry, linkKeys)) {
+    // Only the last element of a target may be a link: "y/../x" with "y" a link to ".." stays
+    // inside as text but not when resolved.
+    if (outside || names::passesThroughLink(entry.path, entry.link, linkKeys)) {
       errorText = std::string(outside ? "更新清单软链接指向安装目录之外：" : "更新清单软链接经过另一个软链接：") +
                   printableName(entry.path) + " -> " + printableName(entry.link);
       return false;
