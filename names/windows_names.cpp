@@ -160,8 +160,12 @@ void appendComparedName(std::string& key, std::string_view element) {
     }
     char32_t code = 0xFFFD;
     std::size_t length = 1;
-    if (decodeAt(element, at, code, length)) code = upperCaseOf(code);
-    else code = 0xFFFD;
+    if (decodeAt(element, at, code, length)) {
+      code = upperCaseOf(code);
+    } else {
+      code = 0xFFFD;  // this byte alone: the next may begin a valid sequence
+      length = 1;
+    }
     at += length;
     // "a\xFF", "a\xFE\xFF" and "a\xEF\xBF\xBD" may all end up as one name on Windows.
     if (code == 0xFFFD && afterReplacement) continue;
