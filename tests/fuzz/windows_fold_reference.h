@@ -17,7 +17,8 @@ inline std::wstring referenceFold(std::string name) {
     wchar_t c = 0;
     std::size_t length = std::mbrtowc(&c, name.data() + at, name.size() - at, &state);
     if (length == 0) length = 1;  // NUL
-    if (length > name.size() - at) {  // invalid or cut short
+    // Invalid or cut short; the C library also takes the old forms beyond U+10FFFF.
+    if (length > name.size() - at || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
       state = {};
       c = 0xFFFD;
       length = 1;
