@@ -9,8 +9,6 @@
 
 #include "log/launcher_log.h"
 #include "names/windows_names.h"
-#include "platform/text.h"
-#include "trust/accepted_serial.h"
 #include "update/launcher_files.h"
 #include "update/name_pattern.h"
 
@@ -29,7 +27,6 @@ std::vector<std::string_view> splitAtSlashes(std::string_view path) {
     start = slash + 1;
   }
 }
-
 
 bool onlyDotsAndBlanks(std::string_view element) {
   return element.find_first_not_of(". ") == std::string::npos;
