@@ -10,8 +10,8 @@
 // folds onto another can never be written as the manifest says.
 namespace names {
 
-// Whether the text holds a character that Windows refuses in any name besides '\', ':' and
-// NUL: < > " | ? * and the control characters 0x01-0x1F.
+// Whether the text holds a character that Windows refuses in a name: < > " | ? * \ : and the
+// control characters 0x00-0x1F ('/' separates the elements of a manifest path).
 bool hasCharacterWindowsRefuses(std::string_view text);
 
 // Whether the element ends in a dot or a blank, which Windows drops ("Kestrun.exe." opens

@@ -86,6 +86,16 @@ PlaceClashes findPlaceClashes(const std::vector<ManifestEntry>& entries) {
   return found;
 }
 
+// Whether a path has a '~' or an element ending in a dot or blank: most paths have neither.
+bool worthALook(const std::string& path) {
+  char previous = '/';
+  for (const char c : path) {
+    if (c == '~' || (c == '/' && (previous == '.' || previous == ' '))) return true;
+    previous = c;
+  }
+  return previous == '.' || previous == ' ';
+}
+
 // The first entry with an element that Windows would shorten, or that has the form of a short
 // name of a file the launcher keeps for itself (at the top) or of a locked name (anywhere).
 const ManifestEntry* findWindowsNameProblem(const std::vector<ManifestEntry>& entries,
@@ -93,10 +103,7 @@ const ManifestEntry* findWindowsNameProblem(const std::vector<ManifestEntry>& en
   static const std::vector<std::string> kOwnNames = launcherOwnTopNames();
   for (const ManifestEntry& entry : entries) {
     const std::string& path = entry.path;
-    if (path.find('~') == std::string::npos && !names::endsInDotOrBlank(path) &&
-        path.find("./") == std::string::npos && path.find(" /") == std::string::npos) {
-      continue;  // most paths: nothing to look at
-    }
+    if (!worthALook(path)) continue;
     const names::ElementProblem problem = names::findElementProblem(path, kOwnNames, lockedPatterns);
     if (problem == names::ElementProblem::None) continue;
     shortName = problem == names::ElementProblem::ShortName;
@@ -109,8 +116,7 @@ const ManifestEntry* findWindowsNameProblem(const std::vector<ManifestEntry>& en
 
 bool isConfinedManifestPath(const std::string& path) {
   if (path.empty() || path.front() == '/' || path.back() == '/') return false;
-  if (path.find_first_of(std::string("\\:\0", 3)) != std::string::npos) return false;
-  if (names::hasCharacterWindowsRefuses(path)) return false;
+  if (names::hasCharacterWindowsRefuses(path)) return false;  // a backslash, ':' and NUL among them
   for (const std::string_view element : splitAtSlashes(path)) {
     if (element.empty()) continue;
     if (onlyDotsAndBlanks(element) || names::isReservedDeviceName(element)) return false;
