@@ -248,16 +248,19 @@ bool mayBeShortNameOf(std::string_view element, std::string_view longName) {
         lastDot == std::string_view::npos ? std::string_view() : longName.substr(lastDot + 1);
     if (shortNameLetters(extension) != shortNameLetters(longExtension).substr(0, 3)) return false;
   }
-  // Windows takes up to six letters of the name, or, when those are taken many times, one or
-  // two letters and four hexadecimal digits of a hash.
-  const auto fits = [&](std::string_view start) {
-    return !start.empty() && (startsWith(letters, start) || (open && startsWith(start, letters)));
+  // Windows keeps the name's first letters, `count` of them or all when it has fewer: six
+  // before "~1" (fewer before a longer number), or two before four hexadecimal digits of a
+  // hash when those are taken.
+  const auto keeps = [&](std::string_view start, std::size_t count) {
+    if (start.empty() || start.size() > count) return false;
+    if (!open) return start == std::string_view(letters).substr(0, count);
+    // The pattern's letters are only the start of the name's.
+    return letters.size() >= count ? start == std::string_view(letters).substr(0, count) : startsWith(start, letters);
   };
-  if (fits(prefix)) return true;
-  const std::size_t hashStart = prefix.size() >= 4 ? prefix.size() - 4 : 0;
+  if (keeps(prefix, std::min<std::size_t>(6, 7 - digits.size()))) return true;
   return prefix.size() > 4 && prefix.size() <= 6 &&
-         prefix.find_first_not_of("0123456789ABCDEF", hashStart) == std::string::npos &&
-         fits(std::string_view(prefix).substr(0, hashStart));
+         prefix.find_first_not_of("0123456789ABCDEF", prefix.size() - 4) == std::string::npos &&
+         keeps(std::string_view(prefix).substr(0, prefix.size() - 4), 2);
 }
 
 std::string printableName(std::string_view text) {

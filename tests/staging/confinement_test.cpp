@@ -107,7 +107,8 @@ TEST(WindowsNames, OneFileOnWindowsShortNamesAndPrintableTexts) {
   }
   for (const auto& [element, name] : std::vector<std::pair<std::string, std::string>>{
            {"UPDATE~1.LOG", "update.lock"}, {"UPDATE~1.LOC", "update_staging"}, {"UPDATE~X.LOC", "update.lock"},
-           {"UPDATES~1.LOC", "update.lock"}, {"ABCD~1.LOC", "update.lock"}, {"UPDATE.LOC", "update.lock"}}) {
+           {"UPDATES~1.LOC", "update.lock"}, {"ABCD~1.LOC", "update.lock"}, {"UPDATE.LOC", "update.lock"},
+           {"UPD~1.LOC", "update.lock"}, {"A~1.DLL", "api-ms-win-*"}}) {
     EXPECT_FALSE(names::mayBeShortNameOf(element, name)) << element << " " << name;
   }
   EXPECT_EQ(names::printableName("a\nb\x7F数据\xFF"), "a\\x0Ab\\x7F数据\\xFF");
