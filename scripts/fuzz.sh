@@ -14,7 +14,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KESTRUN_FUZZ_BUILD:-$root/build/fuzz}
 seconds=${KESTRUN_FUZZ_SECONDS:-25}
 jobs=${KESTRUN_JOBS:-2}
-all_targets=(manifest_check_fuzz confinement_fuzz path_escape_fuzz command_line_fuzz reparse_names_fuzz object_decode_fuzz)
+all_targets=(manifest_check_fuzz confinement_fuzz windows_names_fuzz path_escape_fuzz command_line_fuzz reparse_names_fuzz object_decode_fuzz)
 targets=("${@:-${all_targets[@]}}")
 if (( seconds > 30 )); then seconds=30; fi
 

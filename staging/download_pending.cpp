@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/confinement.h"
@@ -32,9 +33,9 @@ PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper
   // A link left over from an earlier run could still lead a write out of the staging directory.
   fs::path linkedParent;
   if (const std::error_code error = findLinkedParent(checker.stagingDir, relative, linkedParent)) {
-    return failed("无法检查更新暂存路径：" + entry.path + "（" + fsErrorMessage(error) + "）");
+    return failed("无法检查更新暂存路径：" + names::printableName(entry.path) + "（" + fsErrorMessage(error) + "）");
   }
-  if (!linkedParent.empty()) return failed("更新暂存路径经过软链接：" + entry.path);
+  if (!linkedParent.empty()) return failed("更新暂存路径经过软链接：" + names::printableName(entry.path));
 
   // A failure shows up in the transfer or the link creation below.
   platform::createDirectories(prepared.staged.parent_path());
@@ -42,7 +43,7 @@ PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper
   if (!entry.link.empty()) {
     platform::removeItem(prepared.staged);
     if (const std::error_code error = platform::createFileSymlink(platform::fromUtf8(entry.link), prepared.staged)) {
-      return failed("创建软链接失败：" + entry.path + "（" + fsErrorMessage(error) + "）");
+      return failed("创建软链接失败：" + names::printableName(entry.path) + "（" + fsErrorMessage(error) + "）");
     }
     return prepared;
   }
@@ -51,9 +52,9 @@ PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper
   // would carry the transfer's writes to wherever it points: the file takes its place.
   bool stagedRedirects = false;
   if (const std::error_code error = platform::isRedirection(prepared.staged, stagedRedirects)) {
-    return failed("无法检查更新暂存路径：" + entry.path + "（" + fsErrorMessage(error) + "）");
+    return failed("无法检查更新暂存路径：" + names::printableName(entry.path) + "（" + fsErrorMessage(error) + "）");
   }
-  if (stagedRedirects && platform::removeItem(prepared.staged)) return failed("更新暂存路径经过软链接：" + entry.path);
+  if (stagedRedirects && platform::removeItem(prepared.staged)) return failed("更新暂存路径经过软链接：" + names::printableName(entry.path));
 
   prepared.outcome = PreparedEntry::Outcome::Fetch;
   prepared.url = checker.baseUrl + kFileEndpoint + "?platform=" + checker.platform +
@@ -69,7 +70,7 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
   // The manifest comes from the network: refuse it whole before anything is written.
   std::string unsafePath;
   if (!findUnconfinedEntry(pending, unsafePath)) {
-    errorText = "更新清单路径不安全：" + unsafePath;
+    errorText = "更新清单路径不安全：" + names::printableName(unsafePath);
     return false;
   }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "log/launcher_log.h"
+#include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "staging/entry_attempt.h"
 
@@ -156,12 +157,12 @@ class OrderedDownload {
     const ManifestEntry& entry = checker_.pending[index];
     if (used.kind != nullptr && done) {
       logInTurn(index, run, false,
-                std::string("以") + used.kind + "下载：" + entry.path + "（" + std::to_string(used.size) +
+                std::string("以") + used.kind + "下载：" + names::printableName(entry.path) + "（" + std::to_string(used.size) +
                     " 字节，完整文件 " + std::to_string(entry.size) + " 字节）");
     }
     // A bad object never costs a retry: the whole file follows at once.
     if (used.kind != nullptr && !done && transferError != kCancelledText) {
-      logInTurn(index, run, true, std::string(used.kind) + "下载失败，改为下载完整文件：" + entry.path + "（" +
+      logInTurn(index, run, true, std::string(used.kind) + "下载失败，改为下载完整文件：" + names::printableName(entry.path) + "（" +
                                  transferError + "）");
       startAttempt(index, run);
       return;
@@ -178,12 +179,12 @@ class OrderedDownload {
       return;
     }
     if (run.retries == kTransferRetries) {
-      fail(index, run, "下载文件失败：" + entry.path + "（" + transferError + "）");
+      fail(index, run, "下载文件失败：" + names::printableName(entry.path) + "（" + transferError + "）");
       return;
     }
     ++run.retries;
     const std::string line = "下载文件失败，将进行第 " + std::to_string(run.retries) + "/" +
-                             std::to_string(kTransferRetries) + " 次重试：" + entry.path + "（" + transferError + "）";
+                             std::to_string(kTransferRetries) + " 次重试：" + names::printableName(entry.path) + "（" + transferError + "）";
     logInTurn(index, run, true, line);
     run.state = EntryRun::State::Pausing;
     run.retryAt = Clock::now() + kRetryPause;

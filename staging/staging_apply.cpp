@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "log/launcher_log.h"
+#include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/confinement.h"
@@ -73,7 +74,7 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
   const fs::path relative = stagedRelativePath(file, stagingDir);
   if (relative.empty()) return;
   const fs::path target = installDir / relative;
-  const std::string relText = platform::pathToUtf8(relative);
+  const std::string relText = names::printableName(platform::pathToUtf8(relative));
   const std::string name = platform::pathToUtf8(relative.filename());
 
   if (matchesAnyNamePattern(name, forbiddenPatterns)) {
@@ -128,7 +129,7 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
 void applyLink(const fs::path& link, const fs::path& stagingDir, const fs::path& installDir, ApplyCounts& counts) {
   const fs::path relative = stagedRelativePath(link, stagingDir);
   if (relative.empty()) return;
-  const std::string relText = platform::pathToUtf8(relative);
+  const std::string relText = names::printableName(platform::pathToUtf8(relative));
 
   platform::NativeString storedTarget;
   if (const std::error_code error = platform::readSymlinkTarget(link, storedTarget)) {

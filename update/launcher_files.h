@@ -1,5 +1,11 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "log/launcher_log.h"
+#include "trust/accepted_serial.h"
+
 // The files the launcher keeps for itself at the top of the installation directory, beside
 // its logs (log/launcher_log.h). A manifest entry never replaces them, and none of them is
 // ever opened through a link.
@@ -7,3 +13,24 @@ inline constexpr const char* kMainProgramFileName = "Vardel.exe";      // the pr
 inline constexpr const char* kUpdateReportFileName = "update.log";      // the report of the latest check
 inline constexpr const char* kInstallationLockFileName = "update.lock";  // one run at a time
 inline constexpr const char* kStagingDirectoryName = "update_staging";   // the files of an update, until applied
+
+// The files above that a manifest entry never replaces, with the accepted serial's record and
+// the file it is written to first; the logs directory (log/launcher_log.h) is kept as well.
+inline std::vector<std::string> launcherOwnFileNames() {
+  const std::string serial = kAcceptedSerialFileName;
+  return {kUpdateReportFileName, kInstallationLockFileName, kStagingDirectoryName, serial, serial + ".new"};
+}
+
+// Every name the launcher keeps at the top of the installation: the files above and the logs
+// directory.
+inline std::vector<std::string> launcherOwnTopNames() {
+  std::vector<std::string> names = launcherOwnFileNames();
+  names.emplace_back(kLogDirectoryName);
+  return names;
+}
+
+// The names an update never replaces once they exist, in the order they are tried: the
+// launcher and the Microsoft runtime libraries it and the program run on.
+inline std::vector<std::string> lockedProductPatterns() {
+  return {"Kestrun.exe", "vcruntime140*", "msvcp140*", "concrt140*", "ucrtbase*", "api-ms-win-*"};
+}

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "names/windows_names.h"
 #include "platform/environment.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
@@ -77,22 +78,22 @@ bool readManifestEntries(const nlohmann::json& manifest, bool signedManifest, st
     entry.mtime = readIntegerField(element, "mtime");
     if (entry.path.empty()) continue;
     if (!readSha256Field(element, entry.sha256)) {
-      errorText = "更新清单中的 sha256 无效：" + entry.path;
+      errorText = "更新清单中的 sha256 无效：" + names::printableName(entry.path);
       return false;
     }
     // A time beyond what a file time can hold could never be set, so the file would be
     // fetched again at every start.
     if (entry.mtime > platform::kMaxUnixSecondsAsFileTime) {
-      errorText = "更新清单中的修改时间无效：" + entry.path;
+      errorText = "更新清单中的修改时间无效：" + names::printableName(entry.path);
       return false;
     }
     readObjectFields(element, entry);
     if (signedManifest && entry.link.empty() && entry.sha256.empty()) {
-      errorText = "已签名的更新清单缺少 sha256：" + entry.path;
+      errorText = "已签名的更新清单缺少 sha256：" + names::printableName(entry.path);
       return false;
     }
     if (signedManifest && entry.link.empty() && entry.size < 0) {
-      errorText = "更新清单中的文件大小无效：" + entry.path;
+      errorText = "更新清单中的文件大小无效：" + names::printableName(entry.path);
       return false;
     }
     entries.push_back(std::move(entry));
@@ -127,7 +128,7 @@ bool canCreateLinks(const std::filesystem::path& stagingDir, const std::vector<M
   if (!error) error = platform::createFileSymlink(platform::fromUtf8("link-probe-target"), probe);
   platform::removeItem(probe);
   if (!error) return true;
-  errorText = "无法创建软链接：" + link->path + "（" + platform::errorCodeText(error) + "）";
+  errorText = "无法创建软链接：" + names::printableName(link->path) + "（" + platform::errorCodeText(error) + "）";
   return false;
 }
 
@@ -178,7 +179,7 @@ bool UpdateChecker::checkManifestBody(const std::string& body, std::string& erro
     if (!readManifestEntries(manifest, !manifestPublicKey.empty(), entries, errorText)) return false;
     // Every entry is judged on its text before any local file is looked at: a path that
     // names another host would otherwise be looked up there.
-    if (!judgeManifestEntries(entries, errorText)) return false;
+    if (!judgeManifestEntries(entries, errorText, lockedPatterns)) return false;
 
     CheckCounts counts;
     counts.manifestEntries = static_cast<std::int32_t>(entries.size());

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "log/launcher_log.h"
+#include "names/windows_names.h"
 #include "platform/text.h"
 #include "trust/sha256_hex.h"
 
@@ -31,7 +32,7 @@ void readObjectFields(const nlohmann::json& object, ManifestEntry& entry) {
   const auto patches = object.find("patches");
   if (zst == object.end() && patches == object.end()) return;
   if (entry.sha256.empty() || !entry.link.empty()) {
-    logWarn("更新清单中的压缩副本或补丁无从校验，已忽略：" + entry.path);
+    logWarn("更新清单中的压缩副本或补丁无从校验，已忽略：" + names::printableName(entry.path));
     return;
   }
   if (zst != object.end()) {
@@ -39,12 +40,12 @@ void readObjectFields(const nlohmann::json& object, ManifestEntry& entry) {
     if (readObject(*zst, false, copy)) {
       entry.zst.push_back(copy);
     } else {
-      logWarn("更新清单中的压缩副本无效，已忽略：" + entry.path);
+      logWarn("更新清单中的压缩副本无效，已忽略：" + names::printableName(entry.path));
     }
   }
   if (patches == object.end()) return;
   if (!patches->is_array()) {
-    logWarn("更新清单中的补丁无效，已忽略：" + entry.path);
+    logWarn("更新清单中的补丁无效，已忽略：" + names::printableName(entry.path));
     return;
   }
   for (const nlohmann::json& item : *patches) {
@@ -52,7 +53,7 @@ void readObjectFields(const nlohmann::json& object, ManifestEntry& entry) {
     if (readObject(item, true, patch)) {
       entry.patches.push_back(patch);
     } else {
-      logWarn("更新清单中的补丁无效，已忽略：" + entry.path);
+      logWarn("更新清单中的补丁无效，已忽略：" + names::printableName(entry.path));
     }
   }
 }

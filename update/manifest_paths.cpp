@@ -8,8 +8,7 @@
 #include <utility>
 
 #include "log/launcher_log.h"
-#include "platform/text.h"
-#include "trust/accepted_serial.h"
+#include "names/windows_names.h"
 #include "update/launcher_files.h"
 #include "update/name_pattern.h"
 
@@ -29,58 +28,44 @@ std::vector<std::string_view> splitAtSlashes(std::string_view path) {
   }
 }
 
-using platform::lowerAscii;
-
 bool onlyDotsAndBlanks(std::string_view element) {
   return element.find_first_not_of(". ") == std::string::npos;
 }
 
-// Windows opens a device instead of a file for these names, with any extension; the digit
-// of COM and LPT may also be 0 or a superscript one, two or three.
-bool isReservedDeviceName(std::string_view element) {
-  // Each of them begins with one of these letters: most names are passed without a copy.
-  if (element.empty() || std::string("aclnpACLNP").find(element[0]) == std::string::npos) return false;
-  std::string stem = lowerAscii(std::string(element.substr(0, element.find('.'))));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul" || stem == "conin$" || stem == "conout$")
-    return true;
-  if (stem.compare(0, 3, "com") != 0 && stem.compare(0, 3, "lpt") != 0) return false;
-  const std::string digit = stem.substr(3);
-  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
-         digit == "\xC2\xB3";
-}
-
-// The elements that name a place, without empty ones, folded the way Windows compares them:
-// ASCII case ignored, trailing dots and blanks dropped ("lib." and "lib " open "lib").
+// The elements that name a place, without empty ones, folded the way Windows compares them
+// (names/windows_names.h): letter case of all of Unicode ignored, trailing dots and blanks
+// dropped ("lib." and "lib " open "lib"), invalid UTF-8 read as U+FFFD.
 std::string placeKey(const std::vector<std::string_view>& elements, std::size_t count) {
   std::string key;
   for (std::size_t i = 0; i < count; ++i) {
-    std::string_view name = elements[i];
-    if (name.empty()) continue;
-    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
-    for (const char c : name) key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (elements[i].empty()) continue;
+    names::appendComparedName(key, elements[i]);
     key += '/';
   }
   return key;
 }
 
-std::string pathPlaceKey(const std::string& path) {
-  const std::vector<std::string_view> elements = splitAtSlashes(path);
-  return placeKey(elements, elements.size());
-}
+// The same for a whole path, without splitting it into a list first.
+std::string pathPlaceKey(const std::string& path) { return names::comparedPathKey(path); }
 
 // The first entry, in the manifest's order, whose path names the place of an earlier entry
-// in other letters, with the earliest entry of that place. The keys' hashes are sorted
-// rather than kept in a table: a table of 100,000 keys cost the check more than all its
-// file-system queries.
-bool findPlaceClash(const std::vector<ManifestEntry>& entries, const ManifestEntry*& earlier,
-                    const ManifestEntry*& later) {
+// in other letters, with the earliest entry of that place; and apart from it the first entry
+// that repeats an earlier path exactly. The keys' hashes are sorted rather than kept in a
+// table: a table of 100,000 keys cost the check more than all its file-system queries.
+struct PlaceClashes {
+  const ManifestEntry* earlier = nullptr;
+  const ManifestEntry* later = nullptr;
+  const ManifestEntry* repeated = nullptr;
+};
+
+PlaceClashes findPlaceClashes(const std::vector<ManifestEntry>& entries) {
   std::vector<std::pair<std::size_t, std::size_t>> hashed;  // (hash of the key, entry index)
   hashed.reserve(entries.size());
   for (std::size_t index = 0; index < entries.size(); ++index) {
     hashed.emplace_back(std::hash<std::string>{}(pathPlaceKey(entries[index].path)), index);
   }
   std::sort(hashed.begin(), hashed.end());
+  PlaceClashes found;
   for (std::size_t start = 0, end = 0; start < hashed.size(); start = end) {
     for (end = start + 1; end < hashed.size() && hashed[end].first == hashed[start].first;) ++end;
     // Entries of one hash, in the manifest's order; different keys under one hash are rare.
@@ -89,25 +74,52 @@ bool findPlaceClash(const std::vector<ManifestEntry>& entries, const ManifestEnt
       for (std::size_t i = start; i < j; ++i) {
         const ManifestEntry& first = entries[hashed[i].second];
         if (pathPlaceKey(first.path) != pathPlaceKey(entry.path)) continue;
-        if (first.path != entry.path && (later == nullptr || &entry < later)) {
-          earlier = &first;
-          later = &entry;
+        const ManifestEntry*& slot = first.path == entry.path ? found.repeated : found.later;
+        if (slot == nullptr || &entry < slot) {
+          if (&slot == &found.later) found.earlier = &first;
+          slot = &entry;
         }
         break;
       }
     }
   }
-  return later != nullptr;
+  return found;
+}
+
+// Whether a path has a '~' or an element ending in a dot or blank: most paths have neither.
+bool worthALook(const std::string& path) {
+  char previous = '/';
+  for (const char c : path) {
+    if (c == '~' || (c == '/' && (previous == '.' || previous == ' '))) return true;
+    previous = c;
+  }
+  return previous == '.' || previous == ' ';
+}
+
+// The first entry with an element that Windows would shorten, or that has the form of a short
+// name of a file the launcher keeps for itself (at the top) or of a locked name (anywhere).
+const ManifestEntry* findWindowsNameProblem(const std::vector<ManifestEntry>& entries,
+                                            const std::vector<std::string>& lockedPatterns, bool& shortName) {
+  static const std::vector<std::string> kOwnNames = launcherOwnTopNames();
+  for (const ManifestEntry& entry : entries) {
+    const std::string& path = entry.path;
+    if (!worthALook(path)) continue;
+    const names::ElementProblem problem = names::findElementProblem(path, kOwnNames, lockedPatterns);
+    if (problem == names::ElementProblem::None) continue;
+    shortName = problem == names::ElementProblem::ShortName;
+    return &entry;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
 bool isConfinedManifestPath(const std::string& path) {
   if (path.empty() || path.front() == '/' || path.back() == '/') return false;
-  if (path.find_first_of(std::string("\\:\0", 3)) != std::string::npos) return false;
+  if (names::hasCharacterWindowsRefuses(path)) return false;  // a backslash, ':' and NUL among them
   for (const std::string_view element : splitAtSlashes(path)) {
     if (element.empty()) continue;
-    if (onlyDotsAndBlanks(element) || isReservedDeviceName(element)) return false;
+    if (onlyDotsAndBlanks(element) || names::isReservedDeviceName(element)) return false;
   }
   return true;
 }
@@ -158,12 +170,8 @@ bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target
 bool isLauncherOwnPath(const std::string& path) {
   // The check asks this of every entry: the keys of the launcher's names are formed once.
   static const std::vector<std::string> kOwnKeys = [] {
-    const std::string serial = kAcceptedSerialFileName;
     std::vector<std::string> keys;
-    for (const std::string& own : {std::string(kUpdateReportFileName), std::string(kInstallationLockFileName),
-                                   std::string(kStagingDirectoryName), serial, serial + ".new"}) {
-      keys.push_back(placeKey({own}, 1));
-    }
+    for (const std::string& own : launcherOwnFileNames()) keys.push_back(placeKey({own}, 1));
     return keys;
   }();
   static const std::string kLogsKey = placeKey({kLogDirectoryName}, 1);
@@ -176,27 +184,51 @@ bool isLauncherOwnPath(const std::string& path) {
   std::string below = placeKey(elements, elements.size()).substr(top.size());
   if (below.empty()) return true;
   below.pop_back();  // the key's closing '/'
-  static const std::string kSuffix = ".log";
+  static const std::string kSuffix = ".LOG";  // keys are in capitals
   return below.find('/') == std::string::npos && matchesNamePattern(below, std::string(kDailyLogPrefix) + "*") &&
          below.size() > kSuffix.size() && below.compare(below.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
 }
 
-bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string& errorText) {
+bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string& errorText,
+                          const std::vector<std::string>& lockedPatterns) {
+  using names::printableName;
   std::string offending;
   if (!findUnconfinedEntry(entries, offending)) {
-    errorText = "更新清单路径不安全：" + offending;
+    errorText = "更新清单路径不安全：" + printableName(offending);
     return false;
   }
   // Windows keeps one file for both names: each check would find one of them changed.
-  const ManifestEntry* earlier = nullptr;
-  const ManifestEntry* later = nullptr;
-  if (findPlaceClash(entries, earlier, later)) {
-    errorText = "更新清单路径仅大小写不同：" + earlier->path + "，" + later->path;
+  const PlaceClashes clashes = findPlaceClashes(entries);
+  if (clashes.later != nullptr) {
+    const bool letters = names::isUtf8(clashes.earlier->path) && names::isUtf8(clashes.later->path);
+    errorText = std::string(letters ? "更新清单路径仅大小写不同：" : "更新清单路径仅无效的 UTF-8 字节不同：") +
+                printableName(clashes.earlier->path) + "，" + printableName(clashes.later->path);
     return false;
   }
+  // Two transfers at once would write one staged file.
+  if (clashes.repeated != nullptr) {
+    errorText = "更新清单路径重复：" + printableName(clashes.repeated->path);
+    return false;
+  }
+  // Either would land on another file, perhaps one that is held open (the launcher itself).
+  bool shortName = false;
+  if (const ManifestEntry* entry = findWindowsNameProblem(entries, lockedPatterns, shortName)) {
+    errorText = std::string(shortName ? "更新清单路径可能是受保护文件的短文件名：" : "更新清单路径以点或空格结尾：") +
+                printableName(entry->path);
+    return false;
+  }
+  std::unordered_set<std::string> linkKeys;
   for (const ManifestEntry& entry : entries) {
-    if (!entry.link.empty() && !isConfinedLinkTarget(entry.path, entry.link)) {
-      errorText = "更新清单软链接指向安装目录之外：" + entry.path + " -> " + entry.link;
+    if (!entry.link.empty()) linkKeys.insert(names::comparedPathKey(entry.path));
+  }
+  for (const ManifestEntry& entry : entries) {
+    if (entry.link.empty()) continue;
+    const bool outside = !isConfinedLinkTarget(entry.path, entry.link);
+    // Only the last element of a target may be a link: "y/../x" with "y" a link to ".." stays
+    // inside as text but not when resolved.
+    if (outside || names::passesThroughLink(entry.path, entry.link, linkKeys)) {
+      errorText = std::string(outside ? "更新清单软链接指向安装目录之外：" : "更新清单软链接经过另一个软链接：") +
+                  printableName(entry.path) + " -> " + printableName(entry.link);
       return false;
     }
   }

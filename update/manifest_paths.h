@@ -15,7 +15,8 @@
 // as a separator on Windows only); a ':' (drive or stream on Windows); a NUL; an element
 // made only of dots and blanks ("." and ".." included, which Windows would also shorten);
 // and the reserved device names of Windows (CON, NUL, COM0-COM9, COM¹-COM³, LPT likewise,
-// with any extension). Empty elements ("a//b") are allowed.
+// with any extension); the characters Windows refuses in names (< > " | ? * and control
+// characters). Empty elements ("a//b") are allowed.
 bool isConfinedManifestPath(const std::string& path);
 
 // Checks the whole list before anything is written: every path (of files and of links) must
@@ -27,7 +28,8 @@ bool findUnconfinedEntry(const std::vector<ManifestEntry>& entries, std::string&
 // Whether a link target, read from the directory of the link at `linkPath`, names a place
 // inside the installation: not absolute, no drive, no NUL, never climbing above the top, no
 // element of dots and blanks but "." and "..".
-// Other links on the way are not resolved.
+// Other links on the way are not resolved here; judgeManifestEntries refuses a target that
+// passes through a link of the manifest.
 bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target);
 
 // Whether the path names one of the files the launcher keeps for itself at the top of the
@@ -35,8 +37,13 @@ bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target
 // manifest entry must never replace. Compared as Windows would name them.
 bool isLauncherOwnPath(const std::string& path);
 
-// The judgement of a whole manifest before the check looks at any local file: the paths
-// are confined, no two differ only in letter case (Windows would make them one file, and
-// every later check would find one of them changed), and every link target stays inside.
-// False with a text naming the offending entry.
-bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string& errorText);
+// The judgement of a whole manifest before the check looks at any local file, as Windows will
+// read it: the paths are confined; no two name one file on Windows (letter case of all of
+// Unicode, or bytes that are not UTF-8, alone differ; every later check would find one of
+// them changed); no path repeats (two transfers at once would write one staged file); no
+// element ends in a dot or blank, or has the form of a short name of the launcher's own
+// files or of `lockedPatterns` (each would land on another file); and every link target
+// stays inside without passing through another link of the manifest. False with a text
+// naming the offending entry, its control characters escaped (names::printableName).
+bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string& errorText,
+                          const std::vector<std::string>& lockedPatterns = {});

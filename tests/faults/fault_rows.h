@@ -50,6 +50,7 @@ struct FaultRow {
   std::size_t starts = 0;         // how often the main program starts in all; 0: not counted
   Objects objects = Objects::None;
   bool eightAtOnce = false;       // run the launcher that fetches eight files at once
+  int runs = 1;                   // launcher runs one after the other; `starts` counts those of one run
 };
 
 // The test builds of the launcher that stand in for the product's in some rows, both with a

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "staging/confinement.h"
+#include "tests/fuzz/windows_fold_reference.h"
 
 namespace {
 
@@ -40,12 +41,8 @@ bool leavesBase(const std::string& path) {
   return depth <= 0;
 }
 
-// Windows opens "lib", "lib." and "lib " as the same item.
-bool sameOnWindows(std::string a, std::string b) {
-  for (std::string* name : {&a, &b})
-    while (!name->empty() && (name->back() == '.' || name->back() == ' ')) name->pop_back();
-  return a == b;
-}
+// Windows opens "lib", "lib." and "LİB " as the same item.
+bool sameOnWindows(const std::string& a, const std::string& b) { return referenceFold(a) == referenceFold(b); }
 
 bool below(const std::vector<std::string>& inner, const std::vector<std::string>& outer) {
   return inner.size() > outer.size() && std::equal(outer.begin(), outer.end(), inner.begin(), sameOnWindows);

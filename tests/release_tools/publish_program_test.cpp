@@ -241,6 +241,17 @@ TEST_F(PublishProgram, RefusesASourceTheLauncherWouldRefuseAndLeavesTheSiteAlone
        "kestrun-publish: refused: bin/out: absolute link target {outside}\n"
        "kestrun-publish: refused: bin/via: link target out/secret leaves the release through "
        "another link\n"},
+      {"names Windows refuses or takes for others",
+       [](const fs::path& s, const fs::path&) {
+         for (const char* name : {"notes?.txt", "Kestrun.exe.", "UPDATE~1.LOC", "Ä.dat", "ä.dat"}) writeFile(s / name, "x");
+         fs::create_symlink(".", s / "bin/y");
+         fs::create_symlink("y/../x", s / "bin/L");
+       },
+       "kestrun-publish: refused: Kestrun.exe.: a name ending in a dot or blank, which Windows drops\n"
+       "kestrun-publish: refused: UPDATE~1.LOC: a Windows short name of a file the launcher never replaces\n"
+       "kestrun-publish: refused: notes?.txt: a character Windows refuses in names\n"
+       "kestrun-publish: refused: bin/L: link target y/../x passes through another link\n"
+       "kestrun-publish: refused: ä.dat: one file on Windows with Ä.dat\n"},
       {"backslash in a name",
        [](const fs::path& s, const fs::path&) { writeFile(s / "..\\evil.dll", "x"); },
        "kestrun-publish: refused: ..\\evil.dll: backslash in the name\n"},

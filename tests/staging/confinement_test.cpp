@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "staging/confinement.h"
 #include "tests/support/symlink_support.h"
@@ -14,7 +15,8 @@ namespace {
 
 TEST(ConfinedManifestPath, AcceptsPathsThatStayBelowTheirDirectory) {
   for (const char* path : {"Vardel.exe", "bin/app.dll", "bin/My File+1.dll", "数据/说明.txt", "a//b.dll",
-                           "lib/.hidden", "lib/..x", "x../y", "console.log", "COM10", "LPT¹0", "nul2/x"}) {
+                           "lib/.hidden", "lib/..x", "x../y", "console.log", "COM10", "LPT¹0", "nul2/x",
+                           "a~1.txt", "del\x7F"}) {
     EXPECT_TRUE(isConfinedManifestPath(path)) << path;
   }
 }
@@ -23,7 +25,8 @@ TEST(ConfinedManifestPath, RefusesPathsThatCouldLeaveTheirDirectory) {
   const std::vector<std::string> refused = {
       "", "/", "/abs/x", "//server/share/x", "../x", "a/../../x", "a/..", "..", ".", "./x", "a/./b",
       "a/", "a/ ../x", "a/.. /x", "a/.../x", "C:/x", "C:x", "c:", "a/b:stream", "a\\b", "..\\x",
-      "CON", "lib/nul.txt", "Aux", "com1.dll", "LPT9", "conout$", "COM0", "LPT0.txt", "com¹.dll", "LPT³", std::string("a\0b", 3)};
+      "CON", "lib/nul.txt", "Aux", "com1.dll", "LPT9", "conout$", "COM0", "LPT0.txt", "com¹.dll", "LPT³", std::string("a\0b", 3),
+      "notes?.txt", "a<b>.txt", "a|b", "x*", "q\"", "tab\t", "a\x01/b", "bin\x1F/x"};
   for (const std::string& path : refused) EXPECT_FALSE(isConfinedManifestPath(path)) << path;
 }
 
@@ -79,6 +82,55 @@ TEST(LauncherOwnPath, NamesTheLaunchersFilesAsWindowsWould) {
   }
   for (const char* path : {"update.log.bak", "bin/update.log", "logs/vardel.log", "logs/kestrun-1.txt", "logs/a/kestrun-1.log"}) {
     EXPECT_FALSE(isLauncherOwnPath(path)) << path;
+  }
+}
+
+TEST(WindowsNames, OneFileOnWindowsShortNamesAndPrintableTexts) {
+  for (const auto& [a, b] : std::vector<std::pair<std::string, std::string>>{
+           {"Ä.dat", "ä.dat"}, {"ǅ", "ǆ"}, {"Σ", "σ"}, {"lib. ", "LIB"}, {"a\xFF", "a\xFE\xFF"}, {"a\xFF", "a\uFFFD"}}) {
+    std::string left, right;
+    names::appendComparedName(left, a);
+    names::appendComparedName(right, b);
+    EXPECT_EQ(left, right) << a << " " << b;
+  }
+  for (const auto& [a, b] : std::vector<std::pair<std::string, std::string>>{
+           {"\U00010400", "\U00010428"}, {"ß", "SS"}, {"a", "a\xFF"}, {"a.b", "ab"}}) {
+    std::string left, right;
+    names::appendComparedName(left, a);
+    names::appendComparedName(right, b);
+    EXPECT_NE(left, right) << a << " " << b;  // beyond U+FFFF Windows folds nothing
+  }
+  for (const auto& [element, name] : std::vector<std::pair<std::string, std::string>>{
+           {"UPDATE~1.LOC", "update.lock"}, {"updat~12.loc", "update.lock"}, {"UP3F2A~1.LOC", "update.lock"},
+           {"UPDATE~1", "update_staging"}, {"VCRUNT~1.DLL", "vcruntime140*"}, {"API-MS~9.DLL", "api-ms-win-*"}}) {
+    EXPECT_TRUE(names::mayBeShortNameOf(element, name)) << element << " " << name;
+  }
+  for (const auto& [element, name] : std::vector<std::pair<std::string, std::string>>{
+           {"UPDATE~1.LOG", "update.lock"}, {"UPDATE~1.LOC", "update_staging"}, {"UPDATE~X.LOC", "update.lock"},
+           {"UPDATES~1.LOC", "update.lock"}, {"ABCD~1.LOC", "update.lock"}, {"UPDATE.LOC", "update.lock"},
+           {"UPD~1.LOC", "update.lock"}, {"A~1.DLL", "api-ms-win-*"}}) {
+    EXPECT_FALSE(names::mayBeShortNameOf(element, name)) << element << " " << name;
+  }
+  EXPECT_EQ(names::printableName("a\nb\x7F数据\xFF"), "a\\x0Ab\\x7F数据\\xFF");
+}
+
+TEST(JudgedManifest, LinksAreJudgedAsResolvedAndInvalidUtf8AsWindowsReadsIt) {
+  struct Case {
+    std::vector<ManifestEntry> entries;
+    const char* errorText;  // empty: accepted
+  };
+  const std::vector<Case> cases = {
+      {{link("d/y", ".."), link("d/L", "y/../x")}, "更新清单软链接经过另一个软链接：d/L -> y/../x"},
+      {{link("d/L", "Y./../x"), link("d/y", "..")}, "更新清单软链接经过另一个软链接：d/L -> Y./../x"},
+      {{link("Current", "A"), link("Foo", "current/Foo")}, "更新清单软链接经过另一个软链接：Foo -> current/Foo"},
+      {{link("d/y", ".."), link("d/L", "y")}, ""},  // the last element: y's own target is judged
+      {{link("d/y", ".."), link("d/L", "../d/x/../z")}, ""},
+      {{file("a\xFF"), file("a\xFE")}, "更新清单路径仅无效的 UTF-8 字节不同：a\\xFF，a\\xFE"},
+  };
+  for (const Case& c : cases) {
+    std::string errorText;
+    EXPECT_EQ(judgeManifestEntries(c.entries, errorText), std::string(c.errorText).empty()) << c.errorText;
+    EXPECT_EQ(errorText, c.errorText);
   }
 }
 

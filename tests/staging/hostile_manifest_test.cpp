@@ -76,6 +76,8 @@ TEST_F(HostileManifestTest, RefusesTheWholeManifestBeforeWritingAnything) {
       {{linkEntry("lib", outsideText), fileEntry("lib/x")}, "lib/x"},
       {{fileEntry("lib/x"), linkEntry("lib", outsideText)}, "lib/x"},
       {{linkEntry("up", ".."), linkEntry("up/up", ".."), fileEntry("up/up/x")}, "up/up"},
+      {{fileEntry("ok.dll"), fileEntry("notes?.txt")}, "notes?.txt"},
+      {{fileEntry("a<b>.txt")}, "a<b>.txt"},
   };
   const std::vector<std::string> rootBefore = staging_test::describeTree(root.path());
   for (const Case& c : cases) {

@@ -122,7 +122,25 @@ TEST_F(ManifestCheckTest, FailuresGiveExactTextsAndKeepThePreviousReport) {
        "更新清单软链接指向安装目录之外：a -> /home/user/.bashrc"},
       {"time beyond a file time", R"([{"path": "a.dll", "mtime": 1000000000000}])", 200,
        "更新清单中的修改时间无效：a.dll"},
+      // Names Windows refuses, shortens or folds onto another, escaped in the text.
+      {"refused character", R"([{"path": "notes?.txt"}])", 200, "更新清单路径不安全：notes?.txt"},
+      {"control character", R"([{"path": "a\nb\u001b"}])", 200, "更新清单路径不安全：a\\x0Ab\\x1B"},
+      {"line break before the judgement", R"([{"path": "a\r\n", "sha256": 1}])", 200,
+       "更新清单中的 sha256 无效：a\\x0D\\x0A"},
+      {"trailing dot", R"([{"path": "Kestrun.exe."}])", 200, "更新清单路径以点或空格结尾：Kestrun.exe."},
+      {"trailing blank", R"([{"path": "bin /a.dll"}])", 200, "更新清单路径以点或空格结尾：bin /a.dll"},
+      {"Unicode case", R"([{"path": "Ä.dat"}, {"path": "ä.dat"}])", 200, "更新清单路径仅大小写不同：Ä.dat，ä.dat"},
+      {"repeated path", R"([{"path": "a.dll"}, {"path": "b"}, {"path": "a.dll"}])", 200, "更新清单路径重复：a.dll"},
+      {"short name of the lock", R"([{"path": "UPDATE~1.LOC"}])", 200,
+       "更新清单路径可能是受保护文件的短文件名：UPDATE~1.LOC"},
+      {"short name as a directory", R"([{"path": "UPDATE~1/x"}])", 200,
+       "更新清单路径可能是受保护文件的短文件名：UPDATE~1/x"},
+      {"short name of a locked name", R"([{"path": "bin/VCRUNT~2.DLL"}])", 200,
+       "更新清单路径可能是受保护文件的短文件名：bin/VCRUNT~2.DLL"},
+      {"link through a link", R"([{"path": "d/y", "link": ".."}, {"path": "d/L", "link": "y/../x"}])", 200,
+       "更新清单软链接经过另一个软链接：d/L -> y/../x"},
   };
+  checker.lockedPatterns = kShippedLockedPatterns;
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
     serve(c.body, c.status);

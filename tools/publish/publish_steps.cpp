@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
 #include <system_error>
 
 #include "tools/publish/release_signing.h"
@@ -43,19 +44,29 @@ bool overlaps(const fs::path& a, const fs::path& b) {
                  release_manifest::liesWithin(realB, realA));
 }
 
-// One line for each entry of the listing of `tree` that breaks the release rules, each
-// starting with `prefix`.
+// One line for each entry of the listing of `tree` that breaks the release rules (for the
+// "windows" platform, those of Windows names as well), each starting with `prefix`.
 std::string refusedEntries(const fs::path& tree, const release_manifest::ReleaseListing& listing,
-                           const std::string& prefix) {
+                           const std::string& platform, const std::string& prefix) {
   std::string refusals;
+  std::set<std::string> refused;  // one line for an entry, the first reason
   for (const std::string& special : listing.specialFiles) {
     refusals += prefix + special + ": not a regular file, link or directory\n";
   }
   for (const release_manifest::ReleaseEntry& entry : listing.entries) {
     std::string reason;
-    if (!release_manifest::isAcceptedEntry(tree, entry, reason)) {
+    if (!release_manifest::isAcceptedEntry(tree, entry, reason) ||
+        (platform == "windows" && !release_manifest::isAcceptedWindowsPath(entry.path, reason))) {
       refusals += prefix + entry.path + ": " + reason + "\n";
+      refused.insert(entry.path);
     }
+  }
+  for (const auto& [path, target] : release_manifest::findLinksThroughLinks(listing.entries)) {
+    if (refused.count(path) == 0) refusals += prefix + path + ": link target " + target + " passes through another link\n";
+  }
+  if (platform != "windows") return refusals;
+  for (const auto& [later, earlier] : release_manifest::findWindowsNameClashes(listing.entries)) {
+    if (refused.count(later) == 0) refusals += prefix + later + ": one file on Windows with " + earlier + "\n";
   }
   return refusals;
 }
@@ -100,7 +111,7 @@ bool checkSource(const PublishRequest& request, PublishRun& run, std::string& er
     return false;
   }
   if (!release_manifest::listReleaseTree(request.source, run.source, error)) return false;
-  std::string refusals = refusedEntries(request.source, run.source, "refused: ");
+  std::string refusals = refusedEntries(request.source, run.source, request.platform, "refused: ");
   if (run.source.entries.empty() && refusals.empty()) {
     refusals = "nothing to publish in " + request.source.string() + "\n";
   }
@@ -154,7 +165,7 @@ bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, st
   const fs::path tree = platformTree(run.partial, request.platform);
   release_manifest::ReleaseListing staged;
   if (!release_manifest::listReleaseTree(tree, staged, error)) return false;
-  std::string refusals = refusedEntries(tree, staged, "refused in the staged release: ");
+  std::string refusals = refusedEntries(tree, staged, request.platform, "refused in the staged release: ");
   if (refusals.empty()) {
     const std::string difference = firstDifference(staged.entries, run.source.entries);
     if (difference.empty()) return true;

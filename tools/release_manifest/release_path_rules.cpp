@@ -1,7 +1,12 @@
 #include "tools/release_manifest/release_path_rules.h"
 
+#include <algorithm>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
+
+#include "names/windows_names.h"
+#include "update/launcher_files.h"
 
 namespace release_manifest {
 
@@ -104,6 +109,71 @@ bool isAcceptedPath(const std::string& path, std::string& reason) {
     return true;
   }
   return false;
+}
+
+bool isAcceptedWindowsPath(const std::string& path, std::string& reason) {
+  static const std::vector<std::string> kOwnNames = launcherOwnTopNames();
+  static const std::vector<std::string> kLockedNames = lockedProductPatterns();
+  if (names::hasCharacterWindowsRefuses(path)) {
+    reason = "a character Windows refuses in names";
+    return false;
+  }
+  for (const std::string& element : splitAt(path, "/")) {
+    if (names::isReservedDeviceName(element)) {
+      reason = "\"" + element + "\" is a device on Windows";
+      return false;
+    }
+  }
+  switch (names::findElementProblem(path, kOwnNames, kLockedNames)) {
+    case names::ElementProblem::DotOrBlankAtEnd:
+      reason = "a name ending in a dot or blank, which Windows drops";
+      return false;
+    case names::ElementProblem::ShortName:
+      reason = "a Windows short name of a file the launcher never replaces";
+      return false;
+    case names::ElementProblem::None:
+      break;
+  }
+  return true;
+}
+
+std::vector<std::pair<std::string, std::string>> findWindowsNameClashes(const std::vector<ReleaseEntry>& entries) {
+  std::vector<std::pair<std::string, std::size_t>> keyed;  // (key, entry index)
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    std::string key;
+    for (const std::string& element : splitAt(entries[index].path, "/")) {
+      names::appendComparedName(key, element);
+      key += '/';
+    }
+    keyed.emplace_back(std::move(key), index);
+  }
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<std::pair<std::size_t, std::size_t>> clashes;  // (later, earliest of its key)
+  for (std::size_t i = 1, first = 0; i < keyed.size(); ++i) {
+    if (keyed[i].first != keyed[first].first) {
+      first = i;
+      continue;
+    }
+    clashes.emplace_back(keyed[i].second, keyed[first].second);
+  }
+  std::sort(clashes.begin(), clashes.end());
+  std::vector<std::pair<std::string, std::string>> named;
+  for (const auto& [later, earlier] : clashes) named.emplace_back(entries[later].path, entries[earlier].path);
+  return named;
+}
+
+std::vector<std::pair<std::string, std::string>> findLinksThroughLinks(const std::vector<ReleaseEntry>& entries) {
+  std::unordered_set<std::string> linkKeys;
+  for (const ReleaseEntry& entry : entries) {
+    if (entry.isLink()) linkKeys.insert(names::comparedPathKey(entry.path));
+  }
+  std::vector<std::pair<std::string, std::string>> found;
+  for (const ReleaseEntry& entry : entries) {
+    if (entry.isLink() && names::passesThroughLink(entry.path, entry.link, linkKeys)) {
+      found.emplace_back(entry.path, entry.link);
+    }
+  }
+  return found;
 }
 
 bool isAcceptedLink(const fs::path& tree, const std::string& linkPath, const std::string& target,
