@@ -1,7 +1,5 @@
 // The update check: fetch the server's manifest, decide for each listed file whether it is to
 // be downloaded, and leave the pending list and the report update.log behind.
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
@@ -9,16 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "log/launcher_log.h"
 #include "platform/environment.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "trust/accepted_serial.h"
 #include "update/launcher_files.h"
-#include "update/manifest_fields.h"
-#include "update/manifest_hash_field.h"
-#include "update/manifest_object_fields.h"
 #include "update/manifest_paths.h"
+#include "update/manifest_reader.h"
 #include "update/name_pattern.h"
 #include "update/server_endpoints.h"
 #include "update/update_checker.h"
@@ -38,16 +35,6 @@ struct CheckCounts {
   std::int32_t locked = 0;
 };
 
-// A text key of a manifest object with '/' separators; absent gives empty, any other type
-// throws the library's type error, which fails the whole check.
-std::string readPathField(const nlohmann::json& object, const char* key) {
-  const auto found = object.find(key);
-  if (found == object.end()) return {};
-  std::string text = found->get<std::string>();
-  std::replace(text.begin(), text.end(), '\\', '/');
-  return text;
-}
-
 std::string localTimeNow() {
   const std::tm now = platform::localTime(std::time(nullptr));
   char text[32];
@@ -62,42 +49,6 @@ void writeUpdateLog(const std::filesystem::path& installDir, const std::string& 
   if (file.open(installDir / kUpdateReportFileName, platform::FileWriter::Mode::Truncate)) return;
   if (file.write(content.data(), content.size())) return;
   file.close();
-}
-
-// The manifest's objects as entries, refusing an entry that no file could satisfy. With a
-// key built in (signedManifest), the bytes of every file must be vouched for by the manifest.
-bool readManifestEntries(const nlohmann::json& manifest, bool signedManifest, std::vector<ManifestEntry>& entries,
-                         std::string& errorText) {
-  for (const nlohmann::json& element : manifest) {
-    if (!element.is_object()) continue;
-    ManifestEntry entry;
-    entry.path = readPathField(element, "path");
-    entry.link = readPathField(element, "link");
-    entry.size = readIntegerField(element, "size");
-    entry.mtime = readIntegerField(element, "mtime");
-    if (entry.path.empty()) continue;
-    if (!readSha256Field(element, entry.sha256)) {
-      errorText = "更新清单中的 sha256 无效：" + entry.path;
-      return false;
-    }
-    // A time beyond what a file time can hold could never be set, so the file would be
-    // fetched again at every start.
-    if (entry.mtime > platform::kMaxUnixSecondsAsFileTime) {
-      errorText = "更新清单中的修改时间无效：" + entry.path;
-      return false;
-    }
-    readObjectFields(element, entry);
-    if (signedManifest && entry.link.empty() && entry.sha256.empty()) {
-      errorText = "已签名的更新清单缺少 sha256：" + entry.path;
-      return false;
-    }
-    if (signedManifest && entry.link.empty() && entry.size < 0) {
-      errorText = "更新清单中的文件大小无效：" + entry.path;
-      return false;
-    }
-    entries.push_back(std::move(entry));
-  }
-  return true;
 }
 
 // Whether the installed item of a manifest path exists and a locked pattern protects it.
@@ -169,13 +120,12 @@ bool UpdateChecker::checkManifestBody(const std::string& body, std::string& erro
     return false;
   }
   try {
-    const nlohmann::json manifest = nlohmann::json::parse(body, nullptr, true, false);
-    if (!manifest.is_array()) {
-      errorText = "更新清单格式无效（非 JSON 数组）";
-      return false;
-    }
     std::vector<ManifestEntry> entries;
-    if (!readManifestEntries(manifest, !manifestPublicKey.empty(), entries, errorText)) return false;
+    std::vector<std::string> warnings;
+    ManifestReader reader(!manifestPublicKey.empty());
+    const bool read = reader.read(body, entries, warnings, errorText);
+    for (const std::string& warning : warnings) logWarn(warning);
+    if (!read) return false;
     // Every entry is judged on its text before any local file is looked at: a path that
     // names another host would otherwise be looked up there.
     if (!judgeManifestEntries(entries, errorText)) return false;
