@@ -140,7 +140,7 @@ bool writeMemoryManifest(const fs::path& manifestFile, std::uintmax_t& bytes) {
   std::ofstream out(manifestFile, std::ios::binary | std::ios::trunc);
   out << '[';
   for (std::int64_t i = 0; i < kMemoryEntries; ++i) {
-    out << (i == 0 ? "" : ",") << R"({"path":"maps/tiles/z)" << 10 + i % 7 << "/x" << 100000 + i / 64 << "/y"
+    out << (i == 0 ? "" : ",") << R"({"path":"data/maps/osm-europe-2026/tiles/z)" << 10 + i % 7 << "/x" << 100000 + i / 64 << "/y"
         << 200000 + i % 64 << R"(.webp","size":)" << 20000 + (i * 7919) % 90000 << R"(,"mtime":)"
         << 1700000000 + i % 86400 << "}";
   }
