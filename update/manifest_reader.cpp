@@ -65,13 +65,6 @@ bool ManifestReader::read(const std::string& body, std::vector<ManifestEntry>& e
                           std::vector<std::string>& warnings, std::string& errorText) {
   entries_ = &entries;
   warnings_ = &warnings;
-  // Each entry is an object: their count bounds the list, which is then made once instead of
-  // copied at every doubling (the largest copy held the list twice). Room left over is never
-  // touched; where it cannot be had, the list grows as usual.
-  try {
-    entries.reserve(static_cast<std::size_t>(std::count(body.begin(), body.end(), '{')));
-  } catch (const std::exception&) {
-  }
   if (!nlohmann::json::sax_parse(body, this, nlohmann::json::input_format_t::json, true, false)) {
     warnings.clear();
     errorText = "更新清单解析失败：" + parseError_;
