@@ -8,6 +8,8 @@
 //       the same of the files in <list>, one "<bytes> <path>" a line
 //   kestrun_bench_download update <base url> <platform> <install dir>
 //       the launcher's check and staged download of whatever differs from the installation
+//   kestrun_bench_download check <base url> <platform> <install dir>
+//       the launcher's check alone: everything up to the start of the download
 // <parallel> is the number of files fetched at once (default 1); <ca bundle> the certificates
 // an https server is checked against.
 #include <cstdint>
@@ -74,16 +76,25 @@ bool update(const std::string& baseUrl, const std::string& platform, const std::
   return checker.downloadPending([](int, int) {}, errorText);
 }
 
+bool check(const std::string& baseUrl, const std::string& platform, const std::filesystem::path& installDir,
+           std::string& errorText) {
+  UpdateChecker checker(baseUrl, platform, installDir, installDir / "update_staging");
+  if (!checker.checkForUpdates(errorText)) return false;
+  std::printf("pending %zu\n", checker.pending.size());
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   const int optionsAt = mode == "pending" ? 7 : 6;  // where <parallel> would be
-  if (!((mode == "file" && argc == 4) || (mode == "update" && argc == 5) ||
+  const bool wholeRun = mode == "update" || mode == "check";
+  if (!((mode == "file" && argc == 4) || (wholeRun && argc == 5) ||
         ((mode == "pending" || mode == "listed") && argc >= optionsAt && argc <= optionsAt + 2))) {
     std::fprintf(stderr,
                  "usage: %s file URL DESTINATION | pending BASE PLATFORM INSTALL_DIR COUNT BYTES [PARALLEL [CA_BUNDLE]]"
-                 " | listed BASE PLATFORM INSTALL_DIR LIST [PARALLEL [CA_BUNDLE]] | update BASE PLATFORM INSTALL_DIR\n",
+                 " | listed BASE PLATFORM INSTALL_DIR LIST [PARALLEL [CA_BUNDLE]] | update|check BASE PLATFORM INSTALL_DIR\n",
                  argv[0]);
     return 2;
   }
@@ -98,6 +109,8 @@ int main(int argc, char** argv) {
     ok = fetchOne(argv[2], argv[3], errorText);
   } else if (mode == "update") {
     ok = update(argv[2], argv[3], argv[4], errorText);
+  } else if (mode == "check") {
+    ok = check(argv[2], argv[3], argv[4], errorText);
   } else {
     const int parallel = argc > optionsAt ? std::atoi(argv[optionsAt]) : 1;
     const char* caBundle = argc > optionsAt + 1 ? argv[optionsAt + 1] : nullptr;
@@ -108,7 +121,7 @@ int main(int argc, char** argv) {
   if (!ok) std::fprintf(stderr, "download failed: %s\n", errorText.c_str());
   // This program's own peak (its memory since it started): the kernel's peak of a child also
   // counts the parent's memory, which the child shares until it executes its program.
-  if (mode == "update") {
+  if (wholeRun) {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
       if (line.rfind("VmHWM:", 0) == 0) std::printf("peak %s\n", line.c_str());

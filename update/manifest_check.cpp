@@ -1,7 +1,5 @@
 // The update check: fetch the server's manifest, decide for each listed file whether it is to
 // be downloaded, and leave the pending list and the report update.log behind.
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "log/launcher_log.h"
 #include "names/windows_names.h"
 #include "platform/environment.h"
 #include "platform/file_writer.h"
@@ -16,10 +15,8 @@
 #include "platform/text.h"
 #include "trust/accepted_serial.h"
 #include "update/launcher_files.h"
-#include "update/manifest_fields.h"
-#include "update/manifest_hash_field.h"
-#include "update/manifest_object_fields.h"
 #include "update/manifest_paths.h"
+#include "update/manifest_reader.h"
 #include "update/name_pattern.h"
 #include "update/server_endpoints.h"
 #include "update/update_checker.h"
@@ -39,16 +36,6 @@ struct CheckCounts {
   std::int32_t locked = 0;
 };
 
-// A text key of a manifest object with '/' separators; absent gives empty, any other type
-// throws the library's type error, which fails the whole check.
-std::string readPathField(const nlohmann::json& object, const char* key) {
-  const auto found = object.find(key);
-  if (found == object.end()) return {};
-  std::string text = found->get<std::string>();
-  std::replace(text.begin(), text.end(), '\\', '/');
-  return text;
-}
-
 std::string localTimeNow() {
   const std::tm now = platform::localTime(std::time(nullptr));
   char text[32];
@@ -58,47 +45,12 @@ std::string localTimeNow() {
 
 // The report of the latest successful check. It is informational only: a file that cannot be
 // opened or written costs the report, never the check.
-void writeUpdateLog(const std::filesystem::path& installDir, const std::string& content) {
+// Written as its heading and its lines, so that the lines of a large check are not copied.
+void writeUpdateLog(const std::filesystem::path& installDir, const std::string& heading, const std::string& lines) {
   platform::FileWriter file;
   if (file.open(installDir / kUpdateReportFileName, platform::FileWriter::Mode::Truncate)) return;
-  if (file.write(content.data(), content.size())) return;
+  if (file.write(heading.data(), heading.size()) || file.write(lines.data(), lines.size())) return;
   file.close();
-}
-
-// The manifest's objects as entries, refusing an entry that no file could satisfy. With a
-// key built in (signedManifest), the bytes of every file must be vouched for by the manifest.
-bool readManifestEntries(const nlohmann::json& manifest, bool signedManifest, std::vector<ManifestEntry>& entries,
-                         std::string& errorText) {
-  for (const nlohmann::json& element : manifest) {
-    if (!element.is_object()) continue;
-    ManifestEntry entry;
-    entry.path = readPathField(element, "path");
-    entry.link = readPathField(element, "link");
-    entry.size = readIntegerField(element, "size");
-    entry.mtime = readIntegerField(element, "mtime");
-    if (entry.path.empty()) continue;
-    if (!readSha256Field(element, entry.sha256)) {
-      errorText = "更新清单中的 sha256 无效：" + names::printableName(entry.path);
-      return false;
-    }
-    // A time beyond what a file time can hold could never be set, so the file would be
-    // fetched again at every start.
-    if (entry.mtime > platform::kMaxUnixSecondsAsFileTime) {
-      errorText = "更新清单中的修改时间无效：" + names::printableName(entry.path);
-      return false;
-    }
-    readObjectFields(element, entry);
-    if (signedManifest && entry.link.empty() && entry.sha256.empty()) {
-      errorText = "已签名的更新清单缺少 sha256：" + names::printableName(entry.path);
-      return false;
-    }
-    if (signedManifest && entry.link.empty() && entry.size < 0) {
-      errorText = "更新清单中的文件大小无效：" + names::printableName(entry.path);
-      return false;
-    }
-    entries.push_back(std::move(entry));
-  }
-  return true;
 }
 
 // Whether the installed item of a manifest path exists and a locked pattern protects it.
@@ -132,6 +84,82 @@ bool canCreateLinks(const std::filesystem::path& stagingDir, const std::vector<M
   return false;
 }
 
+// The manifest's entries, refusing a malformed body or an entry that no file could satisfy.
+bool readManifest(const UpdateChecker& checker, const std::string& body, std::vector<ManifestEntry>& entries,
+                  std::string& errorText) {
+  if (body.empty()) {
+    errorText = std::string("更新清单解析失败：") + kEmptyInputMessage;
+    return false;
+  }
+  std::vector<std::string> warnings;
+  ManifestReader reader(!checker.manifestPublicKey.empty());
+  const bool read = reader.read(body, entries, warnings, errorText);
+  for (const std::string& warning : warnings) logWarn(warning);
+  return read;
+}
+
+// Judges the entries, compares them with the installation and rewrites update.log. The
+// entries to fetch end up in checker.pending, in the manifest's order: the list of all
+// entries becomes the pending list, so that no entry is held twice.
+bool checkEntries(UpdateChecker& checker, std::vector<ManifestEntry>&& entries, std::string& errorText) {
+  // Every entry is judged on its text before any local file is looked at: a path that
+  // names another host would otherwise be looked up there.
+  if (!judgeManifestEntries(entries, errorText, checker.lockedPatterns)) return false;
+
+  CheckCounts counts;
+  counts.manifestEntries = static_cast<std::int32_t>(entries.size());
+  std::size_t pendingCount = 0;
+  std::string report;
+  for (ManifestEntry& entry : entries) {
+    const std::string name = baseNameOf(entry.path);
+    // The launcher's own files are never taken from a release: a link there would carry
+    // the launcher's writes out of the installation.
+    if (isLauncherOwnPath(entry.path) || matchesAnyNamePattern(name, checker.forbiddenPatterns)) {
+      ++counts.forbidden;
+      report += "  [排除-禁止下载] " + entry.path + "\n";
+      continue;
+    }
+
+    std::string reason;
+    const bool needsUpdate = checker.entryNeedsUpdate(entry, &reason);
+    // A locked file is only protected while it exists; a missing one is installed as usual.
+    if (isLockedInstalledFile(checker.installDir, entry.path, name, checker.lockedPatterns)) {
+      ++counts.locked;
+      if (needsUpdate) report.append("  [跳过-自更新锁定] ").append(entry.path).append("  ").append(reason) += '\n';
+      continue;
+    }
+
+    if (needsUpdate) {
+      report.append("  [待更新] ").append(entry.path).append("  ").append(reason) += '\n';
+      // Moved towards the front, never past an entry still to be read.
+      if (&entries[pendingCount] != &entry) entries[pendingCount] = std::move(entry);
+      ++pendingCount;
+    }
+  }
+  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(pendingCount), entries.end());
+  checker.pending = std::move(entries);
+
+  const std::string heading =
+      "[" + localTimeNow() + "] 更新检测：清单 " + std::to_string(counts.manifestEntries) + " 项，待更新 " +
+      std::to_string(checker.pending.size()) + " 项，禁止下载 " + std::to_string(counts.forbidden) +
+      " 项，跳过锁定文件 " + std::to_string(counts.locked) + " 项\n" + "服务器: " + checker.baseUrl +
+      "  平台: " + checker.platform + "\n";
+  writeUpdateLog(checker.installDir, heading, report.empty() ? std::string("（无差异，本次不更新）\n") : report);
+  return true;
+}
+
+// The one place where exceptions become a result: the JSON library reports malformed input
+// and wrongly typed keys by throwing, and anything else thrown on the way means the same.
+template <typename Step>
+bool catchingFailures(Step&& step, std::string& errorText) {
+  try {
+    return step();
+  } catch (const std::exception& error) {
+    errorText = std::string("更新清单解析失败：") + error.what();
+    return false;
+  }
+}
+
 }  // namespace
 
 bool UpdateChecker::checkForUpdates(std::string& errorText) {
@@ -150,7 +178,12 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
   // Without a built-in key nothing changes: no signature request, no serial file.
   std::uint64_t newSerial = 0;
   if (!manifestPublicKey.empty() && !checkManifestSignature(body, newSerial, errorText)) return false;
-  if (!checkManifestBody(body, errorText)) return false;
+  std::vector<ManifestEntry> entries;
+  if (!catchingFailures([&] { return readManifest(*this, body, entries, errorText); }, errorText)) return false;
+  // The entries hold all that the check needs: the body's memory is given back before the
+  // installation is compared.
+  std::string().swap(body);
+  if (!catchingFailures([&] { return checkEntries(*this, std::move(entries), errorText); }, errorText)) return false;
   if (!canCreateLinks(stagingDir, pending, errorText)) {
     pending.clear();
     return false;
@@ -163,61 +196,7 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
 
 bool UpdateChecker::checkManifestBody(const std::string& body, std::string& errorText) {
   pending.clear();
-  // The one place where exceptions become a result: the JSON library reports malformed input
-  // and wrongly typed keys by throwing, and anything else thrown on the way means the same.
-  if (body.empty()) {
-    errorText = std::string("更新清单解析失败：") + kEmptyInputMessage;
-    return false;
-  }
-  try {
-    const nlohmann::json manifest = nlohmann::json::parse(body, nullptr, true, false);
-    if (!manifest.is_array()) {
-      errorText = "更新清单格式无效（非 JSON 数组）";
-      return false;
-    }
-    std::vector<ManifestEntry> entries;
-    if (!readManifestEntries(manifest, !manifestPublicKey.empty(), entries, errorText)) return false;
-    // Every entry is judged on its text before any local file is looked at: a path that
-    // names another host would otherwise be looked up there.
-    if (!judgeManifestEntries(entries, errorText, lockedPatterns)) return false;
-
-    CheckCounts counts;
-    counts.manifestEntries = static_cast<std::int32_t>(entries.size());
-    std::string report;
-    for (ManifestEntry& entry : entries) {
-      const std::string name = baseNameOf(entry.path);
-      // The launcher's own files are never taken from a release: a link there would carry
-      // the launcher's writes out of the installation.
-      if (isLauncherOwnPath(entry.path) || matchesAnyNamePattern(name, forbiddenPatterns)) {
-        ++counts.forbidden;
-        report += "  [排除-禁止下载] " + entry.path + "\n";
-        continue;
-      }
-
-      std::string reason;
-      const bool needsUpdate = entryNeedsUpdate(entry, &reason);
-      // A locked file is only protected while it exists; a missing one is installed as usual.
-      if (isLockedInstalledFile(installDir, entry.path, name, lockedPatterns)) {
-        ++counts.locked;
-        if (needsUpdate) report += "  [跳过-自更新锁定] " + entry.path + "  " + reason + "\n";
-        continue;
-      }
-
-      if (needsUpdate) {
-        report += "  [待更新] " + entry.path + "  " + reason + "\n";
-        pending.push_back(std::move(entry));
-      }
-    }
-
-    const std::string content =
-        "[" + localTimeNow() + "] 更新检测：清单 " + std::to_string(counts.manifestEntries) + " 项，待更新 " +
-        std::to_string(pending.size()) + " 项，禁止下载 " + std::to_string(counts.forbidden) +
-        " 项，跳过锁定文件 " + std::to_string(counts.locked) + " 项\n" + "服务器: " + baseUrl +
-        "  平台: " + platform + "\n" + (report.empty() ? std::string("（无差异，本次不更新）\n") : report);
-    writeUpdateLog(installDir, content);
-  } catch (const std::exception& error) {
-    errorText = std::string("更新清单解析失败：") + error.what();
-    return false;
-  }
-  return true;
+  std::vector<ManifestEntry> entries;
+  return catchingFailures([&] { return readManifest(*this, body, entries, errorText); }, errorText) &&
+         catchingFailures([&] { return checkEntries(*this, std::move(entries), errorText); }, errorText);
 }

@@ -2,7 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "log/launcher_log.h"
 #include "names/windows_names.h"
 #include "platform/text.h"
 #include "trust/sha256_hex.h"
@@ -27,12 +26,12 @@ bool readObject(const nlohmann::json& item, bool patch, EntryObject& object) {
 
 }  // namespace
 
-void readObjectFields(const nlohmann::json& object, ManifestEntry& entry) {
+void readObjectFields(const nlohmann::json& object, ManifestEntry& entry, std::vector<std::string>& warnings) {
   const auto zst = object.find("zst");
   const auto patches = object.find("patches");
   if (zst == object.end() && patches == object.end()) return;
   if (entry.sha256.empty() || !entry.link.empty()) {
-    logWarn("更新清单中的压缩副本或补丁无从校验，已忽略：" + names::printableName(entry.path));
+    warnings.push_back("更新清单中的压缩副本或补丁无从校验，已忽略：" + names::printableName(entry.path));
     return;
   }
   if (zst != object.end()) {
@@ -40,12 +39,12 @@ void readObjectFields(const nlohmann::json& object, ManifestEntry& entry) {
     if (readObject(*zst, false, copy)) {
       entry.zst.push_back(copy);
     } else {
-      logWarn("更新清单中的压缩副本无效，已忽略：" + names::printableName(entry.path));
+      warnings.push_back("更新清单中的压缩副本无效，已忽略：" + names::printableName(entry.path));
     }
   }
   if (patches == object.end()) return;
   if (!patches->is_array()) {
-    logWarn("更新清单中的补丁无效，已忽略：" + names::printableName(entry.path));
+    warnings.push_back("更新清单中的补丁无效，已忽略：" + names::printableName(entry.path));
     return;
   }
   for (const nlohmann::json& item : *patches) {
@@ -53,7 +52,7 @@ void readObjectFields(const nlohmann::json& object, ManifestEntry& entry) {
     if (readObject(item, true, patch)) {
       entry.patches.push_back(patch);
     } else {
-      logWarn("更新清单中的补丁无效，已忽略：" + names::printableName(entry.path));
+      warnings.push_back("更新清单中的补丁无效，已忽略：" + names::printableName(entry.path));
     }
   }
 }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -159,6 +160,8 @@ TEST_F(ManifestCheckTest, ParserIsStrict) {
       "[] []",
       "[1,]",
       "\xef\xbb\xbf[1, 2",
+      // A document that ends mid-entry fails as malformed, whatever an earlier entry did wrong.
+      R"([{"path": "a.dll", "sha256": "zz"}, {"path": 5}, {"path": "b.dll", "si)",
   };
   for (const char* body : bodies) {
     SCOPED_TRACE(body);
@@ -226,6 +229,34 @@ TEST_F(ManifestCheckTest, EntryIsNormalisedAndPending) {
   EXPECT_EQ(checker.pending[0].mtime, 0);
   EXPECT_EQ(checker.pending[0].link, "");
   EXPECT_EQ(maskedReport(), headLines(1, 1, 0, 0) + "  [待更新] a/b.dll  本地不存在\n");
+}
+
+// The body is read as a stream; each row reads as a tree of the whole document would.
+TEST_F(ManifestCheckTest, EntriesReadFromTheStreamAsFromATree) {
+  const struct {
+    const char* name;
+    std::string body;
+    ManifestEntry expected;
+  } cases[] = {
+      {"the last of repeated keys", R"([{"path": 5, "size": 1, "path": "a.dll", "size": "7"}])", {"a.dll", 7, 0, ""}},
+      {"nesting passed over", R"([[{"path": "x"}], {"path": "a.dll", "x": {"path": "y", "z": [[{"path": "z"}]]}}])",
+       {"a.dll", 0, 0, ""}},
+      {"64-bit edges", R"([{"path": "a", "size": 18446744073709551615, "mtime": -9223372036854775808}])",
+       {"a", -1, std::numeric_limits<std::int64_t>::min(), ""}},
+      {"beyond 64 bits", R"([{"path": "a", "size": 1e300, "mtime": -1e300}])",
+       {"a", std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(), ""}},
+      {"escapes in paths", R"([{"path": "\u0061\\b\/\u4e2d.dll"}])", {"a/b/\u4e2d.dll", 0, 0, ""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    serve(c.body);
+    std::string errorText;
+    ASSERT_TRUE(check(errorText)) << errorText;
+    ASSERT_EQ(checker.pending.size(), 1u);
+    EXPECT_EQ(checker.pending[0].path, c.expected.path);
+    EXPECT_EQ(checker.pending[0].size, c.expected.size);
+    EXPECT_EQ(checker.pending[0].mtime, c.expected.mtime);
+  }
 }
 
 TEST_F(ManifestCheckTest, OffersOfObjectsAreReadAndMalformedOnesLeftOutWithoutFailingTheCheck) {
