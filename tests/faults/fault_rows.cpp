@@ -252,7 +252,8 @@ std::vector<FaultRow> faultRows() {
                                 {{"INFO", "以压缩副本下载：data/config.txt（{*}"},
                                  {"INFO", "以压缩副本下载：docs/manual.txt（{*}"}});
   rows.push_back(withObjects("CopyAskingForAWiderWindow", Objects::WideWindow,
-                             {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（解压失败：Frame requires too much memory for decoding）"},
+                             {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（解压失败："
+                                      "Frame requires too much memory for decoding）"},
                              sameCode));
 
   // Eight files at once: the same lines in the same order as one at a time.

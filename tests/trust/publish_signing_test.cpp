@@ -34,7 +34,8 @@ struct Step {
   std::function<void(const fs::path& site)> before;  // what happens to the site first
   std::uint64_t serial;  // of the release current afterwards; 0: the step is refused
   bool warned;           // whether a rollback warns that launchers will refuse it
-  const char* refusal;   // the error of a refused step; {site}, {recorded}, {first}, {current}, {record} stand for theirs
+  // The error of a refused step; {site}, {recorded}, {first}, {current} and {record} stand for theirs.
+  const char* refusal;
 };
 
 void loseReleases(const fs::path& site) {
@@ -122,8 +123,11 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
       EXPECT_FALSE(done);
       std::string refusal = step.refusal;
       const std::pair<std::string, std::string> names[] = {
-          {"{site}", request.site.string()}, {"{recorded}", publish::recordedSiteName(request.site)}, {"{first}", firstId},
-          {"{current}", fs::read_symlink(served).filename().string()}, {"{record}", request.signingRecord.string()}};
+          {"{site}", request.site.string()},
+          {"{recorded}", publish::recordedSiteName(request.site)},
+          {"{first}", firstId},
+          {"{current}", fs::read_symlink(served).filename().string()},
+          {"{record}", request.signingRecord.string()}};
       for (const auto& [name, value] : names) {
         for (auto at = refusal.find(name); at != std::string::npos; at = refusal.find(name)) {
           refusal.replace(at, name.size(), value);

@@ -23,7 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kResignOptions = "--resign takes only --site, --sign-key, --rollback-to, --expires, --serial-floor and --keep";
+const char* const kResignOptions =
+    "--resign takes only --site, --sign-key, --rollback-to, --expires, --serial-floor and --keep";
 
 void printUsage(std::ostream& out) {
   out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--require-signed]\n"
@@ -164,8 +165,8 @@ int main(int argc, char** argv) {
       continue;
     }
     if (option != "--source" && option != "--site" && option != "--platform" && option != "--keep" &&
-        option != "--rollback" && option != "--patches" && option != "--sign-key" && option != "--expires" && option != "--serial-floor" &&
-        option != "--rollback-to") {
+        option != "--rollback" && option != "--patches" && option != "--sign-key" && option != "--expires" &&
+        option != "--serial-floor" && option != "--rollback-to") {
       return usageError("unknown option: " + option);
     }
     if (i + 1 >= argc) return usageError(option + " needs a value");
