@@ -1,6 +1,7 @@
 #include "launcher/installation_lock.h"
 
 #include <string>
+#include <thread>
 
 #include "log/launcher_log.h"
 #include "platform/text.h"
@@ -8,21 +9,28 @@
 
 namespace {
 
-void logLockFailure(const std::filesystem::path& file, const std::error_code& error) {
-  logWarn("无法锁定安装目录，不加锁继续运行：" + platform::pathToUtf8(file) + "；原因：" +
-          platform::errorCodeText(error));
+// How often a waiting launcher asks again: a wait of a few seconds stays a few seconds.
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+
+bool lockFailed(const std::filesystem::path& file, const std::error_code& error) {
+  logWarn("无法锁定安装目录，本次不更新：" + platform::pathToUtf8(file) + "；原因：" + platform::errorCodeText(error));
+  return false;
 }
 
 }  // namespace
 
-void lockInstallation(const std::filesystem::path& installDir, platform::FileLock& lock) {
+bool lockInstallation(const std::filesystem::path& installDir, platform::FileLock& lock, std::chrono::seconds wait) {
   const std::filesystem::path file = installDir / kInstallationLockFileName;
   bool acquired = false;
-  if (const std::error_code error = lock.tryLock(file, acquired)) {
-    logLockFailure(file, error);
-    return;
-  }
-  if (acquired) return;
+  if (const std::error_code error = lock.tryLock(file, acquired)) return lockFailed(file, error);
+  if (acquired) return true;
   logInfo("另一个 Kestrun 正在运行，等待其结束后继续");
-  if (const std::error_code error = lock.lock()) logLockFailure(file, error);
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(kPollInterval);
+    if (const std::error_code error = lock.tryAgain(acquired)) return lockFailed(file, error);
+    if (acquired) return true;
+  }
+  logWarn("等待另一个 Kestrun 结束超时（" + std::to_string(wait.count()) + " 秒），本次不更新");
+  return false;
 }

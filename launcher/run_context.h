@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/native_string.h"
 #include "platform/process.h"
+#include "update/object_limits.h"
 
 // What a build of the launcher is set up with. The entry point fills it with the product's
 // values; a test launcher may pass others.
@@ -14,6 +16,11 @@ struct LauncherSettings {
   std::string manifestPublicKey = {};  // base64 keys that sign the manifests, comma-separated; empty: not signed
   long stallTimeoutSeconds = 30;       // a transfer that moves less than 1 byte/s for this long is given up
   int parallelTransfers = 1;           // files an update downloads at once
+  // How long a second launcher waits for the run already at work on the installation before
+  // it starts the program without updating: enough for a normal update of a large release
+  // (a 1 GiB download at 10 Mbit/s takes about 14 minutes), short of forever.
+  long lockWaitSeconds = 15 * 60;
+  std::uint64_t decoderWindowBudget = kDecoderWindowBudget;  // decoder windows of all transfers together
 };
 
 // The values that live for one run of the launcher, owned by the entry point.

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <system_error>
 
 #include "launcher/installation_lock.h"
@@ -40,8 +41,10 @@ int runLauncher(int argc, char** argv, const LauncherSettings& settings) {
   logInfo("运行平台：" + platform::describePlatform());
 
   // Held to the end of the run: nothing the installation could notice happens before it.
+  // Without it the program is started as it is and nothing is updated.
   platform::FileLock installationLock;
-  lockInstallation(context.installDir, installationLock);
+  const bool locked =
+      lockInstallation(context.installDir, installationLock, std::chrono::seconds(settings.lockWaitSeconds));
 
   context.mainProgramPath = context.installDir / kMainProgramFileName;
   context.stagingDir = context.installDir / kStagingDirectoryName;
@@ -56,7 +59,13 @@ int runLauncher(int argc, char** argv, const LauncherSettings& settings) {
     if (!context.mainProgramProcess) showWarningMessage(context.chinese, uiText(context.chinese, UiText::StartFailed));
   }
 
-  if (!context.settings.baseUrl.empty()) {
+  if (!locked) {
+    if (context.mainProgramPresent) {
+      logInfo("未取得安装目录锁，跳过更新检查，现有 Vardel 继续运行");
+    } else {
+      logError("首次引导失败：未取得安装目录锁");
+    }
+  } else if (!context.settings.baseUrl.empty()) {
     runServerCheckPhase(context);
   } else if (context.mainProgramPresent) {
     logWarn("未配置更新服务器地址，跳过更新检查，现有 Vardel 继续运行");

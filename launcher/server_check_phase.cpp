@@ -28,6 +28,7 @@ void runServerCheckPhase(RunContext& context) {
     checker.manifestPublicKey = context.settings.manifestPublicKey;
     checker.stallTimeoutSeconds = context.settings.stallTimeoutSeconds;
     checker.parallelTransfers = context.settings.parallelTransfers;
+    checker.decoderWindowBudget = context.settings.decoderWindowBudget;
 
     std::string checkError;
     const bool checked = checker.checkForUpdates(checkError);

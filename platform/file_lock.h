@@ -17,11 +17,14 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  // Opens `path`, creating it when missing (an existing file is opened for reading when it
-  // cannot be written), and tries the lock without waiting: `acquired` tells whether it
-  // was free. An error means the file could not be opened or locked at all.
+  // Opens `path`, creating it when missing, and tries the lock without waiting: `acquired`
+  // tells whether it was free. An error means the file could not be opened or locked at all.
+  // Someone else holding the file open, for reading or writing, does not keep the lock from
+  // being taken; only another holder of the lock does.
   std::error_code tryLock(const std::filesystem::path& path, bool& acquired);
-  // Waits until the file that tryLock opened can be locked.
+  // Tries the lock again, without waiting, on the file that tryLock opened.
+  std::error_code tryAgain(bool& acquired);
+  // Waits, for as long as it takes, until the file that tryLock opened can be locked.
   std::error_code lock();
   bool held() const { return held_; }
 

@@ -24,8 +24,20 @@ bool stagedFileMatches(const ManifestEntry& entry, const std::filesystem::path& 
 
 }  // namespace
 
-bool EntryAttempt::start(const std::string& url, std::string& errorText) {
+void EntryAttempt::choose() {
+  if (chosen_) return;
+  chosen_ = true;
   if (mayUseObject_) choice_ = chooseFetch(entry_, manifestPathToLocal(checker_.installDir, entry_.path), base_);
+}
+
+std::uint64_t EntryAttempt::windowShare() const {
+  if (choice_.kind == FetchChoice::Kind::Whole) return 0;
+  const std::size_t prefix = choice_.kind == FetchChoice::Kind::Patch ? base_.size() : 0;
+  return ObjectDecoder::windowBytes(prefix, static_cast<std::uint64_t>(entry_.size));
+}
+
+bool EntryAttempt::start(const std::string& url, std::string& errorText) {
+  choose();
   if (choice_.kind != FetchChoice::Kind::Whole) {
     const bool patch = choice_.kind == FetchChoice::Kind::Patch;
     return decoded_.open(staged_, entry_, choice_.object, patch ? &base_ : nullptr, errorText) &&

@@ -35,6 +35,10 @@ class EntryAttempt {
                bool mayUseObject = false)
       : checker_(checker), entry_(entry), staged_(std::move(staged)), mayUseObject_(mayUseObject) {}
 
+  // Picks the way to fetch (with mayUseObject); start() does it when it has not been done.
+  void choose();
+  // The decoder window that the chosen object may ask for; 0 for the whole file.
+  std::uint64_t windowShare() const;
   bool start(const std::string& url, std::string& errorText);
   CURL* handle() const { return transfer_.handle(); }
   // True when the transfer ended at a redirect and its handle is set for the next hop.
@@ -47,6 +51,7 @@ class EntryAttempt {
   const ManifestEntry& entry_;
   std::filesystem::path staged_;
   bool mayUseObject_;
+  bool chosen_ = false;
   Sha256Stream received_;
   FetchChoice choice_;
   platform::FileMapping base_;  // the installed file a patch applies to

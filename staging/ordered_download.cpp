@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <utility>
@@ -32,10 +33,11 @@ struct CurlMultiCleanup {
 
 // One entry from its start until its outcome has been reported.
 struct EntryRun {
-  enum class State { Transferring, Pausing, Done, Failed };
+  enum class State { WaitingForWindow, Transferring, Pausing, Done, Failed };
   State state = State::Transferring;
   PreparedEntry prepared;
-  std::unique_ptr<EntryAttempt> attempt;  // the transfer in flight
+  std::unique_ptr<EntryAttempt> attempt;  // the transfer in flight, or the one waiting for a window
+  std::uint64_t windowShare = 0;          // of the decoder window budget, held by the attempt
   int retries = 0;
   Clock::time_point retryAt;
   // The entry's own log lines (retries, objects used or given up), written when its turn comes.
@@ -53,6 +55,8 @@ class OrderedDownload {
         total_(checker.pending.size()),
         parallel_(static_cast<std::size_t>(std::max(1, checker.parallelTransfers))),
         firstFailure_(total_),
+        windowBudget_(checker.decoderWindowBudget),
+        windowsFree_(windowBudget_),
         multi_(curl_multi_init()) {}
 
   ~OrderedDownload() {
@@ -70,6 +74,7 @@ class OrderedDownload {
         errorText = kCancelledText;
         return false;
       }
+      resumeEntriesWaitingForAWindow();
       startEntries();
       if (reportInOrder(errorText)) return head_ == total_;
       resumePausedEntries();
@@ -81,16 +86,23 @@ class OrderedDownload {
   std::size_t active() const {
     std::size_t count = 0;
     for (const auto& [index, run] : runs_) {
-      count += run.state == EntryRun::State::Transferring || run.state == EntryRun::State::Pausing;
+      count += run.state == EntryRun::State::Transferring || run.state == EntryRun::State::Pausing ||
+               run.state == EntryRun::State::WaitingForWindow;
     }
     return count;
   }
 
+  bool waitingForAWindow() const {
+    return std::any_of(runs_.begin(), runs_.end(),
+                       [](const auto& item) { return item.second.state == EntryRun::State::WaitingForWindow; });
+  }
+
   // Entries start in the list's order; none after a failed one, as a plain loop would stop
-  // there, and none too far past the head, which may still fail and end the run.
+  // there, none too far past the head, which may still fail and end the run, and none while
+  // an earlier one waits for a decoder window, which it would otherwise never get.
   void startEntries() {
     while (next_ < total_ && next_ < firstFailure_ && next_ - head_ < parallel_ * kMaxAheadPerTransfer &&
-           active() < parallel_) {
+           active() < parallel_ && !waitingForAWindow()) {
       const std::size_t index = next_++;
       EntryRun& run = runs_[index];
       run.prepared = prepare_(checker_.pending[index]);
@@ -131,25 +143,52 @@ class OrderedDownload {
 
   void startAttempt(std::size_t index, EntryRun& run) {
     const ManifestEntry& entry = checker_.pending[index];
-    // Only the first attempt may take an object: after its failure the whole file follows.
-    run.attempt = std::make_unique<EntryAttempt>(checker_, entry, run.prepared.staged, !run.objectTried);
-    run.objectTried = true;
+    if (!run.attempt) {
+      // Only the first attempt may take an object: after its failure the whole file follows.
+      run.attempt = std::make_unique<EntryAttempt>(checker_, entry, run.prepared.staged, !run.objectTried);
+      run.objectTried = true;
+      run.attempt->choose();
+    }
+    // An object is decoded only within a share of the budget; until one is free the entry
+    // waits, which changes nothing but the moment its transfer starts.
+    const std::uint64_t share = std::min(run.attempt->windowShare(), windowBudget_);
+    if (share > windowsFree_) {
+      run.state = EntryRun::State::WaitingForWindow;
+      return;
+    }
+    windowsFree_ -= share;
+    run.windowShare = share;
     run.state = EntryRun::State::Transferring;
     std::string transferError;
     if (!run.attempt->start(run.prepared.url, transferError)) {
       const EntryAttempt::ObjectUse used = run.attempt->objectUse();
-      run.attempt.reset();
+      endAttempt(run);
       attemptEnded(index, run, false, transferError, used);
       return;
     }
     CURL* handle = run.attempt->handle();
     if (const CURLMcode added = curl_multi_add_handle(multi_.get(), handle); added != CURLM_OK) {
       const EntryAttempt::ObjectUse used = run.attempt->objectUse();
-      run.attempt.reset();
+      endAttempt(run);
       attemptEnded(index, run, false, curl_multi_strerror(added), used);
       return;
     }
     inFlight_[handle] = index;
+  }
+
+  void endAttempt(EntryRun& run) {
+    run.attempt.reset();
+    windowsFree_ += run.windowShare;
+    run.windowShare = 0;
+  }
+
+  // The earliest waiting entry first: a later one never takes the window it waits for.
+  void resumeEntriesWaitingForAWindow() {
+    for (auto& [index, run] : runs_) {
+      if (run.state != EntryRun::State::WaitingForWindow) continue;
+      startAttempt(index, run);
+      if (run.state == EntryRun::State::WaitingForWindow) return;
+    }
   }
 
   void attemptEnded(std::size_t index, EntryRun& run, bool done, const std::string& transferError,
@@ -236,7 +275,7 @@ class OrderedDownload {
       std::string transferError;
       const bool done = run.attempt->finish(result, transferError);
       const EntryAttempt::ObjectUse used = run.attempt->objectUse();
-      run.attempt.reset();
+      endAttempt(run);
       attemptEnded(index, run, done, transferError, used);
       ended = true;
     }
@@ -260,6 +299,8 @@ class OrderedDownload {
   std::size_t next_ = 0;  // the next entry to start
   std::size_t head_ = 0;  // the first entry not yet reported as done
   std::size_t firstFailure_;
+  const std::uint64_t windowBudget_;
+  std::uint64_t windowsFree_;  // of the decoder window budget
   bool cancelled_ = false;
   std::unique_ptr<CURLM, CurlMultiCleanup> multi_;
   std::map<std::size_t, EntryRun> runs_;  // started and not yet reported as done

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "update/object_limits.h"
 
 namespace {
 // The longest frame header the format allows.
@@ -27,9 +26,10 @@ bool ObjectDecoder::start(const unsigned char* prefix, std::size_t prefixSize, s
     error = "解压库初始化失败";
     return false;
   }
-  // A compressed copy needs no window beyond its own file; a patch reaches back over the old one.
+  // A compressed copy needs no window beyond its own file; a patch reaches back over the old
+  // one. A frame that asks for more is refused before its window is allocated.
   std::size_t result = ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_windowLogMax,
-                                              prefix != nullptr ? kMaxObjectWindowLog : kMaxObjectWindowLog - 1);
+                                              objectWindowLog(prefixSize + maxOutput));
   if (!ZSTD_isError(result) && prefix != nullptr) result = ZSTD_DCtx_refPrefix(context_.get(), prefix, prefixSize);
   if (ZSTD_isError(result)) {
     error = std::string("解压库初始化失败：") + ZSTD_getErrorName(result);

@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "update/object_limits.h"
+
 struct ZSTD_DCtx_s;
 
 // Decodes one zstd frame (a compressed copy, or a patch against an old file) as its bytes
 // arrive, handing the decoded bytes on in pieces. Memory stays bounded: the frame's window
-// may not pass kMaxObjectWindowLog, the decoded bytes may not pass `maxOutput`, and the old
-// file of a patch is only referred to, never copied (the caller keeps it mapped).
+// may not pass windowBytes() (object_limits.h), the decoded bytes may not pass `maxOutput`,
+// and the old file of a patch is only referred to, never copied (the caller keeps it mapped).
 class ObjectDecoder {
  public:
   // Takes decoded bytes; false stops the decoding (the sink keeps its own reason).
@@ -31,6 +33,10 @@ class ObjectDecoder {
   // Whether the frame has ended; false with error when it was cut short.
   bool finish(std::string& error) const;
   std::uint64_t produced() const { return produced_; }
+  // The largest window a frame may ask for, given the result's bound and the old file's size.
+  static std::uint64_t windowBytes(std::size_t prefixSize, std::uint64_t maxOutput) {
+    return std::uint64_t{1} << objectWindowLog(prefixSize + maxOutput);
+  }
 
  private:
   bool hasStandardMagic() const;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "update/http_transfer.h"
+#include "update/object_limits.h"
 #include "update/proxy_choice.h"
 
 class Sha256Stream;
@@ -58,6 +59,8 @@ class UpdateChecker {
   // How many files downloadPending fetches at once; 1 fetches one after another. Whatever
   // the number, progress, retry lines and the error are those of the manifest's order.
   int parallelTransfers = 1;
+  // Decoder windows of all transfers together (object_limits.h), in bytes.
+  std::uint64_t decoderWindowBudget = kDecoderWindowBudget;
   std::function<bool()> cancelCheck;
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;

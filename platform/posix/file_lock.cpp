@@ -55,6 +55,16 @@ std::error_code FileLock::tryLock(const std::filesystem::path& path, bool& acqui
   return error;
 }
 
+std::error_code FileLock::tryAgain(bool& acquired) {
+  acquired = false;
+  if (handle_ < 0) return std::error_code(EBADF, std::system_category());
+  if (flockRetryingSignals(static_cast<int>(handle_), LOCK_EX | LOCK_NB) == 0) {
+    acquired = held_ = true;
+    return {};
+  }
+  return errno == EWOULDBLOCK ? std::error_code() : lastError();
+}
+
 std::error_code FileLock::lock() {
   if (handle_ < 0) return std::error_code(EBADF, std::system_category());
   if (flockRetryingSignals(static_cast<int>(handle_), LOCK_EX) != 0) return lastError();

@@ -33,21 +33,26 @@ std::error_code FileLock::tryLock(const std::filesystem::path& path, bool& acqui
   release();
   acquired = false;
   std::error_code error;
-  win32::UniqueHandle file = win32::openUnredirected(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, error);
-  // A read-only installation may still hold the file from an earlier run.
-  if (!file && error.value() == ERROR_ACCESS_DENIED) {
-    file = win32::openUnredirected(path, GENERIC_READ, OPEN_EXISTING, error);
-  }
+  // Read access is all that LockFileEx needs, and a reader elsewhere that shares reading only
+  // (as most programs that open a file to look at it do) leaves it to us; asking to write as
+  // well would fail with a sharing violation for as long as that reader keeps the file open.
+  win32::UniqueHandle file = win32::openUnredirected(path, GENERIC_READ, OPEN_ALWAYS, error);
   if (!file) return error;
-  if (!lockFirstByte(file.get(), LOCKFILE_FAIL_IMMEDIATELY)) {
-    const DWORD code = GetLastError();
-    if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) return win32::systemError(code);
-    handle_ = reinterpret_cast<std::intptr_t>(file.release());
+  handle_ = reinterpret_cast<std::intptr_t>(file.release());
+  return tryAgain(acquired);
+}
+
+std::error_code FileLock::tryAgain(bool& acquired) {
+  acquired = false;
+  if (handle_ == kClosed) return win32::systemError(ERROR_INVALID_HANDLE);
+  if (lockFirstByte(asHandle(handle_), LOCKFILE_FAIL_IMMEDIATELY)) {
+    acquired = held_ = true;
     return {};
   }
-  handle_ = reinterpret_cast<std::intptr_t>(file.release());
-  acquired = held_ = true;
-  return {};
+  const DWORD code = GetLastError();
+  if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return {};
+  release();
+  return win32::systemError(code);
 }
 
 std::error_code FileLock::lock() {

@@ -1,6 +1,9 @@
 // The fault matrix with the Linux launcher: every row of the table (fault_rows.h), the local
 // faults made with file modes and resource limits.
 
+#include <fstream>
+
+#include "platform/file_lock.h"
 #include "tests/faults/fault_rows.h"
 
 namespace faults {
@@ -24,9 +27,10 @@ class PosixLocalFaults : public LocalFaults {
         options.interpreter = diskFullShell(kDiskLimitKiB);
         return;
       case Local::ReadOnlyInstallation:
-        // The log and the main program's record of its starts are there already, so both can
-        // still be written; nothing else can.
+        // The log, the lock file and the main program's record of its starts are there
+        // already, so all can still be written; nothing else can.
         fs::create_directories(dir / "logs");
+        testing_support::writeFile(dir / "update.lock", "");
         testing_support::writeFile(dir / "vardel-starts.txt", "");
         lockedDirs_.push_back(dir);
         break;
@@ -36,6 +40,20 @@ class PosixLocalFaults : public LocalFaults {
       case Local::TargetCannotBeReplaced:
         lockedDirs_.push_back(dir / "docs");
         break;
+      case Local::LockIsAFolder:
+        fs::create_directories(dir / "update.lock");
+        return;
+      case Local::LockHeld: {
+        bool acquired = false;
+        ASSERT_FALSE(heldLock_.tryLock(dir / "update.lock", acquired));
+        ASSERT_TRUE(acquired);
+        return;
+      }
+      case Local::LockFileRead:
+        testing_support::writeFile(dir / "update.lock", "");
+        reader_.open(dir / "update.lock");
+        ASSERT_TRUE(reader_.is_open());
+        return;
     }
     for (const fs::path& locked : lockedDirs_) {
       fs::permissions(locked, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
@@ -46,6 +64,8 @@ class PosixLocalFaults : public LocalFaults {
 
  private:
   std::vector<fs::path> lockedDirs_;
+  platform::FileLock heldLock_;
+  std::ifstream reader_;
 };
 
 class FaultMatrix : public e2e::LauncherEndToEnd, public ::testing::WithParamInterface<FaultRow> {};

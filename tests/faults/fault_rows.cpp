@@ -103,8 +103,16 @@ std::string manifestWithObjects(Objects objects, const e2e::Release& release) {
     return made;
   };
   for (release_manifest::ReleaseEntry& entry : listing.entries) {
-    entry.sha256 = sha256Hex(testing_support::readFile(release.platformDir() / entry.path));
-    if (entry.path != big.path) continue;
+    const std::string bytes = testing_support::readFile(release.platformDir() / entry.path);
+    entry.sha256 = sha256Hex(bytes);
+    const bool changing = entry.path.rfind("data/", 0) == 0 || entry.path.rfind("docs/", 0) == 0;
+    if (objects == Objects::EveryFile && changing && entry.path != big.path) {
+      entry.zst.push_back(object(testing_support::zstdFrame(bytes, nullptr), "", false, true));
+    }
+    if (objects == Objects::WideWindow && entry.path == big.path) {
+      entry.zst.push_back(object(testing_support::zstdWideFrame(bytes, 24), "", false, true));
+    }
+    if (entry.path != big.path || objects == Objects::WideWindow) continue;
     std::string target = big.newBytes;
     if (objects == Objects::PatchToWrongBytes) target[7] = static_cast<char>(target[7] ^ 1);
     const bool anotherFile = objects == Objects::PatchForAnotherFile || objects == Objects::CorruptCopy;
@@ -186,6 +194,16 @@ std::vector<FaultRow> faultRows() {
   };
   rows.insert(rows.end(), more.begin(), more.end());
 
+  // The lock fails closed: the program starts as it is, nothing is updated.
+  const Expected skipped{"INFO", "未取得安装目录锁，跳过更新检查，现有 Vardel 继续运行"};
+  rows.push_back({"LockIsAFolder", "", Local::LockIsAFolder, false, End::Old,
+                  {{"WARN", "无法锁定安装目录，本次不更新：{*}update.lock；原因：{*}"}, skipped}, ""});
+  rows.push_back({"LockHeldByAnotherProcess", "", Local::LockHeld, false, End::Old,
+                  {{"INFO", "另一个 Kestrun 正在运行，等待其结束后继续"},
+                   {"WARN", "等待另一个 Kestrun 结束超时（3 秒），本次不更新"}, skipped},
+                  "", true, 0, 0, "", "the test holds the lock with flock, which Wine's LockFileEx does not see"});
+  rows.push_back({"LockFileOpenForReading", "", Local::LockFileRead, false, End::New, {allApplied}, ""});
+
   // Manifests that could never be applied: found by the check, so the running program is
   // neither stopped nor started again.
   const auto neverApplied = [](const char* name, std::string body, const std::string& why) {
@@ -238,6 +256,18 @@ std::vector<FaultRow> faultRows() {
   rows.push_back(withObjects("PatchToWrongBytes", Objects::PatchToWrongBytes, patchFallback("sha256 不一致：{*}"), ""));
   rows.push_back(withObjects("CorruptPatchEightAtOnce", Objects::CorruptPatch, patchFallback("{*}"), sameCode));
   rows.back().eightAtOnce = true;
+  // The test launcher's decoder windows hold one object at a time: the others wait their turn,
+  // and the lines are those of one at a time.
+  rows.push_back(withObjects("ObjectsEightAtOnceTakingTurns", Objects::EveryFile,
+                             {"INFO", "以补丁下载：data/big.bin（{*}" + bigSize}, ""));
+  rows.back().eightAtOnce = true;
+  rows.back().explaining.insert(rows.back().explaining.end() - 1,
+                                {{"INFO", "以压缩副本下载：data/config.txt（{*}"},
+                                 {"INFO", "以压缩副本下载：docs/manual.txt（{*}"}});
+  rows.push_back(withObjects("CopyAskingForAWiderWindow", Objects::WideWindow,
+                             {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（解压失败："
+                                      "Frame requires too much memory for decoding）"},
+                             sameCode));
 
   // Eight files at once: the same lines in the same order as one at a time.
   const auto eightAtOnce = [](const char* name, std::string faults, End end, std::vector<Expected> explaining) {

@@ -19,11 +19,19 @@ namespace faults {
 
 namespace fs = std::filesystem;
 
-enum class Local { None, DiskFull, ReadOnlyInstallation, StagingIsAFile, TargetCannotBeReplaced };
+// The Lock* faults are of update.lock: a folder in its place, its lock held by another
+// process for the whole run, the file held open for reading by another program.
+enum class Local {
+  None, DiskFull, ReadOnlyInstallation, StagingIsAFile, TargetCannotBeReplaced, LockIsAFolder, LockHeld, LockFileRead
+};
 
 // Compressed copies and patches of data/big.bin that the row's manifest offers ({BODY}), each
-// spoiled in its own way except the first.
-enum class Objects { None, Patch, PatchForAnotherFile, CorruptPatch, CorruptCopy, MissingPatch, PatchToWrongBytes };
+// spoiled in its own way except the first and the last two: EveryFile also offers a compressed
+// copy of each other changing file; WideWindow offers only a copy whose frame asks for a
+// decoder window of 16 MiB.
+enum class Objects {
+  None, Patch, PatchForAnotherFile, CorruptPatch, CorruptCopy, MissingPatch, PatchToWrongBytes, EveryFile, WideWindow
+};
 
 // What the installation holds afterwards.
 enum class End { New, Old, NewButManual };

@@ -1,12 +1,15 @@
 // The product's run with a stall bound of two seconds instead of thirty, for the fault rows
-// that wait for a server that stops sending, and with KESTRUN_TEST_PARALLEL_TRANSFERS files
-// fetched at once. Everything else is the product's own run.
+// that wait for a server that stops sending, a wait of three seconds for another run instead
+// of fifteen minutes, decoder windows for one small object at a time, and with
+// KESTRUN_TEST_PARALLEL_TRANSFERS files fetched at once. Everything else is the product's own run.
 #include "launcher/build_config.h"
 #include "launcher/run_phases.h"
 
 int main(int argc, char** argv) {
   LauncherSettings settings{defaultBaseUrl, manifestPublicKey};
   settings.stallTimeoutSeconds = 2;
+  settings.lockWaitSeconds = 3;
+  settings.decoderWindowBudget = std::uint64_t{1} << 20;
   settings.parallelTransfers = KESTRUN_TEST_PARALLEL_TRANSFERS;
   return runLauncher(argc, argv, settings);
 }

@@ -125,6 +125,8 @@ TEST(FileLock, OneHolderAtATimeUntilItLetsGo) {
   platform::FileLock second;
   ASSERT_FALSE(second.tryLock(dir / "update.lock", acquired));
   EXPECT_FALSE(acquired);
+  EXPECT_FALSE(second.tryAgain(acquired));
+  EXPECT_FALSE(acquired);
   first.reset();
   EXPECT_FALSE(second.lock());
   EXPECT_TRUE(second.held());

@@ -177,6 +177,17 @@ TEST_F(PublishProgram, OffersCompressedCopiesAndPatchesThatRebuildTheFiles) {
   EXPECT_EQ(manifest.at(1).dump(), R"({"mtime":)" + std::to_string(manifest.at(1).at("mtime").get<long long>()) +
                                        R"(,"path":"tiny.txt","size":31})");
 
+  // A kept object damaged in place is hashed before it is reused, and made again.
+  const std::string copyName = data.at("zst").at("sha256").get<std::string>() + ".zst";
+  std::string damaged = object(data.at("zst"));
+  damaged[damaged.size() / 2] ^= 1;
+  writeFile(site() / "current/windows.objects" / copyName, damaged);
+  const ToolRun again = publish({"--copy"});
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(again.err.find(copyName + " does not hash to its name; made again\n"), std::string::npos) << again.err;
+  EXPECT_NE(again.out.find("(1 made, the others kept)"), std::string::npos) << again.out;
+  EXPECT_EQ(testing_support::zstdDecoded(object(data.at("zst")), nullptr), text);
+
   // Without objects the manifest is what it always was, and nothing lies beside the tree.
   ASSERT_EQ(publish({"--no-objects"}).exitCode, 0);
   std::string expected;
@@ -310,7 +321,8 @@ TEST_F(PublishProgram, RefusesCommandLinesItCannotFollow) {
        "kestrun-publish: --keep needs a number from 1 to 9999: 0"},
       {{"--site", s, "--source", "x", "--platform", "w", "--keep", "-1"},
        "kestrun-publish: --keep needs a number from 1 to 9999: -1"},
-      {{"--site", s, "--rollback", "x", "--platform", "w"}, "kestrun-publish: --rollback takes only --site"},
+      {{"--site", s, "--rollback", "x", "--platform", "w"},
+       "kestrun-publish: --rollback takes only --site and --sign-key"},
       {{"--site", s, "--list", "--copy"}, "kestrun-publish: --list takes only --site"},
       {{"--site", s, "--verbose"}, "kestrun-publish: unknown option: --verbose"},
       {{"--site"}, "kestrun-publish: --site needs a value"},
@@ -326,8 +338,12 @@ TEST_F(PublishProgram, RefusesCommandLinesItCannotFollow) {
        "kestrun-publish: --serial-floor needs a serial from 1 to 9223372036854775807: -5"},
       {{"--site", s, "--resign"}, "kestrun-publish: --resign needs --sign-key"},
       {{"--site", s, "--resign", "--sign-key", "k", "--platform", "w"},
-       "kestrun-publish: --resign takes only --site, --sign-key, --expires, --serial-floor and --keep"},
+       "kestrun-publish: --resign takes only --site, --sign-key, --rollback-to, --expires, --serial-floor and --keep"},
       {{"--site", s, "--list", "--resign"}, "kestrun-publish: --list takes only --site"},
+      {{"--site", s, "--source", "x", "--platform", "w", "--rollback-to", "1"},
+       "kestrun-publish: --rollback-to is an option of --resign"},
+      {{"--site", s, "--resign", "--sign-key", "k", "--rollback-to", ".partial-1"},
+       "kestrun-publish: bad release id: .partial-1"},
   };
   for (const UsageError& c : cases) {
     SCOPED_TRACE(c.firstLine);

@@ -15,6 +15,21 @@ std::string zstdFrame(const std::string& data, const std::string* prefix) {
   return frame;
 }
 
+std::string zstdWideFrame(const std::string& data, int windowLog) {
+  ZSTD_CCtx* context = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, windowLog);
+  std::string frame(ZSTD_compressBound(data.size()) + 64, '\0');
+  ZSTD_outBuffer out{frame.data(), frame.size(), 0};
+  ZSTD_inBuffer in{data.data(), data.size(), 0};
+  // Fed without its size, the library keeps the window it was given.
+  std::size_t left = ZSTD_compressStream2(context, &out, &in, ZSTD_e_continue);
+  while (!ZSTD_isError(left) && (left = ZSTD_compressStream2(context, &out, &in, ZSTD_e_end)) != 0) {
+  }
+  ZSTD_freeCCtx(context);
+  frame.resize(ZSTD_isError(left) ? 0 : out.pos);
+  return frame;
+}
+
 std::string zstdDecoded(const std::string& frame, const std::string* prefix) {
   const unsigned long long size = ZSTD_getFrameContentSize(frame.data(), frame.size());
   if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN) return "(undecodable)";

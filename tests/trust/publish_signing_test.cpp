@@ -1,6 +1,7 @@
 // kestrun-publish with a signing key, in process: every regular file's digest is in the
 // manifest, the signature verifies over the manifest's exact bytes (with its expiry), and the
-// serial keeps growing across publishes, rollbacks, signing again and a restored site.
+// serial keeps growing across publishes, rollbacks, signing again and a restored site; signing
+// again takes only what the key signed last, or the release the operator names.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,7 +24,7 @@ using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-enum class Action { Publish, RollBackToFirst, Resign, ResignWithAnotherKey };
+enum class Action { Publish, RollBackToFirst, Resign, ResignWithAnotherKey, ResignTheFirst, RollBackToFirstSigned };
 
 struct Step {
   const char* what;
@@ -33,7 +34,8 @@ struct Step {
   std::function<void(const fs::path& site)> before;  // what happens to the site first
   std::uint64_t serial;  // of the release current afterwards; 0: the step is refused
   bool warned;           // whether a rollback warns that launchers will refuse it
-  const char* refusal;   // the error of a refused step; {site} stands for the site
+  // The error of a refused step; {site}, {recorded}, {first}, {current} and {record} stand for theirs.
+  const char* refusal;
 };
 
 void loseReleases(const fs::path& site) {
@@ -57,6 +59,19 @@ const Step kSteps[] = {
     {"damaged serial", Action::Resign, 0, 0, [](const fs::path& site) { writeFile(site / "serial", "9x\n"); }, 0,
      false, "{site}/serial is damaged (it must hold one serial in decimal, the highest this site has signed with); "
      "write that serial into it, or remove it and give the serial with --serial-floor"},
+    {"publish", Action::Publish, 0, 0, [](const fs::path& site) { writeFile(site / "serial", "8\n"); }, 9, false, ""},
+    {"rollback to the first", Action::RollBackToFirst, 0, 0, {}, 8, true, ""},
+    {"sign the rolled-back release again", Action::Resign, 0, 0, {}, 0, false,
+     "windows of release {first} (serial 8) is not what this key last signed for {recorded} (serial 9); if serving it "
+     "is meant, name it: --resign --rollback-to {first}"},
+    {"sign it again, named", Action::ResignTheFirst, 0, 0, {}, 10, false, ""},
+    {"sign again", Action::Resign, 0, 0, {}, 11, false, ""},
+    {"rollback to the first with the key", Action::RollBackToFirstSigned, 0, 0, {}, 8, true, ""},
+    {"sign again", Action::Resign, 0, 0, {}, 12, false, ""},
+    {"a signer without its record", Action::Resign, 0, 0,
+     [](const fs::path& site) { fs::remove(site.parent_path() / "key.last-signed"); }, 0, false,
+     "windows of release {current} (serial 12) cannot be checked: {record} has no record of signing windows for "
+     "{recorded}; if serving it is meant, name it: --resign --rollback-to {current}"},
 };
 
 TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
@@ -71,6 +86,7 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
   request.site = temp / "site";
   request.platform = "windows";
   request.preferHardLinks = false;
+  request.signingRecord = temp / "key.last-signed";
   fs::create_directories(request.source / "bin");
   fs::create_symlink("bin/a.dll", request.source / "current");
   const publish::SiteLayout layout{request.site};
@@ -91,18 +107,32 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
     if (step.action == Action::Publish) {
       writeFile(request.source / "bin/a.dll", "library " + std::to_string(step.serial));
       done = publish::publishRelease(request, run, error);
-      if (firstId.empty()) firstId = run.id;
+      if (firstId.empty() || !fs::exists(layout.releaseDir(firstId))) firstId = run.id;
       EXPECT_TRUE(publish::rollbackWarning(layout, run.id).empty());
-    } else if (step.action == Action::RollBackToFirst) {
-      ASSERT_TRUE(publish::rollBack(layout, firstId, error)) << error;
+    } else if (step.action == Action::RollBackToFirst || step.action == Action::RollBackToFirstSigned) {
+      const bool withKey = step.action == Action::RollBackToFirstSigned;
+      ASSERT_TRUE(publish::rollBack(layout, firstId, error, {}, withKey ? &secretKey : nullptr,
+                                    withKey ? request.signingRecord : fs::path()))
+          << error;
       EXPECT_FALSE(publish::rollbackWarning(layout, firstId).empty());
     } else {
+      request.resignFrom = step.action == Action::ResignTheFirst ? firstId : "";
       done = publish::resignRelease(request, run, error);
     }
     if (step.serial == 0) {
       EXPECT_FALSE(done);
       std::string refusal = step.refusal;
-      if (const auto at = refusal.find("{site}"); at != std::string::npos) refusal.replace(at, 6, request.site.string());
+      const std::pair<std::string, std::string> names[] = {
+          {"{site}", request.site.string()},
+          {"{recorded}", publish::recordedSiteName(request.site)},
+          {"{first}", firstId},
+          {"{current}", fs::read_symlink(served).filename().string()},
+          {"{record}", request.signingRecord.string()}};
+      for (const auto& [name, value] : names) {
+        for (auto at = refusal.find(name); at != std::string::npos; at = refusal.find(name)) {
+          refusal.replace(at, name.size(), value);
+        }
+      }
       EXPECT_EQ(error, refusal);
       continue;
     }

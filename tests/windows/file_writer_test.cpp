@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/file_lock.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -62,6 +63,21 @@ TEST(FileWriterSharing, FileHeldWithoutWriteSharingCannotBeOpened) {
   EXPECT_EQ(error, std::error_code(ERROR_SHARING_VIOLATION, std::system_category())) << error.message();
   EXPECT_FALSE(writer.isOpen());
   CloseHandle(holder);
+}
+
+// Another program that looks at the lock file, sharing reading only, does not keep the
+// launcher from taking the lock.
+TEST(FileLockSharing, AReaderThatSharesOnlyReadingLeavesTheLockFree) {
+  testing_support::TempDir dir;
+  const auto file = dir / "update.lock";
+  HANDLE reader = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  platform::FileLock lock;
+  bool acquired = false;
+  EXPECT_FALSE(lock.tryLock(file, acquired));
+  EXPECT_TRUE(acquired);
+  CloseHandle(reader);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The fault matrix with the real Kestrun.exe under Wine: the rows of the one table
 // (tests/faults/fault_rows.h) that make sense on Windows, with the same end-state checks. A
-// row that does not is skipped with its reason. The target that cannot be replaced is held
-// open without delete sharing by a Windows program, as a virus scanner would.
+// row that does not is skipped with its reason. The target that cannot be replaced, and the
+// lock file of the row that reads it, are held open sharing reading only by a Windows program,
+// as a virus scanner would.
 
 #include "tests/faults/fault_rows.h"
 #include "tests/wine_e2e/wine_session.h"
@@ -33,8 +34,16 @@ class WineLocalFaults : public faults::LocalFaults {
       case Local::TargetCannotBeReplaced:
         holdOpen(installation, installation.dir() / "docs/manual.txt");
         return;
+      case Local::LockIsAFolder:
+        fs::create_directories(installation.dir() / "update.lock");
+        return;
+      case Local::LockFileRead:
+        testing_support::writeFile(installation.dir() / "update.lock", "");
+        holdOpen(installation, installation.dir() / "update.lock");
+        return;
       case Local::DiskFull:
       case Local::ReadOnlyInstallation:
+      case Local::LockHeld:
         FAIL() << "no such fault under Wine";
     }
   }

@@ -3,8 +3,9 @@
 //
 //   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--require-signed]
 //                   [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]
-//   kestrun-publish --site SITE --resign --sign-key FILE [--expires DAYS] [--serial-floor N] [--keep N]
-//   kestrun-publish --site SITE --rollback ID
+//   kestrun-publish --site SITE --resign --sign-key FILE [--rollback-to ID] [--expires DAYS] [--serial-floor N]
+//                   [--keep N]
+//   kestrun-publish --site SITE --rollback ID [--sign-key FILE]
 //   kestrun-publish --site SITE --list
 //
 // See docs/deployment.md.
@@ -20,11 +21,17 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
+const char* const kResignOptions =
+    "--resign takes only --site, --sign-key, --rollback-to, --expires, --serial-floor and --keep";
+
 void printUsage(std::ostream& out) {
   out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--require-signed]\n"
          "                       [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
-         "       kestrun-publish --site SITE --resign --sign-key FILE [--expires DAYS] [--serial-floor N] [--keep N]\n"
-         "       kestrun-publish --site SITE --rollback ID\n"
+         "       kestrun-publish --site SITE --resign --sign-key FILE [--rollback-to ID] [--expires DAYS]\n"
+         "                       [--serial-floor N] [--keep N]\n"
+         "       kestrun-publish --site SITE --rollback ID [--sign-key FILE]\n"
          "       kestrun-publish --site SITE --list\n"
          "  --source DIR      the release, laid out as installed\n"
          "  --site SITE       the site: SITE/current is what the server answers with\n"
@@ -42,8 +49,10 @@ void printUsage(std::ostream& out) {
          "  --serial-floor N  sign with a serial above N, whatever the site holds (a restored site:\n"
          "                    the serial launchers have accepted)\n"
          "  --resign          sign the current release again with the next serial, files unchanged,\n"
-         "                    and serve it under a new id (run daily with --expires)\n"
-         "  --rollback ID     serve the kept release ID again\n"
+         "                    and serve it under a new id (run daily with --expires); only when it is\n"
+         "                    what this key signed last for the site (FILE.last-signed beside the key)\n"
+         "  --rollback-to ID  with --resign: sign the kept release ID instead, whatever was signed last\n"
+         "  --rollback ID     serve the kept release ID again; with --sign-key, --resign goes on from it\n"
          "  --list            list the kept releases, the current one marked with *\n";
 }
 
@@ -103,6 +112,9 @@ int publishSource(const publish::PublishRequest& request) {
   std::cout << "kestrun-publish: release " << run.id << " is current (" << request.platform
             << ": " << run.counts.hardLinked << " files hard-linked, " << run.counts.copied
             << " copied, " << run.counts.links << " links)" << std::endl;
+  for (const std::string& object : run.objects.damaged) {
+    std::cerr << "kestrun-publish: warning: " << object << " does not hash to its name; made again" << std::endl;
+  }
   if (run.objects.compressed + run.objects.patches > 0) {
     std::cout << "kestrun-publish: objects: " << run.objects.compressed << " compressed copies, "
               << run.objects.patches << " patches (" << run.objects.made << " made, the others kept)" << std::endl;
@@ -114,7 +126,8 @@ int resignCurrent(const publish::PublishRequest& request) {
   publish::PublishRun run;
   std::string error;
   if (!publish::resignRelease(request, run, error)) return fail(error);
-  std::cout << "kestrun-publish: release " << run.id << " is current (release " << run.previousId
+  const std::string& signedAgain = request.resignFrom.empty() ? run.previousId : request.resignFrom;
+  std::cout << "kestrun-publish: release " << run.id << " is current (release " << signedAgain
             << " signed again with serial " << run.serial << ":";
   for (const std::string& platform : run.resigned) std::cout << " " << platform;
   std::cout << ")" << std::endl;
@@ -152,7 +165,8 @@ int main(int argc, char** argv) {
       continue;
     }
     if (option != "--source" && option != "--site" && option != "--platform" && option != "--keep" &&
-        option != "--rollback" && option != "--patches" && option != "--sign-key" && option != "--expires" && option != "--serial-floor") {
+        option != "--rollback" && option != "--patches" && option != "--sign-key" && option != "--expires" &&
+        option != "--serial-floor" && option != "--rollback-to") {
       return usageError("unknown option: " + option);
     }
     if (i + 1 >= argc) return usageError(option + " needs a value");
@@ -165,13 +179,20 @@ int main(int argc, char** argv) {
   publish::SiteLayout layout{values["--site"]};
 
   if (list || values.count("--rollback") != 0) {
-    if (values.size() != (list ? 1u : 2u) || copy || resign || (list && values.count("--rollback"))) {
-      return usageError(list ? "--list takes only --site" : "--rollback takes only --site");
+    const std::size_t allowed = list ? 1u : 2u + values.count("--sign-key");
+    if (values.size() != allowed || copy || resign || (list && values.count("--rollback"))) {
+      return usageError(list ? "--list takes only --site" : "--rollback takes only --site and --sign-key");
     }
     if (noObjects) return usageError("--no-objects is an option of a publish");
     if (list) return listReleases(layout);
     std::string error;
-    if (!publish::rollBack(layout, values["--rollback"], error, sayWaiting(layout))) return fail(error);
+    ManifestSecretKey key;
+    const bool signer = values.count("--sign-key") != 0;
+    if (signer && !publish::readSigningKey(values["--sign-key"], key, error)) return fail(error);
+    if (!publish::rollBack(layout, values["--rollback"], error, sayWaiting(layout), signer ? &key : nullptr,
+                           signer ? publish::signingRecordFile(values["--sign-key"]) : fs::path())) {
+      return fail(error);
+    }
     std::cout << "kestrun-publish: release " << values["--rollback"] << " is current" << std::endl;
     const std::string warning = publish::rollbackWarning(layout, values["--rollback"]);
     if (!warning.empty()) std::cerr << "kestrun-publish: warning: " << warning << "\n";
@@ -184,9 +205,15 @@ int main(int argc, char** argv) {
   request.waitingForSite = sayWaiting(layout);
   if (resign) {
     if (copy || values.count("--source") != 0 || values.count("--platform") != 0) {
-      return usageError("--resign takes only --site, --sign-key, --expires, --serial-floor and --keep");
+      return usageError(kResignOptions);
     }
     if (values.count("--sign-key") == 0) return usageError("--resign needs --sign-key");
+    if (values.count("--rollback-to") != 0) {
+      request.resignFrom = values["--rollback-to"];
+      if (!publish::isReleaseId(request.resignFrom)) return usageError("bad release id: " + request.resignFrom);
+    }
+  } else if (values.count("--rollback-to") != 0) {
+    return usageError("--rollback-to is an option of --resign");
   } else {
     if (values.count("--source") == 0 || values.count("--platform") == 0) {
       return usageError("--source and --platform are required");
@@ -212,7 +239,7 @@ int main(int argc, char** argv) {
       request.patchBases = static_cast<int>(bases);
     }
   } else if (noObjects || values.count("--patches") != 0) {
-    return usageError("--resign takes only --site, --sign-key, --expires, --serial-floor and --keep");
+    return usageError(kResignOptions);
   }
   if (values.count("--keep") != 0) {
     const long long keep = boundedNumber(values["--keep"], 1, 9999);
@@ -235,6 +262,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!publish::readSigningKey(values["--sign-key"], key, error)) return fail(error);
     request.signingKey = key;
+    request.signingRecord = publish::signingRecordFile(values["--sign-key"]);
   }
   return resign ? resignCurrent(request) : publishSource(request);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <set>
 #include <system_error>
 
@@ -96,6 +97,15 @@ std::vector<fs::path> patchBases(const PublishRun& run, int count) {
     if (*id != run.previousId) bases.push_back(run.layout.releaseDir(*id));
   }
   return bases;
+}
+
+// After the switch: a record that cannot be written leaves the next --resign refusing the
+// release, which the error says.
+bool recordSignedAfterSwitch(const fs::path& recordFile, const PublishRun& run,
+                             const std::map<std::string, SignedManifest>& signedNow, std::string& error) {
+  if (recordSigned(recordFile, run.layout, signedNow, error)) return true;
+  error = "release " + run.id + " is current, but " + error + "; sign it again with --resign --rollback-to " + run.id;
+  return false;
 }
 
 }  // namespace
@@ -267,10 +277,18 @@ bool pruneReleases(const SiteLayout& layout, int keep, std::vector<std::string>&
 }
 
 bool publishRelease(const PublishRequest& request, PublishRun& run, std::string& error) {
-  return checkSource(request, run, error) && prepareSite(request, run, error) &&
-         stageRelease(request, run, error) && checkStagedRelease(request, run, error) &&
-         writeManifest(request, run, error) && sealRelease(run, error) &&
-         switchCurrent(run.layout, run.id, error);
+  if (!(checkSource(request, run, error) && prepareSite(request, run, error) &&
+        stageRelease(request, run, error) && checkStagedRelease(request, run, error) &&
+        writeManifest(request, run, error) && sealRelease(run, error) &&
+        switchCurrent(run.layout, run.id, error))) {
+    return false;
+  }
+  if (!request.signingKey || request.signingRecord.empty()) return true;
+  // Only the platform published: the others were carried over from what `current` served.
+  std::map<std::string, SignedManifest> signedNow;
+  return readSignedManifest(run.layout.releaseDir(run.id), request.platform, *request.signingKey,
+                            signedNow[request.platform], error) &&
+         recordSignedAfterSwitch(request.signingRecord, run, signedNow, error);
 }
 
 bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& error) {
@@ -278,28 +296,51 @@ bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& 
     error = "signing again needs a signing key";
     return false;
   }
+  if (request.signingRecord.empty()) {
+    error = "signing again needs the record of what the key signed last";
+    return false;
+  }
   if (!prepareSite(request, run, error)) return false;
-  if (run.previousId.empty()) {
+  const std::string& sourceId = request.resignFrom.empty() ? run.previousId : request.resignFrom;
+  std::error_code ec;
+  if (!request.resignFrom.empty() &&
+      (!isReleaseId(sourceId) || !fs::is_directory(run.layout.releaseDir(sourceId), ec))) {
+    error = "no release " + sourceId + " in " + run.layout.releasesDir().string();
+    return false;
+  }
+  if (sourceId.empty()) {
     error = "no current release in " + run.layout.site.string() + " to sign again";
     return false;
   }
-  const fs::path previous = run.layout.releaseDir(run.previousId);
-  if (!signedPlatforms(previous, run.resigned, error)) return false;
+  const fs::path source = run.layout.releaseDir(sourceId);
+  if (!signedPlatforms(source, run.resigned, error)) return false;
   if (run.resigned.empty()) {
-    error = "release " + run.previousId + " has no signed manifest to sign again";
+    error = "release " + sourceId + " has no signed manifest to sign again";
     return false;
   }
+  // Every manifest is checked before anything is signed.
+  std::map<std::string, SignedManifest> signedNow;
+  for (const std::string& platform : run.resigned) {
+    SignedManifest& found = signedNow[platform];
+    if (!readSignedManifest(source, platform, *request.signingKey, found, error)) return false;
+    if (request.resignFrom.empty() &&
+        !isLastSigned(request.signingRecord, run.layout, sourceId, platform, found, error)) {
+      return false;
+    }
+    found.serial = run.serial;
+  }
   const std::int64_t expires = expiryFromNow(request.expiresInDays);
-  if (!carryOverOtherPlatforms(previous, run.partial, "", error)) return false;
+  if (!carryOverOtherPlatforms(source, run.partial, "", error)) return false;
   for (const std::string& platform : run.resigned) {
     if (!resignManifest(run.partial, platform, *request.signingKey, run.serial, expires, error)) return false;
   }
   return recordIssuedSerial(run.layout, run.serial, error) && sealRelease(run, error) &&
-         switchCurrent(run.layout, run.id, error);
+         switchCurrent(run.layout, run.id, error) &&
+         recordSignedAfterSwitch(request.signingRecord, run, signedNow, error);
 }
 
 bool rollBack(const SiteLayout& layout, const std::string& id, std::string& error,
-              const std::function<void()>& waiting) {
+              const std::function<void()>& waiting, const ManifestSecretKey* key, const fs::path& signingRecord) {
   const auto isKept = [&] {
     std::error_code ec;
     if (isReleaseId(id) && fs::is_directory(layout.releaseDir(id), ec)) return true;
@@ -308,8 +349,20 @@ bool rollBack(const SiteLayout& layout, const std::string& id, std::string& erro
   };
   SiteLock lock;
   // Asked again once the site is locked: a publish waited for may have pruned it.
-  return isKept() && lock.acquire(layout, waiting, error) && isKept() &&
-         switchCurrent(layout, id, error);
+  if (!isKept() || !lock.acquire(layout, waiting, error) || !isKept()) return false;
+  std::map<std::string, SignedManifest> served;
+  if (key != nullptr && !signingRecord.empty()) {
+    std::vector<std::string> platforms;
+    if (!signedPlatforms(layout.releaseDir(id), platforms, error)) return false;
+    for (const std::string& platform : platforms) {
+      if (!readSignedManifest(layout.releaseDir(id), platform, *key, served[platform], error)) return false;
+    }
+  }
+  if (!switchCurrent(layout, id, error)) return false;
+  if (served.empty()) return true;
+  if (recordSigned(signingRecord, layout, served, error)) return true;
+  error = "release " + id + " is current, but " + error;
+  return false;
 }
 
 }  // namespace publish

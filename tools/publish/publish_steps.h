@@ -31,6 +31,11 @@ struct PublishRequest {
   std::optional<ManifestSecretKey> signingKey;
   int expiresInDays = 0;          // with a key: the signature expires this many days after it is made
   std::uint64_t serialFloor = 0;  // with a key: the next serial is above this one at least
+  // With a key: the signer's record of what it signed last (signing_record.h), updated by
+  // every signed publish; empty: none is kept, and nothing can be signed again.
+  fs::path signingRecord;
+  // resignRelease: sign this kept release instead of the current one, whatever the record says.
+  std::string resignFrom;
   // Compressed copies of the files and patches from the files of this many kept releases
   // (release_objects.h); false: the manifest lists no objects.
   bool objects = true;
@@ -93,14 +98,19 @@ bool publishRelease(const PublishRequest& request, PublishRun& run, std::string&
 
 // Serves the current release again under a new id, signed anew: its files hard-linked (or
 // copied), every manifest that has a signature kept byte for byte and signed with the next
-// serial and the request's expiry; then sealed and switched like a publish. Only `site`,
-// `signingKey`, `expiresInDays`, `serialFloor` and `waitingForSite` of the request are used.
-// Launchers keep downloading from the old release, which stays until it is pruned.
+// serial and the request's expiry; then sealed and switched like a publish. Each signed
+// manifest must be the one the signing record names as signed last for the site, so that a
+// host that pointed `current` at an older release cannot have it signed anew; `resignFrom`
+// names a kept release to sign instead, on the operator's word. The record then names the new
+// signatures. Launchers keep downloading from the old release, which stays until it is pruned.
 bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& error);
 
 // Points `current` at an existing finished release, with the site locked meanwhile (`waiting`
-// as for PublishRequest::waitingForSite).
+// as for PublishRequest::waitingForSite). With a key and a signing record, every signed
+// manifest of the release must verify with the key, and the record then names them as what
+// was signed last, so that the daily --resign goes on from the release rolled back to.
 bool rollBack(const SiteLayout& layout, const std::string& id, std::string& error,
-              const std::function<void()>& waiting = {});
+              const std::function<void()>& waiting = {}, const ManifestSecretKey* key = nullptr,
+              const fs::path& signingRecord = {});
 
 }  // namespace publish

@@ -123,15 +123,24 @@ BaseRelease readBase(const fs::path& release, const std::string& platform) {
 
 fs::path objectFile(const fs::path& dir, const std::string& sha256) { return dir / (sha256 + ".zst"); }
 
-// Puts an object made for a kept release into the new one; false when it is not there.
+// Puts an object made for a kept release into the new one; false when it is not there. The
+// object is hashed first: a damaged one (its bytes no longer hash to its name) would otherwise
+// be signed into the new manifest and fail every launcher's check; it is left where it is,
+// named in `damaged`, and the caller makes the object again.
 bool reuse(const std::vector<BaseRelease>& bases, const std::string& platform, const ReleaseObject& object,
-           const fs::path& dir) {
+           const fs::path& dir, std::vector<std::string>& damaged) {
   const fs::path target = objectFile(dir, object.sha256);
   std::error_code ec;
   if (fs::exists(target, ec)) return true;
   for (const BaseRelease& base : bases) {
     const fs::path source = objectFile(objectsDir(base.release, platform), object.sha256);
-    if (!fs::is_regular_file(source, ec) || fs::file_size(source, ec) != object.size) continue;
+    if (!fs::is_regular_file(fs::symlink_status(source, ec)) || fs::file_size(source, ec) != object.size) continue;
+    std::string digest;
+    std::string ignored;
+    if (!hashFile(source, digest, ignored) || digest != object.sha256) {
+      damaged.push_back(source.string());
+      continue;
+    }
     fs::create_hard_link(source, target, ec);
     if (ec) fs::copy_file(source, target, ec);
     if (!ec) return true;
@@ -202,7 +211,7 @@ bool writeReleaseObjects(const fs::path& release, const std::string& platform, c
       }
       return nullptr;
     }();
-    if (known != nullptr && reuse(kept, platform, *known, dir)) {
+    if (known != nullptr && reuse(kept, platform, *known, dir, counts.damaged)) {
       copy = *known;
     } else {
       std::string frame;
@@ -235,7 +244,7 @@ bool writeReleaseObjects(const fs::path& release, const std::string& platform, c
       ReleaseObject patch;
       for (const BaseRelease& other : kept) {
         const auto found = other.patches.find({from, entry.sha256});
-        if (found != other.patches.end() && reuse(kept, platform, found->second, dir)) {
+        if (found != other.patches.end() && reuse(kept, platform, found->second, dir, counts.damaged)) {
           patch = found->second;
           break;
         }

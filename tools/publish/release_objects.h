@@ -17,7 +17,8 @@
 //     by the old file's SHA-256, when it saves as much again against the compressed copy
 //     (or the whole file).
 // Files above kMaxObjectFileBytes get none. An object already made for a kept release is
-// hard-linked, not made again. The folder is written into the partial release, so it is
+// hashed and hard-linked, not made again (one whose bytes no longer hash to its name is made
+// again). The folder is written into the partial release, so it is
 // switched with everything else and pruned with its release.
 namespace publish {
 
@@ -29,6 +30,7 @@ struct ObjectCounts {
   int compressed = 0;  // compressed copies listed in the manifest
   int patches = 0;     // patches listed in the manifest
   int made = 0;        // of these, objects compressed in this run (the others were reused)
+  std::vector<std::string> damaged;  // objects of kept releases that failed their hash, made again
 };
 
 // The folder of a release's objects for one platform.

@@ -142,6 +142,60 @@ bool writeSignedManifest(const fs::path& release, const std::string& platform, c
          writeText(signatureFile(release, platform), formatManifestSignature(signature), error);
 }
 
+bool readSignedManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
+                        SignedManifest& found, std::string& error) {
+  const fs::path file = signatureFile(release, platform);
+  std::string json;
+  std::string text;
+  ManifestSignature signature;
+  std::string reason;
+  if (!readText(manifestFile(release, platform), json) || !readText(file, text)) {
+    error = "cannot read the manifest of " + platform + " or its signature in " + release.string();
+    return false;
+  }
+  if (!parseManifestSignature(text, signature, reason)) {
+    error = file.string() + ": " + reason;
+    return false;
+  }
+  if (!verifyManifestSignature(publicKeyOf(key), platform, json, signature)) {
+    error = "the signature of " + platform + ".json does not verify with this key; publish the release's "
+            "tree again to sign it anew";
+    return false;
+  }
+  found.serial = signature.serial;
+  found.manifestSha256 = sha256Hex(json);
+  return true;
+}
+
+bool isLastSigned(const fs::path& recordFile, const SiteLayout& layout, const std::string& id,
+                  const std::string& platform, const SignedManifest& found, std::string& error) {
+  SigningRecord record;
+  if (!readSigningRecord(recordFile, record, error)) return false;
+  const std::string site = recordedSiteName(layout.site);
+  const auto last = record.find({site, platform});
+  if (last != record.end() && last->second.serial == found.serial &&
+      last->second.manifestSha256 == found.manifestSha256) {
+    return true;
+  }
+  const std::string what = platform + " of release " + id + " (serial " + std::to_string(found.serial) + ")";
+  error = last == record.end()
+              ? what + " cannot be checked: " + recordFile.string() + " has no record of signing " + platform +
+                    " for " + site
+              : what + " is not what this key last signed for " + site + " (serial " +
+                    std::to_string(last->second.serial) + ")";
+  error += "; if serving it is meant, name it: --resign --rollback-to " + id;
+  return false;
+}
+
+bool recordSigned(const fs::path& recordFile, const SiteLayout& layout,
+                  const std::map<std::string, SignedManifest>& signedNow, std::string& error) {
+  SigningRecord record;
+  if (!readSigningRecord(recordFile, record, error)) return false;
+  const std::string site = recordedSiteName(layout.site);
+  for (const auto& [platform, manifest] : signedNow) record[{site, platform}] = manifest;
+  return writeSigningRecord(recordFile, record, error);
+}
+
 bool resignManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
                     std::uint64_t serial, std::int64_t expires, std::string& error) {
   const fs::path manifest = manifestFile(release, platform);

@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "tools/publish/signing_record.h"
 #include "tools/publish/site_layout.h"
 #include "trust/manifest_signature.h"
 
@@ -39,6 +41,20 @@ bool signedPlatforms(const fs::path& release, std::vector<std::string>& platform
 // release it came from, so it is removed, never written into.
 bool resignManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
                     std::uint64_t serial, std::int64_t expires, std::string& error);
+
+// The serial and manifest digest of `platform` in `release`, whose signature must verify with
+// `key` (the refusal is the one of resignManifest).
+bool readSignedManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
+                        SignedManifest& found, std::string& error);
+
+// Whether `found`, the manifest of `platform` in release `id`, is what the record at `recordFile`
+// says was signed last for the site; the refusal names the way to sign it all the same.
+bool isLastSigned(const fs::path& recordFile, const SiteLayout& layout, const std::string& id,
+                  const std::string& platform, const SignedManifest& found, std::string& error);
+
+// Records `signedNow` (platform -> what was just signed or served) for the site.
+bool recordSigned(const fs::path& recordFile, const SiteLayout& layout,
+                  const std::map<std::string, SignedManifest>& signedNow, std::string& error);
 
 // Empty, or why launchers will refuse release `id` once it is current again: it is signed with
 // a serial below the highest of the site, which they may have accepted already.
