@@ -32,24 +32,9 @@ KESTRUN_BUILD_TARGETS=Kestrun bash "$root/scripts/windows-build.sh" "$windows" \
   -DKESTRUN_BASE_URL="http://127.0.0.1:$port" -DKESTRUN_MANIFEST_PUBLIC_KEY="$public_key" \
   -DKESTRUN_BUILD_TESTS=OFF >/dev/null
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-wine-trust.XXXXXX")
-xvfb_pid="" server_pid=""
-cleanup() {
-  if [[ -d "$work/prefix" ]]; then WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; fi
-  for pid in "$server_pid" "$xvfb_pid"; do
-    if [[ -n "$pid" ]]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; cat "$work"/install/logs/*.log >&2 2>/dev/null || true; exit 1; }
-
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")" WINEPREFIX="$work/prefix" WINEDEBUG=-all
-wineboot -i >/dev/null 2>&1
+source "$root/tests/support/wine_script.sh"
+wine_script_begin wine-trust
+start_wine
 
 publish() {
   "$native/tools/publish/kestrun-publish" --source "$work/source" --site "$work/site" --platform windows \
@@ -59,11 +44,7 @@ mkdir -p "$work/source/data" "$work/install"
 cp "$vardel" "$work/source/Vardel.exe"
 printf 'colour = blue\n' >"$work/source/data/config.txt"
 publish
-"$native/tools/release_server/kestrun-release-server" --root "$work/site/current" --port "$port" \
-  >"$work/server.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do grep -q 'serving' "$work/server.log" && break; sleep 0.1; done
-grep -q 'serving' "$work/server.log" || fail "the release server did not start: $(cat "$work/server.log")"
+start_release_server "$native" "$work/site/current" "$port"
 cp "$windows/launcher/Kestrun.exe" "$work/install/Kestrun.exe"
 
 echo "wine_signed_update: first installation of a signed release"

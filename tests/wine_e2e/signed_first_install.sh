@@ -16,17 +16,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 usage="usage: signed_first_install.sh NATIVE_BUILD KESTRUN_EXE VARDEL_EXE PORT"
 native=${1:?$usage} kestrun=${2:?$usage} vardel=${3:?$usage} port=${4:?$usage}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-signed.XXXXXX")
-xvfb_pid="" server_pid=""
-cleanup() {
-  if [[ -d "$work/prefix" ]]; then WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; fi
-  for pid in "$server_pid" "$xvfb_pid"; do
-    if [[ -n "$pid" ]]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; cat "$work"/install/logs/*.log >&2 2>/dev/null || true; exit 1; }
+source "$root/tests/support/wine_script.sh"
+wine_script_begin signed
 
 echo "signed_first_install: a throwaway CA, a code-signing certificate and a timestamp authority"
 pki=$work/pki
@@ -78,17 +69,8 @@ ls -A "$work" | grep -q signing && fail "a half-signed file was left behind"
 
 echo "signed_first_install: the signed release is published and the signed Kestrun.exe installs it under Wine"
 publish || fail "the signed release was refused: $(cat "$work/publish.log")"
-"$native/tools/release_server/kestrun-release-server" --root "$work/site/current" --port "$port" \
-  >"$work/server.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do grep -q 'serving' "$work/server.log" && break; sleep 0.1; done
-grep -q 'serving' "$work/server.log" || fail "the release server did not start: $(cat "$work/server.log")"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")" WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-wineboot -i >/dev/null 2>&1
+start_release_server "$native" "$work/site/current" "$port"
+start_wine
 timeout 180 wine "$signed" >/dev/null 2>&1 || fail "the signed Kestrun.exe did not end"
 [[ "$(cat "$work/install/data/config.txt" 2>/dev/null)" == "colour = blue" ]] || fail "the release was not installed"
 cmp -s "$work/source/Vardel.exe" "$work/install/Vardel.exe" || fail "the signed Vardel.exe was not installed"

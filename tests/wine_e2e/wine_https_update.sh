@@ -21,16 +21,8 @@ cmake --build "$native" -j "${KESTRUN_JOBS:-2}" --target kestrun-publish >/dev/n
 KESTRUN_BUILD_TARGETS=Kestrun bash "$root/scripts/windows-build.sh" "$windows" \
   -DKESTRUN_BASE_URL="https://127.0.0.1:$port" >/dev/null
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrun-wine-https.XXXXXX")
-xvfb_pid="" nginx_pid=""
-cleanup() {
-  if [[ -d "$work/prefix" ]]; then WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; fi
-  for pid in "$nginx_pid" "$xvfb_pid"; do
-    if [[ -n "$pid" ]]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$root/tests/support/wine_script.sh"
+wine_script_begin wine-https
 fail() {
   echo "FAIL: $*" >&2
   cat "$work"/run-*.err "$work"/install/logs/*.log "$work"/nginx/error.log >&2 2>/dev/null || true
@@ -47,14 +39,7 @@ printf '%s\n' "subjectAltName=IP:127.0.0.1" "extendedKeyUsage=serverAuth" \
 openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.crt" -CAkey "$tls/ca.key" -CAcreateserial -days 2 \
   -extfile "$tls/server.ext" -out "$tls/server.crt" 2>/dev/null
 
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "Xvfb did not start"
-# Without winedbg a crash ends the program with its exception code instead of a waiting debugger.
-export DISPLAY=":$(head -n1 "$work/display")" WINEPREFIX="$work/prefix" WINEDEBUG=-all \
-  WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
-wineboot -i >/dev/null 2>&1
+start_wine
 
 # Wine's crypt32 reads the current user's root store from the registry: a key named by the
 # certificate's SHA-1 whose Blob is the certificate property (id 32, then 1, then the length).
@@ -71,7 +56,7 @@ printf 'colour = blue\n' >"$work/source/data/config.txt"
   >/dev/null || fail "could not publish"
 sh "$root/deploy/nginx/run-local.sh" --site "$work/site" --listen "127.0.0.1:$port" --prefix "$work/nginx" \
   --tls "$tls/server.crt" "$tls/server.key" >"$work/nginx.out" 2>&1 &
-nginx_pid=$!
+stop_at_exit $!
 manifest="https://127.0.0.1:$port/gis/update/list?platform=windows"
 for _ in $(seq 150); do curl -sfo /dev/null --cacert "$tls/ca.crt" "$manifest" && break; sleep 0.1; done
 curl -sfo /dev/null --cacert "$tls/ca.crt" "$manifest" || fail "nginx does not answer: $(cat "$work/nginx.out")"
