@@ -96,15 +96,27 @@ bool worthALook(const std::string& path) {
   return previous == '.' || previous == ' ';
 }
 
+// Whether a path names a launcher's daily log by its short name ("logs/KESTRU~1.LOG").
+bool mayBeShortNameOfDailyLog(const std::string& path) {
+  static const std::string kLogsKey = placeKey({kLogDirectoryName}, 1);
+  const std::vector<std::string_view> elements = splitAtSlashes(path);
+  return elements.size() == 2 && placeKey(elements, 1) == kLogsKey &&
+         names::mayBeShortNameOf(elements[1], std::string(kDailyLogPrefix) + "*");
+}
+
 // The first entry with an element that Windows would shorten, or that has the form of a short
-// name of a file the launcher keeps for itself (at the top) or of a locked name (anywhere).
+// name of a file the launcher keeps for itself (at the top, and its daily logs) or of a locked
+// name (anywhere).
 const ManifestEntry* findWindowsNameProblem(const std::vector<ManifestEntry>& entries,
                                             const std::vector<std::string>& lockedPatterns, bool& shortName) {
   static const std::vector<std::string> kOwnNames = launcherOwnTopNames();
   for (const ManifestEntry& entry : entries) {
     const std::string& path = entry.path;
     if (!worthALook(path)) continue;
-    const names::ElementProblem problem = names::findElementProblem(path, kOwnNames, lockedPatterns);
+    names::ElementProblem problem = names::findElementProblem(path, kOwnNames, lockedPatterns);
+    if (problem == names::ElementProblem::None && mayBeShortNameOfDailyLog(path)) {
+      problem = names::ElementProblem::ShortName;
+    }
     if (problem == names::ElementProblem::None) continue;
     shortName = problem == names::ElementProblem::ShortName;
     return &entry;

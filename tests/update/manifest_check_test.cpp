@@ -136,6 +136,8 @@ TEST_F(ManifestCheckTest, FailuresGiveExactTextsAndKeepThePreviousReport) {
        "更新清单路径可能是受保护文件的短文件名：UPDATE~1.LOC"},
       {"short name as a directory", R"([{"path": "UPDATE~1/x"}])", 200,
        "更新清单路径可能是受保护文件的短文件名：UPDATE~1/x"},
+      {"short name of a daily log", R"([{"path": "Logs/KESTRU~1.LOG"}])", 200,
+       "更新清单路径可能是受保护文件的短文件名：Logs/KESTRU~1.LOG"},
       {"short name of a locked name", R"([{"path": "bin/VCRUNT~2.DLL"}])", 200,
        "更新清单路径可能是受保护文件的短文件名：bin/VCRUNT~2.DLL"},
       {"link through a link", R"([{"path": "d/y", "link": ".."}, {"path": "d/L", "link": "y/../x"}])", 200,

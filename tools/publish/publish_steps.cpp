@@ -332,7 +332,10 @@ bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& 
   const std::int64_t expires = expiryFromNow(request.expiresInDays);
   if (!carryOverOtherPlatforms(source, run.partial, "", error)) return false;
   for (const std::string& platform : run.resigned) {
-    if (!resignManifest(run.partial, platform, *request.signingKey, run.serial, expires, error)) return false;
+    if (!resignManifest(run.partial, platform, *request.signingKey, run.serial, expires,
+                        signedNow[platform].manifestSha256, error)) {
+      return false;
+    }
   }
   return recordIssuedSerial(run.layout, run.serial, error) && sealRelease(run, error) &&
          switchCurrent(run.layout, run.id, error) &&

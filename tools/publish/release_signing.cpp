@@ -197,7 +197,8 @@ bool recordSigned(const fs::path& recordFile, const SiteLayout& layout,
 }
 
 bool resignManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
-                    std::uint64_t serial, std::int64_t expires, std::string& error) {
+                    std::uint64_t serial, std::int64_t expires, const std::string& checkedSha256,
+                    std::string& error) {
   const fs::path manifest = manifestFile(release, platform);
   const fs::path file = signatureFile(release, platform);
   std::string json;
@@ -210,6 +211,10 @@ bool resignManifest(const fs::path& release, const std::string& platform, const 
   }
   if (!parseManifestSignature(text, old, reason)) {
     error = file.string() + ": " + reason;
+    return false;
+  }
+  if (sha256Hex(json) != checkedSha256) {
+    error = manifest.string() + " changed while it was being signed again; nothing was signed";
     return false;
   }
   if (!verifyManifestSignature(publicKeyOf(key), platform, json, old)) {

@@ -38,9 +38,12 @@ bool signedPlatforms(const fs::path& release, std::vector<std::string>& platform
 // manifest with `serial` and `expires`. The old signature must verify with this key: a timer
 // that signs again only extends what the key's owner signed before, never a manifest edited
 // on the host or signed with another key. The old file may be a hard link shared with the
-// release it came from, so it is removed, never written into.
+// release it came from, so it is removed, never written into. The manifest must still be the
+// one checked before (`checkedSha256`): a host that swaps files between the check and the
+// signing must not get other bytes signed.
 bool resignManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
-                    std::uint64_t serial, std::int64_t expires, std::string& error);
+                    std::uint64_t serial, std::int64_t expires, const std::string& checkedSha256,
+                    std::string& error);
 
 // The serial and manifest digest of `platform` in `release`, whose signature must verify with
 // `key` (the refusal is the one of resignManifest).
