@@ -12,43 +12,6 @@ namespace release_manifest {
 
 namespace {
 
-bool isUtf8(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      code = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    static const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 std::vector<std::string> splitAt(const std::string& text, const std::string& separators) {
   std::vector<std::string> parts(1);
   for (char c : text) {
@@ -91,7 +54,7 @@ bool liesWithin(const fs::path& inner, const fs::path& outer) {
 bool isAcceptedPath(const std::string& path, std::string& reason) {
   if (path.empty()) {
     reason = "empty path";
-  } else if (!isUtf8(path)) {
+  } else if (!names::isUtf8(path)) {
     reason = "not UTF-8";
   } else if (path.front() == '/') {
     reason = "absolute path";
@@ -182,7 +145,7 @@ bool isAcceptedLink(const fs::path& tree, const std::string& linkPath, const std
     reason = "link without a target";
     return false;
   }
-  if (!isUtf8(target)) {
+  if (!names::isUtf8(target)) {
     reason = "link target not UTF-8";
     return false;
   }
