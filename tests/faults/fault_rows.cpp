@@ -48,18 +48,31 @@ void publish(e2e::Release& release, bool newer) {
   }
 }
 
-// A manifest of `entries` entries: the new release's changed files, then readme.txt over and
-// over, up to date each time.
-void writeLongManifest(const fs::path& file, int entries) {
+// A manifest of `entries` entries: the new release's changed files, then up-to-date entries of
+// paths of their own (a path listed twice is refused): a thousand to a folder, a copy of the
+// installed readme.txt and hard links of it (a file takes at most 65,000 links).
+void writeLongManifest(const fs::path& file, const fs::path& installDir, int entries) {
   std::ofstream out(file, std::ios::binary);
   out << "[";
   for (const ChangingFile& changing : changingFiles()) {
     out << R"({"path":")" << changing.path << R"(","size":)" << changing.newBytes.size() << R"(,"mtime":)"
         << kNewTime << "},\n";
   }
-  const std::string readme = R"({"path":"readme.txt","size":23,"mtime":)" + std::to_string(e2e::kReadmeTime) + "}";
+  const std::string rest = R"(.txt","size":23,"mtime":)" + std::to_string(e2e::kReadmeTime) + "}";
+  const fs::path readme = installDir / "readme.txt";
+  fs::path folderCopy;
   for (int i = static_cast<int>(changingFiles().size()); i < entries; ++i) {
-    out << readme << (i + 1 < entries ? ",\n" : "]");
+    const std::string path = "bulk/" + std::to_string(i / 1000) + "/" + std::to_string(i % 1000);
+    const fs::path local = installDir / (path + ".txt");
+    if (folderCopy.empty() || folderCopy.parent_path() != local.parent_path()) {
+      fs::create_directories(local.parent_path());
+      fs::copy_file(readme, local);
+      fs::last_write_time(local, fs::last_write_time(readme));
+      folderCopy = local;
+    } else {
+      fs::create_hard_link(folderCopy, local);
+    }
+    out << R"({"path":")" << path << rest << (i + 1 < entries ? ",\n" : "]");
   }
 }
 
@@ -309,7 +322,7 @@ void runFaultRow(const FaultRow& row, const RunContext& context, const TestLaunc
   testing_support::writeFile(root / "body.json", row.objects == Objects::None
                                                       ? row.manifestBody
                                                       : manifestWithObjects(row.objects, context.release));
-  if (row.manifestEntries > 0) writeLongManifest(root / "manifest.json", row.manifestEntries);
+  if (row.manifestEntries > 0) writeLongManifest(root / "manifest.json", installation.dir(), row.manifestEntries);
   e2e::writeFaults(context.faultsFile, directives + "\n");
 
   e2e::RunOptions options = context.options;
