@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/launcher/e2e_fixture.h"
+#include "tests/support/wait.h"
 
 namespace faults {
 namespace {
@@ -175,7 +176,9 @@ void runOverlappingLaunchers(const RunContext& context) {
 
   e2e::Installation::Started first = installation.start({"first"}, context.options);
   ASSERT_TRUE(first.process);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  // The first run holds the lock once it stages files; on a busy machine that can take longer
+  // than any fixed pause.
+  ASSERT_TRUE(testing_support::waitUntil([&] { return fs::exists(dir / "update_staging"); }, 60000));
   e2e::Installation::Started second = installation.start({"second"}, context.options);
   ASSERT_TRUE(second.process);
   ASSERT_TRUE(installation.finish(std::move(first), 120000).finished);
