@@ -16,6 +16,10 @@ started=$SECONDS
 
 # The end-to-end tests run the launcher against a release server on this loopback port.
 e2e_port=${KESTRUN_E2E_PORT:-47611}
+# The signed-site and TLS runs under Wine build launchers of their own, each for its own port.
+# Set all three to run two rehearsals side by side.
+trust_port=${KESTRUN_TRUST_PORT:-47635}
+https_port=${KESTRUN_HTTPS_PORT:-47636}
 base_url="http://127.0.0.1:${e2e_port}"
 jobs=${KESTRUN_JOBS:-2}
 logs="$root/build/test-logs"
@@ -106,14 +110,14 @@ queue_tests release-tools env KESTRUN_JOBS=1 bash scripts/release-tools-check.sh
 queue_tests windows bash scripts/windows-tests.sh build/windows
 # A Kestrun.exe built with a signing key, under Wine against a signed site (its own port).
 queue_tests wine-trust bash tests/trust/wine_signed_update.sh build/native build/windows-keyed \
-  build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe
+  build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe "$trust_port"
 # The release's signing step: a copy of Kestrun.exe signed and timestamped with a throwaway CA,
 # verified, then a first installation by the signed executable under Wine.
 queue_tests signed-exe bash tests/wine_e2e/signed_first_install.sh build/native build/windows/launcher/Kestrun.exe \
   build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe "$e2e_port"
 # A Kestrun.exe built for an https:// address, under Wine against nginx over TLS (its own port).
 queue_tests wine-https bash tests/wine_e2e/wine_https_update.sh build/native build/windows-https \
-  build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe
+  build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe "$https_port"
 
 if [ -f scripts/fuzz.sh ]; then
   echo "=== fuzz targets: build"
