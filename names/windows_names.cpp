@@ -271,14 +271,21 @@ std::string printableName(std::string_view text) {
   std::size_t length = 1;
   for (std::size_t at = 0; at < text.size(); at += length) {
     const auto byte = static_cast<unsigned char>(text[at]);
-    if (!decodeAt(text, at, code, length) || byte < 0x20 || byte == 0x7F) {
-      length = 1;
-      printable += "\\x";
-      printable += kHex[byte >> 4];
-      printable += kHex[byte & 0x0F];
+    if (!decodeAt(text, at, code, length)) length = 1;
+    // C1 controls (NEL among them) and the line and paragraph separators end a line in some
+    // viewers: escaped byte by byte like the C0 controls.
+    const bool breaksLine = length == 1 ? byte < 0x20 || byte == 0x7F || byte >= 0x80
+                                        : (code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029;
+    if (!breaksLine) {
+      printable.append(text.substr(at, length));
       continue;
     }
-    printable.append(text.substr(at, length));
+    for (std::size_t i = at; i < at + length; ++i) {
+      const auto escaped = static_cast<unsigned char>(text[i]);
+      printable += "\\x";
+      printable += kHex[escaped >> 4];
+      printable += kHex[escaped & 0x0F];
+    }
   }
   return printable;
 }

@@ -58,8 +58,9 @@ bool isUtf8(std::string_view text);
 // name pattern): its end and extension are then open. ASCII letter case is ignored.
 bool mayBeShortNameOf(std::string_view element, std::string_view longName);
 
-// The text as it may be written to a log line or shown: control characters, DEL and bytes
-// that are not UTF-8 as \xNN, so that a name can neither end a line nor forge one.
+// The text as it may be written to a log line or shown: control characters (C0 and C1), DEL,
+// U+2028, U+2029 and bytes that are not UTF-8 as \xNN, so that a name can neither end a line
+// nor forge one.
 std::string printableName(std::string_view text);
 
 }  // namespace names

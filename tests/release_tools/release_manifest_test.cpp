@@ -119,6 +119,8 @@ TEST(ReleasePathRules, RefusesLinksThatLeaveTheTree) {
       {"a/b/link", "../../../outside", "link target ../../../outside leaves the release"},
       {"a/link", "b\\..\\..\\..\\outside", "link target b\\..\\..\\..\\outside leaves"},
       {"link", "bad\xff", "link target not UTF-8"},
+      {"link", "a/file:stream", "link target a/file:stream names a drive or a stream"},
+      {"a/link", "b/. ./file", "link target b/. ./file has an element of dots and blanks"},
       // Inside as text; on disk `top/..` is the tree's parent.
       {"a/b/c/link", "top/../x", "link target top/../x leaves the release through another link"},
   };

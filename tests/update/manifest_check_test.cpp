@@ -126,6 +126,8 @@ TEST_F(ManifestCheckTest, FailuresGiveExactTextsAndKeepThePreviousReport) {
       // Names Windows refuses, shortens or folds onto another, escaped in the text.
       {"refused character", R"([{"path": "notes?.txt"}])", 200, "更新清单路径不安全：notes?.txt"},
       {"control character", R"([{"path": "a\nb\u001b"}])", 200, "更新清单路径不安全：a\\x0Ab\\x1B"},
+      {"C1 control and line separator", R"([{"path": "a\u0085b\u2028", "sha256": 1}])", 200,
+       "更新清单中的 sha256 无效：a\\xC2\\x85b\\xE2\\x80\\xA8"},
       {"line break before the judgement", R"([{"path": "a\r\n", "sha256": 1}])", 200,
        "更新清单中的 sha256 无效：a\\x0D\\x0A"},
       {"trailing dot", R"([{"path": "Kestrun.exe."}])", 200, "更新清单路径以点或空格结尾：Kestrun.exe."},

@@ -153,6 +153,19 @@ bool isAcceptedLink(const fs::path& tree, const std::string& linkPath, const std
     reason = "absolute link target " + target;
     return false;
   }
+  // Every launcher refuses these on every platform: a stream or drive, and elements that
+  // Windows shortens ("...", ". .") in ways not worth guessing.
+  if (target.find(':') != std::string::npos) {
+    reason = "link target " + target + " names a drive or a stream";
+    return false;
+  }
+  for (const std::string& element : splitAt(target, "/\\")) {
+    if (element != "." && element != ".." && !element.empty() &&
+        element.find_first_not_of(". ") == std::string::npos) {
+      reason = "link target " + target + " has an element of dots and blanks";
+      return false;
+    }
+  }
   if (!staysInsideAsText(linkPath, target)) {
     reason = "link target " + target + " leaves the release";
     return false;

@@ -31,8 +31,8 @@ std::vector<std::pair<std::string, std::string>> findWindowsNameClashes(const st
 // launcher refuses a manifest with any of them.
 std::vector<std::pair<std::string, std::string>> findLinksThroughLinks(const std::vector<ReleaseEntry>& entries);
 
-// A link target is refused when it is empty, is not UTF-8, is absolute or names a drive, or
-// leaves the tree: read as text from the link's directory, with "/" and "\" both separating
+// A link target is refused when it is empty, is not UTF-8, is absolute, holds a ':' (a drive
+// or a stream), has an element of dots and blanks other than "." and "..", or leaves the tree: read as text from the link's directory, with "/" and "\" both separating
 // (as a Windows installation will read it), and again on this machine, with every link on
 // the way followed.
 bool isAcceptedLink(const fs::path& tree, const std::string& linkPath, const std::string& target,
