@@ -8,6 +8,7 @@
 
 #include "tools/publish/release_signing.h"
 #include "tools/publish/site_serial.h"
+#include "trust/sha256_hex.h"
 #include "tools/release_manifest/release_path_rules.h"
 
 namespace publish {
@@ -207,6 +208,7 @@ bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& 
   }
   const std::string json = release_manifest::manifestJson(listing.entries);
   if (request.signingKey) {
+    run.signedSha256 = sha256Hex(json);
     return recordIssuedSerial(run.layout, run.serial, error) &&
            writeSignedManifest(run.partial, request.platform, json, *request.signingKey, run.serial,
                                expiryFromNow(request.expiresInDays), error);
@@ -285,10 +287,10 @@ bool publishRelease(const PublishRequest& request, PublishRun& run, std::string&
   }
   if (!request.signingKey || request.signingRecord.empty()) return true;
   // Only the platform published: the others were carried over from what `current` served.
-  std::map<std::string, SignedManifest> signedNow;
-  return readSignedManifest(run.layout.releaseDir(run.id), request.platform, *request.signingKey,
-                            signedNow[request.platform], error) &&
-         recordSignedAfterSwitch(request.signingRecord, run, signedNow, error);
+  // What is recorded is what was signed in memory, not what the host holds now: a host that
+  // swapped in an older signed manifest must not have it recorded as the last one signed.
+  const std::map<std::string, SignedManifest> signedNow = {{request.platform, {run.serial, run.signedSha256}}};
+  return recordSignedAfterSwitch(request.signingRecord, run, signedNow, error);
 }
 
 bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& error) {

@@ -53,6 +53,7 @@ struct PublishRun {
   CopyCounts counts;
   ObjectCounts objects;
   std::uint64_t serial = 0;     // with a signing key: the serial the new release is signed with
+  std::string signedSha256;     // with a signing key: the digest of the manifest bytes signed
   std::vector<std::string> resigned;  // resignRelease: the platforms signed again
   // Taken by prepareSite and held as long as the run lives, so through pruning as well.
   SiteLock lock;
