@@ -12,25 +12,44 @@ namespace {
 // How often a waiting launcher asks again: a wait of a few seconds stays a few seconds.
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
 
-bool lockFailed(const std::filesystem::path& file, const std::error_code& error) {
+InstallationLock lockFailed(const std::filesystem::path& file, const std::error_code& error) {
   logWarn("无法锁定安装目录，本次不更新：" + platform::pathToUtf8(file) + "；原因：" + platform::errorCodeText(error));
-  return false;
+  return InstallationLock::Unavailable;
 }
 
 }  // namespace
 
-bool lockInstallation(const std::filesystem::path& installDir, platform::FileLock& lock, std::chrono::seconds wait) {
+InstallationLock lockInstallation(const std::filesystem::path& installDir, platform::FileLock& lock,
+                                  std::chrono::seconds wait) {
   const std::filesystem::path file = installDir / kInstallationLockFileName;
   bool acquired = false;
   if (const std::error_code error = lock.tryLock(file, acquired)) return lockFailed(file, error);
-  if (acquired) return true;
+  if (acquired) return InstallationLock::Held;
   logInfo("另一个 Kestrun 正在运行，等待其结束后继续");
   const auto deadline = std::chrono::steady_clock::now() + wait;
   while (std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(kPollInterval);
     if (const std::error_code error = lock.tryAgain(acquired)) return lockFailed(file, error);
-    if (acquired) return true;
+    if (acquired) return InstallationLock::Held;
   }
   logWarn("等待另一个 Kestrun 结束超时（" + std::to_string(wait.count()) + " 秒），本次不更新");
-  return false;
+  return InstallationLock::WaitRanOut;
+}
+
+void holdWhileProgramIsStopped(const std::filesystem::path& installDir, platform::FileLock& lock) {
+  const std::filesystem::path file = installDir / kProgramRestartLockFileName;
+  bool acquired = false;
+  const std::error_code error = lock.tryLock(file, acquired);
+  // Only a launcher whose wait ran out looks at it, and it is taken under the installation
+  // lock: not acquiring it means someone else holds the file.
+  if (error || !acquired) {
+    logWarn("无法锁定 " + platform::pathToUtf8(file) + "；原因：" +
+            (error ? platform::errorCodeText(error) : std::string("已被占用")));
+  }
+}
+
+bool anotherRunWillStartTheProgram(const std::filesystem::path& installDir) {
+  platform::FileLock probe;
+  bool acquired = false;
+  return !probe.tryLock(installDir / kProgramRestartLockFileName, acquired) && !acquired;
 }

@@ -43,8 +43,9 @@ int runLauncher(int argc, char** argv, const LauncherSettings& settings) {
   // Held to the end of the run: nothing the installation could notice happens before it.
   // Without it the program is started as it is and nothing is updated.
   platform::FileLock installationLock;
-  const bool locked =
+  const InstallationLock lockState =
       lockInstallation(context.installDir, installationLock, std::chrono::seconds(settings.lockWaitSeconds));
+  const bool locked = lockState == InstallationLock::Held;
 
   context.mainProgramPath = context.installDir / kMainProgramFileName;
   context.stagingDir = context.installDir / kStagingDirectoryName;
@@ -53,13 +54,20 @@ int runLauncher(int argc, char** argv, const LauncherSettings& settings) {
   context.mainProgramPresent = mainProgramExists(context.mainProgramPath);
   logInfo(std::string("启动时 Vardel.exe 状态：") + (context.mainProgramPresent ? "存在" : "不存在（首次引导）"));
 
+  // A run still updating the installation after the wait starts the program itself, once its
+  // files are in place; starting it now would hold them open while they are replaced.
+  const bool leftToOtherRun =
+      lockState == InstallationLock::WaitRanOut && anotherRunWillStartTheProgram(context.installDir);
+
   // Start the installed program at once so that the user never waits for the update check.
-  if (context.mainProgramPresent) {
+  if (context.mainProgramPresent && !leftToOtherRun) {
     context.mainProgramProcess = startExistingMainProgram(context.mainProgramPath, context.forwardedArgs);
     if (!context.mainProgramProcess) showWarningMessage(context.chinese, uiText(context.chinese, UiText::StartFailed));
   }
 
-  if (!locked) {
+  if (leftToOtherRun) {
+    logInfo("另一个 Kestrun 正在更新 Vardel，更新完成后由其启动，本次不启动");
+  } else if (!locked) {
     if (context.mainProgramPresent) {
       logInfo("未取得安装目录锁，跳过更新检查，现有 Vardel 继续运行");
     } else {

@@ -1,5 +1,6 @@
 #include <system_error>
 
+#include "launcher/installation_lock.h"
 #include "launcher/run_phases.h"
 #include "log/launcher_log.h"
 #include "platform/text.h"
@@ -18,6 +19,10 @@ constexpr int kStopTimeoutMs = 15000;
 
 void runUpdatePhase(RunContext& context, UpdateChecker& checker) {
   logInfo("检测到更新，准备结束旧版 Vardel 并下载文件");
+  // Until the program runs again, a launcher that gave up waiting for this run leaves
+  // starting it to this run.
+  platform::FileLock restartLock;
+  holdWhileProgramIsStopped(context.installDir, restartLock);
   if (context.mainProgramProcess) {
     // The main program holds its files open, so it must be gone before anything is replaced.
     stopMainProgramBeforeUpdate(context.mainProgramProcess.get(), kStopTimeoutMs);

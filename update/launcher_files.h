@@ -12,13 +12,16 @@
 inline constexpr const char* kMainProgramFileName = "Vardel.exe";      // the program the launcher starts
 inline constexpr const char* kUpdateReportFileName = "update.log";      // the report of the latest check
 inline constexpr const char* kInstallationLockFileName = "update.lock";  // one run at a time
+// Locked by the run that has stopped the program for an update, until it starts it again.
+inline constexpr const char* kProgramRestartLockFileName = "update.restart.lock";
 inline constexpr const char* kStagingDirectoryName = "update_staging";   // the files of an update, until applied
 
 // The files above that a manifest entry never replaces, with the accepted serial's record and
 // the file it is written to first; the logs directory (log/launcher_log.h) is kept as well.
 inline std::vector<std::string> launcherOwnFileNames() {
   const std::string serial = kAcceptedSerialFileName;
-  return {kUpdateReportFileName, kInstallationLockFileName, kStagingDirectoryName, serial, serial + ".new"};
+  return {kUpdateReportFileName, kInstallationLockFileName, kProgramRestartLockFileName, kStagingDirectoryName,
+          serial, serial + ".new"};
 }
 
 // Every name the launcher keeps at the top of the installation: the files above and the logs

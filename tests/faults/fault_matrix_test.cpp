@@ -43,9 +43,13 @@ class PosixLocalFaults : public LocalFaults {
       case Local::LockIsAFolder:
         fs::create_directories(dir / "update.lock");
         return;
-      case Local::LockHeld: {
+      case Local::LockHeld:
+      case Local::UpdateInProgress: {
         bool acquired = false;
         ASSERT_FALSE(heldLock_.tryLock(dir / "update.lock", acquired));
+        ASSERT_TRUE(acquired);
+        if (local == Local::LockHeld) return;
+        ASSERT_FALSE(restartLock_.tryLock(dir / "update.restart.lock", acquired));
         ASSERT_TRUE(acquired);
         return;
       }
@@ -65,6 +69,7 @@ class PosixLocalFaults : public LocalFaults {
  private:
   std::vector<fs::path> lockedDirs_;
   platform::FileLock heldLock_;
+  platform::FileLock restartLock_;
   std::ifstream reader_;
 };
 

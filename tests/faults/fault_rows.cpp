@@ -216,6 +216,10 @@ std::vector<FaultRow> faultRows() {
                    {"WARN", "等待另一个 Kestrun 结束超时（3 秒），本次不更新"}, skipped},
                   "", true, 0, 0, "", "the test holds the lock with flock, which Wine's LockFileEx does not see"});
   rows.push_back({"LockFileOpenForReading", "", Local::LockFileRead, false, End::New, {allApplied}, ""});
+  rows.push_back({"WaitRunsOutWhileAnotherRunUpdates", "", Local::UpdateInProgress, false, End::OldNotStarted,
+                  {{"WARN", "等待另一个 Kestrun 结束超时（3 秒），本次不更新"},
+                   {"INFO", "另一个 Kestrun 正在更新 Vardel，更新完成后由其启动，本次不启动"}},
+                  "", true, 0, 0, "", "the test holds the locks with flock, which Wine's LockFileEx does not see"});
 
   // Manifests that could never be applied: found by the check, so the running program is
   // neither stopped nor started again.
@@ -371,7 +375,7 @@ void runFaultRow(const FaultRow& row, const RunContext& context, const TestLaunc
 
   // The main program: restarted with the launcher's arguments, "--updated" after an update;
   // a first installation that could not complete starts nothing.
-  const bool programStarts = !nothingInstalled;
+  const bool programStarts = !nothingInstalled && row.end != End::OldNotStarted;
   const std::vector<e2e::MainProgramStart> starts =
       row.starts > 0 ? installation.mainProgramStarts(row.starts * row.runs + 1, 1500)
                      : installation.mainProgramStarts(programStarts ? 1 : 0, 3000);

@@ -21,8 +21,11 @@ namespace fs = std::filesystem;
 
 // The Lock* faults are of update.lock: a folder in its place, its lock held by another
 // process for the whole run, the file held open for reading by another program.
+// UpdateInProgress holds update.lock and update.restart.lock, as a run that has stopped the
+// program for an update does.
 enum class Local {
-  None, DiskFull, ReadOnlyInstallation, StagingIsAFile, TargetCannotBeReplaced, LockIsAFolder, LockHeld, LockFileRead
+  None, DiskFull, ReadOnlyInstallation, StagingIsAFile, TargetCannotBeReplaced, LockIsAFolder, LockHeld, LockFileRead,
+  UpdateInProgress
 };
 
 // Compressed copies and patches of data/big.bin that the row's manifest offers ({BODY}), each
@@ -33,8 +36,9 @@ enum class Objects {
   None, Patch, PatchForAnotherFile, CorruptPatch, CorruptCopy, MissingPatch, PatchToWrongBytes, EveryFile, WideWindow
 };
 
-// What the installation holds afterwards.
-enum class End { New, Old, NewButManual };
+// What the installation holds afterwards; OldNotStarted: the old release, and the program is
+// left for another run to start.
+enum class End { New, Old, NewButManual, OldNotStarted };
 
 struct FaultRow {
   const char* name;

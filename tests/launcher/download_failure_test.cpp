@@ -112,7 +112,7 @@ TEST_F(DownloadFailure, LinksWhereTheLauncherKeepsItsFilesLeadNowhere) {
   const fs::path outside = root() / "outside";
   release().addFile("data/a.txt", "a file to fetch\n", kConfigTime);
   for (const std::string& own :
-       std::vector<std::string>{"update.log", "update.lock", "logs", "logs/" + todaysLogFileName(), "update_staging"}) {
+       std::vector<std::string>{"update.log", "update.lock", "update.restart.lock", "logs", "logs/" + todaysLogFileName(), "update_staging"}) {
     SCOPED_TRACE(own);
     fs::remove_all(outside);
     testing_support::writeFile(outside / "file", "sentinel\n");

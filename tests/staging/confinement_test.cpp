@@ -76,7 +76,7 @@ TEST(ConfinedLinkTarget, StaysInsideTheInstallationReadFromTheLinksDirectory) {
 }
 
 TEST(LauncherOwnPath, NamesTheLaunchersFilesAsWindowsWould) {
-  for (const char* path : {"update.log", "UPDATE.LOG.", "update.lock", "update_serial.txt", "update_serial.txt.new",
+  for (const char* path : {"update.log", "UPDATE.LOG.", "update.lock", "update.restart.lock", "update_serial.txt", "update_serial.txt.new",
                            "update_staging", "update_staging/a.dll", "logs", "Logs/kestrun-20261207.log"}) {
     EXPECT_TRUE(isLauncherOwnPath(path)) << path;
   }

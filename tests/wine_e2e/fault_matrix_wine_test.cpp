@@ -44,6 +44,7 @@ class WineLocalFaults : public faults::LocalFaults {
       case Local::DiskFull:
       case Local::ReadOnlyInstallation:
       case Local::LockHeld:
+      case Local::UpdateInProgress:
         FAIL() << "no such fault under Wine";
     }
   }
