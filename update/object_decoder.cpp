@@ -1,5 +1,7 @@
 #include "update/object_decoder.h"
 
+// For ZSTD_d_stableOutBuffer, which zstd still lists among its experimental parameters.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <algorithm>
@@ -17,7 +19,32 @@ ObjectDecoder::~ObjectDecoder() = default;
 
 bool ObjectDecoder::start(const unsigned char* prefix, std::size_t prefixSize, std::uint64_t maxOutput,
                           std::string& error) {
+  if (!begin(prefix, prefixSize, maxOutput, error)) return false;
+  buffer_.resize(ZSTD_DStreamOutSize());
+  return true;
+}
+
+bool ObjectDecoder::startInto(const unsigned char* prefix, std::size_t prefixSize, unsigned char* output,
+                              std::size_t outputSize, std::string& error) {
+  if (!begin(prefix, prefixSize, outputSize, error)) return false;
+  // The output stays the same from call to call, so zstd reads its history from there and
+  // allocates no window of its own.
+  const std::size_t result = ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_stableOutBuffer, 1);
+  if (ZSTD_isError(result)) {
+    error = std::string("解压库初始化失败：") + ZSTD_getErrorName(result);
+    return false;
+  }
+  output_ = output;
+  outputSize_ = outputSize;
+  return true;
+}
+
+bool ObjectDecoder::begin(const unsigned char* prefix, std::size_t prefixSize, std::uint64_t maxOutput,
+                          std::string& error) {
   context_.reset(ZSTD_createDCtx());
+  buffer_.clear();
+  output_ = nullptr;
+  outputSize_ = 0;
   produced_ = 0;
   ended_ = false;
   header_.clear();
@@ -35,7 +62,6 @@ bool ObjectDecoder::start(const unsigned char* prefix, std::size_t prefixSize, s
     error = std::string("解压库初始化失败：") + ZSTD_getErrorName(result);
     return false;
   }
-  buffer_.resize(ZSTD_DStreamOutSize());
   return true;
 }
 
@@ -52,19 +78,25 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
     return false;
   }
   ZSTD_inBuffer in{data, size, 0};
+  const bool inPlace = output_ != nullptr;
   for (;;) {
-    ZSTD_outBuffer out{buffer_.data(), buffer_.size(), 0};
+    // In place, the output is the whole result and only its position moves.
+    const std::size_t from = inPlace ? static_cast<std::size_t>(produced_) : 0;
+    ZSTD_outBuffer out = inPlace ? ZSTD_outBuffer{output_, outputSize_, from}
+                                 : ZSTD_outBuffer{buffer_.data(), buffer_.size(), 0};
+    const std::size_t taken = in.pos;
     const std::size_t result = ZSTD_decompressStream(context_.get(), &out, &in);
     if (ZSTD_isError(result)) {
       error = std::string("解压失败：") + ZSTD_getErrorName(result);
       return false;
     }
-    if (out.pos > maxOutput_ - produced_) {
+    const std::size_t made = out.pos - from;
+    if (made > maxOutput_ - produced_) {
       error = "解压结果超出清单大小：清单=" + std::to_string(maxOutput_);
       return false;
     }
-    produced_ += out.pos;
-    if (out.pos > 0 && !sink(buffer_.data(), out.pos)) return false;
+    produced_ += made;
+    if (made > 0 && !sink(static_cast<unsigned char*>(out.dst) + from, made)) return false;
     if (result == 0) {
       // The frame is whole: a second frame, or anything else, is not part of the object.
       ended_ = true;
@@ -78,8 +110,14 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
       }
       return true;
     }
-    // All input taken and the output buffer not filled: nothing more is pending.
-    if (in.pos == in.size && out.pos < out.size) return true;
+    // All input taken and the output buffer not filled (in place: nothing is ever held back
+    // for later): nothing more is pending.
+    if (in.pos == in.size && (inPlace || out.pos < out.size)) return true;
+    // A full result that the frame goes on past: no step forward is possible.
+    if (inPlace && made == 0 && in.pos == taken) {
+      error = "解压结果超出清单大小：清单=" + std::to_string(maxOutput_);
+      return false;
+    }
   }
 }
 
