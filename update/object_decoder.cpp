@@ -10,6 +10,11 @@
 namespace {
 // The longest frame header the format allows.
 constexpr std::size_t kMaxFrameHeaderBytes = 18;
+// Decoding in place, zstd decodes every whole block of the input it is given in one call: a
+// patch's few bytes can stand for hundreds of MiB. Given this much at a time, a call decodes
+// at most 16 blocks (a block takes at least 4 bytes), 2 MiB, so the caller sees the result
+// grow in steps it can keep its memory within.
+constexpr std::size_t kInPlaceSlice = 64;
 }  // namespace
 
 void ObjectDecoder::Free::operator()(ZSTD_DCtx_s* context) const { ZSTD_freeDCtx(context); }
@@ -77,8 +82,8 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
     error = "压缩数据格式无效";
     return false;
   }
-  ZSTD_inBuffer in{data, size, 0};
   const bool inPlace = output_ != nullptr;
+  ZSTD_inBuffer in{data, inPlace ? std::min(size, kInPlaceSlice) : size, 0};
   for (;;) {
     // In place, the output is the whole result and only its position moves.
     const std::size_t from = inPlace ? static_cast<std::size_t>(produced_) : 0;
@@ -104,11 +109,15 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
         error = "解压结果与压缩数据声明的大小不符";
         return false;
       }
-      if (in.pos < in.size) {
+      if (in.pos < size) {
         error = "压缩数据之后有多余字节";
         return false;
       }
       return true;
+    }
+    if (in.pos == in.size && in.size < size) {
+      in.size = std::min(size, in.size + kInPlaceSlice);
+      continue;
     }
     // All input taken and the output buffer not filled (in place: nothing is ever held back
     // for later): nothing more is pending.

@@ -82,10 +82,12 @@ bool DecodedFileWriter::take(const unsigned char* bytes, std::size_t count) {
   // In place: the bytes are in the file already.
   decoded_.update(bytes, count);
   const std::uint64_t produced = decoder_.produced();
-  if (produced - residentFrom_ >= kResidentStep || produced == output_.size()) {
-    platform::dropResidentPages(output_.data() + residentFrom_, static_cast<std::size_t>(produced - residentFrom_));
+  if (produced - droppedAt_ >= kResidentStep || produced == output_.size()) {
+    // All of it: matches read back into earlier output, and into any part of the old file,
+    // and bring those pages back.
+    platform::dropResidentPages(output_.data(), static_cast<std::size_t>(produced));
     if (base_ != nullptr) platform::dropResidentPages(base_->data(), base_->size());
-    residentFrom_ = produced;
+    droppedAt_ = produced;
   }
   return true;
 }

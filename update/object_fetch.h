@@ -57,7 +57,7 @@ class DecodedFileWriter {
   platform::FileWriter file_;
   platform::OutputMapping output_;  // instead of file_, for a large result
   const platform::FileMapping* base_ = nullptr;
-  std::uint64_t residentFrom_ = 0;  // output below this has been handed back
+  std::uint64_t droppedAt_ = 0;  // how much output there was when pages were last handed back
   ObjectDecoder decoder_;
   Sha256Stream received_;
   Sha256Stream decoded_;
