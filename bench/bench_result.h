@@ -65,6 +65,9 @@ Figures runSmallFiles(const Workspace& workspace);
 // An update and a first installation of a published release with compressed copies and
 // patches: bytes moved, time and memory, against the whole files.
 Figures runUpdate(const Workspace& workspace);
+// One file of 256 MiB, a first installation and an update by patch: bytes moved and peak
+// memory, and what its publish costs.
+Figures runLargeFile(const Workspace& workspace);
 // The check of a large manifest of installed, up-to-date files.
 Figures runCheck(const Workspace& workspace);
 // Many files over a simulated long-distance link, one at a time and several at once, over

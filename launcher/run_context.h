@@ -20,7 +20,8 @@ struct LauncherSettings {
   // it starts the program without updating: enough for a normal update of a large release
   // (a 1 GiB download at 10 Mbit/s takes about 14 minutes), short of forever.
   long lockWaitSeconds = 15 * 60;
-  std::uint64_t decoderWindowBudget = kDecoderWindowBudget;  // decoder windows of all transfers together
+  std::uint64_t decoderWindowBudget = kDecoderWindowBudget;  // decoder memory of all transfers together
+  std::uint64_t bufferedObjectBytes = kBufferedObjectBytes;  // larger results decode into their mapped file
 };
 
 // The values that live for one run of the launcher, owned by the entry point.

@@ -29,6 +29,7 @@ void runServerCheckPhase(RunContext& context) {
     checker.stallTimeoutSeconds = context.settings.stallTimeoutSeconds;
     checker.parallelTransfers = context.settings.parallelTransfers;
     checker.decoderWindowBudget = context.settings.decoderWindowBudget;
+    checker.bufferedObjectBytes = context.settings.bufferedObjectBytes;
 
     std::string checkError;
     const bool checked = checker.checkForUpdates(checkError);

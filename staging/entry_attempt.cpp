@@ -32,15 +32,15 @@ void EntryAttempt::choose() {
 
 std::uint64_t EntryAttempt::windowShare() const {
   if (choice_.kind == FetchChoice::Kind::Whole) return 0;
-  const std::size_t prefix = choice_.kind == FetchChoice::Kind::Patch ? base_.size() : 0;
-  return ObjectDecoder::windowBytes(prefix, static_cast<std::uint64_t>(entry_.size));
+  return decoderMemory(static_cast<std::uint64_t>(entry_.size), checker_.bufferedObjectBytes);
 }
 
 bool EntryAttempt::start(const std::string& url, std::string& errorText) {
   choose();
   if (choice_.kind != FetchChoice::Kind::Whole) {
     const bool patch = choice_.kind == FetchChoice::Kind::Patch;
-    return decoded_.open(staged_, entry_, choice_.object, patch ? &base_ : nullptr, errorText) &&
+    return decoded_.open(staged_, entry_, choice_.object, patch ? &base_ : nullptr,
+                          checker_.bufferedObjectBytes, errorText) &&
            transfer_.prepare(checker_, objectUrl(checker_.baseUrl, checker_.platform, choice_.object),
                              [this](const char* data, std::size_t size) { return decoded_.write(data, size); },
                              errorText);

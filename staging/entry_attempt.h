@@ -37,7 +37,7 @@ class EntryAttempt {
 
   // Picks the way to fetch (with mayUseObject); start() does it when it has not been done.
   void choose();
-  // The decoder window that the chosen object may ask for; 0 for the whole file.
+  // The decoder memory that the chosen object may take (object_limits.h); 0 for the whole file.
   std::uint64_t windowShare() const;
   bool start(const std::string& url, std::string& errorText);
   CURL* handle() const { return transfer_.handle(); }

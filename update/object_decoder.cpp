@@ -1,5 +1,7 @@
 #include "update/object_decoder.h"
 
+// For ZSTD_d_stableOutBuffer, which zstd still lists among its experimental parameters.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <algorithm>
@@ -8,6 +10,11 @@
 namespace {
 // The longest frame header the format allows.
 constexpr std::size_t kMaxFrameHeaderBytes = 18;
+// Decoding in place, zstd decodes every whole block of the input it is given in one call: a
+// patch's few bytes can stand for hundreds of MiB. Given this much at a time, a call decodes
+// at most 16 blocks (a block takes at least 4 bytes), 2 MiB, so the caller sees the result
+// grow in steps it can keep its memory within.
+constexpr std::size_t kInPlaceSlice = 64;
 }  // namespace
 
 void ObjectDecoder::Free::operator()(ZSTD_DCtx_s* context) const { ZSTD_freeDCtx(context); }
@@ -17,7 +24,32 @@ ObjectDecoder::~ObjectDecoder() = default;
 
 bool ObjectDecoder::start(const unsigned char* prefix, std::size_t prefixSize, std::uint64_t maxOutput,
                           std::string& error) {
+  if (!begin(prefix, prefixSize, maxOutput, error)) return false;
+  buffer_.resize(ZSTD_DStreamOutSize());
+  return true;
+}
+
+bool ObjectDecoder::startInto(const unsigned char* prefix, std::size_t prefixSize, unsigned char* output,
+                              std::size_t outputSize, std::string& error) {
+  if (!begin(prefix, prefixSize, outputSize, error)) return false;
+  // The output stays the same from call to call, so zstd reads its history from there and
+  // allocates no window of its own.
+  const std::size_t result = ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_stableOutBuffer, 1);
+  if (ZSTD_isError(result)) {
+    error = std::string("解压库初始化失败：") + ZSTD_getErrorName(result);
+    return false;
+  }
+  output_ = output;
+  outputSize_ = outputSize;
+  return true;
+}
+
+bool ObjectDecoder::begin(const unsigned char* prefix, std::size_t prefixSize, std::uint64_t maxOutput,
+                          std::string& error) {
   context_.reset(ZSTD_createDCtx());
+  buffer_.clear();
+  output_ = nullptr;
+  outputSize_ = 0;
   produced_ = 0;
   ended_ = false;
   header_.clear();
@@ -35,7 +67,6 @@ bool ObjectDecoder::start(const unsigned char* prefix, std::size_t prefixSize, s
     error = std::string("解压库初始化失败：") + ZSTD_getErrorName(result);
     return false;
   }
-  buffer_.resize(ZSTD_DStreamOutSize());
   return true;
 }
 
@@ -51,20 +82,26 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
     error = "压缩数据格式无效";
     return false;
   }
-  ZSTD_inBuffer in{data, size, 0};
+  const bool inPlace = output_ != nullptr;
+  ZSTD_inBuffer in{data, inPlace ? std::min(size, kInPlaceSlice) : size, 0};
   for (;;) {
-    ZSTD_outBuffer out{buffer_.data(), buffer_.size(), 0};
+    // In place, the output is the whole result and only its position moves.
+    const std::size_t from = inPlace ? static_cast<std::size_t>(produced_) : 0;
+    ZSTD_outBuffer out = inPlace ? ZSTD_outBuffer{output_, outputSize_, from}
+                                 : ZSTD_outBuffer{buffer_.data(), buffer_.size(), 0};
+    const std::size_t taken = in.pos;
     const std::size_t result = ZSTD_decompressStream(context_.get(), &out, &in);
     if (ZSTD_isError(result)) {
       error = std::string("解压失败：") + ZSTD_getErrorName(result);
       return false;
     }
-    if (out.pos > maxOutput_ - produced_) {
+    const std::size_t made = out.pos - from;
+    if (made > maxOutput_ - produced_) {
       error = "解压结果超出清单大小：清单=" + std::to_string(maxOutput_);
       return false;
     }
-    produced_ += out.pos;
-    if (out.pos > 0 && !sink(buffer_.data(), out.pos)) return false;
+    produced_ += made;
+    if (made > 0 && !sink(static_cast<unsigned char*>(out.dst) + from, made)) return false;
     if (result == 0) {
       // The frame is whole: a second frame, or anything else, is not part of the object.
       ended_ = true;
@@ -72,14 +109,24 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
         error = "解压结果与压缩数据声明的大小不符";
         return false;
       }
-      if (in.pos < in.size) {
+      if (in.pos < size) {
         error = "压缩数据之后有多余字节";
         return false;
       }
       return true;
     }
-    // All input taken and the output buffer not filled: nothing more is pending.
-    if (in.pos == in.size && out.pos < out.size) return true;
+    if (in.pos == in.size && in.size < size) {
+      in.size = std::min(size, in.size + kInPlaceSlice);
+      continue;
+    }
+    // All input taken and the output buffer not filled (in place: nothing is ever held back
+    // for later): nothing more is pending.
+    if (in.pos == in.size && (inPlace || out.pos < out.size)) return true;
+    // A full result that the frame goes on past: no step forward is possible.
+    if (inPlace && made == 0 && in.pos == taken) {
+      error = "解压结果超出清单大小：清单=" + std::to_string(maxOutput_);
+      return false;
+    }
   }
 }
 

@@ -1,5 +1,7 @@
 #include "update/object_fetch.h"
 
+#include <algorithm>
+
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "update/object_limits.h"
@@ -7,18 +9,26 @@
 
 namespace {
 
-bool fitsTheWindow(std::int64_t size) { return size > 0 && size <= kMaxObjectFileBytes; }
+// The installed file's digest, read through its mapping a step at a time, so that hashing a
+// large file holds no more of it in memory than a step.
+std::string mappedDigest(const platform::FileMapping& file) {
+  Sha256Stream hash;
+  for (std::size_t at = 0; at < file.size(); at += kResidentStep) {
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kResidentStep, file.size() - at));
+    hash.update(file.data() + at, count);
+    platform::dropResidentPages(file.data() + at, count);
+  }
+  return hash.finishHex();
+}
 
 }  // namespace
 
 FetchChoice chooseFetch(const ManifestEntry& entry, const std::filesystem::path& installed,
                         platform::FileMapping& base) {
   FetchChoice choice;
-  if (entry.sha256.empty() || !entry.link.empty() || !fitsTheWindow(entry.size)) return choice;
-  if (!entry.patches.empty() && !base.open(installed) && fitsTheWindow(static_cast<std::int64_t>(base.size()))) {
-    Sha256Stream hash;
-    hash.update(base.data(), base.size());
-    const std::string installedDigest = hash.finishHex();
+  if (entry.sha256.empty() || !entry.link.empty() || entry.size <= 0) return choice;
+  if (!entry.patches.empty() && !base.open(installed) && base.size() > 0) {
+    const std::string installedDigest = mappedDigest(base);
     for (const EntryObject& patch : entry.patches) {
       if (patch.fromSha256 != installedDigest) continue;
       choice.kind = FetchChoice::Kind::Patch;
@@ -39,17 +49,47 @@ std::string objectUrl(const std::string& baseUrl, const std::string& platform, c
 }
 
 bool DecodedFileWriter::open(const std::filesystem::path& destination, const ManifestEntry& entry,
-                             const EntryObject& object, const platform::FileMapping* base, std::string& error) {
+                             const EntryObject& object, const platform::FileMapping* base,
+                             std::uint64_t bufferedObjectBytes, std::string& error) {
   destination_ = destination;
   entry_ = &entry;
   object_ = &object;
+  base_ = base;
+  const unsigned char* prefix = base != nullptr ? base->data() : nullptr;
+  const std::size_t prefixSize = base != nullptr ? base->size() : 0;
+  const auto size = static_cast<std::uint64_t>(entry.size);
+  if (size > bufferedObjectBytes) {
+    if (const std::error_code opening = output_.open(destination, size)) {
+      error = "无法写入文件：" + platform::pathToUtf8(destination) + "（" + opening.message() + "）";
+      platform::removeItem(destination);
+      return false;
+    }
+    return decoder_.startInto(prefix, prefixSize, output_.data(), output_.size(), error);
+  }
   if (file_.open(destination, platform::FileWriter::Mode::Truncate)) {
     error = "无法写入文件：" + platform::pathToUtf8(destination);
     return false;
   }
-  const bool patch = base != nullptr;
-  return decoder_.start(patch ? base->data() : nullptr, patch ? base->size() : 0,
-                        static_cast<std::uint64_t>(entry.size), error);
+  return decoder_.start(prefix, prefixSize, size, error);
+}
+
+bool DecodedFileWriter::take(const unsigned char* bytes, std::size_t count) {
+  if (output_.data() == nullptr) {
+    if (file_.write(bytes, count)) return fail("无法写入文件：" + platform::pathToUtf8(destination_));
+    decoded_.update(bytes, count);
+    return true;
+  }
+  // In place: the bytes are in the file already.
+  decoded_.update(bytes, count);
+  const std::uint64_t produced = decoder_.produced();
+  if (produced - droppedAt_ >= kResidentStep || produced == output_.size()) {
+    // All of it: matches read back into earlier output, and into any part of the old file,
+    // and bring those pages back.
+    platform::dropResidentPages(output_.data(), static_cast<std::size_t>(produced));
+    if (base_ != nullptr) platform::dropResidentPages(base_->data(), base_->size());
+    droppedAt_ = produced;
+  }
+  return true;
 }
 
 bool DecodedFileWriter::fail(const std::string& reason) {
@@ -66,16 +106,15 @@ bool DecodedFileWriter::write(const void* data, std::size_t size) {
   receivedBytes_ += size;
   received_.update(data, size);
   std::string error;
-  const bool fed = decoder_.feed(data, size, [&](const unsigned char* bytes, std::size_t count) {
-    if (file_.write(bytes, count)) return fail("无法写入文件：" + platform::pathToUtf8(destination_));
-    decoded_.update(bytes, count);
-    return true;
+  const bool fed = decoder_.feed(data, size, [this](const unsigned char* bytes, std::size_t count) {
+    return take(bytes, count);
   }, error);
   return fed || fail(error);
 }
 
 bool DecodedFileWriter::finish(std::string& error) {
   const std::error_code closing = file_.close();
+  output_.close();
   std::string reason = failure_;
   if (reason.empty() && closing) reason = "无法写入文件：" + platform::pathToUtf8(destination_);
   if (reason.empty() && receivedBytes_ == static_cast<std::uint64_t>(object_->size)) {

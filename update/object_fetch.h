@@ -6,6 +6,7 @@
 
 #include "platform/file_mapping.h"
 #include "platform/file_writer.h"
+#include "platform/output_mapping.h"
 #include "trust/sha256_hex.h"
 #include "update/object_decoder.h"
 #include "update/update_checker.h"
@@ -20,8 +21,8 @@ struct FetchChoice {
 
 // The cheapest way the entry offers. A patch needs the installed file to be the one it was
 // made from, so only an entry with patches has its installed file hashed; when a patch is
-// chosen, `base` holds that file mapped for the decoder. Files above kMaxObjectFileBytes,
-// and entries without a sha256 to check the result against, are fetched whole.
+// chosen, `base` holds that file mapped for the decoder. Entries without a sha256 to check
+// the result against are fetched whole.
 FetchChoice chooseFetch(const ManifestEntry& entry, const std::filesystem::path& installed,
                         platform::FileMapping& base);
 
@@ -31,12 +32,14 @@ std::string objectUrl(const std::string& baseUrl, const std::string& platform, c
 // Takes an object's bytes as they arrive and writes the decoded file into the staged path,
 // checking on the way that the object is the one the manifest names and, at the end, that
 // the result is the entry's file (size and sha256). Whatever fails, the staged file is
-// removed, so a bad object can never be applied.
+// removed, so a bad object can never be applied. A result above `bufferedObjectBytes` is
+// decoded into the staged file mapped into memory (object_limits.h), and the pages it has
+// passed, of that file and of `base`, are handed back to the system every kResidentStep.
 class DecodedFileWriter {
  public:
   // Creates (or truncates) the destination. `base` is the mapped old file of a patch, or null.
   bool open(const std::filesystem::path& destination, const ManifestEntry& entry, const EntryObject& object,
-            const platform::FileMapping* base, std::string& error);
+            const platform::FileMapping* base, std::uint64_t bufferedObjectBytes, std::string& error);
   // False stops the transfer; failure() says why.
   bool write(const void* data, std::size_t size);
   // After the last byte: true when the staged file is the entry's file. Otherwise false with
@@ -46,11 +49,15 @@ class DecodedFileWriter {
 
  private:
   bool fail(const std::string& reason);
+  bool take(const unsigned char* bytes, std::size_t count);
 
   std::filesystem::path destination_;
   const ManifestEntry* entry_ = nullptr;
   const EntryObject* object_ = nullptr;
   platform::FileWriter file_;
+  platform::OutputMapping output_;  // instead of file_, for a large result
+  const platform::FileMapping* base_ = nullptr;
+  std::uint64_t droppedAt_ = 0;  // how much output there was when pages were last handed back
   ObjectDecoder decoder_;
   Sha256Stream received_;
   Sha256Stream decoded_;

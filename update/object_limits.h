@@ -3,12 +3,11 @@
 #include <cstdint>
 
 // The bounds that kestrun-publish writes objects within and the launcher reads them within.
-// A file above kMaxObjectFileBytes gets no objects and is always fetched whole: decoding one
-// keeps at most its own size of recent output in memory (the decoder's window).
-inline constexpr std::int64_t kMaxObjectFileBytes = std::int64_t{32} << 20;
-// A patch refers back into the old file, so its window spans the old and the new file:
-// 2^26 bytes covers two files at the bound.
-inline constexpr int kMaxObjectWindowLog = 26;
+
+// A patch refers back into the old file, so its window spans the old and the new file; the
+// largest window zstd has (2 GiB) bounds it. Files beyond that still get patches: they refer
+// back only as far as the window reaches.
+inline constexpr int kMaxObjectWindowLog = 31;
 
 // The decoder window that an object for a result of `bytes` may ask for (a patch: the old and
 // the new file together): the smallest power of two that holds them, at least 1 MiB and at
@@ -20,8 +19,21 @@ inline int objectWindowLog(std::uint64_t bytes) {
   return log;
 }
 
-// Decoder windows of all transfers together. A transfer takes a share of this (the window its
-// object may ask for) before it decodes, and the entries after it wait while none is free:
-// with sixteen transfers at once, windows allocated from bytes not yet checked against their
-// hash stay at this much instead of a gigabyte. Two patches at the bound fit.
-inline constexpr std::uint64_t kDecoderWindowBudget = std::uint64_t{2} << kMaxObjectWindowLog;
+// Results up to this size are decoded through a window in memory (at most their own size).
+// A larger one is decoded straight into its staged file, mapped into memory: the file is its
+// own window, and the pages already written (and those of the old file) are handed back to
+// the system every kResidentStep bytes, so the memory it holds does not grow with the file.
+inline constexpr std::uint64_t kBufferedObjectBytes = std::uint64_t{8} << 20;
+inline constexpr std::uint64_t kResidentStep = std::uint64_t{4} << 20;
+
+// The memory that decoding one object may hold: its window in memory, or for a result decoded
+// into its mapped file, the pages of about two steps.
+inline std::uint64_t decoderMemory(std::uint64_t resultBytes, std::uint64_t bufferedObjectBytes) {
+  if (resultBytes > bufferedObjectBytes) return 2 * kResidentStep;
+  return std::uint64_t{1} << objectWindowLog(resultBytes);
+}
+
+// Decoder memory of all transfers together. A transfer takes a share of this (decoderMemory)
+// before it decodes, and the entries after it wait while none is free: sixteen transfers at
+// once hold this much at most, whatever the size of their files.
+inline constexpr std::uint64_t kDecoderWindowBudget = std::uint64_t{128} << 20;

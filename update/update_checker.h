@@ -59,8 +59,10 @@ class UpdateChecker {
   // How many files downloadPending fetches at once; 1 fetches one after another. Whatever
   // the number, progress, retry lines and the error are those of the manifest's order.
   int parallelTransfers = 1;
-  // Decoder windows of all transfers together (object_limits.h), in bytes.
+  // Decoder memory of all transfers together (object_limits.h), in bytes.
   std::uint64_t decoderWindowBudget = kDecoderWindowBudget;
+  // Results above this size are decoded into their mapped staged file (object_limits.h).
+  std::uint64_t bufferedObjectBytes = kBufferedObjectBytes;
   std::function<bool()> cancelCheck;
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;

@@ -285,6 +285,11 @@ std::vector<FaultRow> faultRows() {
                              {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（解压失败："
                                       "Frame requires too much memory for decoding）"},
                              sameCode));
+  // The launcher of the stall rows decodes objects as the product decodes a large file's.
+  rows.push_back(withObjects("LargePatch", Objects::Patch, {"INFO", "以补丁下载：data/big.bin（{*}" + bigSize}, ""));
+  rows.back().shortStall = true;
+  rows.push_back(withObjects("LargePatchToWrongBytes", Objects::PatchToWrongBytes, patchFallback("sha256 不一致：{*}"), ""));
+  rows.back().shortStall = true;
 
   // Eight files at once: the same lines in the same order as one at a time.
   const auto eightAtOnce = [](const char* name, std::string faults, End end, std::vector<Expected> explaining) {

@@ -1,5 +1,6 @@
 // The decoder of compressed copies and patches: whatever arrives, it stays within its bounds
-// and gives the same bytes (or the same refusal) however the object is cut into pieces.
+// and gives the same bytes (or the same refusal) however the object is cut into pieces, and
+// whether it keeps its own window or decodes into the caller's buffer.
 // Input: one byte that picks a compressed copy (even) or a patch against a fixed old file
 // (odd), one byte for the piece size, then the object.
 #include <cstddef>
@@ -23,11 +24,17 @@ const std::string& oldFile() {
 
 constexpr std::uint64_t kMaxOutput = 1 << 20;
 
-bool decode(const std::uint8_t* data, std::size_t size, bool patch, std::size_t piece, std::string& out) {
+bool decode(const std::uint8_t* data, std::size_t size, bool patch, std::size_t piece, std::string& out,
+            bool inPlace = false) {
   ObjectDecoder decoder;
   std::string error;
   const auto* prefix = reinterpret_cast<const unsigned char*>(oldFile().data());
-  if (!decoder.start(patch ? prefix : nullptr, patch ? oldFile().size() : 0, kMaxOutput, error)) std::abort();
+  std::string target(inPlace ? kMaxOutput : 0, '\0');
+  const bool started =
+      inPlace ? decoder.startInto(patch ? prefix : nullptr, patch ? oldFile().size() : 0,
+                                  reinterpret_cast<unsigned char*>(target.data()), target.size(), error)
+              : decoder.start(patch ? prefix : nullptr, patch ? oldFile().size() : 0, kMaxOutput, error);
+  if (!started) std::abort();
   const auto sink = [&](const unsigned char* bytes, std::size_t count) {
     out.append(reinterpret_cast<const char*>(bytes), count);
     return true;
@@ -51,5 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool wholeOk = decode(data + 2, size - 2, patch, size, whole);
   const bool piecesOk = decode(data + 2, size - 2, patch, piece, pieces);
   if (wholeOk != piecesOk || (wholeOk && whole != pieces)) std::abort();
+  std::string inPlace;
+  if (decode(data + 2, size - 2, patch, piece, inPlace, true) != wholeOk || (wholeOk && inPlace != whole)) std::abort();
   return 0;
 }

@@ -197,6 +197,23 @@ TEST_F(PublishProgram, OffersCompressedCopiesAndPatchesThatRebuildTheFiles) {
   EXPECT_FALSE(fs::exists(site() / "current/windows.objects"));
 }
 
+TEST_F(PublishProgram, PatchesAFileAbove32MiBByTheChangeNotTheFile) {
+  std::string text;
+  for (int i = 0; text.size() < (std::size_t{33} << 20); ++i) text += "record " + std::to_string(i * 7919 % 1000003) + "\n";
+  writeFile(source() / "maps/large.pak", text);
+  ASSERT_EQ(publish({"--copy"}).exitCode, 0);
+  const std::string previous = text;
+  text.insert(text.size() / 2, "a line inserted in the middle\n");
+  text.replace(1000, 6, "edited");
+  writeFile(source() / "maps/large.pak", text);
+  const ToolRun run = publish({"--copy"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json patch = nlohmann::json::parse(readFile(site() / "current/windows.json")).at(0).at("patches").at(0);
+  const std::string frame = readFile(site() / "current/windows.objects" / (patch.at("sha256").get<std::string>() + ".zst"));
+  EXPECT_LT(frame.size(), 4096u);
+  EXPECT_EQ(testing_support::zstdDecoded(frame, &previous), text);
+}
+
 TEST_F(PublishProgram, RemovesWhatKilledRunsLeftBehind) {
   writeSampleSource("one");
   writeFile(site() / "releases/.partial-1/windows/half", "half");

@@ -16,9 +16,10 @@
 //     it from that release's file (zstd with the old file as prefix), keyed in the manifest
 //     by the old file's SHA-256, when it saves as much again against the compressed copy
 //     (or the whole file).
-// Files above kMaxObjectFileBytes get none. An object already made for a kept release is
-// hashed and hard-linked, not made again (one whose bytes no longer hash to its name is made
-// again). The folder is written into the partial release, so it is
+// Files of any size get them; those above 32 MiB are compressed at a faster level, their
+// patches with long-distance matching over a window that spans both files. An object already
+// made for a kept release is hashed and hard-linked, not made again (one whose bytes no longer
+// hash to its name is made again). The folder is written into the partial release, so it is
 // switched with everything else and pruned with its release.
 namespace publish {
 

@@ -1,0 +1,54 @@
+#include "platform/output_mapping.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "platform/posix/descriptor.h"
+
+namespace platform {
+
+namespace {
+
+std::error_code lastError() { return std::error_code(errno, std::system_category()); }
+
+}  // namespace
+
+OutputMapping::~OutputMapping() { close(); }
+
+void OutputMapping::close() {
+  if (view_ != nullptr) ::munmap(view_, size_);
+  view_ = nullptr;
+  size_ = 0;
+}
+
+std::error_code OutputMapping::open(const std::filesystem::path& path, std::uint64_t size) {
+  close();
+  if (size > SIZE_MAX || size > static_cast<std::uint64_t>(INT64_MAX)) return std::make_error_code(std::errc::file_too_large);
+  posix::Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (file.get() < 0) return lastError();
+  if (size == 0) return file.close();
+  // Blocks taken now: a write into a hole that the disk cannot fill would end the process.
+  if (const int result = ::posix_fallocate(file.get(), 0, static_cast<off_t>(size)); result != 0) {
+    return std::error_code(result, std::system_category());
+  }
+  void* view = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, file.get(), 0);
+  if (view == MAP_FAILED) return lastError();
+  view_ = view;
+  size_ = static_cast<std::size_t>(size);
+  return file.close();
+}
+
+void dropResidentPages(const void* address, std::size_t size) {
+  if (size == 0) return;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(address) / page * page;
+  const auto end = reinterpret_cast<std::uintptr_t>(address) + size;
+  // Pages of a file mapping are only unmapped: written ones stay dirty in the file's cache.
+  ::madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
+}
+
+}  // namespace platform
