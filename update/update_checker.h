@@ -65,10 +65,17 @@ class UpdateChecker {
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;
   std::vector<ManifestEntry> pending;
+  // Set by the check when this installation is in the cohort of a candidate release the
+  // manifest offers (rollout_offer.h): `pending` then holds the candidate's files.
+  std::string candidateRelease;
   // Base64 Ed25519 key that must have signed the manifest; empty: manifests are not signed.
   std::string manifestPublicKey;
   // The proxy of each request: looked up once per run and host.
   ProxyChoice proxyChoice;
+
+  // The platform name that the pending files and their objects are fetched under: the
+  // candidate's when one was chosen, else `platform`.
+  std::string filePlatform() const;
 
   // GET into memory. True for any response below 400; body then holds the whole body. A
   // body above maxBytes (default: the manifest's bound) ends the transfer.

@@ -147,6 +147,28 @@ TEST_F(PublishProgram, KeepsTheNewestReleasesAndRollsBackToAKeptOne) {
   }
 }
 
+TEST_F(PublishProgram, RollsOutACandidateBesideTheCurrentReleaseAndMakesItCurrentAt100) {
+  writeFile(source() / "Vardel.exe", "program 1");
+  ASSERT_EQ(publish({"--copy"}).exitCode, 0);
+  ASSERT_EQ(siteCommand({"--rollout", "5"}).err, "kestrun-publish: release " + currentId(site()) +
+                                                    " offers no candidate; roll one out with --source DIR "
+                                                    "--platform NAME --rollout PERCENT\n");
+  writeFile(source() / "Vardel.exe", "program 2");
+  ASSERT_EQ(publish({"--copy", "--rollout", "0.5"}).exitCode, 0);
+  const std::string candidate = currentId(site());
+  EXPECT_EQ(readFile(site() / "current/windows/Vardel.exe"), "program 1");
+  EXPECT_EQ(readFile(site() / "current/windows-candidate/Vardel.exe"), "program 2");
+  EXPECT_EQ(siteCommand({"--list"}).out.substr(siteCommand({"--list"}).out.find("candidate")),
+            "candidate of windows: " + candidate + " for 0.5 % of installations\n");
+  const ToolRun all = siteCommand({"--rollout", "100"});
+  ASSERT_EQ(all.exitCode, 0) << all.err;
+  EXPECT_EQ(all.out.substr(0, all.out.find('\n')), "kestrun-publish: release " + currentId(site()) +
+                                                       " is current (windows: the candidate is the current release)");
+  EXPECT_EQ(readFile(site() / "current/windows/Vardel.exe"), "program 2");
+  EXPECT_EQ(readFile(site() / "current/windows.json"), readFile(site() / "releases" / candidate / "windows-candidate.json"));
+  EXPECT_FALSE(fs::exists(site() / "current/windows-candidate"));
+}
+
 TEST_F(PublishProgram, OffersCompressedCopiesAndPatchesThatRebuildTheFiles) {
   std::string text;
   for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i * 7919 % 100003) + " of the data\n";
@@ -344,6 +366,12 @@ TEST_F(PublishProgram, RefusesCommandLinesItCannotFollow) {
        "kestrun-publish: --rollback-to is an option of --resign"},
       {{"--site", s, "--resign", "--sign-key", "k", "--rollback-to", ".partial-1"},
        "kestrun-publish: bad release id: .partial-1"},
+      {{"--site", s, "--rollout", "100.5"},
+       "kestrun-publish: --rollout needs a share from 0 to 100 (decimals allowed), and no --resign: 100.5"},
+      {{"--site", s, "--rollout", "0,5"},
+       "kestrun-publish: --rollout needs a share from 0 to 100 (decimals allowed), and no --resign: 0,5"},
+      {{"--site", s, "--rollout", "5", "--platform", "w"},
+       "kestrun-publish: --rollout without --source takes only --site, --sign-key, --expires, --serial-floor and --keep"},
   };
   for (const UsageError& c : cases) {
     SCOPED_TRACE(c.firstLine);
