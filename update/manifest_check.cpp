@@ -87,7 +87,7 @@ bool canCreateLinks(const std::filesystem::path& stagingDir, const std::vector<M
 }
 
 // The manifest's entries, refusing a malformed body or an entry that no file could satisfy.
-bool readManifest(const UpdateChecker& checker, const std::string& body, std::vector<ManifestEntry>& entries,
+bool readManifest(UpdateChecker& checker, const std::string& body, std::vector<ManifestEntry>& entries,
                   RolloutOffer& rollout, std::string& errorText) {
   if (body.empty()) {
     errorText = std::string("更新清单解析失败：") + kEmptyInputMessage;
@@ -98,6 +98,7 @@ bool readManifest(const UpdateChecker& checker, const std::string& body, std::ve
   const bool read = reader.read(body, entries, warnings, errorText);
   for (const std::string& warning : warnings) logWarn(warning);
   rollout = std::move(reader.rollout());
+  if (read) checker.healthRelease = reader.healthRelease();
   return read;
 }
 
@@ -122,6 +123,7 @@ void chooseRelease(UpdateChecker& checker, RolloutOffer& rollout, std::vector<Ma
   if (!inCohort) return;
   entries = std::move(rollout.entries);
   checker.candidateRelease = rollout.release;
+  if (!checker.healthRelease.empty()) checker.healthRelease = rollout.release;
 }
 
 // Judges the entries, compares them with the installation and rewrites update.log. The
@@ -190,6 +192,7 @@ bool catchingFailures(Step&& step, std::string& errorText) {
 
 bool UpdateChecker::checkForUpdates(std::string& errorText) {
   pending.clear();
+  healthRelease.clear();
   if (baseUrl.empty()) {
     errorText = "更新服务器未配置（企业版请检查 Kestrun.ini 的 [server] baseUrl）";
     return false;

@@ -15,7 +15,7 @@ namespace {
 // The keys of an entry that the check reads; the values of any others are skipped unbuilt.
 bool isEntryKey(const std::string& name) {
   static const char* const kKeys[] = {"path", "link", "size", "mtime", "sha256", "zst", "patches", "rollout",
-                                      "candidate"};
+                                      "candidate", "health"};
   return std::any_of(std::begin(kKeys), std::end(kKeys), [&](const char* key) { return name == key; });
 }
 
@@ -168,6 +168,14 @@ void ManifestReader::finishEntry() {
     if (const auto candidate = element_.find("candidate"); candidate != element_.end() && candidate->is_object()) {
       if (!readEntry(*candidate, signedManifest_, entry, *warnings_, entryError_)) return;
       if (!entry.path.empty()) rollout_.entries.push_back(std::move(entry));
+      return;
+    }
+    // A malformed request for health reports only costs the reports.
+    if (const auto health = element_.find("health"); health != element_.end()) {
+      if (health->is_object() && health->contains("release") && health->at("release").is_string() &&
+          isReleaseIdText(health->at("release").get<std::string>())) {
+        healthRelease_ = health->at("release").get<std::string>();
+      }
       return;
     }
     if (const auto settings = element_.find("rollout"); settings != element_.end()) {

@@ -27,6 +27,8 @@ class ManifestReader {
             std::string& errorText);
   // The candidate the manifest offers (rollout_offer.h), after a successful read.
   RolloutOffer& rollout() { return rollout_; }
+  // The release a health report names, when the manifest asks for reports; else empty.
+  const std::string& healthRelease() const { return healthRelease_; }
 
   // The parser's events (nlohmann's SAX interface).
   bool null() { return value(Json()); }
@@ -63,4 +65,5 @@ class ManifestReader {
   std::vector<ManifestEntry>* entries_ = nullptr;
   std::vector<std::string>* warnings_ = nullptr;
   RolloutOffer rollout_;
+  std::string healthRelease_;
 };

@@ -5,6 +5,12 @@
 
 #include "trust/sha256_hex.h"
 
+bool isReleaseIdText(const std::string& text) {
+  return !text.empty() && text.size() <= 64 &&
+         text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.-") ==
+             std::string::npos;
+}
+
 std::string candidatePlatformOf(const std::string& platform) { return platform + "-candidate"; }
 
 bool readRolloutSettings(const nlohmann::json& value, RolloutOffer& offer, std::string& reason) {
@@ -13,10 +19,7 @@ bool readRolloutSettings(const nlohmann::json& value, RolloutOffer& offer, std::
     return false;
   }
   const auto release = value.find("release");
-  if (release == value.end() || !release->is_string() || release->get_ref<const std::string&>().empty() ||
-      release->get_ref<const std::string&>().size() > 64 ||
-      release->get_ref<const std::string&>().find_first_not_of(
-          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.-") != std::string::npos) {
+  if (release == value.end() || !release->is_string() || !isReleaseIdText(release->get<std::string>())) {
     reason = "release 无效";
     return false;
   }

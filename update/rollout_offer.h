@@ -20,6 +20,9 @@ struct RolloutOffer {
   std::vector<ManifestEntry> entries;  // the candidate's files, as a manifest lists them
 };
 
+// Whether `text` can be a release id: 1 to 64 of [A-Za-z0-9_.-].
+bool isReleaseIdText(const std::string& text);
+
 // The platform name that serves a candidate's files.
 std::string candidatePlatformOf(const std::string& platform);
 

@@ -68,6 +68,9 @@ class UpdateChecker {
   // Set by the check when this installation is in the cohort of a candidate release the
   // manifest offers (rollout_offer.h): `pending` then holds the candidate's files.
   std::string candidateRelease;
+  // Set by the check when the manifest asks for health reports: the release to report on
+  // (the candidate's, when it was chosen).
+  std::string healthRelease;
   // Base64 Ed25519 key that must have signed the manifest; empty: manifests are not signed.
   std::string manifestPublicKey;
   // The proxy of each request: looked up once per run and host.

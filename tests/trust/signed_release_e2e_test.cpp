@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <regex>
@@ -388,13 +389,22 @@ class RolloutEndToEnd : public SignedReleaseEndToEnd {
       ASSERT_TRUE(std::regex_search(printed, key, std::regex("-DKESTRUN_MANIFEST_PUBLIC_KEY=(\\S+)")));
       publicKey = key[1].str();
     }
-    publishColour("blue", {});
+    // The unsigned site asks for health reports; the signed one does not, and gets none.
+    publishColour("blue", signedSite ? std::vector<std::string>{} : std::vector<std::string>{"--health-reports"});
+    std::map<char, std::string> releaseOf = {{'b', fs::read_symlink(site() / "current").filename().string()}};
+    std::map<std::string, std::string> before;
     writeFile(temp / "access.log", "");
     std::unique_ptr<Program> nginx;
     baseUrl = startNginx(nginx, (temp / "access.log").string());
     ASSERT_FALSE(baseUrl.empty());
-    std::vector<std::string> check = {"/gis/update/list?platform=windows"};
-    if (signedSite) check.push_back("/gis/update/signature?platform=windows");
+    const auto expected = [&](char colour, const std::string& result) {
+      std::vector<std::string> requests = {"/gis/update/list?platform=windows"};
+      if (signedSite) requests.push_back("/gis/update/signature?platform=windows");
+      if (!signedSite) {
+        requests.push_back("/gis/update/health?platform=windows&release=" + releaseOf[colour] + "&result=" + result);
+      }
+      return requests;
+    };
 
     std::vector<std::string> requests;
     const struct {
@@ -405,6 +415,7 @@ class RolloutEndToEnd : public SignedReleaseEndToEnd {
       SCOPED_TRACE(std::string("share ") + step.share);
       if (step.share == std::string("25")) {
         publishColour("green", {"--rollout", "25"});
+        releaseOf['g'] = fs::read_symlink(site() / "current").filename().string();
         placeInstallation("A", 0, 0.25);
         placeInstallation("B", 0.25, 0.5);
         placeInstallation("C", 0.5, 1);
@@ -417,8 +428,14 @@ class RolloutEndToEnd : public SignedReleaseEndToEnd {
         if (step.colours[i] != '?') {
           EXPECT_EQ(colour, step.colours[i] == 'g' ? "green\n" : "blue\n") << name;
         }
+        const char c = colour[0];
+        // The sample program exits at once: an early exit after the update, with its code.
+        if (!signedSite && colour != before[name] && !requests.empty()) {
+          EXPECT_EQ(requests.back(), expected(c, "updated&early_exit=1&exit_code=0").back()) << name;
+        }
+        before[name] = colour;
         EXPECT_EQ(run(name, requests), colour) << name << ": the same on a second run";
-        EXPECT_EQ(requests, check) << name << ": once up to date, a run asks what it always asked";
+        EXPECT_EQ(requests, expected(c, "up_to_date")) << name << ": once up to date, a run asks what it always asked";
       }
       if (!signedSite) continue;
       if (step.share == std::string("50")) {

@@ -5,6 +5,7 @@
 //                   [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]
 //                   [--rollout PERCENT]
 //   kestrun-publish --site SITE --rollout PERCENT [--sign-key FILE [--expires DAYS] [--serial-floor N]] [--keep N]
+//   kestrun-publish --site SITE --health ACCESS_LOG [--json] [--html FILE]
 //   kestrun-publish --site SITE --resign --sign-key FILE [--rollback-to ID] [--expires DAYS] [--serial-floor N]
 //                   [--keep N]
 //   kestrun-publish --site SITE --rollback ID [--sign-key FILE]
@@ -13,12 +14,14 @@
 // See docs/deployment.md.
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <iostream>
 #include <map>
 #include <string>
 
+#include "tools/publish/health_log.h"
 #include "tools/publish/pe_signature.h"
 #include "tools/publish/publish_steps.h"
 #include "tools/publish/release_rollout.h"
@@ -34,9 +37,10 @@ const char* const kResignOptions =
 void printUsage(std::ostream& out) {
   out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--require-signed]\n"
          "                       [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
-         "                       [--rollout PERCENT]\n"
+         "                       [--rollout PERCENT] [--health-reports]\n"
          "       kestrun-publish --site SITE --rollout PERCENT [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
          "                       [--keep N]\n"
+         "       kestrun-publish --site SITE --health ACCESS_LOG [--json] [--html FILE]\n"
          "       kestrun-publish --site SITE --resign --sign-key FILE [--rollback-to ID] [--expires DAYS]\n"
          "                       [--serial-floor N] [--keep N]\n"
          "       kestrun-publish --site SITE --rollback ID [--sign-key FILE]\n"
@@ -65,6 +69,9 @@ void printUsage(std::ostream& out) {
          "                    installations (0 to 100, decimals allowed); the others keep the current\n"
          "                    release. Alone: change the share of the current candidate (raising it only\n"
          "                    adds installations; 0 halts it, 100 makes it the current release)\n"
+         "  --health-reports  the manifest asks launchers for a small report after each run\n"
+         "  --health LOG      count the reports in an nginx access log (combined format) per release\n"
+         "  --json            with --health: as JSON; --html FILE: also a page with charts over time\n"
          "  --list            list the kept releases, the current one marked with *, and its candidates\n";
 }
 
@@ -150,6 +157,18 @@ int publishSource(const publish::PublishRequest& request) {
   return pruneAfter(run, request);
 }
 
+int showHealth(const std::string& accessLog, bool json, const std::string& htmlFile) {
+  std::vector<publish::ReleaseHealth> releases;
+  std::string error;
+  if (!publish::readHealthLog(accessLog, releases, error)) return fail(error);
+  std::cout << (json ? publish::healthJson(releases) : publish::healthText(releases));
+  if (htmlFile.empty()) return 0;
+  std::ofstream page(htmlFile, std::ios::binary | std::ios::trunc);
+  page << publish::healthHtml(releases);
+  page.close();
+  return page ? 0 : fail("cannot write " + htmlFile);
+}
+
 int changeRollout(const publish::PublishRequest& request) {
   publish::PublishRun run;
   std::string error;
@@ -195,6 +214,8 @@ int main(int argc, char** argv) {
   bool resign = false;
   bool noObjects = false;
   bool requireSigned = false;
+  bool healthReports = false;
+  bool json = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
@@ -205,13 +226,18 @@ int main(int argc, char** argv) {
       (option == "--copy" ? copy : option == "--list" ? list : resign) = true;
       continue;
     }
+    if (option == "--health-reports" || option == "--json") {
+      (option == "--json" ? json : healthReports) = true;
+      continue;
+    }
     if (option == "--no-objects" || option == "--require-signed") {
       (option == "--no-objects" ? noObjects : requireSigned) = true;
       continue;
     }
     if (option != "--source" && option != "--site" && option != "--platform" && option != "--keep" &&
         option != "--rollback" && option != "--patches" && option != "--sign-key" && option != "--expires" &&
-        option != "--serial-floor" && option != "--rollback-to" && option != "--rollout") {
+        option != "--serial-floor" && option != "--rollback-to" && option != "--rollout" && option != "--health" &&
+        option != "--html") {
       return usageError("unknown option: " + option);
     }
     if (i + 1 >= argc) return usageError(option + " needs a value");
@@ -222,10 +248,17 @@ int main(int argc, char** argv) {
     return usageError("--require-signed is an option of a publish");
   }
   publish::SiteLayout layout{values["--site"]};
+  if (values.count("--health") != 0 || json || values.count("--html") != 0) {
+    if (values.count("--health") == 0 || values.size() != 2u + values.count("--html") || copy || list || resign ||
+        noObjects || requireSigned || healthReports) {
+      return usageError("--health takes only --site, --json and --html");
+    }
+    return showHealth(values["--health"], json, values["--html"]);
+  }
 
   if (list || values.count("--rollback") != 0) {
     const std::size_t allowed = list ? 1u : 2u + values.count("--sign-key");
-    if (values.size() != allowed || copy || resign || (list && values.count("--rollback"))) {
+    if (values.size() != allowed || copy || resign || healthReports || (list && values.count("--rollback"))) {
       return usageError(list ? "--list takes only --site" : "--rollback takes only --site and --sign-key");
     }
     if (noObjects) return usageError("--no-objects is an option of a publish");
@@ -257,6 +290,10 @@ int main(int argc, char** argv) {
     }
     request.rolloutShare = share;
   }
+  if (healthReports && (resign || shareChange || list || values.count("--rollback") != 0)) {
+    return usageError("--health-reports is an option of a publish");
+  }
+  request.healthReports = healthReports;
   if (shareChange) {
     if (copy || requireSigned || noObjects || values.count("--platform") != 0 || values.count("--patches") != 0) {
       return usageError("--rollout without --source takes only --site, --sign-key, --expires, --serial-floor and --keep");

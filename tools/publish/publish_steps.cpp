@@ -266,19 +266,24 @@ bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& 
       if (entry.zst.empty() && entry.patches.empty()) entry.sha256.clear();
     }
   }
-  const std::string json = release_manifest::manifestJson(listing.entries);
+  std::string json = release_manifest::manifestJson(listing.entries);
   if (request.rolloutShare) {
     // The candidate's own manifest is kept for the day it becomes the current release; the
     // platform's manifest offers it.
     RolloutState state{run.id, *request.rolloutShare, ""};
     std::string current;
     std::string offer;
+    const auto askForHealth = [&] {
+      return !request.healthReports || asksForHealth(current) ||
+             withHealthRequest(current, run.previousId, current, error);
+    };
     return drawSalt(state.salt, error) && writePlainText(manifestFile(run.partial, staged), json, error) &&
-           readPlainText(manifestFile(run.partial, request.platform), current, error) &&
+           readPlainText(manifestFile(run.partial, request.platform), current, error) && askForHealth() &&
            rolloutManifest(current, state, json, offer, error) &&
            (!request.signingKey || recordIssuedSerial(run.layout, run.serial, error)) &&
            replaceManifest(request, run, request.platform, offer, error);
   }
+  if (request.healthReports && !withHealthRequest(json, run.id, json, error)) return false;
   if (request.signingKey) {
     run.signedSha256 = sha256Hex(json);
     return recordIssuedSerial(run.layout, run.serial, error) &&
@@ -440,7 +445,17 @@ bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& 
     if (!readPlainText(manifestFile(run.partial, candidate), candidateJson, error)) return false;
     std::string json;
     if (*request.rolloutShare == 100) {
-      // The candidate becomes the platform's release: its files, objects and manifest.
+      // The candidate becomes the platform's release: its files, objects and manifest, asking
+      // for health reports on it where the site asked for them.
+      std::optional<RolloutState> state;
+      std::string current;
+      if (!readRollout(run.partial, platform, state, error) ||
+          !readPlainText(manifestFile(run.partial, platform), current, error)) {
+        return false;
+      }
+      if (state && asksForHealth(current) && !withHealthRequest(candidateJson, state->release, candidateJson, error)) {
+        return false;
+      }
       std::error_code ec;
       if (!removePlatformItems(run.partial, platform, error)) return false;
       fs::rename(platformTree(run.partial, candidate), platformTree(run.partial, platform), ec);

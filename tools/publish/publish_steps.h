@@ -44,6 +44,8 @@ struct PublishRequest {
   // of installations (percent), beside the current release (release_rollout.h). Without a
   // source (changeRollout): the new share of every candidate; 100 makes it the current release.
   std::optional<double> rolloutShare;
+  // The manifest asks launchers for health reports (release_rollout.h, withHealthRequest).
+  bool healthReports = false;
   // Called once when another publisher holds the site, before this one waits for it.
   std::function<void()> waitingForSite;
 };

@@ -137,6 +137,25 @@ bool rolloutManifest(const std::string& currentJson, const RolloutState& state, 
   return true;
 }
 
+bool withHealthRequest(const std::string& json, const std::string& release, std::string& out, std::string& error) {
+  Json array;
+  if (!parseArray(json, array, error)) return false;
+  Json kept = Json::array();
+  for (Json& element : array) {
+    if (!element.is_object() || !element.contains("health")) kept.push_back(std::move(element));
+  }
+  kept.push_back({{"health", {{"release", release}}}});
+  out = kept.dump();
+  return true;
+}
+
+bool asksForHealth(const std::string& json) {
+  const Json array = Json::parse(json, nullptr, false);
+  return array.is_array() && std::any_of(array.begin(), array.end(), [](const Json& element) {
+           return element.is_object() && element.contains("health");
+         });
+}
+
 bool removePlatformItems(const fs::path& release, const std::string& platform, std::string& error) {
   std::error_code ec;
   for (const std::string& name : {platform, platform + ".json", platform + ".json.sig", platform + ".objects"}) {

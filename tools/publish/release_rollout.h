@@ -46,6 +46,14 @@ bool rolloutPlatforms(const fs::path& release, std::vector<std::string>& platfor
 bool rolloutManifest(const std::string& currentJson, const RolloutState& state, const std::string& candidateJson,
                      std::string& json, std::string& error);
 
+// `json` with one element {"health":{"release":ID}} in place of any earlier one: the site asks
+// launchers for health reports, naming release ID (launchers in a candidate's cohort name the
+// candidate instead).
+bool withHealthRequest(const std::string& json, const std::string& release, std::string& out, std::string& error);
+
+// Whether a manifest asks for health reports.
+bool asksForHealth(const std::string& json);
+
 // Removes the items of `platform` (its tree, manifest, signature and objects) from a release
 // being written. They may be hard links shared with other releases: only the names go.
 bool removePlatformItems(const fs::path& release, const std::string& platform, std::string& error);
