@@ -127,12 +127,14 @@ bool readPlainText(const fs::path& file, std::string& text, std::string& error) 
 // Writes the manifest of `platform` into the release being written, replacing the one carried
 // over (a hard link shared with the release it came from, so removed, never written into),
 // and with a key its signature.
-bool replaceManifest(const PublishRequest& request, const PublishRun& run, const std::string& platform,
+bool replaceManifest(const PublishRequest& request, PublishRun& run, const std::string& platform,
                      const std::string& json, std::string& error) {
   std::error_code ec;
   fs::remove(manifestFile(run.partial, platform), ec);
   fs::remove(signatureFile(run.partial, platform), ec);
   if (!request.signingKey) return writePlainText(manifestFile(run.partial, platform), json, error);
+  // Recorded as signed once switched: the bytes signed here, never what the host holds then.
+  run.signedSha256 = sha256Hex(json);
   return writeSignedManifest(run.partial, platform, json, *request.signingKey, run.serial,
                              expiryFromNow(request.expiresInDays), error);
 }
@@ -439,6 +441,7 @@ bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& 
   }
   if (!carryOverOtherPlatforms(source, run.partial, "", error)) return false;
   if (request.signingKey && !recordIssuedSerial(run.layout, run.serial, error)) return false;
+  std::map<std::string, SignedManifest> signedNow;
   for (const std::string& platform : run.resigned) {
     const std::string candidate = candidatePlatform(platform);
     std::string candidateJson;
@@ -480,15 +483,10 @@ bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& 
       if (!rolloutManifest(current, *state, candidateJson, json, error)) return false;
     }
     if (!replaceManifest(request, run, platform, json, error)) return false;
+    signedNow[platform] = {run.serial, run.signedSha256};
   }
   if (!sealRelease(run, error) || !switchCurrent(run.layout, run.id, error)) return false;
   if (!request.signingKey || request.signingRecord.empty()) return true;
-  std::map<std::string, SignedManifest> signedNow;
-  for (const std::string& platform : run.resigned) {
-    if (!readSignedManifest(run.layout.releaseDir(run.id), platform, *request.signingKey, signedNow[platform], error)) {
-      return false;
-    }
-  }
   return recordSignedAfterSwitch(request.signingRecord, run, signedNow, error);
 }
 
