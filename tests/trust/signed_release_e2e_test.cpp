@@ -351,8 +351,14 @@ class RolloutEndToEnd : public SignedReleaseEndToEnd {
                       "KESTRUN_TEST_MANIFEST_KEY=" + publicKey, (dirOf(name) / "Kestrun").string()},
                      temp / "launcher.out", temp.path());
     EXPECT_EQ(launcher.wait(60000), 0) << launcher.errors();
-    // nginx writes a request's line once it has answered it, which the launcher waited for.
-    const std::string log = readFile(temp / "access.log").substr(before);
+    // One nginx process answers and logs each request in turn: once a request of ours made
+    // after the run is logged, so is every request of the run.
+    const std::string mark = "/gis/update/list?platform=mark" + std::to_string(++marks);
+    httplib::Client(baseUrl).Get(mark);
+    std::string log;
+    EXPECT_TRUE(waitUntil([&] { return (log = readFile(temp / "access.log").substr(before)).find(mark) != std::string::npos; },
+                          10000));
+    log = log.substr(0, log.find(mark));
     const std::regex request("\"GET ([^ ]+) HTTP");
     requests.clear();
     for (auto it = std::sregex_iterator(log.begin(), log.end(), request); it != std::sregex_iterator(); ++it) {
@@ -459,6 +465,7 @@ class RolloutEndToEnd : public SignedReleaseEndToEnd {
   std::string publicKey;
   std::string baseUrl;
   std::vector<std::string> inRollout;  // the manifest and signature at 50 %
+  int marks = 0;
 };
 
 TEST_F(RolloutEndToEnd, UnsignedSite) { rollOut(false); }
