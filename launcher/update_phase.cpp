@@ -59,8 +59,9 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
     std::vector<platform::NativeString> startArguments = context.forwardedArgs;
     if (context.mainProgramPresent) startArguments.push_back(platform::fromUtf8("--updated"));
     const StartObservation started = startAndObserveMainProgram(context.mainProgramPath, startArguments);
-    report.result = complete ? "updated" : "failed";
-    report.step = "apply";
+    // A program that cannot even be started after the update counts as a failed update.
+    report.result = complete && started.started ? "updated" : "failed";
+    report.step = complete ? "start" : "apply";
     report.exitedEarly = started.exitedEarly;
     report.exitCode = started.exitCode;
     return;

@@ -11,7 +11,7 @@ class UpdateChecker;
 struct HealthReport {
   std::string release;  // the release checked against; empty: the site does not ask
   std::string result;   // "up_to_date", "updated" or "failed"
-  std::string step;     // with "failed": "check", "download" or "apply"
+  std::string step;     // with "failed": "check", "download", "apply" or "start"
   bool exitedEarly = false;    // with "updated": the program ended within its first 5 seconds
   std::uint32_t exitCode = 0;  // its exit code then
 };
