@@ -3,6 +3,7 @@
 #include "launcher/run_context.h"
 
 class UpdateChecker;
+struct HealthReport;
 
 // The directory of the launcher's own executable, or the working directory when that path
 // cannot be read.
@@ -16,5 +17,5 @@ int runLauncher(int argc, char** argv, const LauncherSettings& settings);
 void runServerCheckPhase(RunContext& context);
 
 // Stops the main program, downloads the pending files behind the progress window, applies
-// them and starts the main program again.
-void runUpdatePhase(RunContext& context, UpdateChecker& checker);
+// them and starts the main program again. `report` gets the outcome.
+void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& report);

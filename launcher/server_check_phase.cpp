@@ -5,6 +5,7 @@
 #include "log/launcher_log.h"
 #include "ui/ui_text.h"
 #include "ui/warning_message.h"
+#include "update/health_report.h"
 #include "update/http_library.h"
 #include "update/update_checker.h"
 
@@ -41,13 +42,19 @@ void runServerCheckPhase(RunContext& context) {
       logWarn("更新检查失败：" + checkError);
     }
 
+    HealthReport report;
+    report.release = checker.healthRelease;
+    report.result = checked ? "up_to_date" : "failed";
+    report.step = "check";
     if (checked && !checker.pending.empty()) {
-      runUpdatePhase(context, checker);
+      runUpdatePhase(context, checker, report);
     } else if (context.mainProgramPresent) {
       if (checked) logInfo("本次没有文件需要更新，现有 Vardel 继续运行");
     } else {
       showWarningMessage(context.chinese,
                          uiText(context.chinese, checked ? UiText::NoApplicationFiles : UiText::ServerUnreachable));
     }
+    // Last, once the user has what the run was for.
+    sendHealthReport(checker, report);
   }
 }

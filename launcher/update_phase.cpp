@@ -9,6 +9,7 @@
 #include "ui/progress_window.h"
 #include "ui/ui_text.h"
 #include "ui/warning_message.h"
+#include "update/health_report.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -17,7 +18,9 @@ constexpr int kStopTimeoutMs = 15000;
 
 }  // namespace
 
-void runUpdatePhase(RunContext& context, UpdateChecker& checker) {
+void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& report) {
+  report.result = "failed";
+  report.step = "download";
   logInfo("检测到更新，准备结束旧版 Vardel 并下载文件");
   // Until the program runs again, a launcher that gave up waiting for this run leaves
   // starting it to this run.
@@ -52,9 +55,15 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker) {
         applyStaging(context.stagingDir, context.installDir, checker.pending, checker.lockedPatterns,
                      checker.forbiddenPatterns);
     logInfo("applyStaging 返回：成功落地=" + std::to_string(applied));
+    const bool complete = applied >= 0 && static_cast<std::size_t>(applied) >= checker.pending.size();
     std::vector<platform::NativeString> startArguments = context.forwardedArgs;
     if (context.mainProgramPresent) startArguments.push_back(platform::fromUtf8("--updated"));
-    startAndObserveMainProgram(context.mainProgramPath, startArguments);
+    const StartObservation started = startAndObserveMainProgram(context.mainProgramPath, startArguments);
+    // A program that cannot even be started after the update counts as a failed update.
+    report.result = complete && started.started ? "updated" : "failed";
+    report.step = complete ? "start" : "apply";
+    report.exitedEarly = started.exitedEarly;
+    report.exitCode = started.exitCode;
     return;
   }
 

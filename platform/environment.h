@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/native_string.h"
@@ -35,6 +37,14 @@ bool isChineseLanguageId(std::uint16_t languageId);     // a Windows LANGID
 bool isChineseLocaleName(const std::string& localeName); // e.g. "zh_CN.UTF-8"
 
 std::uint32_t currentProcessId();
+
+// Fills `buffer` from the system's own random source (Linux: getrandom; Windows:
+// BCryptGenRandom), never from a seeded generator of the program.
+std::error_code systemRandomBytes(void* buffer, std::size_t size);
+
+// The computer's own name (UTF-8), or empty when the system does not say. A copied machine
+// image is usually given a new one.
+std::string computerName();
 
 // Local calendar time of a moment (thread-safe).
 std::tm localTime(std::time_t moment);

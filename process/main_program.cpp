@@ -46,8 +46,9 @@ platform::ProcessHandle startExistingMainProgram(const std::filesystem::path& pr
   return process;
 }
 
-void startAndObserveMainProgram(const std::filesystem::path& programPath,
-                                const std::vector<platform::NativeString>& arguments) {
+StartObservation startAndObserveMainProgram(const std::filesystem::path& programPath,
+                                            const std::vector<platform::NativeString>& arguments) {
+  StartObservation observation;
   const std::string pathText = platform::pathToUtf8(programPath);
   logInfo("准备启动更新后的主程序：" + pathText);
   std::uint32_t errorCode = 0;
@@ -55,15 +56,18 @@ void startAndObserveMainProgram(const std::filesystem::path& programPath,
   if (!process) {
     logError("CreateProcessW 无法启动 Vardel：Windows错误=" + formatSystemErrorReport(errorCode) +
              "；程序路径=" + pathText);
-    return;
+    return observation;
   }
+  observation.started = true;
   logInfo("Vardel 进程创建成功：pid=" + std::to_string(platform::processId(*process)) +
           "；开始观察前 5 秒启动状态");
 
   switch (platform::waitForExit(*process, kObservationMs, errorCode)) {
     case platform::WaitResult::Exited: {
       std::uint32_t exitCode = 0;
+      observation.exitedEarly = true;
       if (platform::readExitCode(*process, exitCode, errorCode)) {
+        observation.exitCode = exitCode;
         logError("Vardel 启动后 5 秒内退出：exitCode=" + formatExitCodeReport(exitCode));
       } else {
         logError("Vardel 启动后很快退出，但读取退出码失败：Windows错误=" + formatSystemErrorReport(errorCode));
@@ -77,6 +81,7 @@ void startAndObserveMainProgram(const std::filesystem::path& programPath,
       logWarn("观察 Vardel 启动状态失败：Windows错误=" + formatSystemErrorReport(errorCode));
       break;
   }
+  return observation;
 }
 
 void releaseMainProgramHandle(platform::ProcessHandle& process) {

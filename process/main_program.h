@@ -22,9 +22,16 @@ std::string formatExitCodeReport(std::uint32_t exitCode);
 platform::ProcessHandle startExistingMainProgram(const std::filesystem::path& programPath,
                                                  const std::vector<platform::NativeString>& arguments);
 
+// What the first five seconds of a started main program showed.
+struct StartObservation {
+  bool started = false;
+  bool exitedEarly = false;    // it ended within them
+  std::uint32_t exitCode = 0;  // its exit code, when it ended and the code could be read
+};
+
 // Starts the main program and watches its first five seconds; keeps no handle.
-void startAndObserveMainProgram(const std::filesystem::path& programPath,
-                                const std::vector<platform::NativeString>& arguments);
+StartObservation startAndObserveMainProgram(const std::filesystem::path& programPath,
+                                            const std::vector<platform::NativeString>& arguments);
 
 // Closes the handle (noting in the log when the program has already ended). The program
 // itself keeps running.

@@ -57,7 +57,7 @@ PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper
   if (stagedRedirects && platform::removeItem(prepared.staged)) return failed("更新暂存路径经过软链接：" + names::printableName(entry.path));
 
   prepared.outcome = PreparedEntry::Outcome::Fetch;
-  prepared.url = checker.baseUrl + kFileEndpoint + "?platform=" + checker.platform +
+  prepared.url = checker.baseUrl + kFileEndpoint + "?platform=" + checker.filePlatform() +
                  "&path=" + escaper.encodePath(entry.path);
   return prepared;
 }

@@ -40,8 +40,8 @@ bool EntryAttempt::start(const std::string& url, std::string& errorText) {
   if (choice_.kind != FetchChoice::Kind::Whole) {
     const bool patch = choice_.kind == FetchChoice::Kind::Patch;
     return decoded_.open(staged_, entry_, choice_.object, patch ? &base_ : nullptr,
-                          checker_.bufferedObjectBytes, errorText) &&
-           transfer_.prepare(checker_, objectUrl(checker_.baseUrl, checker_.platform, choice_.object),
+                         checker_.bufferedObjectBytes, errorText) &&
+           transfer_.prepare(checker_, objectUrl(checker_.baseUrl, checker_.filePlatform(), choice_.object),
                              [this](const char* data, std::size_t size) { return decoded_.write(data, size); },
                              errorText);
   }

@@ -15,13 +15,16 @@ inline constexpr const char* kInstallationLockFileName = "update.lock";  // one 
 // Locked by the run that has stopped the program for an update, until it starts it again.
 inline constexpr const char* kProgramRestartLockFileName = "update.restart.lock";
 inline constexpr const char* kStagingDirectoryName = "update_staging";   // the files of an update, until applied
+inline constexpr const char* kInstallationIdFileName = "update_id.txt";    // the random identifier of rollouts
 
-// The files above that a manifest entry never replaces, with the accepted serial's record and
-// the file it is written to first; the logs directory (log/launcher_log.h) is kept as well.
+// The files above that a manifest entry never replaces, with the accepted serial's record, the
+// identifier and the files they are written to first; the logs directory (log/launcher_log.h)
+// is kept as well.
 inline std::vector<std::string> launcherOwnFileNames() {
   const std::string serial = kAcceptedSerialFileName;
+  const std::string id = kInstallationIdFileName;
   return {kUpdateReportFileName, kInstallationLockFileName, kProgramRestartLockFileName, kStagingDirectoryName,
-          serial, serial + ".new"};
+          serial, serial + ".new", id, id + ".new"};
 }
 
 // Every name the launcher keeps at the top of the installation: the files above and the logs

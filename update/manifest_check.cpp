@@ -18,6 +18,8 @@
 #include "update/manifest_paths.h"
 #include "update/manifest_reader.h"
 #include "update/name_pattern.h"
+#include "update/rollout_cohort.h"
+#include "update/rollout_offer.h"
 #include "update/server_endpoints.h"
 #include "update/update_checker.h"
 
@@ -85,8 +87,8 @@ bool canCreateLinks(const std::filesystem::path& stagingDir, const std::vector<M
 }
 
 // The manifest's entries, refusing a malformed body or an entry that no file could satisfy.
-bool readManifest(const UpdateChecker& checker, const std::string& body, std::vector<ManifestEntry>& entries,
-                  std::string& errorText) {
+bool readManifest(UpdateChecker& checker, const std::string& body, std::vector<ManifestEntry>& entries,
+                  RolloutOffer& rollout, std::string& errorText) {
   if (body.empty()) {
     errorText = std::string("更新清单解析失败：") + kEmptyInputMessage;
     return false;
@@ -95,7 +97,33 @@ bool readManifest(const UpdateChecker& checker, const std::string& body, std::ve
   ManifestReader reader(!checker.manifestPublicKey.empty());
   const bool read = reader.read(body, entries, warnings, errorText);
   for (const std::string& warning : warnings) logWarn(warning);
+  rollout = std::move(reader.rollout());
+  if (read) checker.healthRelease = reader.healthRelease();
   return read;
+}
+
+// Takes the candidate's files instead of the current release's when this installation is in
+// its cohort. An installation that cannot keep its identifier stays on the current release:
+// a new identifier at every start would move it in and out of cohorts.
+void chooseRelease(UpdateChecker& checker, RolloutOffer& rollout, std::vector<ManifestEntry>& entries) {
+  checker.candidateRelease.clear();
+  if (!rollout.present) return;
+  std::string identifier;
+  std::string errorText;
+  bool inCohort = false;
+  if (rollout.share > 0) {
+    if (installationIdentifier(checker.installDir, identifier, errorText)) {
+      inCohort = inRolloutCohort(rollout.salt, identifier, rollout.share);
+    } else {
+      logWarn(errorText);
+    }
+  }
+  logInfo("灰度发布：候选版本 " + rollout.release + "，比例 " + shareText(rollout.share) + "%，本机" +
+          (inCohort ? "在" : "不在") + "候选范围内");
+  if (!inCohort) return;
+  entries = std::move(rollout.entries);
+  checker.candidateRelease = rollout.release;
+  if (!checker.healthRelease.empty()) checker.healthRelease = rollout.release;
 }
 
 // Judges the entries, compares them with the installation and rewrites update.log. The
@@ -164,6 +192,7 @@ bool catchingFailures(Step&& step, std::string& errorText) {
 
 bool UpdateChecker::checkForUpdates(std::string& errorText) {
   pending.clear();
+  healthRelease.clear();
   if (baseUrl.empty()) {
     errorText = "更新服务器未配置（企业版请检查 Kestrun.ini 的 [server] baseUrl）";
     return false;
@@ -179,10 +208,14 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
   std::uint64_t newSerial = 0;
   if (!manifestPublicKey.empty() && !checkManifestSignature(body, newSerial, errorText)) return false;
   std::vector<ManifestEntry> entries;
-  if (!catchingFailures([&] { return readManifest(*this, body, entries, errorText); }, errorText)) return false;
+  RolloutOffer rollout;
+  if (!catchingFailures([&] { return readManifest(*this, body, entries, rollout, errorText); }, errorText)) {
+    return false;
+  }
   // The entries hold all that the check needs: the body's memory is given back before the
   // installation is compared.
   std::string().swap(body);
+  chooseRelease(*this, rollout, entries);
   if (!catchingFailures([&] { return checkEntries(*this, std::move(entries), errorText); }, errorText)) return false;
   if (!canCreateLinks(stagingDir, pending, errorText)) {
     pending.clear();
@@ -197,6 +230,10 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
 bool UpdateChecker::checkManifestBody(const std::string& body, std::string& errorText) {
   pending.clear();
   std::vector<ManifestEntry> entries;
-  return catchingFailures([&] { return readManifest(*this, body, entries, errorText); }, errorText) &&
-         catchingFailures([&] { return checkEntries(*this, std::move(entries), errorText); }, errorText);
+  RolloutOffer rollout;
+  if (!catchingFailures([&] { return readManifest(*this, body, entries, rollout, errorText); }, errorText)) {
+    return false;
+  }
+  chooseRelease(*this, rollout, entries);
+  return catchingFailures([&] { return checkEntries(*this, std::move(entries), errorText); }, errorText);
 }

@@ -14,7 +14,8 @@ namespace {
 
 // The keys of an entry that the check reads; the values of any others are skipped unbuilt.
 bool isEntryKey(const std::string& name) {
-  static const char* const kKeys[] = {"path", "link", "size", "mtime", "sha256", "zst", "patches"};
+  static const char* const kKeys[] = {"path", "link", "size", "mtime", "sha256", "zst", "patches", "rollout",
+                                      "candidate", "health"};
   return std::any_of(std::begin(kKeys), std::end(kKeys), [&](const char* key) { return name == key; });
 }
 
@@ -75,6 +76,9 @@ bool ManifestReader::read(const std::string& body, std::vector<ManifestEntry>& e
     warnings.clear();
     errorText = "更新清单格式无效（非 JSON 数组）";
     return false;
+  }
+  if (entryError_.empty() && !rollout_.entries.empty() && !rollout_.present) {
+    entryError_ = "更新清单中的灰度发布无效：有候选文件而没有 rollout";
   }
   if (entryError_.empty()) return true;
   errorText = entryError_;
@@ -160,6 +164,27 @@ void ManifestReader::finishEntry() {
   // Anything thrown while reading (a key of the wrong type) fails the check with its text.
   try {
     ManifestEntry entry;
+    // A candidate's element is read as an entry of the candidate and of nothing else.
+    if (const auto candidate = element_.find("candidate"); candidate != element_.end() && candidate->is_object()) {
+      if (!readEntry(*candidate, signedManifest_, entry, *warnings_, entryError_)) return;
+      if (!entry.path.empty()) rollout_.entries.push_back(std::move(entry));
+      return;
+    }
+    // A malformed request for health reports only costs the reports.
+    if (const auto health = element_.find("health"); health != element_.end()) {
+      if (health->is_object() && health->contains("release") && health->at("release").is_string() &&
+          isReleaseIdText(health->at("release").get<std::string>())) {
+        healthRelease_ = health->at("release").get<std::string>();
+      }
+      return;
+    }
+    if (const auto settings = element_.find("rollout"); settings != element_.end()) {
+      std::string reason;
+      if (rollout_.present) reason = "rollout 出现两次";
+      if (reason.empty() && readRolloutSettings(*settings, rollout_, reason)) return;
+      entryError_ = "更新清单中的灰度发布无效：" + reason;
+      return;
+    }
     if (!readEntry(element_, signedManifest_, entry, *warnings_, entryError_)) return;
     if (!entry.path.empty()) entries_->push_back(std::move(entry));
   } catch (const std::exception& error) {

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "update/rollout_offer.h"
 #include "update/update_checker.h"
 
 // Reads a manifest body into its entries as one stream of parser events, without a tree of the
@@ -24,6 +25,10 @@ class ManifestReader {
   // warnings are the texts to log, in the manifest's order, also when the reading failed.
   bool read(const std::string& body, std::vector<ManifestEntry>& entries, std::vector<std::string>& warnings,
             std::string& errorText);
+  // The candidate the manifest offers (rollout_offer.h), after a successful read.
+  RolloutOffer& rollout() { return rollout_; }
+  // The release a health report names, when the manifest asks for reports; else empty.
+  const std::string& healthRelease() const { return healthRelease_; }
 
   // The parser's events (nlohmann's SAX interface).
   bool null() { return value(Json()); }
@@ -59,4 +64,6 @@ class ManifestReader {
   std::string entryError_;
   std::vector<ManifestEntry>* entries_ = nullptr;
   std::vector<std::string>* warnings_ = nullptr;
+  RolloutOffer rollout_;
+  std::string healthRelease_;
 };

@@ -11,3 +11,7 @@ inline constexpr const char* kFileEndpoint = "/gis/update/file";
 // SHA-256 of their own bytes: base + "/gis/update/object/" + platform + "/" + that digest in
 // lower-case hex + ".zst". Only a manifest that lists an object leads to its request.
 inline constexpr const char* kObjectEndpoint = "/gis/update/object";
+
+// Health reports (update/health_report.h), sent only where the manifest asks for them and
+// answered with 204 by a static server, which writes them to its access log.
+inline constexpr const char* kHealthEndpoint = "/gis/update/health";

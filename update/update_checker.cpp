@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "update/rollout_offer.h"
 #include "update/transfer_share.h"
 
 UpdateChecker::UpdateChecker(std::string baseUrlValue, std::string platformValue,
@@ -18,4 +19,8 @@ UpdateChecker::~UpdateChecker() = default;
 TransferShare& UpdateChecker::transferShare() {
   if (!transferShare_) transferShare_ = std::make_unique<TransferShare>();
   return *transferShare_;
+}
+
+std::string UpdateChecker::filePlatform() const {
+  return candidateRelease.empty() ? platform : candidatePlatformOf(platform);
 }

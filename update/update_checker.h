@@ -67,10 +67,20 @@ class UpdateChecker {
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;
   std::vector<ManifestEntry> pending;
+  // Set by the check when this installation is in the cohort of a candidate release the
+  // manifest offers (rollout_offer.h): `pending` then holds the candidate's files.
+  std::string candidateRelease;
+  // Set by the check when the manifest asks for health reports: the release to report on
+  // (the candidate's, when it was chosen).
+  std::string healthRelease;
   // Base64 Ed25519 key that must have signed the manifest; empty: manifests are not signed.
   std::string manifestPublicKey;
   // The proxy of each request: looked up once per run and host.
   ProxyChoice proxyChoice;
+
+  // The platform name that the pending files and their objects are fetched under: the
+  // candidate's when one was chosen, else `platform`.
+  std::string filePlatform() const;
 
   // GET into memory. True for any response below 400; body then holds the whole body. A
   // body above maxBytes (default: the manifest's bound) ends the transfer.

@@ -2,10 +2,12 @@
 #include "platform/environment.h"
 
 #include <limits.h>
+#include <sys/random.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 
@@ -71,6 +73,26 @@ bool isChineseUi() {
 }
 
 std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+std::error_code systemRandomBytes(void* buffer, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const ssize_t got = ::getrandom(bytes, size, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::error_code(errno, std::generic_category());
+    }
+    bytes += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return {};
+}
+
+std::string computerName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
 
 std::tm localTime(std::time_t moment) {
   // localtime_r alone reads the zone only once per process; tzset picks up a changed TZ.

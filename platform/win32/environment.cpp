@@ -1,6 +1,7 @@
 #include "platform/environment.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <shellapi.h>
 
 #include "platform/extended_path.h"
@@ -65,6 +66,25 @@ std::string describePlatform() {
 bool isChineseUi() { return isChineseLanguageId(GetUserDefaultUILanguage()); }
 
 std::uint32_t currentProcessId() { return GetCurrentProcessId(); }
+
+std::error_code systemRandomBytes(void* buffer, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const ULONG part = size > 0x10000000 ? 0x10000000UL : static_cast<ULONG>(size);
+    const NTSTATUS status = BCryptGenRandom(nullptr, bytes, part, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    if (status < 0) return std::error_code(static_cast<int>(ERROR_GEN_FAILURE), std::system_category());
+    bytes += part;
+    size -= part;
+  }
+  return {};
+}
+
+std::string computerName() {
+  wchar_t name[256];
+  DWORD length = static_cast<DWORD>(sizeof name / sizeof name[0]);
+  if (!GetComputerNameExW(ComputerNamePhysicalDnsHostname, name, &length)) return {};
+  return toUtf8(NativeString(name, length));
+}
 
 std::tm localTime(std::time_t moment) {
   std::tm result{};

@@ -131,6 +131,8 @@ TEST_F(NginxSite, AnswersTheEndpointsAndNothingElse) {
       {"/secret.txt", 404, std::nullopt},
       {"/gis/update/list/../../secret.txt", 404, std::nullopt},
       {"/gis/update/other?platform=windows", 404, std::nullopt},
+      // a health report: answered with nothing, kept in the access log only
+      {"/gis/update/health?platform=windows&release=r1&result=up_to_date", 204, ""},
   };
   for (const Answer& answer : answers) {
     SCOPED_TRACE(answer.target);

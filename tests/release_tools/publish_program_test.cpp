@@ -147,6 +147,46 @@ TEST_F(PublishProgram, KeepsTheNewestReleasesAndRollsBackToAKeptOne) {
   }
 }
 
+TEST_F(PublishProgram, RollsOutACandidateBesideTheCurrentReleaseAndMakesItCurrentAt100) {
+  writeFile(source() / "Vardel.exe", "program 1");
+  ASSERT_EQ(publish({"--copy"}).exitCode, 0);
+  ASSERT_EQ(siteCommand({"--rollout", "5"}).err, "kestrun-publish: release " + currentId(site()) +
+                                                    " offers no candidate; roll one out with --source DIR "
+                                                    "--platform NAME --rollout PERCENT\n");
+  writeFile(source() / "Vardel.exe", "program 2");
+  ASSERT_EQ(publish({"--copy", "--rollout", "0.5"}).exitCode, 0);
+  const std::string candidate = currentId(site());
+  EXPECT_EQ(readFile(site() / "current/windows/Vardel.exe"), "program 1");
+  EXPECT_EQ(readFile(site() / "current/windows-candidate/Vardel.exe"), "program 2");
+  EXPECT_EQ(siteCommand({"--list"}).out.substr(siteCommand({"--list"}).out.find("candidate")),
+            "candidate of windows: " + candidate + " for 0.5 % of installations\n");
+  const ToolRun all = siteCommand({"--rollout", "100"});
+  ASSERT_EQ(all.exitCode, 0) << all.err;
+  EXPECT_EQ(all.out.substr(0, all.out.find('\n')), "kestrun-publish: release " + currentId(site()) +
+                                                       " is current (windows: the candidate is the current release)");
+  EXPECT_EQ(readFile(site() / "current/windows/Vardel.exe"), "program 2");
+  EXPECT_EQ(readFile(site() / "current/windows.json"), readFile(site() / "releases" / candidate / "windows-candidate.json"));
+  EXPECT_FALSE(fs::exists(site() / "current/windows-candidate"));
+}
+
+TEST_F(PublishProgram, CountsTheHealthReportsOfAnAccessLogPerRelease) {
+  const std::string report = R"( "GET /gis/update/health?platform=windows&release=)";
+  writeFile(temp_ / "access.log",
+            "10.0.0.1 - - [07/Dec/2026:10:00:00 +0000]" + report + "r1&result=up_to_date HTTP/1.1\" 204 0 \"-\" \"Kestrun/1.0\"\n"
+            "10.0.0.2 - - [07/Dec/2026:10:00:01 +0000] \"GET /gis/update/list?platform=windows HTTP/1.1\" 200 9 \"-\" \"-\"\n"
+            "10.0.0.3 - - [08/Dec/2026:09:00:00 +0000]" + report + "r2&result=updated&early_exit=1&exit_code=3 HTTP/1.1\" 204 0 \"-\" \"-\"\n"
+            "10.0.0.4 - - [08/Dec/2026:09:00:02 +0000]" + report + "r2&result=failed&step=download HTTP/1.1\" 204 0 \"-\" \"-\"\n"
+            "10.0.0.5 - - [08/Dec/2026:09:00:03 +0000]" + report + "<b>&result=updated HTTP/1.1\" 204 0 \"-\" \"-\"\n");
+  const ToolRun run = siteCommand({"--health", (temp_ / "access.log").string(), "--json", "--html", (temp_ / "h.html").string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(nlohmann::json::parse(run.out), nlohmann::json::parse(R"({"releases": [
+      {"release": "r1", "checks": 1, "up_to_date": 1, "updated": 0, "failed": 0, "early_exits": 0},
+      {"release": "r2", "checks": 2, "up_to_date": 0, "updated": 1, "failed": 1, "early_exits": 1}]})"));
+  const std::string page = readFile(temp_ / "h.html");
+  EXPECT_EQ(page.find("<b>"), std::string::npos);
+  EXPECT_NE(page.find("<polyline"), std::string::npos);
+}
+
 TEST_F(PublishProgram, OffersCompressedCopiesAndPatchesThatRebuildTheFiles) {
   std::string text;
   for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i * 7919 % 100003) + " of the data\n";
@@ -361,6 +401,12 @@ TEST_F(PublishProgram, RefusesCommandLinesItCannotFollow) {
        "kestrun-publish: --rollback-to is an option of --resign"},
       {{"--site", s, "--resign", "--sign-key", "k", "--rollback-to", ".partial-1"},
        "kestrun-publish: bad release id: .partial-1"},
+      {{"--site", s, "--rollout", "100.5"},
+       "kestrun-publish: --rollout needs a share from 0 to 100 (decimals allowed), and no --resign: 100.5"},
+      {{"--site", s, "--rollout", "0,5"},
+       "kestrun-publish: --rollout needs a share from 0 to 100 (decimals allowed), and no --resign: 0,5"},
+      {{"--site", s, "--rollout", "5", "--platform", "w"},
+       "kestrun-publish: --rollout without --source takes only --site, --sign-key, --expires, --serial-floor and --keep"},
   };
   for (const UsageError& c : cases) {
     SCOPED_TRACE(c.firstLine);

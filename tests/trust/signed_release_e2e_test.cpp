@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <regex>
@@ -18,6 +20,7 @@
 
 #include <httplib.h>
 
+#include "platform/environment.h"
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
@@ -180,20 +183,21 @@ class SignedReleaseEndToEnd : public ::testing::TestWithParam<E2eCase> {
 
   // A private nginx with the shipped configuration (deploy/nginx) on a loopback port; a port
   // that turns out to be taken is replaced by another one.
-  std::string startNginx(std::unique_ptr<Program>& server) {
+  std::string startNginx(std::unique_ptr<Program>& server, const std::string& accessLog = "off") {
     std::random_device random;
     for (int attempt = 1; attempt <= 5; ++attempt) {
       const int port = 30000 + static_cast<int>(random() % 30000);
       server = std::make_unique<Program>(
           std::vector<std::string>{"/bin/sh", nginxScript(), "--site", site().string(), "--listen",
-                                   "127.0.0.1:" + std::to_string(port), "--prefix", (temp / "nginx").string()},
+                                   "127.0.0.1:" + std::to_string(port), "--prefix", (temp / "nginx").string(),
+                                   "--access-log", accessLog},
           temp / "nginx.out", temp.path());
       httplib::Client client("127.0.0.1", port);
       client.set_connection_timeout(1);
       waitUntil(
           [&] {
             const auto answer = client.Get("/gis/update/signature?platform=windows");
-            return (answer && answer->status == 200) || server->ended();
+            return answer || server->ended();
           },
           10000);
       if (!server->ended()) return "http://127.0.0.1:" + std::to_string(port);
@@ -312,6 +316,160 @@ TEST_F(ResignDuringDownload, TheRunningDownloadEndsWithTheOldReleasesBytes) {
   EXPECT_EQ(readFile(oldRelease / "windows/big.bin"), big);
   EXPECT_NE(readFile(site() / "current/windows.json.sig"), readFile(oldRelease / "windows.json.sig"));
 }
+
+// A candidate rolled out to a share of real launchers, against nginx with the shipped
+// configuration. Installations A, B and C get identifiers whose place under the candidate's
+// salt is known (below 25 %, below 50 %, above); D draws its own.
+class RolloutEndToEnd : public SignedReleaseEndToEnd {
+ protected:
+  void publishTool(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {KESTRUN_PUBLISH, "--site", site().string()});
+    if (!publicKey.empty()) arguments.insert(arguments.end(), {"--sign-key", keyFile().string()});
+    Program publish(arguments, temp / "publish.out", temp.path());
+    ASSERT_EQ(publish.wait(60000), 0) << publish.errors();
+  }
+  void publishColour(const std::string& colour, const std::vector<std::string>& extra) {
+    const fs::path source = temp / ("source-" + colour);
+    fs::create_directories(source / "data");
+    fs::copy_file(KESTRUN_SAMPLE_MAIN_PROGRAM, source / "Vardel.exe", fs::copy_options::overwrite_existing);
+    writeFile(source / "vardel-behaviour.txt", "exit 0\n");
+    writeFile(source / "data/config.txt", colour + "\n");
+    std::vector<std::string> arguments = {"--source", source.string(), "--platform", "windows"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    publishTool(arguments);
+  }
+  fs::path dirOf(const std::string& name) const { return temp / ("install-" + name); }
+  // Runs the launcher of an installation; its colour afterwards, and the requests it sent.
+  std::string run(const std::string& name, std::vector<std::string>& requests) {
+    if (!fs::exists(dirOf(name) / "Kestrun")) {
+      fs::create_directories(dirOf(name));
+      fs::copy_file(KESTRUN_SIGNED_LAUNCHER, dirOf(name) / "Kestrun");
+    }
+    const std::size_t before = readFile(temp / "access.log").size();
+    Program launcher({"/usr/bin/env", "-u", "DISPLAY", "HOME=" + (temp / "home").string(),
+                      "XDG_DATA_HOME=" + (temp / "home/data").string(), "KESTRUN_TEST_BASE_URL=" + baseUrl,
+                      "KESTRUN_TEST_MANIFEST_KEY=" + publicKey, (dirOf(name) / "Kestrun").string()},
+                     temp / "launcher.out", temp.path());
+    EXPECT_EQ(launcher.wait(60000), 0) << launcher.errors();
+    // One nginx process answers and logs each request in turn: once a request of ours made
+    // after the run is logged, so is every request of the run.
+    const std::string mark = "/gis/update/list?platform=mark" + std::to_string(++marks);
+    httplib::Client(baseUrl).Get(mark);
+    std::string log;
+    EXPECT_TRUE(waitUntil([&] { return (log = readFile(temp / "access.log").substr(before)).find(mark) != std::string::npos; },
+                          10000));
+    log = log.substr(0, log.find(mark));
+    const std::regex request("\"GET ([^ ]+) HTTP");
+    requests.clear();
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), request); it != std::sregex_iterator(); ++it) {
+      requests.push_back((*it)[1]);
+    }
+    return fs::exists(dirOf(name) / "data/config.txt") ? readFile(dirOf(name) / "data/config.txt") : "none";
+  }
+  // Gives an installation an identifier whose hash under the candidate's salt is in [low, high).
+  void placeInstallation(const std::string& name, double low, double high) {
+    std::smatch salt;
+    const std::string manifest = readFile(site() / "current/windows.json");
+    ASSERT_TRUE(std::regex_search(manifest, salt, std::regex("\"salt\":\"([0-9a-f]{64})\"")));
+    std::mt19937_64 random(std::random_device{}());
+    for (;;) {
+      char id[33];
+      std::snprintf(id, sizeof id, "%016llx%016llx", static_cast<unsigned long long>(random()),
+                    static_cast<unsigned long long>(random()));
+      const double at = std::stoull(sha256Hex(salt[1].str() + ":" + id).substr(0, 13), nullptr, 16) / 4503599627370496.0;
+      if (at < low || at >= high) continue;
+      writeFile(dirOf(name) / "update_id.txt",
+                std::string(id) + "\n" + platform::computerName() + "\n" + fs::canonical(dirOf(name)).string());
+      return;
+    }
+  }
+
+  void rollOut(bool signedSite) {
+    const std::string why = nginxMissing();
+    if (!why.empty()) GTEST_SKIP() << why;
+    if (signedSite) {
+      Program keygen({KESTRUN_KEYGEN, keyFile().string()}, temp / "keygen.out", temp.path());
+      ASSERT_EQ(keygen.wait(10000), 0) << keygen.errors();
+      std::smatch key;
+      const std::string printed = keygen.output();
+      ASSERT_TRUE(std::regex_search(printed, key, std::regex("-DKESTRUN_MANIFEST_PUBLIC_KEY=(\\S+)")));
+      publicKey = key[1].str();
+    }
+    // The unsigned site asks for health reports; the signed one does not, and gets none.
+    publishColour("blue", signedSite ? std::vector<std::string>{} : std::vector<std::string>{"--health-reports"});
+    std::map<char, std::string> releaseOf = {{'b', fs::read_symlink(site() / "current").filename().string()}};
+    std::map<std::string, std::string> before;
+    writeFile(temp / "access.log", "");
+    std::unique_ptr<Program> nginx;
+    baseUrl = startNginx(nginx, (temp / "access.log").string());
+    ASSERT_FALSE(baseUrl.empty());
+    const auto expected = [&](char colour, const std::string& result) {
+      std::vector<std::string> requests = {"/gis/update/list?platform=windows"};
+      if (signedSite) requests.push_back("/gis/update/signature?platform=windows");
+      if (!signedSite) {
+        requests.push_back("/gis/update/health?platform=windows&release=" + releaseOf[colour] + "&result=" + result);
+      }
+      return requests;
+    };
+
+    std::vector<std::string> requests;
+    const struct {
+      const char* share;    // the publish before the runs
+      const char* colours;  // of A, B, C and D afterwards: b(lue), g(reen), ? (D's own draw)
+    } steps[] = {{"", "bbbb"}, {"25", "gbb?"}, {"50", "ggb?"}, {"0", "bbbb"}, {"100", "gggg"}};
+    for (const auto& step : steps) {
+      SCOPED_TRACE(std::string("share ") + step.share);
+      if (step.share == std::string("25")) {
+        publishColour("green", {"--rollout", "25"});
+        releaseOf['g'] = fs::read_symlink(site() / "current").filename().string();
+        placeInstallation("A", 0, 0.25);
+        placeInstallation("B", 0.25, 0.5);
+        placeInstallation("C", 0.5, 1);
+      } else if (*step.share != '\0') {
+        publishTool({"--rollout", step.share});
+      }
+      for (int i = 0; i < 4; ++i) {
+        const std::string name(1, "ABCD"[i]);
+        const std::string colour = run(name, requests);
+        if (step.colours[i] != '?') {
+          EXPECT_EQ(colour, step.colours[i] == 'g' ? "green\n" : "blue\n") << name;
+        }
+        const char c = colour[0];
+        // The sample program exits at once: an early exit after the update, with its code.
+        if (!signedSite && colour != before[name] && !requests.empty()) {
+          EXPECT_EQ(requests.back(), expected(c, "updated&early_exit=1&exit_code=0").back()) << name;
+        }
+        before[name] = colour;
+        EXPECT_EQ(run(name, requests), colour) << name << ": the same on a second run";
+        EXPECT_EQ(requests, expected(c, "up_to_date")) << name << ": once up to date, a run asks what it always asked";
+      }
+      if (!signedSite) continue;
+      if (step.share == std::string("50")) {
+        inRollout = {readFile(site() / "current/windows.json"), readFile(site() / "current/windows.json.sig")};
+      }
+      if (step.share != std::string("0")) continue;
+      // The signed state before the halt, replayed to a launcher that went back: refused.
+      const std::vector<std::string> halted = {readFile(site() / "current/windows.json"),
+                                               readFile(site() / "current/windows.json.sig")};
+      replaceFile(site() / "current/windows.json", inRollout[0]);
+      replaceFile(site() / "current/windows.json.sig", inRollout[1]);
+      EXPECT_EQ(run("A", requests), "blue\n");
+      std::string log;
+      for (const auto& item : fs::directory_iterator(dirOf("A") / "logs")) log += readFile(item.path());
+      EXPECT_NE(log.find("清单序号低于已接受的序号"), std::string::npos) << log;
+      replaceFile(site() / "current/windows.json", halted[0]);
+      replaceFile(site() / "current/windows.json.sig", halted[1]);
+    }
+  }
+
+  std::string publicKey;
+  std::string baseUrl;
+  std::vector<std::string> inRollout;  // the manifest and signature at 50 %
+  int marks = 0;
+};
+
+TEST_F(RolloutEndToEnd, UnsignedSite) { rollOut(false); }
+TEST_F(RolloutEndToEnd, SignedSite) { rollOut(true); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SignedReleaseEndToEnd, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<E2eCase>& info) { return caseName(info.param.name); });

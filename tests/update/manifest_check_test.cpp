@@ -90,6 +90,12 @@ class ManifestCheckTest : public ::testing::Test {
   UpdateChecker checker{"", "windows", install.path(), install.path() / "update_staging"};
 };
 
+// A manifest with a rollout element of `share` (JSON text) in front of the elements of `rest`.
+std::string rollout(const std::string& share, const std::string& rest) {
+  return R"([{"rollout": {"release": "20261208-093000-001", "share": )" + share + R"(, "salt": ")" +
+         std::string(64, 'a') + "\"}}" + (rest == "[]" ? "]" : "," + rest.substr(1));
+}
+
 struct FailureCase {
   const char* name;
   std::string body;
@@ -144,6 +150,16 @@ TEST_F(ManifestCheckTest, FailuresGiveExactTextsAndKeepThePreviousReport) {
        "更新清单路径可能是受保护文件的短文件名：bin/VCRUNT~2.DLL"},
       {"link through a link", R"([{"path": "d/y", "link": ".."}, {"path": "d/L", "link": "y/../x"}])", 200,
        "更新清单软链接经过另一个软链接：d/L -> y/../x"},
+      // A candidate release (rollout): its settings exactly, and its files judged like any.
+      {"share as text", rollout("\"25\"", "[]"), 200, "更新清单中的灰度发布无效：share 应为 0 到 100 的数"},
+      {"share above 100", rollout("100.5", "[]"), 200, "更新清单中的灰度发布无效：share 应为 0 到 100 的数"},
+      {"short salt", R"([{"rollout": {"release": "r", "share": 1, "salt": "ab"}}])", 200,
+       "更新清单中的灰度发布无效：salt 应为 64 位十六进制数"},
+      {"two rollouts", rollout("1", R"([{"rollout": 1}])"), 200, "更新清单中的灰度发布无效：rollout 出现两次"},
+      {"candidate without rollout", R"([{"candidate": {"path": "a.dll"}}])", 200,
+       "更新清单中的灰度发布无效：有候选文件而没有 rollout"},
+      {"unsafe candidate path", rollout("100", R"([{"candidate": {"path": "//host/share/x"}}])"), 200,
+       "更新清单路径不安全：//host/share/x"},
   };
   checker.lockedPatterns = kShippedLockedPatterns;
   for (const FailureCase& c : cases) {
@@ -250,6 +266,10 @@ TEST_F(ManifestCheckTest, EntriesReadFromTheStreamAsFromATree) {
       {"beyond 64 bits", R"([{"path": "a", "size": 1e300, "mtime": -1e300}])",
        {"a", std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(), ""}},
       {"escapes in paths", R"([{"path": "\u0061\\b\/\u4e2d.dll"}])", {"a/b/\u4e2d.dll", 0, 0, ""}},
+      {"a halted candidate passed over", rollout("0", R"([{"candidate": {"path": "b"}}, {"path": "a", "size": 1}])"),
+       {"a", 1, 0, ""}},
+      {"a candidate for all", rollout("100", R"([{"candidate": {"path": "b", "size": 2}}, {"path": "a"}])"),
+       {"b", 2, 0, ""}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

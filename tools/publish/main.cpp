@@ -3,6 +3,9 @@
 //
 //   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--require-signed]
 //                   [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]
+//                   [--rollout PERCENT]
+//   kestrun-publish --site SITE --rollout PERCENT [--sign-key FILE [--expires DAYS] [--serial-floor N]] [--keep N]
+//   kestrun-publish --site SITE --health ACCESS_LOG [--json] [--html FILE]
 //   kestrun-publish --site SITE --resign --sign-key FILE [--rollback-to ID] [--expires DAYS] [--serial-floor N]
 //                   [--keep N]
 //   kestrun-publish --site SITE --rollback ID [--sign-key FILE]
@@ -10,13 +13,18 @@
 //
 // See docs/deployment.md.
 
+#include <cstdio>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <iostream>
 #include <map>
 #include <string>
 
+#include "tools/publish/health_log.h"
 #include "tools/publish/pe_signature.h"
 #include "tools/publish/publish_steps.h"
+#include "tools/publish/release_rollout.h"
 #include "tools/publish/release_signing.h"
 
 namespace {
@@ -29,6 +37,10 @@ const char* const kResignOptions =
 void printUsage(std::ostream& out) {
   out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--require-signed]\n"
          "                       [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
+         "                       [--rollout PERCENT] [--health-reports]\n"
+         "       kestrun-publish --site SITE --rollout PERCENT [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
+         "                       [--keep N]\n"
+         "       kestrun-publish --site SITE --health ACCESS_LOG [--json] [--html FILE]\n"
          "       kestrun-publish --site SITE --resign --sign-key FILE [--rollback-to ID] [--expires DAYS]\n"
          "                       [--serial-floor N] [--keep N]\n"
          "       kestrun-publish --site SITE --rollback ID [--sign-key FILE]\n"
@@ -53,7 +65,21 @@ void printUsage(std::ostream& out) {
          "                    what this key signed last for the site (FILE.last-signed beside the key)\n"
          "  --rollback-to ID  with --resign: sign the kept release ID instead, whatever was signed last\n"
          "  --rollback ID     serve the kept release ID again; with --sign-key, --resign goes on from it\n"
-         "  --list            list the kept releases, the current one marked with *\n";
+         "  --rollout PERCENT with --source: publish the release as the candidate for PERCENT % of\n"
+         "                    installations (0 to 100, decimals allowed); the others keep the current\n"
+         "                    release. Alone: change the share of the current candidate (raising it only\n"
+         "                    adds installations; 0 halts it, 100 makes it the current release)\n"
+         "  --health-reports  the manifest asks launchers for a small report after each run\n"
+         "  --health LOG      count the reports in an nginx access log (combined format) per release\n"
+         "  --json            with --health: as JSON; --html FILE: also a page with charts over time\n"
+         "  --list            list the kept releases, the current one marked with *, and its candidates\n";
+}
+
+// A share as given: "0.5", "25".
+std::string percentText(double share) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", share);
+  return text;
 }
 
 // One prefixed line per problem, so that each refused entry reads on its own.
@@ -90,6 +116,15 @@ int listReleases(const publish::SiteLayout& layout) {
     return fail(error);
   }
   for (const std::string& id : ids) std::cout << (id == currentId ? "* " : "  ") << id << "\n";
+  if (currentId.empty()) return 0;
+  std::vector<std::string> platforms;
+  if (!publish::rolloutPlatforms(layout.releaseDir(currentId), platforms, error)) return fail(error);
+  for (const std::string& platform : platforms) {
+    std::optional<publish::RolloutState> state;
+    if (!publish::readRollout(layout.releaseDir(currentId), platform, state, error)) return fail(error);
+    std::cout << "candidate of " << platform << ": " << state->release << " for " << percentText(state->share)
+              << " % of installations" << (state->share == 0 ? " (halted)" : "") << "\n";
+  }
   return 0;
 }
 
@@ -122,6 +157,35 @@ int publishSource(const publish::PublishRequest& request) {
   return pruneAfter(run, request);
 }
 
+int showHealth(const std::string& accessLog, bool json, const std::string& htmlFile) {
+  std::vector<publish::ReleaseHealth> releases;
+  std::string error;
+  if (!publish::readHealthLog(accessLog, releases, error)) return fail(error);
+  std::cout << (json ? publish::healthJson(releases) : publish::healthText(releases));
+  if (htmlFile.empty()) return 0;
+  std::ofstream page(htmlFile, std::ios::binary | std::ios::trunc);
+  page << publish::healthHtml(releases);
+  page.close();
+  return page ? 0 : fail("cannot write " + htmlFile);
+}
+
+int changeRollout(const publish::PublishRequest& request) {
+  publish::PublishRun run;
+  std::string error;
+  if (!publish::changeRollout(request, run, error)) return fail(error);
+  const double share = *request.rolloutShare;
+  std::cout << "kestrun-publish: release " << run.id << " is current (";
+  for (std::size_t i = 0; i < run.resigned.size(); ++i) {
+    std::cout << (i == 0 ? "" : "; ") << run.resigned[i]
+              << (share == 100 ? ": the candidate is the current release"
+                               : share == 0 ? ": the candidate is halted"
+                                            : ": the candidate reaches " + percentText(share) + " % of installations");
+  }
+  if (run.serial != 0) std::cout << "; signed with serial " << run.serial;
+  std::cout << ")" << std::endl;
+  return pruneAfter(run, request);
+}
+
 int resignCurrent(const publish::PublishRequest& request) {
   publish::PublishRun run;
   std::string error;
@@ -150,6 +214,8 @@ int main(int argc, char** argv) {
   bool resign = false;
   bool noObjects = false;
   bool requireSigned = false;
+  bool healthReports = false;
+  bool json = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
@@ -160,13 +226,18 @@ int main(int argc, char** argv) {
       (option == "--copy" ? copy : option == "--list" ? list : resign) = true;
       continue;
     }
+    if (option == "--health-reports" || option == "--json") {
+      (option == "--json" ? json : healthReports) = true;
+      continue;
+    }
     if (option == "--no-objects" || option == "--require-signed") {
       (option == "--no-objects" ? noObjects : requireSigned) = true;
       continue;
     }
     if (option != "--source" && option != "--site" && option != "--platform" && option != "--keep" &&
         option != "--rollback" && option != "--patches" && option != "--sign-key" && option != "--expires" &&
-        option != "--serial-floor" && option != "--rollback-to") {
+        option != "--serial-floor" && option != "--rollback-to" && option != "--rollout" && option != "--health" &&
+        option != "--html") {
       return usageError("unknown option: " + option);
     }
     if (i + 1 >= argc) return usageError(option + " needs a value");
@@ -177,10 +248,17 @@ int main(int argc, char** argv) {
     return usageError("--require-signed is an option of a publish");
   }
   publish::SiteLayout layout{values["--site"]};
+  if (values.count("--health") != 0 || json || values.count("--html") != 0) {
+    if (values.count("--health") == 0 || values.size() != 2u + values.count("--html") || copy || list || resign ||
+        noObjects || requireSigned || healthReports) {
+      return usageError("--health takes only --site, --json and --html");
+    }
+    return showHealth(values["--health"], json, values["--html"]);
+  }
 
   if (list || values.count("--rollback") != 0) {
     const std::size_t allowed = list ? 1u : 2u + values.count("--sign-key");
-    if (values.size() != allowed || copy || resign || (list && values.count("--rollback"))) {
+    if (values.size() != allowed || copy || resign || healthReports || (list && values.count("--rollback"))) {
       return usageError(list ? "--list takes only --site" : "--rollback takes only --site and --sign-key");
     }
     if (noObjects) return usageError("--no-objects is an option of a publish");
@@ -203,7 +281,24 @@ int main(int argc, char** argv) {
   request.site = layout.site;
   request.preferHardLinks = !copy;
   request.waitingForSite = sayWaiting(layout);
-  if (resign) {
+  const bool shareChange = values.count("--rollout") != 0 && values.count("--source") == 0;
+  if (values.count("--rollout") != 0) {
+    double share = 0;
+    if (resign || !publish::parseShare(values["--rollout"], share)) {
+      return usageError("--rollout needs a share from 0 to 100 (decimals allowed), and no --resign: " +
+                        values["--rollout"]);
+    }
+    request.rolloutShare = share;
+  }
+  if (healthReports && (resign || shareChange || list || values.count("--rollback") != 0)) {
+    return usageError("--health-reports is an option of a publish");
+  }
+  request.healthReports = healthReports;
+  if (shareChange) {
+    if (copy || requireSigned || noObjects || values.count("--platform") != 0 || values.count("--patches") != 0) {
+      return usageError("--rollout without --source takes only --site, --sign-key, --expires, --serial-floor and --keep");
+    }
+  } else if (resign) {
     if (copy || values.count("--source") != 0 || values.count("--platform") != 0) {
       return usageError(kResignOptions);
     }
@@ -231,14 +326,14 @@ int main(int argc, char** argv) {
       if (!problems.empty()) return fail("refused: the release holds unsigned executables; sign them first" + error);
     }
   }
-  if (!resign) {
+  if (!resign && !shareChange) {
     request.objects = !noObjects;
     if (values.count("--patches") != 0) {
       const long long bases = boundedNumber(values["--patches"], 0, 64);
       if (bases < 0 || noObjects) return usageError("--patches needs a number from 0 to 64, and objects: " + values["--patches"]);
       request.patchBases = static_cast<int>(bases);
     }
-  } else if (noObjects || values.count("--patches") != 0) {
+  } else if (resign && (noObjects || values.count("--patches") != 0)) {
     return usageError(kResignOptions);
   }
   if (values.count("--keep") != 0) {
@@ -264,5 +359,6 @@ int main(int argc, char** argv) {
     request.signingKey = key;
     request.signingRecord = publish::signingRecordFile(values["--sign-key"]);
   }
+  if (shareChange) return changeRollout(request);
   return resign ? resignCurrent(request) : publishSource(request);
 }

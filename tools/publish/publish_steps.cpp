@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <system_error>
 
+#include "tools/publish/release_rollout.h"
 #include "tools/publish/release_signing.h"
 #include "tools/publish/site_serial.h"
 #include "trust/sha256_hex.h"
@@ -100,6 +102,52 @@ std::vector<fs::path> patchBases(const PublishRun& run, int count) {
   return bases;
 }
 
+// The platform name the source is staged under: the candidate's for a rollout.
+std::string stagedPlatform(const PublishRequest& request) {
+  return request.rolloutShare ? candidatePlatform(request.platform) : request.platform;
+}
+
+bool writePlainText(const fs::path& file, const std::string& text, std::string& error) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (out) return true;
+  error = "cannot write " + file.string();
+  return false;
+}
+
+bool readPlainText(const fs::path& file, std::string& text, std::string& error) {
+  std::ifstream in(file, std::ios::binary);
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in && !in.bad()) return true;
+  error = "cannot read " + file.string();
+  return false;
+}
+
+// Writes the manifest of `platform` into the release being written, replacing the one carried
+// over (a hard link shared with the release it came from, so removed, never written into),
+// and with a key its signature.
+bool replaceManifest(const PublishRequest& request, PublishRun& run, const std::string& platform,
+                     const std::string& json, std::string& error) {
+  std::error_code ec;
+  fs::remove(manifestFile(run.partial, platform), ec);
+  fs::remove(signatureFile(run.partial, platform), ec);
+  if (!request.signingKey) return writePlainText(manifestFile(run.partial, platform), json, error);
+  // Recorded as signed once switched: the bytes signed here, never what the host holds then.
+  run.signedSha256 = sha256Hex(json);
+  return writeSignedManifest(run.partial, platform, json, *request.signingKey, run.serial,
+                             expiryFromNow(request.expiresInDays), error);
+}
+
+// A signed manifest changed without the key would be refused by every launcher.
+bool keyForSigned(const PublishRequest& request, const fs::path& release, const std::string& platform,
+                  std::string& error) {
+  std::error_code ec;
+  if (request.signingKey || !fs::exists(signatureFile(release, platform), ec)) return true;
+  error = platform + " of the current release is signed: a rollout needs --sign-key";
+  return false;
+}
+
 // After the switch: a record that cannot be written leaves the next --resign refusing the
 // release, which the error says.
 bool recordSignedAfterSwitch(const fs::path& recordFile, const PublishRun& run,
@@ -150,6 +198,15 @@ bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& er
       !removeLeftovers(run.layout.releasesDir(), error)) {
     return false;
   }
+  if (request.rolloutShare && !request.source.empty()) {
+    std::error_code ec;
+    if (run.previousId.empty() ||
+        !fs::exists(manifestFile(run.layout.releaseDir(run.previousId), request.platform), ec)) {
+      error = "a candidate is rolled out beside a current release of " + request.platform + "; publish one first";
+      return false;
+    }
+    if (!keyForSigned(request, run.layout.releaseDir(run.previousId), request.platform, error)) return false;
+  }
   // Before anything is written: a damaged SITE/serial stops the run here.
   if (request.signingKey && !nextSerial(run.layout, request.serialFloor, run.serial, error)) return false;
   run.id = newReleaseId(run.layout);
@@ -165,15 +222,19 @@ bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& er
 bool stageRelease(const PublishRequest& request, PublishRun& run, std::string& error) {
   if (!run.previousId.empty() &&
       !carryOverOtherPlatforms(run.layout.releaseDir(run.previousId), run.partial,
-                               request.platform, error)) {
+                               stagedPlatform(request), error)) {
     return false;
   }
-  return cloneEntries(request.source, platformTree(run.partial, request.platform),
+  // A new release of a platform ends the rollout of its candidate.
+  if (!request.rolloutShare && !removePlatformItems(run.partial, candidatePlatform(request.platform), error)) {
+    return false;
+  }
+  return cloneEntries(request.source, platformTree(run.partial, stagedPlatform(request)),
                       run.source.entries, request.preferHardLinks, run.counts, error);
 }
 
 bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, std::string& error) {
-  const fs::path tree = platformTree(run.partial, request.platform);
+  const fs::path tree = platformTree(run.partial, stagedPlatform(request));
   release_manifest::ReleaseListing staged;
   if (!release_manifest::listReleaseTree(tree, staged, error)) return false;
   std::string refusals = refusedEntries(tree, staged, request.platform, "refused in the staged release: ");
@@ -188,7 +249,8 @@ bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, st
 }
 
 bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& error) {
-  const fs::path tree = platformTree(run.partial, request.platform);
+  const std::string staged = stagedPlatform(request);
+  const fs::path tree = platformTree(run.partial, staged);
   release_manifest::ReleaseListing listing;
   if (!release_manifest::listReleaseTree(tree, listing, error)) return false;
   if (request.signingKey || request.objects) {
@@ -197,8 +259,8 @@ bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& 
     }
   }
   if (request.objects &&
-      !writeReleaseObjects(run.partial, request.platform, patchBases(run, request.patchBases), listing.entries,
-                           run.objects, error)) {
+      !writeReleaseObjects(run.partial, staged, patchBases(run, request.patchBases), request.platform,
+                           listing.entries, run.objects, error)) {
     return false;
   }
   if (!request.signingKey) {
@@ -206,7 +268,24 @@ bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& 
       if (entry.zst.empty() && entry.patches.empty()) entry.sha256.clear();
     }
   }
-  const std::string json = release_manifest::manifestJson(listing.entries);
+  std::string json = release_manifest::manifestJson(listing.entries);
+  if (request.rolloutShare) {
+    // The candidate's own manifest is kept for the day it becomes the current release; the
+    // platform's manifest offers it.
+    RolloutState state{run.id, *request.rolloutShare, ""};
+    std::string current;
+    std::string offer;
+    const auto askForHealth = [&] {
+      return !request.healthReports || asksForHealth(current) ||
+             withHealthRequest(current, run.previousId, current, error);
+    };
+    return drawSalt(state.salt, error) && writePlainText(manifestFile(run.partial, staged), json, error) &&
+           readPlainText(manifestFile(run.partial, request.platform), current, error) && askForHealth() &&
+           rolloutManifest(current, state, json, offer, error) &&
+           (!request.signingKey || recordIssuedSerial(run.layout, run.serial, error)) &&
+           replaceManifest(request, run, request.platform, offer, error);
+  }
+  if (request.healthReports && !withHealthRequest(json, run.id, json, error)) return false;
   if (request.signingKey) {
     run.signedSha256 = sha256Hex(json);
     return recordIssuedSerial(run.layout, run.serial, error) &&
@@ -342,6 +421,73 @@ bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& 
   return recordIssuedSerial(run.layout, run.serial, error) && sealRelease(run, error) &&
          switchCurrent(run.layout, run.id, error) &&
          recordSignedAfterSwitch(request.signingRecord, run, signedNow, error);
+}
+
+bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& error) {
+  if (!prepareSite(request, run, error)) return false;
+  if (run.previousId.empty()) {
+    error = "no current release in " + run.layout.site.string();
+    return false;
+  }
+  const fs::path source = run.layout.releaseDir(run.previousId);
+  if (!rolloutPlatforms(source, run.resigned, error)) return false;
+  if (run.resigned.empty()) {
+    error = "release " + run.previousId + " offers no candidate; roll one out with --source DIR --platform NAME "
+            "--rollout PERCENT";
+    return false;
+  }
+  for (const std::string& platform : run.resigned) {
+    if (!keyForSigned(request, source, platform, error)) return false;
+  }
+  if (!carryOverOtherPlatforms(source, run.partial, "", error)) return false;
+  if (request.signingKey && !recordIssuedSerial(run.layout, run.serial, error)) return false;
+  std::map<std::string, SignedManifest> signedNow;
+  for (const std::string& platform : run.resigned) {
+    const std::string candidate = candidatePlatform(platform);
+    std::string candidateJson;
+    if (!readPlainText(manifestFile(run.partial, candidate), candidateJson, error)) return false;
+    std::string json;
+    if (*request.rolloutShare == 100) {
+      // The candidate becomes the platform's release: its files, objects and manifest, asking
+      // for health reports on it where the site asked for them.
+      std::optional<RolloutState> state;
+      std::string current;
+      if (!readRollout(run.partial, platform, state, error) ||
+          !readPlainText(manifestFile(run.partial, platform), current, error)) {
+        return false;
+      }
+      if (state && asksForHealth(current) && !withHealthRequest(candidateJson, state->release, candidateJson, error)) {
+        return false;
+      }
+      std::error_code ec;
+      if (!removePlatformItems(run.partial, platform, error)) return false;
+      fs::rename(platformTree(run.partial, candidate), platformTree(run.partial, platform), ec);
+      if (!ec && fs::exists(objectsDir(run.partial, candidate))) {
+        fs::rename(objectsDir(run.partial, candidate), objectsDir(run.partial, platform), ec);
+      }
+      if (!ec) fs::remove(manifestFile(run.partial, candidate), ec);
+      if (ec) {
+        error = "cannot make the candidate of " + platform + " current: " + ec.message();
+        return false;
+      }
+      json = candidateJson;
+    } else {
+      std::optional<RolloutState> state;
+      std::string current;
+      if (!readRollout(run.partial, platform, state, error) || !state ||
+          !readPlainText(manifestFile(run.partial, platform), current, error)) {
+        if (error.empty()) error = "the manifest of " + platform + " lost its rollout";
+        return false;
+      }
+      state->share = *request.rolloutShare;
+      if (!rolloutManifest(current, *state, candidateJson, json, error)) return false;
+    }
+    if (!replaceManifest(request, run, platform, json, error)) return false;
+    signedNow[platform] = {run.serial, run.signedSha256};
+  }
+  if (!sealRelease(run, error) || !switchCurrent(run.layout, run.id, error)) return false;
+  if (!request.signingKey || request.signingRecord.empty()) return true;
+  return recordSignedAfterSwitch(request.signingRecord, run, signedNow, error);
 }
 
 bool rollBack(const SiteLayout& layout, const std::string& id, std::string& error,

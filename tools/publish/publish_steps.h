@@ -40,6 +40,12 @@ struct PublishRequest {
   // (release_objects.h); false: the manifest lists no objects.
   bool objects = true;
   int patchBases = 3;
+  // Set with a source: the source is published as the candidate of `platform` for this share
+  // of installations (percent), beside the current release (release_rollout.h). Without a
+  // source (changeRollout): the new share of every candidate; 100 makes it the current release.
+  std::optional<double> rolloutShare;
+  // The manifest asks launchers for health reports (release_rollout.h, withHealthRequest).
+  bool healthReports = false;
   // Called once when another publisher holds the site, before this one waits for it.
   std::function<void()> waitingForSite;
 };
@@ -54,7 +60,7 @@ struct PublishRun {
   ObjectCounts objects;
   std::uint64_t serial = 0;     // with a signing key: the serial the new release is signed with
   std::string signedSha256;     // with a signing key: the digest of the manifest bytes signed
-  std::vector<std::string> resigned;  // resignRelease: the platforms signed again
+  std::vector<std::string> resigned;  // resignRelease: the platforms signed again; changeRollout: changed
   // Taken by prepareSite and held as long as the run lives, so through pruning as well.
   SiteLock lock;
 };
@@ -105,6 +111,14 @@ bool publishRelease(const PublishRequest& request, PublishRun& run, std::string&
 // names a kept release to sign instead, on the operator's word. The record then names the new
 // signatures. Launchers keep downloading from the old release, which stays until it is pruned.
 bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& error);
+
+// Serves the current release again under a new id with the share of every candidate it offers
+// changed to request.rolloutShare: 0 halts it (every installation is offered the current
+// release), 100 makes it the current release of its platform. The candidate and its salt stay,
+// so raising the share only adds installations. With a key, each changed manifest is signed
+// with the next serial (a signed site needs one); then sealed, switched and recorded like a
+// publish.
+bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& error);
 
 // Points `current` at an existing finished release, with the site locked meanwhile (`waiting`
 // as for PublishRequest::waitingForSite). With a key and a signing record, every signed

@@ -212,7 +212,8 @@ bool hashFile(const fs::path& file, std::string& digest, std::string& error) {
 }
 
 bool writeReleaseObjects(const fs::path& release, const std::string& platform, const std::vector<fs::path>& bases,
-                         std::vector<ReleaseEntry>& entries, ObjectCounts& counts, std::string& error) {
+                         const std::string& basePlatform, std::vector<ReleaseEntry>& entries, ObjectCounts& counts,
+                         std::string& error) {
   const fs::path dir = objectsDir(release, platform);
   std::error_code ec;
   fs::create_directories(dir, ec);
@@ -221,7 +222,7 @@ bool writeReleaseObjects(const fs::path& release, const std::string& platform, c
     return false;
   }
   std::vector<BaseRelease> kept;
-  for (const fs::path& base : bases) kept.push_back(readBase(base, platform));
+  for (const fs::path& base : bases) kept.push_back(readBase(base, basePlatform));
 
   const fs::path tree = platformTree(release, platform);
   for (ReleaseEntry& entry : entries) {
@@ -238,7 +239,7 @@ bool writeReleaseObjects(const fs::path& release, const std::string& platform, c
       }
       return nullptr;
     }();
-    if (known != nullptr && reuse(kept, platform, *known, dir, counts.damaged)) {
+    if (known != nullptr && reuse(kept, basePlatform, *known, dir, counts.damaged)) {
       copy = *known;
     } else {
       std::string frame;
@@ -257,7 +258,7 @@ bool writeReleaseObjects(const fs::path& release, const std::string& platform, c
     std::set<std::string> patchedFrom;
     for (const BaseRelease& base : kept) {
       std::string from;
-      const fs::path old = platformTree(base.release, platform) / entry.path;
+      const fs::path old = platformTree(base.release, basePlatform) / entry.path;
       if (!fs::is_regular_file(fs::symlink_status(old, ec))) continue;
       const auto size = fs::file_size(old, ec);
       if (ec || size == 0) continue;
@@ -271,7 +272,7 @@ bool writeReleaseObjects(const fs::path& release, const std::string& platform, c
       ReleaseObject patch;
       for (const BaseRelease& other : kept) {
         const auto found = other.patches.find({from, entry.sha256});
-        if (found != other.patches.end() && reuse(kept, platform, found->second, dir, counts.damaged)) {
+        if (found != other.patches.end() && reuse(kept, basePlatform, found->second, dir, counts.damaged)) {
           patch = found->second;
           break;
         }

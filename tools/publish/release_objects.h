@@ -42,9 +42,10 @@ bool hashFile(const fs::path& file, std::string& digest, std::string& error);
 
 // Writes the objects of the regular files among `entries` (hashed already) of the tree
 // `release`/<platform> into objectsDir(release, platform) and lists them in the entries.
-// `bases` are the releases to patch from, newest first.
+// `bases` are the releases to patch from, newest first, and `basePlatform` the platform of
+// theirs that the patches start from (a candidate's patches start from the current release).
 bool writeReleaseObjects(const fs::path& release, const std::string& platform, const std::vector<fs::path>& bases,
-                         std::vector<release_manifest::ReleaseEntry>& entries, ObjectCounts& counts,
-                         std::string& error);
+                         const std::string& basePlatform, std::vector<release_manifest::ReleaseEntry>& entries,
+                         ObjectCounts& counts, std::string& error);
 
 }  // namespace publish

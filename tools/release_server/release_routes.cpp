@@ -231,6 +231,11 @@ void installReleaseRoutes(httplib::Server& server, const ServerSettings& setting
                                             httplib::Response& response) {
     serveFile(request, response, settings);
   });
+  // A health report: the request's line on standard output is the record, as an access log.
+  server.Get(kHealthEndpoint, [](const httplib::Request&, httplib::Response& response) {
+    response.status = 204;
+    response.set_header("Cache-Control", "no-store");
+  });
   server.Get(std::string(kObjectEndpoint) + R"(/([a-z0-9_-]+)/([0-9a-f]{64}\.zst))",
              [settings](const httplib::Request& request, httplib::Response& response) {
                serveObject(request, response, settings);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+// The health reports that launchers sent to a site (GET /gis/update/health?…), read back from
+// the web server's access log in nginx's default "combined" format, counted per release and
+// per day.
+namespace publish {
+
+// checks, up-to-date runs, updates, failed updates, early exits after an update.
+using HealthCounts = std::array<long, 5>;
+inline constexpr const char* kHealthCountNames[] = {"checks", "up_to_date", "updated", "failed", "early_exits"};
+
+struct ReleaseHealth {
+  std::string release;
+  HealthCounts total = {};
+  std::map<std::string, HealthCounts> byDay;  // "YYYY-MM-DD" (the log's own time) -> counts
+};
+
+// The releases named by the reports of `log`, sorted by release id. Lines that are no report,
+// or name no well-formed release, are passed over.
+bool readHealthLog(const std::filesystem::path& log, std::vector<ReleaseHealth>& releases, std::string& error);
+
+// A table for the terminal, one line per release.
+std::string healthText(const std::vector<ReleaseHealth>& releases);
+// {"releases":[{"release":…,"checks":…,"up_to_date":…,"updated":…,"failed":…,"early_exits":…}]}
+std::string healthJson(const std::vector<ReleaseHealth>& releases);
+// One self-contained page: a chart per count over the days, one line per release, and the table.
+std::string healthHtml(const std::vector<ReleaseHealth>& releases);
+
+}  // namespace publish
