@@ -64,6 +64,6 @@ class ObjectDecoder {
   std::uint64_t maxOutput_ = 0;
   std::uint64_t produced_ = 0;
   bool ended_ = false;
-  int windowLog_ = 0;            // the largest window accepted, as a power of two
+  int windowLog_ = 0;            // log2 of the largest window accepted
   bool headerChecked_ = false;   // the frame's header is in, with that window and the expected size
 };
