@@ -381,9 +381,11 @@ void runFaultRow(const FaultRow& row, const RunContext& context, const TestLaunc
   // The main program: restarted with the launcher's arguments, "--updated" after an update;
   // a first installation that could not complete starts nothing.
   const bool programStarts = !nothingInstalled && row.end != End::OldNotStarted;
-  const std::vector<e2e::MainProgramStart> starts =
-      row.starts > 0 ? installation.mainProgramStarts(row.starts * row.runs + 1, 1500)
-                     : installation.mainProgramStarts(programStarts ? 1 : 0, 3000);
+  // The expected starts within the bound for a hang (a start under Wine on a busy machine takes
+  // seconds), then a moment more for one start too many.
+  std::vector<e2e::MainProgramStart> starts = installation.mainProgramStarts(
+      row.starts > 0 ? row.starts * row.runs : programStarts ? 1 : 0);
+  if (row.starts > 0) starts = installation.mainProgramStarts(row.starts * row.runs + 1, 1500);
   if (row.starts > 0) {
     EXPECT_EQ(starts.size(), row.starts * row.runs);
   }
