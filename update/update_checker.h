@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "update/http_transfer.h"
+#include "update/manifest_entry_list.h"
 #include "update/object_limits.h"
 #include "update/proxy_choice.h"
 
@@ -64,7 +65,8 @@ class UpdateChecker {
   std::function<bool()> cancelCheck;
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;
-  std::vector<ManifestEntry> pending;
+  // The files the check found to differ, in the manifest's order.
+  ManifestEntryList pending;
   // Base64 Ed25519 key that must have signed the manifest; empty: manifests are not signed.
   std::string manifestPublicKey;
   // The proxy of each request: looked up once per run and host.

@@ -1,0 +1,257 @@
+#include "update/manifest_fast_reader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include <rapidjson/reader.h>
+#include <rapidjson/stringbuffer.h>
+
+#include "platform/filesystem.h"
+#include "update/manifest_fields.h"
+
+namespace {
+
+// What the value of the key just read is for.
+enum class Role { Path, Link, Size, Mtime, Sha256, Objects, Other };
+
+Role roleOf(std::string_view name) {
+  if (name == "path") return Role::Path;
+  if (name == "size") return Role::Size;
+  if (name == "mtime") return Role::Mtime;
+  if (name == "link") return Role::Link;
+  if (name == "sha256") return Role::Sha256;
+  if (name == "zst" || name == "patches") return Role::Objects;
+  return Role::Other;
+}
+
+// A text field of the entry: absent, a text, or a value of another type.
+enum class Field { Absent, Text, Other };
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastHandler> {
+ public:
+  FastHandler(const std::string& body, const rapidjson::StringStream& stream, bool signedManifest,
+              ManifestEntryList& entries)
+      : body_(body), stream_(stream), signed_(signedManifest), entries_(entries) {}
+
+  bool unsure = false;  // stopped: ManifestReader must read this body
+  bool rootIsArray = false;
+
+  bool StartObject() { return startContainer(true); }
+  bool StartArray() { return startContainer(false); }
+  bool EndObject(rapidjson::SizeType) { return endContainer(); }
+  bool EndArray(rapidjson::SizeType) { return endContainer(); }
+
+  bool Key(const char* text, rapidjson::SizeType length, bool) {
+    bool raw = false;
+    if (!checkString(text, length, raw)) return false;
+    if (inEntry_ && depth_ == 2) key_ = roleOf(std::string_view(text, length));
+    return true;
+  }
+
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    bool raw = false;
+    if (!checkString(text, length, raw)) return false;
+    if (!entryValue()) return true;
+    const std::string_view value(text, length);
+    switch (key_) {
+      case Role::Path:
+        path_ = Field::Text;
+        pathRaw_ = raw;
+        pathOffset_ = stringStart_;
+        if (!raw) pathCopy_.assign(value);
+        pathLength_ = length;
+        break;
+      case Role::Link:
+        link_ = Field::Text;
+        linkCopy_.assign(value);
+        break;
+      case Role::Size:
+        size_ = parseLeadingInteger(std::string(value));
+        break;
+      case Role::Mtime:
+        mtime_ = parseLeadingInteger(std::string(value));
+        break;
+      case Role::Sha256:
+        sha_ = length == 64 && std::all_of(value.begin(), value.end(), isHexDigit) ? Field::Text : Field::Other;
+        shaRaw_ = raw && std::none_of(value.begin(), value.end(), [](char c) { return c >= 'A' && c <= 'F'; });
+        shaOffset_ = stringStart_;
+        if (!shaRaw_ && sha_ == Field::Text) {
+          shaCopy_.assign(value);
+          for (char& c : shaCopy_) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+        }
+        break;
+      case Role::Objects:
+        objects_ = true;
+        break;
+      case Role::Other:
+        break;
+    }
+    return true;
+  }
+
+  bool Null() { return scalar(0); }
+  bool Bool(bool) { return scalar(0); }
+  bool Int(int v) { return scalar(v); }
+  bool Uint(unsigned v) { return scalar(v); }
+  bool Int64(std::int64_t v) { return scalar(v); }
+  bool Uint64(std::uint64_t v) { return scalar(static_cast<std::int64_t>(v)); }
+  bool Double(double v) {
+    // The JSON library refuses a number beyond the range of a double.
+    if (!std::isfinite(v)) return stop();
+    return scalar(truncateToInteger(v));
+  }
+
+ private:
+  bool stop() {
+    unsure = true;
+    return false;
+  }
+
+  bool entryValue() const { return inEntry_ && depth_ == 2; }
+
+  // A string as the reader decoded it. raw: it is the body's own bytes, found right after
+  // the opening quote where the reader stands (it keeps its place while it reads a string).
+  bool checkString(const char* text, rapidjson::SizeType length, bool& raw) {
+    const std::size_t quote = stream_.Tell();
+    stringStart_ = quote + 1;
+    raw = quote < body_.size() && body_[quote] == '"' && stringStart_ + length < body_.size() &&
+          body_[stringStart_ + length] == '"' && std::memcmp(body_.data() + stringStart_, text, length) == 0 &&
+          std::memchr(body_.data() + stringStart_, '\\', length) == nullptr;
+    if (raw) return true;
+    // An escaped lone low surrogate decodes to bytes the JSON library refuses.
+    for (rapidjson::SizeType i = 0; i + 1 < length; ++i) {
+      const auto byte = static_cast<unsigned char>(text[i]);
+      const auto next = static_cast<unsigned char>(text[i + 1]);
+      if (byte == 0xED && next >= 0xA0 && next <= 0xBF) return stop();
+    }
+    return true;
+  }
+
+  bool scalar(std::int64_t value) {
+    if (depth_ == 0) return stop();  // a document that is not an array
+    if (!entryValue()) return true;
+    switch (key_) {
+      case Role::Size:
+        size_ = value;
+        break;
+      case Role::Mtime:
+        mtime_ = value;
+        break;
+      case Role::Path:
+        path_ = Field::Other;
+        break;
+      case Role::Link:
+        link_ = Field::Other;
+        break;
+      case Role::Sha256:
+        sha_ = Field::Other;
+        break;
+      case Role::Objects:
+        objects_ = true;
+        break;
+      case Role::Other:
+        break;
+    }
+    return true;
+  }
+
+  bool startContainer(bool object) {
+    if (depth_ == 0) {
+      if (object) return stop();
+      rootIsArray = true;
+    } else if (depth_ == 1) {
+      inEntry_ = object;
+      if (object) startEntry();
+    } else if (entryValue()) {
+      // Arrays and objects count as 0 for a number and are of the wrong type for a text.
+      scalar(0);
+    }
+    ++depth_;
+    return true;
+  }
+
+  bool endContainer() {
+    --depth_;
+    if (depth_ == 1 && inEntry_) {
+      inEntry_ = false;
+      return finishEntry();
+    }
+    return true;
+  }
+
+  void startEntry() {
+    path_ = link_ = sha_ = Field::Absent;
+    size_ = mtime_ = 0;
+    objects_ = false;
+    key_ = Role::Other;
+  }
+
+  // The entry as ManifestReader would take it; anything it would refuse or warn about stops.
+  bool finishEntry() {
+    if (path_ == Field::Other || link_ == Field::Other) return stop();
+    if (path_ == Field::Absent || pathLength_ == 0) return true;
+    if (sha_ == Field::Other || objects_ || mtime_ > platform::kMaxUnixSecondsAsFileTime) return stop();
+    const bool file = link_ == Field::Absent || linkCopy_.empty();
+    if (signed_ && file && (sha_ == Field::Absent || size_ < 0)) return stop();
+
+    ManifestEntryList::Text path;
+    if (pathRaw_) {
+      path = entries_.bodyText(pathOffset_, pathLength_);
+    } else {
+      std::replace(pathCopy_.begin(), pathCopy_.end(), '\\', '/');
+      path = entries_.ownText(pathCopy_);
+    }
+    ManifestEntryList::Text sha;
+    if (sha_ == Field::Text) sha = shaRaw_ ? entries_.bodyText(shaOffset_, 64) : entries_.ownText(shaCopy_);
+    if (!file) std::replace(linkCopy_.begin(), linkCopy_.end(), '\\', '/');
+    entries_.add(path, size_, mtime_, sha, file ? std::string_view() : std::string_view(linkCopy_));
+    return true;
+  }
+
+  const std::string& body_;
+  const rapidjson::StringStream& stream_;
+  const bool signed_;
+  ManifestEntryList& entries_;
+
+  std::size_t depth_ = 0;  // containers open
+  bool inEntry_ = false;   // the element of the root open at depth 2 is an object
+  Role key_ = Role::Other;
+  std::size_t stringStart_ = 0;
+
+  Field path_ = Field::Absent;
+  bool pathRaw_ = false;
+  std::size_t pathOffset_ = 0;
+  std::size_t pathLength_ = 0;
+  std::string pathCopy_;
+  Field link_ = Field::Absent;
+  std::string linkCopy_;
+  Field sha_ = Field::Absent;
+  bool shaRaw_ = false;
+  std::size_t shaOffset_ = 0;
+  std::string shaCopy_;
+  std::int64_t size_ = 0;
+  std::int64_t mtime_ = 0;
+  bool objects_ = false;
+};
+
+}  // namespace
+
+bool readManifestFast(std::string& body, bool signedManifest, ManifestEntryList& entries) {
+  // The reader's stream ends at a NUL byte, where the JSON library goes on.
+  if (body.empty() || std::memchr(body.data(), '\0', body.size()) != nullptr) return false;
+  ManifestEntryList read;
+  rapidjson::StringStream stream(body.c_str());
+  FastHandler handler(body, stream, signedManifest, read);
+  rapidjson::Reader reader;
+  constexpr unsigned kFlags =
+      rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
+  if (reader.Parse<kFlags>(stream, handler).IsError() || handler.unsure || !handler.rootIsArray) return false;
+  read.adoptBody(std::move(body));
+  entries = std::move(read);
+  return true;
+}
