@@ -52,7 +52,8 @@ std::string localTimeNow() {
 // or written costs the report, never the check.
 class ReportWriter {
  public:
-  explicit ReportWriter(const std::filesystem::path& file) { failed_ = static_cast<bool>(file_.open(file, platform::FileWriter::Mode::Truncate)); }
+  explicit ReportWriter(const std::filesystem::path& file)
+      : failed_(static_cast<bool>(file_.open(file, platform::FileWriter::Mode::Truncate))) {}
   ~ReportWriter() {
     flush();
     if (!failed_) file_.close();
@@ -70,7 +71,7 @@ class ReportWriter {
     buffer_.clear();
   }
   platform::FileWriter file_;
-  bool failed_ = false;
+  bool failed_;
   std::string buffer_;
 };
 
@@ -161,13 +162,14 @@ bool checkEntries(UpdateChecker& checker, ManifestEntryList&& entries, std::stri
   std::vector<std::pair<std::size_t, std::string>> linkTargets;
   platform::NativeString localPath;
   std::string localTarget;
+  LauncherOwnPathTest isLauncherOwn;
   for (std::size_t i = 0; i < count; ++i) {
     Verdict& verdict = verdicts[i];
     const std::string_view path = entries.path(i);
     const std::string_view name = baseNameView(path);
     // The launcher's own files are never taken from a release: a link there would carry
     // the launcher's writes out of the installation.
-    if (isLauncherOwnPath(path) || matchesAnyNamePattern(name, checker.forbiddenPatterns)) {
+    if (isLauncherOwn(path) || matchesAnyNamePattern(name, checker.forbiddenPatterns)) {
       ++counts.forbidden;
       verdict.outcome = Verdict::Outcome::Forbidden;
       anyLine = true;

@@ -85,14 +85,17 @@ void ManifestEntryList::push_back(const ManifestEntry& entry) {
   const Text path = ownText(entry.path);
   const Text sha256 = ownText(entry.sha256);
   add(path, entry.size, entry.mtime, sha256, entry.link);
-  if (entry.zst.empty() && entry.patches.empty()) return;
+  if (!entry.zst.empty() || !entry.patches.empty()) setObjects(entry.zst, entry.patches);
+}
+
+void ManifestEntryList::setObjects(std::vector<EntryObject> zst, std::vector<EntryObject> patches) {
   Record& added = record(count_ - 1);
   if (added.rare == kNone) {
     added.rare = static_cast<std::uint32_t>(rare_.size());
     rare_.emplace_back();
   }
-  rare_[added.rare].zst = entry.zst;
-  rare_[added.rare].patches = entry.patches;
+  rare_[added.rare].zst = std::move(zst);
+  rare_[added.rare].patches = std::move(patches);
 }
 
 std::string_view ManifestEntryList::link(std::size_t index) const {

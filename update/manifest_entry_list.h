@@ -54,6 +54,8 @@ class ManifestEntryList {
   Text bodyText(std::size_t offset, std::size_t length) const;
   Text ownText(std::string_view text);
   void add(Text path, std::int64_t size, std::int64_t mtime, Text sha256, std::string_view link);
+  // The compressed copy and patches offered for the entry added last.
+  void setObjects(std::vector<EntryObject> zst, std::vector<EntryObject> patches);
 
   // Keeps the entries whose flag is set, in their order. When what is left refers to a small
   // part of the body, its texts are copied and the body is given back.

@@ -11,11 +11,12 @@
 
 #include "platform/filesystem.h"
 #include "update/manifest_fields.h"
+#include "update/update_checker.h"
 
 namespace {
 
 // What the value of the key just read is for.
-enum class Role { Path, Link, Size, Mtime, Sha256, Objects, Other };
+enum class Role { Path, Link, Size, Mtime, Sha256, Zst, Patches, FromSha256, Other };
 
 Role roleOf(std::string_view name) {
   if (name == "path") return Role::Path;
@@ -23,7 +24,16 @@ Role roleOf(std::string_view name) {
   if (name == "mtime") return Role::Mtime;
   if (name == "link") return Role::Link;
   if (name == "sha256") return Role::Sha256;
-  if (name == "zst" || name == "patches") return Role::Objects;
+  if (name == "zst") return Role::Zst;
+  if (name == "patches") return Role::Patches;
+  return Role::Other;
+}
+
+// The role of a key of an offered object ("zst" or an item of "patches").
+Role objectRoleOf(std::string_view name) {
+  if (name == "size") return Role::Size;
+  if (name == "sha256") return Role::Sha256;
+  if (name == "from_sha256") return Role::FromSha256;
   return Role::Other;
 }
 
@@ -31,6 +41,28 @@ Role roleOf(std::string_view name) {
 enum class Field { Absent, Text, Other };
 
 bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+bool isDigest(std::string_view text) { return text.size() == 64 && std::all_of(text.begin(), text.end(), isHexDigit); }
+
+std::string lowerDigest(std::string_view text) {
+  std::string digest(text);
+  for (char& c : digest) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+  return digest;
+}
+
+// One offered object as it is read: each key's last value counts.
+struct ObjectReading {
+  std::int64_t size = 0;
+  bool sizeValid = false;
+  std::string sha256;
+  std::string fromSha256;
+  void reset() {
+    size = 0;
+    sizeValid = false;
+    sha256.clear();
+    fromSha256.clear();
+  }
+};
 
 class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastHandler> {
  public:
@@ -49,15 +81,31 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
   bool Key(const char* text, rapidjson::SizeType length, bool) {
     bool raw = false;
     if (!checkString(text, length, raw)) return false;
-    if (inEntry_ && depth_ == 2) key_ = roleOf(std::string_view(text, length));
+    const std::string_view name(text, length);
+    if (entryValue()) {
+      key_ = roleOf(name);
+      // A repeated key replaces the earlier value, as in a tree of the document.
+      if (key_ == Role::Zst) zst_ = Objects::Bad;
+      if (key_ == Role::Patches) {
+        patches_ = Objects::Bad;
+        patchList_.clear();
+      }
+    } else if (inObject()) {
+      objectKey_ = objectRoleOf(name);
+    }
     return true;
   }
 
   bool String(const char* text, rapidjson::SizeType length, bool) {
     bool raw = false;
     if (!checkString(text, length, raw)) return false;
-    if (!entryValue()) return true;
     const std::string_view value(text, length);
+    if (inObject()) {
+      objectField(objectKey_ == Role::Size ? nullptr : &value, 0, false);
+      return true;
+    }
+    if (inPatchList()) patches_ = Objects::Bad;  // an item that is no object
+    if (!entryValue()) return true;
     switch (key_) {
       case Role::Path:
         path_ = Field::Text;
@@ -85,25 +133,27 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
           for (char& c : shaCopy_) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
         }
         break;
-      case Role::Objects:
-        objects_ = true;
+      case Role::Zst:
+      case Role::Patches:
+        zstOrPatchesBad();
         break;
+      case Role::FromSha256:
       case Role::Other:
         break;
     }
     return true;
   }
 
-  bool Null() { return scalar(0); }
-  bool Bool(bool) { return scalar(0); }
-  bool Int(int v) { return scalar(v); }
-  bool Uint(unsigned v) { return scalar(v); }
-  bool Int64(std::int64_t v) { return scalar(v); }
-  bool Uint64(std::uint64_t v) { return scalar(static_cast<std::int64_t>(v)); }
+  bool Null() { return scalar(0, false); }
+  bool Bool(bool) { return scalar(0, false); }
+  bool Int(int v) { return scalar(v, true); }
+  bool Uint(unsigned v) { return scalar(v, true); }
+  bool Int64(std::int64_t v) { return scalar(v, true); }
+  bool Uint64(std::uint64_t v) { return scalar(static_cast<std::int64_t>(v), true); }
   bool Double(double v) {
     // The JSON library refuses a number beyond the range of a double.
     if (!std::isfinite(v)) return stop();
-    return scalar(truncateToInteger(v));
+    return scalar(truncateToInteger(v), false);
   }
 
  private:
@@ -113,6 +163,49 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
   }
 
   bool entryValue() const { return inEntry_ && depth_ == 2; }
+  // The keys of the "zst" object, or of an item of "patches".
+  bool inObject() const { return object_ != ObjectKind::None && depth_ == (object_ == ObjectKind::Zst ? 3u : 4u); }
+  // The items of "patches".
+  bool inPatchList() const { return inPatches_ && depth_ == 3 && object_ == ObjectKind::None; }
+
+  void zstOrPatchesBad() {
+    if (key_ == Role::Zst) zst_ = Objects::Bad;
+    if (key_ == Role::Patches) patches_ = Objects::Bad;
+  }
+
+  // A value of a key of an offered object: a text (text set), an integer or anything else.
+  void objectField(const std::string_view* text, std::int64_t number, bool integer) {
+    switch (objectKey_) {
+      case Role::Size:
+        reading_.sizeValid = integer && number > 0;
+        reading_.size = number;
+        break;
+      case Role::Sha256:
+        reading_.sha256 = text != nullptr && isDigest(*text) ? lowerDigest(*text) : std::string();
+        break;
+      case Role::FromSha256:
+        reading_.fromSha256 = text != nullptr && isDigest(*text) ? lowerDigest(*text) : std::string();
+        break;
+      default:
+        break;
+    }
+  }
+
+  // The offered object just closed; a malformed one leaves its list bad.
+  void finishObject() {
+    const bool valid = reading_.sizeValid && !reading_.sha256.empty() &&
+                       (object_ == ObjectKind::Zst || !reading_.fromSha256.empty());
+    EntryObject read{reading_.size, reading_.sha256, object_ == ObjectKind::Patch ? reading_.fromSha256 : std::string()};
+    if (object_ == ObjectKind::Zst) {
+      zst_ = valid ? Objects::Valid : Objects::Bad;
+      zstObject_ = std::move(read);
+    } else if (!valid) {
+      patches_ = Objects::Bad;
+    } else {
+      patchList_.push_back(std::move(read));
+    }
+    object_ = ObjectKind::None;
+  }
 
   // A string as the reader decoded it. raw: it is the body's own bytes, found right after
   // the opening quote where the reader stands (it keeps its place while it reads a string).
@@ -132,8 +225,13 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
     return true;
   }
 
-  bool scalar(std::int64_t value) {
+  bool scalar(std::int64_t value, bool integer) {
     if (depth_ == 0) return stop();  // a document that is not an array
+    if (inObject()) {
+      objectField(nullptr, value, integer);
+      return true;
+    }
+    if (inPatchList()) patches_ = Objects::Bad;  // an item that is no object
     if (!entryValue()) return true;
     switch (key_) {
       case Role::Size:
@@ -151,9 +249,11 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
       case Role::Sha256:
         sha_ = Field::Other;
         break;
-      case Role::Objects:
-        objects_ = true;
+      case Role::Zst:
+      case Role::Patches:
+        zstOrPatchesBad();
         break;
+      case Role::FromSha256:
       case Role::Other:
         break;
     }
@@ -167,9 +267,24 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
     } else if (depth_ == 1) {
       inEntry_ = object;
       if (object) startEntry();
+    } else if (entryValue() && key_ == Role::Zst && object) {
+      object_ = ObjectKind::Zst;
+      reading_.reset();
+    } else if (entryValue() && key_ == Role::Patches && !object) {
+      patches_ = Objects::Valid;
+      inPatches_ = true;
     } else if (entryValue()) {
       // Arrays and objects count as 0 for a number and are of the wrong type for a text.
-      scalar(0);
+      scalar(0, false);
+    } else if (inPatchList()) {
+      if (object) {
+        object_ = ObjectKind::Patch;
+        reading_.reset();
+      } else {
+        patches_ = Objects::Bad;
+      }
+    } else if (inObject()) {
+      objectField(nullptr, 0, false);
     }
     ++depth_;
     return true;
@@ -177,6 +292,8 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
 
   bool endContainer() {
     --depth_;
+    if (object_ != ObjectKind::None && depth_ == (object_ == ObjectKind::Zst ? 2u : 3u)) finishObject();
+    if (inPatches_ && depth_ == 2) inPatches_ = false;
     if (depth_ == 1 && inEntry_) {
       inEntry_ = false;
       return finishEntry();
@@ -187,7 +304,8 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
   void startEntry() {
     path_ = link_ = sha_ = Field::Absent;
     size_ = mtime_ = 0;
-    objects_ = false;
+    zst_ = patches_ = Objects::Absent;
+    patchList_.clear();
     key_ = Role::Other;
   }
 
@@ -195,8 +313,11 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
   bool finishEntry() {
     if (path_ == Field::Other || link_ == Field::Other) return stop();
     if (path_ == Field::Absent || pathLength_ == 0) return true;
-    if (sha_ == Field::Other || objects_ || mtime_ > platform::kMaxUnixSecondsAsFileTime) return stop();
+    if (sha_ == Field::Other || mtime_ > platform::kMaxUnixSecondsAsFileTime) return stop();
     const bool file = link_ == Field::Absent || linkCopy_.empty();
+    // Offers that would be left out with a warning, the warning's text is the JSON library's reading's.
+    const bool offers = zst_ != Objects::Absent || patches_ != Objects::Absent;
+    if (offers && (sha_ == Field::Absent || !file || zst_ == Objects::Bad || patches_ == Objects::Bad)) return stop();
     if (signed_ && file && (sha_ == Field::Absent || size_ < 0)) return stop();
 
     ManifestEntryList::Text path;
@@ -210,6 +331,11 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
     if (sha_ == Field::Text) sha = shaRaw_ ? entries_.bodyText(shaOffset_, 64) : entries_.ownText(shaCopy_);
     if (!file) std::replace(linkCopy_.begin(), linkCopy_.end(), '\\', '/');
     entries_.add(path, size_, mtime_, sha, file ? std::string_view() : std::string_view(linkCopy_));
+    if (offers) {
+      std::vector<EntryObject> copies;
+      if (zst_ == Objects::Valid) copies.push_back(zstObject_);
+      entries_.setObjects(std::move(copies), patchList_);
+    }
     return true;
   }
 
@@ -236,7 +362,18 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
   std::string shaCopy_;
   std::int64_t size_ = 0;
   std::int64_t mtime_ = 0;
-  bool objects_ = false;
+
+  // The offered objects: each list absent, valid so far or bad (left out with a warning).
+  enum class Objects { Absent, Valid, Bad };
+  enum class ObjectKind { None, Zst, Patch };
+  Objects zst_ = Objects::Absent;
+  Objects patches_ = Objects::Absent;
+  EntryObject zstObject_;
+  std::vector<EntryObject> patchList_;
+  bool inPatches_ = false;                 // the "patches" array is open
+  ObjectKind object_ = ObjectKind::None;   // the offered object open
+  Role objectKey_ = Role::Other;
+  ObjectReading reading_;
 };
 
 }  // namespace

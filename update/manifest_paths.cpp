@@ -28,6 +28,19 @@ std::vector<std::string_view> splitAtSlashes(std::string_view path) {
   }
 }
 
+// Calls visit with each element between slashes, empty ones included, until it returns false.
+template <typename Visit>
+bool everyElement(std::string_view path, Visit visit) {
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = path.find('/', start);
+    if (!visit(path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start))) {
+      return false;
+    }
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
 bool onlyDotsAndBlanks(std::string_view element) {
   return element.find_first_not_of(". ") == std::string::npos;
 }
@@ -144,11 +157,9 @@ std::size_t findWindowsNameProblem(const Entries& entries, const std::vector<std
 bool isConfinedManifestPath(std::string_view path) {
   if (path.empty() || path.front() == '/' || path.back() == '/') return false;
   if (names::hasCharacterWindowsRefuses(path)) return false;  // a backslash, ':' and NUL among them
-  for (const std::string_view element : splitAtSlashes(path)) {
-    if (element.empty()) continue;
-    if (onlyDotsAndBlanks(element) || names::isReservedDeviceName(element)) return false;
-  }
-  return true;
+  return everyElement(path, [](std::string_view element) {
+    return element.empty() || (!onlyDotsAndBlanks(element) && !names::isReservedDeviceName(element));
+  });
 }
 
 namespace {
@@ -208,7 +219,9 @@ bool isConfinedLinkTarget(std::string_view linkPath, std::string_view target) {
   return true;
 }
 
-bool isLauncherOwnPath(std::string_view path) {
+bool isLauncherOwnPath(std::string_view path) { return LauncherOwnPathTest()(path); }
+
+bool LauncherOwnPathTest::operator()(std::string_view path) {
   // The check asks this of every entry: the keys of the launcher's names are formed once.
   static const std::vector<std::string> kOwnKeys = [] {
     std::vector<std::string> keys;
@@ -216,9 +229,17 @@ bool isLauncherOwnPath(std::string_view path) {
     return keys;
   }();
   static const std::string kLogsKey = placeKey({kLogDirectoryName}, 1);
-  const std::string top = placeKey({path.substr(0, path.find('/'))}, 1);
-  if (std::find(kOwnKeys.begin(), kOwnKeys.end(), top) != kOwnKeys.end()) return true;
-  if (top != kLogsKey) return false;
+  const std::string_view topElement = path.substr(0, path.find('/'));
+  if (!hasTop_ || topElement != lastTop_) {
+    const std::string key = placeKey({topElement}, 1);
+    lastTop_.assign(topElement);
+    hasTop_ = true;
+    lastTopKind_ = std::find(kOwnKeys.begin(), kOwnKeys.end(), key) != kOwnKeys.end() ? TopKind::Own
+                   : key == kLogsKey                                                ? TopKind::Logs
+                                                                                    : TopKind::Other;
+  }
+  if (lastTopKind_ != TopKind::Logs) return lastTopKind_ == TopKind::Own;
+  const std::string& top = kLogsKey;
   // The logs directory itself and the launcher's daily files in it; the main program may
   // keep files of its own there.
   const std::vector<std::string_view> elements = splitAtSlashes(path);
