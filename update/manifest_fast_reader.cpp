@@ -1,7 +1,9 @@
 #include "update/manifest_fast_reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -39,6 +41,36 @@ Role objectRoleOf(std::string_view name) {
 
 // A text field of the entry: absent, a text, or a value of another type.
 enum class Field { Absent, Text, Other };
+
+// A number as the JSON library reads it: an integer that fits 64 bits (signed when negative,
+// unsigned otherwise, kept as its 64 bits) or else a double, which must be finite (it refuses
+// the document otherwise: false). A double is truncated toward zero.
+bool readNumber(const std::string& text, std::int64_t& value, bool& integer) {
+  char* end = nullptr;
+  if (text.find_first_of(".eE") == std::string::npos) {
+    errno = 0;
+    if (text[0] == '-') {
+      const long long signedValue = std::strtoll(text.c_str(), &end, 10);
+      if (errno == 0) {
+        value = signedValue;
+        integer = true;
+        return true;
+      }
+    } else {
+      const unsigned long long unsignedValue = std::strtoull(text.c_str(), &end, 10);
+      if (errno == 0) {
+        value = static_cast<std::int64_t>(unsignedValue);
+        integer = true;
+        return true;
+      }
+    }
+  }
+  const double number = std::strtod(text.c_str(), &end);
+  if (!std::isfinite(number)) return false;
+  value = truncateToInteger(number);
+  integer = false;
+  return true;
+}
 
 bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
@@ -146,14 +178,13 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
 
   bool Null() { return scalar(0, false); }
   bool Bool(bool) { return scalar(0, false); }
-  bool Int(int v) { return scalar(v, true); }
-  bool Uint(unsigned v) { return scalar(v, true); }
-  bool Int64(std::int64_t v) { return scalar(v, true); }
-  bool Uint64(std::uint64_t v) { return scalar(static_cast<std::int64_t>(v), true); }
-  bool Double(double v) {
-    // The JSON library refuses a number beyond the range of a double.
-    if (!std::isfinite(v)) return stop();
-    return scalar(truncateToInteger(v), false);
+  // Numbers come as their text (kParseNumbersAsStringsFlag): this reader's own conversion of
+  // large values is not exact, and a number must be read as the JSON library reads it.
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+    std::int64_t value = 0;
+    bool integer = false;
+    if (!readNumber(std::string(text, length), value, integer)) return stop();
+    return scalar(value, integer);
   }
 
  private:
@@ -386,7 +417,7 @@ bool readManifestFast(std::string& body, bool signedManifest, ManifestEntryList&
   FastHandler handler(body, stream, signedManifest, read);
   rapidjson::Reader reader;
   constexpr unsigned kFlags =
-      rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
+      rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
   if (reader.Parse<kFlags>(stream, handler).IsError() || handler.unsure || !handler.rootIsArray) return false;
   read.adoptBody(std::move(body));
   entries = std::move(read);
