@@ -24,6 +24,16 @@ std::uint64_t distance(std::int64_t a, std::int64_t b) {
   return a < b ? ub - ua : ua - ub;
 }
 
+// UTF-8 appended to native text: as it is where the native text is UTF-8, converted elsewhere.
+template <typename Native>
+void appendNative(Native& native, std::string_view utf8) {
+  if constexpr (std::is_same<Native, std::string>::value) {
+    native.append(utf8);
+  } else {
+    native += platform::fromUtf8(std::string(utf8));
+  }
+}
+
 // installDir joined with a manifest path, exactly as the path type's operator/ joins them, but
 // as text: the check forms one local path for each of possibly 100,000 entries, and building a
 // path object splits it into components, which costs about as much as the file-system query.
@@ -38,11 +48,7 @@ void formLocalPath(const std::filesystem::path& installDir, std::string_view man
   // Without a root of its own, the appended text gets a separator after a final file name only.
   joined = installDir.native();
   if (installDir.has_filename()) joined += std::filesystem::path::preferred_separator;
-  if constexpr (std::is_same<platform::NativeString, std::string>::value) {
-    joined.append(manifestPath);  // UTF-8 is the native text already
-  } else {
-    joined += platform::fromUtf8(std::string(manifestPath));
-  }
+  appendNative(joined, manifestPath);
 }
 
 template <typename Number>
