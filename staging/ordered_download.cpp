@@ -35,6 +35,7 @@ struct CurlMultiCleanup {
 struct EntryRun {
   enum class State { WaitingForWindow, Transferring, Pausing, Done, Failed };
   State state = State::Transferring;
+  ManifestEntry entry;  // made whole from the pending list for as long as it runs
   PreparedEntry prepared;
   std::unique_ptr<EntryAttempt> attempt;  // the transfer in flight, or the one waiting for a window
   std::uint64_t windowShare = 0;          // of the decoder window budget, held by the attempt
@@ -105,7 +106,8 @@ class OrderedDownload {
            active() < parallel_ && !waitingForAWindow()) {
       const std::size_t index = next_++;
       EntryRun& run = runs_[index];
-      run.prepared = prepare_(checker_.pending[index]);
+      run.entry = checker_.pending[index];
+      run.prepared = prepare_(run.entry);
       switch (run.prepared.outcome) {
         case PreparedEntry::Outcome::Done:
           run.state = EntryRun::State::Done;
@@ -142,7 +144,7 @@ class OrderedDownload {
   }
 
   void startAttempt(std::size_t index, EntryRun& run) {
-    const ManifestEntry& entry = checker_.pending[index];
+    const ManifestEntry& entry = run.entry;
     if (!run.attempt) {
       // Only the first attempt may take an object: after its failure the whole file follows.
       run.attempt = std::make_unique<EntryAttempt>(checker_, entry, run.prepared.staged, !run.objectTried);
@@ -193,7 +195,7 @@ class OrderedDownload {
 
   void attemptEnded(std::size_t index, EntryRun& run, bool done, const std::string& transferError,
                     const EntryAttempt::ObjectUse& used) {
-    const ManifestEntry& entry = checker_.pending[index];
+    const ManifestEntry& entry = run.entry;
     if (used.kind != nullptr && done) {
       logInTurn(index, run, false,
                 std::string("以") + used.kind + "下载：" + names::printableName(entry.path) + "（" + std::to_string(used.size) +

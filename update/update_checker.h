@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "update/http_transfer.h"
+#include "update/manifest_entry_list.h"
 #include "update/object_limits.h"
 #include "update/proxy_choice.h"
 
@@ -66,7 +67,8 @@ class UpdateChecker {
   std::function<bool()> cancelCheck;
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;
-  std::vector<ManifestEntry> pending;
+  // The files the check found to differ, in the manifest's order.
+  ManifestEntryList pending;
   // Set by the check when this installation is in the cohort of a candidate release the
   // manifest offers (rollout_offer.h): `pending` then holds the candidate's files.
   std::string candidateRelease;
