@@ -4,6 +4,7 @@
 #include "log/launcher_log.h"
 #include "platform/text.h"
 #include "process/main_program.h"
+#include "staging/digest_record.h"
 #include "staging/staging_apply.h"
 #include "ui/progress_window.h"
 #include "ui/ui_text.h"
@@ -47,6 +48,10 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker) {
         applyStaging(context.stagingDir, context.installDir, checker.pending, checker.lockedPatterns,
                      checker.forbiddenPatterns);
     logInfo("applyStaging 返回：成功落地=" + std::to_string(applied));
+    // The next update picks its patches from this record instead of reading every file.
+    if (std::string recordError; applied > 0 && !recordInstalledDigests(context.installDir, checker.pending, recordError)) {
+      logWarn("无法写入已安装文件摘要记录：" + recordError);
+    }
     std::vector<platform::NativeString> startArguments = context.forwardedArgs;
     if (context.mainProgramPresent) startArguments.push_back(platform::fromUtf8("--updated"));
     startAndObserveMainProgram(context.mainProgramPath, startArguments);

@@ -12,15 +12,20 @@ bool fitsTheWindow(std::int64_t size) { return size > 0 && size <= kMaxObjectFil
 }  // namespace
 
 FetchChoice chooseFetch(const ManifestEntry& entry, const std::filesystem::path& installed,
-                        platform::FileMapping& base) {
+                        const InstalledDigests& digests, platform::FileMapping& base) {
   FetchChoice choice;
   if (entry.sha256.empty() || !entry.link.empty() || !fitsTheWindow(entry.size)) return choice;
-  if (!entry.patches.empty() && !base.open(installed) && fitsTheWindow(static_cast<std::int64_t>(base.size()))) {
-    Sha256Stream hash;
-    hash.update(base.data(), base.size());
-    const std::string installedDigest = hash.finishHex();
+  if (!entry.patches.empty()) {
+    // Hashing a large file takes longer than fetching its patch: the record saves it.
+    std::string installedDigest = digests.digestOf(entry.path, installed);
+    if (installedDigest.empty() && !base.open(installed) && fitsTheWindow(static_cast<std::int64_t>(base.size()))) {
+      Sha256Stream hash;
+      hash.update(base.data(), base.size());
+      installedDigest = hash.finishHex();
+    }
     for (const EntryObject& patch : entry.patches) {
-      if (patch.fromSha256 != installedDigest) continue;
+      if (installedDigest.empty() || patch.fromSha256 != installedDigest) continue;
+      if (!base.data() && (base.open(installed) || !fitsTheWindow(static_cast<std::int64_t>(base.size())))) break;
       choice.kind = FetchChoice::Kind::Patch;
       choice.object = patch;
       return choice;

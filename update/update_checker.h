@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "update/http_transfer.h"
+#include "update/installed_digests.h"
 #include "update/object_limits.h"
 #include "update/proxy_choice.h"
 
@@ -69,6 +70,8 @@ class UpdateChecker {
   std::string manifestPublicKey;
   // The proxy of each request: looked up once per run and host.
   ProxyChoice proxyChoice;
+  // The sha256 of installed files as the last update left them (read by downloadPending).
+  InstalledDigests installedDigests;
 
   // GET into memory. True for any response below 400; body then holds the whole body. A
   // body above maxBytes (default: the manifest's bound) ends the transfer.
