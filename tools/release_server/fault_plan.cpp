@@ -139,11 +139,9 @@ FaultPlan readFaultPlan(const std::filesystem::path& file, std::string& warnings
   return plan;
 }
 
-int countRequest(const std::string& path) {
-  static std::mutex mutex;
-  static std::map<std::string, int> counts;
-  std::lock_guard<std::mutex> lock(mutex);
-  return ++counts[path];
+int RequestCounter::count(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ++counts_[path];
 }
 
 bool answerManifestFault(const FaultPlan& plan, httplib::Response& response) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include <httplib.h>
@@ -65,8 +66,17 @@ struct FaultPlan {
 // Reads the plan; unknown or malformed lines are reported in `warnings` and ignored.
 FaultPlan readFaultPlan(const std::filesystem::path& file, std::string& warnings);
 
-// Counts a request for PATH over the server's life; returns its number, from 1.
-int countRequest(const std::string& path);
+// The requests for each PATH over one server's life, for the directives that apply to the
+// first requests only; each server has its own, so that servers in one process never mix them.
+class RequestCounter {
+ public:
+  // Counts a request for PATH; returns its number, from 1.
+  int count(const std::string& path);
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, int> counts_;
+};
 
 // Answers the manifest request as the plan's list-endless or list-padded says; false when
 // neither is set.

@@ -171,7 +171,7 @@ void streamFile(const httplib::Request& request, httplib::Response& response, co
 }
 
 void serveFile(const httplib::Request& request, httplib::Response& response,
-               const ServerSettings& settings) {
+               const ServerSettings& settings, RequestCounter& requests) {
   fs::path releaseDir;
   if (!releaseDirFor(request, settings, response, releaseDir)) return;
   if (!request.has_param("path")) {
@@ -184,7 +184,7 @@ void serveFile(const httplib::Request& request, httplib::Response& response,
   if (const int stall = faults.stallFor(path); stall > 0) {
     std::this_thread::sleep_for(std::chrono::seconds(stall));
   }
-  const int requestNumber = countRequest(path);
+  const int requestNumber = requests.count(path);
   if (const int status = faults.statusFor(path, requestNumber); status != 0) {
     answerText(response, status, "status forced by the faults file");
     return;
@@ -235,9 +235,10 @@ void installReleaseRoutes(httplib::Server& server, const ServerSettings& setting
                                                  httplib::Response& response) {
     serveSignature(request, response, settings);
   });
-  server.Get(kFileEndpoint, [settings](const httplib::Request& request,
-                                            httplib::Response& response) {
-    serveFile(request, response, settings);
+  auto requests = std::make_shared<RequestCounter>();
+  server.Get(kFileEndpoint, [settings, requests](const httplib::Request& request,
+                                                 httplib::Response& response) {
+    serveFile(request, response, settings, *requests);
   });
   server.Get(std::string(kObjectEndpoint) + R"(/([a-z0-9_-]+)/([0-9a-f]{64}\.zst))",
              [settings](const httplib::Request& request, httplib::Response& response) {
