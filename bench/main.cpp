@@ -101,10 +101,10 @@ LauncherServer launcherServer(const std::string& baseUrl) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> stepNames = {"download", "small", "update", "check", "start", "link"};
+  const std::vector<std::string> stepNames = {"download", "small", "update", "check", "start", "link", "resume"};
   for (int i = 1; i < argc; ++i) {
     if (std::find(stepNames.begin(), stepNames.end(), argv[i]) == stepNames.end()) {
-      std::fprintf(stderr, "usage: %s [download] [small] [update] [check] [start] [link]   (no names: all but link)\n",
+      std::fprintf(stderr, "usage: %s [download] [small] [update] [check] [start] [link] [resume]   (no names: all but link)\n",
                    argv[0]);
       return 2;
     }
@@ -157,6 +157,7 @@ int main(int argc, char** argv) {
       {"check", [&] { return bench::runCheck(workspace); }},
       {"start", [&] { return bench::runStart(workspace, launcher.usable, launcher.whyNot); }},
       {"link", [&] { return bench::runLink(workspace); }},
+      {"resume", [&] { return bench::runResume(workspace); }},
   };
   bench::Figures all;
   for (const auto& [step, run] : steps) {
