@@ -52,8 +52,9 @@ class EntryAttempt {
   // bytes now staged (empty when none came, or the server gave none).
   std::uint64_t resumedFrom() const { return transfer_.resumed() ? resumePoint_.offset : 0; }
   const std::string& validator() const { return transfer_.validator(); }
-  // Whether the whole file's transfer got as far as a body, which replaced what was staged.
-  bool bodyStarted() const { return transfer_.bodyStarted(); }
+  // Whether the whole file's transfer got as far as a body, which replaced what was staged (an
+  // error page does not).
+  bool bodyAccepted() const { return transfer_.bodyAccepted(); }
 
  private:
   UpdateChecker& checker_;

@@ -281,7 +281,7 @@ class OrderedDownload {
       const bool done = run.attempt->finish(result, transferError);
       const EntryAttempt::ObjectUse used = run.attempt->objectUse();
       const std::uint64_t resumedFrom = run.attempt->resumedFrom();
-      if (run.attempt->bodyStarted()) validators_[index] = run.attempt->validator();
+      if (run.attempt->bodyAccepted()) validators_[index] = run.attempt->validator();
       endAttempt(run);
       if (resumedFrom > 0) {
         logInTurn(index, run, false, "断点续传：" + names::printableName(checker_.pending[index].path) + "（自第 " +

@@ -50,6 +50,7 @@ bool startBody(FileTransfer::Sink& body) {
     }
   }
   body.validator = rangeValidator(*body.hops);
+  body.accepted = true;
   return true;
 }
 
@@ -184,6 +185,7 @@ bool FileTransfer::finish(CURLcode result, std::string& errorText) {
       return false;
     }
     sink_.validator = rangeValidator(hops_);
+    sink_.accepted = true;
   }
   // An error page refused by the consumer is reported by its status.
   if (sink_.refused && !judgeStatus(responseCode, errorText)) return false;

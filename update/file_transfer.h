@@ -58,7 +58,8 @@ class FileTransfer {
   // After finish: whether the server sent the rest of a resumed file, and the validator of the
   // answer whose bytes were written (empty when none came or the server gave none).
   bool resumed() const { return sink_.resumed; }
-  bool bodyStarted() const { return sink_.answered; }
+  // Whether an answer's body (not an error page) started to replace the file's content.
+  bool bodyAccepted() const { return sink_.accepted; }
   const std::string& validator() const { return sink_.validator; }
   // After a failed finish: whether the part the transfer went on from is of no further use
   // (the server refused its range, or answered for another one).
@@ -79,6 +80,7 @@ class FileTransfer {
     std::uint64_t resumeFrom = 0;
     bool answered = false;
     bool resumed = false;
+    bool accepted = false;
     bool partRefused = false;
     bool reopenFailed = false;
     std::string validator;

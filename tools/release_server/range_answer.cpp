@@ -35,11 +35,11 @@ std::optional<std::uint64_t> number(const std::string& text) {
 
 // The one range of a "bytes=" header as [first, last] within `size`, nullopt when it cannot
 // be read, and first == size when it starts at or past the end.
-std::optional<std::pair<std::uint64_t, std::uint64_t>> oneRange(const std::string& spec, std::uint64_t size) {
-  const std::size_t dash = spec.find('-');
+std::optional<std::pair<std::uint64_t, std::uint64_t>> oneRange(const std::string& ranges, std::uint64_t size) {
+  const std::size_t dash = ranges.find('-');
   if (dash == std::string::npos) return {};
-  const std::string from = spec.substr(0, dash);
-  const std::string to = spec.substr(dash + 1);
+  const std::string from = ranges.substr(0, dash);
+  const std::string to = ranges.substr(dash + 1);
   if (from.empty()) {  // the last SUFFIX bytes
     const auto suffix = number(to);
     if (!suffix || *suffix == 0) return {};
