@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "update/http_transfer.h"
+#include "update/installed_digests.h"
 #include "update/manifest_entry_list.h"
 #include "update/object_limits.h"
 #include "update/proxy_choice.h"
@@ -79,6 +80,8 @@ class UpdateChecker {
   std::string manifestPublicKey;
   // The proxy of each request: looked up once per run and host.
   ProxyChoice proxyChoice;
+  // The sha256 of installed files as the last update left them (read by downloadPending).
+  InstalledDigests installedDigests;
 
   // The platform name that the pending files and their objects are fetched under: the
   // candidate's when one was chosen, else `platform`.
