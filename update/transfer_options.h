@@ -42,7 +42,15 @@ struct RedirectHops {
   // of an answer's headers (0: the library's own).
   bool followRedirects = true;
   std::size_t maxHeaderBytes = 0;
+  // Its answer's headers that a transfer going on from a part needs.
+  std::string etag = {};
+  std::string lastModified = {};
+  std::string contentRange = {};
 };
+
+// What an If-Range header may send back to the server for the answer `hops` last received: its
+// ETag unless weak, else its Last-Modified; empty when it had neither.
+std::string rangeValidator(const RedirectHops& hops);
 
 // Address, redirects, timeouts, user agent, CA bundle, the stall bound, the run's shared
 // connections and the proxy: everything but where the body goes.

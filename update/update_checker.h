@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "update/http_transfer.h"
+#include "update/installed_digests.h"
+#include "update/manifest_entry_list.h"
 #include "update/object_limits.h"
 #include "update/proxy_choice.h"
 
@@ -73,7 +75,8 @@ class UpdateChecker {
   std::function<bool()> cancelCheck;
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;
-  std::vector<ManifestEntry> pending;
+  // The files the check found to differ, in the manifest's order.
+  ManifestEntryList pending;
   // Set by the check when this installation is in the cohort of a candidate release the
   // manifest offers (rollout_offer.h): `pending` then holds the candidate's files.
   std::string candidateRelease;
@@ -84,6 +87,8 @@ class UpdateChecker {
   std::string manifestPublicKey;
   // The proxy of each request: looked up once per run and host.
   ProxyChoice proxyChoice;
+  // The sha256 of installed files as the last update left them (read by downloadPending).
+  InstalledDigests installedDigests;
 
   // The platform name that the pending files and their objects are fetched under: the
   // candidate's when one was chosen, else `platform`.
