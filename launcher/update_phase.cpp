@@ -74,6 +74,8 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
 
   if (downloadError == kCancelledText) {
     logWarn("用户取消更新下载");
+    // The user's choice, not a fault of the release: kept apart from the failed updates.
+    report.result = "cancelled";
   } else {
     logError("更新下载失败：" + (downloadError.empty() ? std::string("未提供错误详情") : downloadError));
   }

@@ -43,6 +43,9 @@ bool headerValue(const std::string& line, const std::string& name, std::string& 
 size_t stopAtRedirect(char* data, size_t size, size_t count, void* target) {
   auto& hops = *static_cast<RedirectHops*>(target);
   const size_t bytes = size * count;
+  // A server that sends endless headers ends a transfer that bounds them.
+  hops.headerBytes += bytes;
+  if (hops.maxHeaderBytes > 0 && hops.headerBytes > hops.maxHeaderBytes) return 0;
   const std::string line(data, bytes);
   if (headerValue(line, "location:", hops.location) || headerValue(line, "etag:", hops.etag) ||
       headerValue(line, "last-modified:", hops.lastModified) ||
@@ -54,7 +57,7 @@ size_t stopAtRedirect(char* data, size_t size, size_t count, void* target) {
     hops.etag.clear();
     hops.lastModified.clear();
     hops.contentRange.clear();
-  } else if (line.find_first_not_of("\r\n") == std::string::npos && isRedirect(hops)) {
+  } else if (hops.followRedirects && line.find_first_not_of("\r\n") == std::string::npos && isRedirect(hops)) {
     return 0;
   }
   return bytes;
@@ -81,6 +84,9 @@ void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::st
   hops.handle = set.handle();
   hops.currentUrl = url;
   hops.location.clear();
+  hops.headerBytes = 0;
+  hops.followRedirects = checker.followRedirects;
+  hops.maxHeaderBytes = checker.maxHeaderBytes;
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_FOLLOWLOCATION, 0L);
   set(CURLOPT_HEADERFUNCTION, &stopAtRedirect);
@@ -94,10 +100,11 @@ void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::st
   if (caBundleExists(checker.caBundlePath)) set(CURLOPT_CAINFO, platform::pathToUtf8(checker.caBundlePath).c_str());
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
   set(CURLOPT_LOW_SPEED_TIME, checker.stallTimeoutSeconds);
+  if (checker.requestTimeoutMilliseconds > 0) set(CURLOPT_TIMEOUT_MS, checker.requestTimeoutMilliseconds);
 }
 
 bool followRedirect(UpdateChecker& checker, RedirectHops& hops, CURLcode& result) {
-  if (result != CURLE_WRITE_ERROR || !isRedirect(hops)) return false;
+  if (!hops.followRedirects || result != CURLE_WRITE_ERROR || !isRedirect(hops)) return false;
   const std::string next = nextAddress(hops);
   if (next.empty()) {
     result = CURLE_URL_MALFORMAT;

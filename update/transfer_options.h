@@ -4,6 +4,7 @@
 // shares, whether it runs on its own or among others at once.
 #include <curl/curl.h>
 
+#include <cstddef>
 #include <string>
 
 class UpdateChecker;
@@ -36,6 +37,11 @@ struct RedirectHops {
   CURL* handle = nullptr;
   std::string currentUrl = {};  // the hop in flight
   std::string location = {};    // its answer's Location header
+  std::size_t headerBytes = 0;  // of the hop in flight
+  // From the checker's settings: whether a redirect is followed, and the bound on the bytes
+  // of an answer's headers (0: the library's own).
+  bool followRedirects = true;
+  std::size_t maxHeaderBytes = 0;
   // Its answer's headers that a transfer going on from a part needs.
   std::string etag = {};
   std::string lastModified = {};

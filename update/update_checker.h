@@ -58,6 +58,13 @@ class UpdateChecker {
   std::int32_t connectTimeoutSeconds = 5;
   // A transfer that moves less than 1 byte/s for this long is given up.
   long stallTimeoutSeconds = 30;
+  // For a transfer worth little to the run (the health report): a bound on each request, from
+  // connecting to its last byte, in milliseconds (0: none); whether a redirect is followed (not
+  // followed, a 3xx answer is the answer); and a bound on the bytes of an answer's headers (0:
+  // the library's own).
+  long requestTimeoutMilliseconds = 0;
+  bool followRedirects = true;
+  std::size_t maxHeaderBytes = 0;
   // How many files downloadPending fetches at once; 1 fetches one after another. Whatever
   // the number, progress, retry lines and the error are those of the manifest's order.
   int parallelTransfers = 1;
