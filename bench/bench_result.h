@@ -73,6 +73,8 @@ Figures runCheck(const Workspace& workspace);
 // Many files over a simulated long-distance link, one at a time and several at once, over
 // http and https.
 Figures runLink(const Workspace& workspace);
+// A first installation of a large file over a link that drops once.
+Figures runResume(const Workspace& workspace);
 // From the launcher's start to the main program's start. `launcherServes` is false when the
 // launcher's built-in server is not the loopback one started here, which the figure needs.
 Figures runStart(const Workspace& workspace, bool launcherServes, const std::string& whyNot);

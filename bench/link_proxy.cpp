@@ -44,12 +44,19 @@ struct Direction {
   bool ended = false;  // the sender closed its side; shut `to` down once all is delivered
 };
 
+// What every connection of one proxy counts together.
+struct LinkCounts {
+  std::atomic<std::uint64_t> toClient{0};
+  std::atomic<bool> dropped{false};
+};
+
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(tcp::socket client, const LinkProfile& profile)
+  Connection(tcp::socket client, const LinkProfile& profile, LinkCounts& counts)
       : client_(std::move(client)),
         server_(client_.get_executor()),
         profile_(profile),
+        counts_(counts),
         upstream_(client_, server_),
         downstream_(server_, client_) {}
 
@@ -104,12 +111,21 @@ class Connection : public std::enable_shared_from_this<Connection> {
                         [this, self, &way](const std::error_code& error, std::size_t) {
                           if (error) return close();
                           way.writing = false;
+                          if (&way == &downstream_ && passedDown(way.inFlight.front().bytes.size())) return close();
                           way.inFlightBytes -= way.inFlight.front().bytes.size();
                           way.inFlight.pop_front();
                           write(way);
                           read(way);
                         });
     });
+  }
+
+  // Counts bytes delivered to the client; true when the link drops here.
+  bool passedDown(std::size_t bytes) {
+    counts_.toClient += bytes;
+    passedDown_ += bytes;
+    if (profile_.dropOnceAfterBytes == 0 || passedDown_ < profile_.dropOnceAfterBytes) return false;
+    return !counts_.dropped.exchange(true);
   }
 
   Clock::duration wireTime(std::size_t bytes) const {
@@ -129,6 +145,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   tcp::socket client_;
   tcp::socket server_;
   const LinkProfile profile_;
+  LinkCounts& counts_;
+  std::uint64_t passedDown_ = 0;
   Direction upstream_;    // client to server
   Direction downstream_;  // server to client
 };
@@ -140,7 +158,7 @@ struct LinkProxy::Running {
     acceptor.async_accept([this](const std::error_code& error, tcp::socket socket) {
       if (error) return;  // the acceptor is closed
       ++accepted;
-      std::make_shared<Connection>(std::move(socket), profile)->start(target);
+      std::make_shared<Connection>(std::move(socket), profile, counts)->start(target);
       accept();
     });
   }
@@ -152,6 +170,7 @@ struct LinkProxy::Running {
   LinkProfile profile;
   int port = 0;
   std::atomic<int> accepted{0};
+  LinkCounts counts;
   std::thread thread;
 };
 
@@ -192,5 +211,7 @@ void LinkProxy::stop() {
 int LinkProxy::port() const { return running_ ? running_->port : 0; }
 
 int LinkProxy::connections() const { return running_ ? running_->accepted.load() : 0; }
+
+std::uint64_t LinkProxy::bytesToClient() const { return running_ ? running_->counts.toClient.load() : 0; }
 
 }  // namespace bench

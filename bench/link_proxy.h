@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,9 @@ namespace bench {
 struct LinkProfile {
   std::chrono::microseconds roundTrip{40000};
   double bitsPerSecond = 100e6;  // per connection and direction
+  // The link drops once: the first connection that has passed this many bytes to the client is
+  // closed. 0: never.
+  std::uint64_t dropOnceAfterBytes = 0;
 };
 
 class LinkProxy {
@@ -33,6 +37,8 @@ class LinkProxy {
   int port() const;
   // The connections accepted so far.
   int connections() const;
+  // The bytes passed from the server to the client so far, over every connection.
+  std::uint64_t bytesToClient() const;
 
  private:
   struct Running;

@@ -101,12 +101,12 @@ LauncherServer launcherServer(const std::string& baseUrl) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> stepNames = {"download", "small", "update", "check", "start", "link", "large"};
+  const std::vector<std::string> stepNames = {"download", "small", "update", "check", "start", "link", "large", "resume"};
   for (int i = 1; i < argc; ++i) {
     if (std::find(stepNames.begin(), stepNames.end(), argv[i]) == stepNames.end()) {
       std::fprintf(stderr,
-                   "usage: %s [download] [small] [update] [check] [start] [link] [large]"
-                   "   (no names: all but link and large)\n",
+                   "usage: %s [download] [small] [update] [check] [start] [link] [large] [resume]"
+                   "   (no names: all but link, large and resume)\n",
                    argv[0]);
       return 2;
     }
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
   // Every figure but the link's (five minutes) and the large file's (publishes of minutes) by
   // default; naming some runs only those.
   const auto wanted = [argc, argv](const char* step) {
-    if (argc < 2) return std::string(step) != "link" && std::string(step) != "large";
+    if (argc < 2) return std::string(step) != "link" && std::string(step) != "large" && std::string(step) != "resume";
     for (int i = 1; i < argc; ++i) {
       if (std::string(argv[i]) == step) return true;
     }
@@ -161,6 +161,7 @@ int main(int argc, char** argv) {
       {"start", [&] { return bench::runStart(workspace, launcher.usable, launcher.whyNot); }},
       {"link", [&] { return bench::runLink(workspace); }},
       {"large", [&] { return bench::runLargeFile(workspace); }},
+      {"resume", [&] { return bench::runResume(workspace); }},
   };
   bench::Figures all;
   for (const auto& [step, run] : steps) {

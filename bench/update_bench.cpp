@@ -10,11 +10,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "bench/bench_result.h"
 #include "bench/child_process.h"
 #include "bench/nginx_server.h"
+#include "trust/sha256_hex.h"
+#include "update/installed_digests.h"
 
 namespace bench {
 namespace {
@@ -156,6 +159,20 @@ void install(const fs::path& tree, const fs::path& target) {
   }
 }
 
+// The record of installed digests that the update which installed these files wrote (an
+// update reads it to pick its patches instead of hashing the installed files).
+void recordDigests(const fs::path& installDir, const std::vector<std::string>& paths) {
+  std::unordered_map<std::string, InstalledDigests::Item> items;
+  for (const std::string& path : paths) {
+    InstalledDigests::Item item;
+    if (!InstalledDigests::plainFileStatus(installDir / path, item)) continue;
+    item.sha256 = sha256Hex(readFile(installDir / path));
+    items[path] = item;
+  }
+  std::string ignored;
+  writeInstalledDigests(installDir, items, ignored);
+}
+
 struct Side {
   std::vector<double> seconds;
   double bytes = 0;
@@ -213,7 +230,10 @@ Figures runUpdate(const Workspace& workspace) {
   Side update, firstInstall, curlChanged, curlAll;
   const auto measure = [&](const std::vector<std::string>& command, const fs::path* installFrom, Side& side,
                            bool counted) {
-    if (installFrom != nullptr) install(*installFrom, work / "install");
+    if (installFrom != nullptr) {
+      install(*installFrom, work / "install");
+      recordDigests(work / "install", releases.paths);
+    }
     if (installFrom == nullptr && command[0] != kCurl) fs::remove_all(work / "install");
     fs::create_directories(work / "install");
     fs::remove_all(work / "curl");

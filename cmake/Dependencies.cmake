@@ -1,5 +1,5 @@
 # Third-party libraries as imported targets:
-#   kestrun::curl  kestrun::fltk  kestrun::json
+#   kestrun::curl  kestrun::fltk  kestrun::json (nlohmann-json and the header-only RapidJSON)
 # KESTRUN_FULL_BUILD is ON when curl and FLTK can be linked. A cross build for Windows links
 # the libraries that scripts/windows-libs.sh built into the prefix named by
 # KESTRUN_WINDOWS_LIBS, through their own CMake package files. Without that prefix only a
@@ -41,14 +41,15 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND KESTRUN_WINDOWS_LIBS)
   target_include_directories(kestrun_fltk SYSTEM INTERFACE ${KESTRUN_WINDOWS_LIBS}/include)
   target_link_libraries(kestrun_fltk INTERFACE fltk_images fltk)
   # nlohmann-json is header-only: the host's copy serves.
-  kestrun_cross_headers(json_headers "nlohmann=/usr/include/nlohmann")
+  kestrun_cross_headers(json_headers "nlohmann=/usr/include/nlohmann" "rapidjson=/usr/include/rapidjson")
   add_library(kestrun_json INTERFACE)
   target_include_directories(kestrun_json SYSTEM INTERFACE ${json_headers})
 elseif(WIN32 AND CMAKE_CROSSCOMPILING)
   set(KESTRUN_FULL_BUILD OFF)
   message(STATUS "No KESTRUN_WINDOWS_LIBS: compile check only; Kestrun.exe is not built")
   kestrun_cross_headers(cross_headers
-    "curl=/usr/include/x86_64-linux-gnu/curl" "FL=/usr/include/FL" "nlohmann=/usr/include/nlohmann")
+    "curl=/usr/include/x86_64-linux-gnu/curl" "FL=/usr/include/FL" "nlohmann=/usr/include/nlohmann"
+    "rapidjson=/usr/include/rapidjson")
   add_library(kestrun_curl INTERFACE)
   target_include_directories(kestrun_curl SYSTEM INTERFACE ${cross_headers})
   target_compile_definitions(kestrun_curl INTERFACE CURL_STATICLIB)
@@ -59,10 +60,20 @@ elseif(WIN32 AND CMAKE_CROSSCOMPILING)
 else()
   find_package(CURL REQUIRED)
   find_package(nlohmann_json 3 REQUIRED)
+  # RapidJSON is header-only (Debian's rapidjson-dev, vcpkg's rapidjson); the manifest check
+  # reads with it, so a build of the release tools alone goes without.
+  if(KESTRUN_RELEASE_TOOLS_ONLY)
+    find_path(RAPIDJSON_INCLUDE_DIR rapidjson/reader.h)
+  else()
+    find_path(RAPIDJSON_INCLUDE_DIR rapidjson/reader.h REQUIRED)
+  endif()
   add_library(kestrun_curl INTERFACE)
   target_link_libraries(kestrun_curl INTERFACE CURL::libcurl)
   add_library(kestrun_json INTERFACE)
   target_link_libraries(kestrun_json INTERFACE nlohmann_json::nlohmann_json)
+  if(RAPIDJSON_INCLUDE_DIR)
+    target_include_directories(kestrun_json SYSTEM INTERFACE ${RAPIDJSON_INCLUDE_DIR})
+  endif()
   add_library(kestrun_fltk INTERFACE)
   if(NOT KESTRUN_RELEASE_TOOLS_ONLY)
     find_program(FLTK_CONFIG fltk-config)

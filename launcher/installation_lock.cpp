@@ -39,9 +39,14 @@ InstallationLock lockInstallation(const std::filesystem::path& installDir, platf
 void holdWhileProgramIsStopped(const std::filesystem::path& installDir, platform::FileLock& lock) {
   const std::filesystem::path file = installDir / kProgramRestartLockFileName;
   bool acquired = false;
-  const std::error_code error = lock.tryLock(file, acquired);
-  // Only a launcher whose wait ran out looks at it, and it is taken under the installation
-  // lock: not acquiring it means someone else holds the file.
+  std::error_code error = lock.tryLock(file, acquired);
+  // It is taken under the installation lock; only a launcher whose wait ran out looks at it,
+  // holding it for a moment: worth a few more tries before going on without it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!error && !acquired && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(kPollInterval);
+    error = lock.tryAgain(acquired);
+  }
   if (error || !acquired) {
     logWarn("无法锁定 " + platform::pathToUtf8(file) + "；原因：" +
             (error ? platform::errorCodeText(error) : std::string("已被占用")));

@@ -5,6 +5,7 @@
 #include "log/launcher_log.h"
 #include "platform/text.h"
 #include "process/main_program.h"
+#include "staging/digest_record.h"
 #include "staging/staging_apply.h"
 #include "ui/progress_window.h"
 #include "ui/ui_text.h"
@@ -56,6 +57,10 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
                      checker.forbiddenPatterns);
     logInfo("applyStaging 返回：成功落地=" + std::to_string(applied));
     const bool complete = applied >= 0 && static_cast<std::size_t>(applied) >= checker.pending.size();
+    // The next update picks its patches from this record instead of reading every file.
+    if (std::string recordError; applied > 0 && !recordInstalledDigests(context.installDir, checker.pending, recordError)) {
+      logWarn("无法写入已安装文件摘要记录：" + recordError);
+    }
     std::vector<platform::NativeString> startArguments = context.forwardedArgs;
     if (context.mainProgramPresent) startArguments.push_back(platform::fromUtf8("--updated"));
     const StartObservation started = startAndObserveMainProgram(context.mainProgramPath, startArguments);
@@ -69,6 +74,8 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
 
   if (downloadError == kCancelledText) {
     logWarn("用户取消更新下载");
+    // The user's choice, not a fault of the release: kept apart from the failed updates.
+    report.result = "cancelled";
   } else {
     logError("更新下载失败：" + (downloadError.empty() ? std::string("未提供错误详情") : downloadError));
   }

@@ -180,6 +180,11 @@ void appendComparedName(std::string& key, std::string_view element) {
 
 std::string comparedPathKey(std::string_view path) {
   std::string key;
+  appendComparedPathKey(key, path);
+  return key;
+}
+
+void appendComparedPathKey(std::string& key, std::string_view path) {
   for (std::size_t start = 0; start <= path.size();) {
     const std::size_t slash = std::min(path.find('/', start), path.size());
     if (slash > start) {
@@ -188,7 +193,6 @@ std::string comparedPathKey(std::string_view path) {
     }
     start = slash + 1;
   }
-  return key;
 }
 
 bool passesThroughLink(std::string_view linkPath, std::string_view target,

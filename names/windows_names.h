@@ -41,6 +41,8 @@ void appendComparedName(std::string& key, std::string_view element);
 // The key of a '/'-separated path: appendComparedName of each non-empty element, each
 // followed by '/'. Two paths name one item on Windows when their keys are equal.
 std::string comparedPathKey(std::string_view path);
+// The same, appended to `key`, which a caller may reuse from path to path.
+void appendComparedPathKey(std::string& key, std::string_view path);
 
 // Whether a link target, read from the directory of the link at `linkPath` ('/' and '\'
 // separating), passes through one of the links whose comparedPathKey is in `linkKeys` before

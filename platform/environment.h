@@ -42,8 +42,9 @@ std::uint32_t currentProcessId();
 // BCryptGenRandom), never from a seeded generator of the program.
 std::error_code systemRandomBytes(void* buffer, std::size_t size);
 
-// The computer's own name (UTF-8), or empty when the system does not say. A copied machine
-// image is usually given a new one.
+// The computer's own name (UTF-8), or empty when the system does not say: on Linux the static
+// host name (/etc/hostname), not one a DHCP lease set. A copied machine image is usually given
+// a new one.
 std::string computerName();
 
 // Local calendar time of a moment (thread-safe).

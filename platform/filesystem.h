@@ -99,6 +99,12 @@ std::error_code readSymlinkTarget(const fs::path& link, NativeString& target);
 // and for an item that does not exist, the last component of `path` itself.
 std::string storedFileName(const fs::path& path);
 
+// One text for the directory at `path`, whichever route names it: its final path, with links,
+// 8.3 short names and mapped drives resolved (Windows: GetFinalPathNameByHandleW, in upper
+// case, since Windows names ignore letter case; elsewhere the canonical path). The path's
+// full text when the directory cannot be opened.
+std::string directoryIdentityText(const fs::path& path);
+
 // Renames `from` to `to`, replacing an existing `to` (Windows: MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED).
 std::error_code moveReplacing(const fs::path& from, const fs::path& to);

@@ -10,6 +10,7 @@
 #include "staging/confinement.h"
 #include "staging/ordered_download.h"
 #include "staging/paths.h"
+#include "staging/staged_parts.h"
 #include "staging/url_escape.h"
 #include "update/server_endpoints.h"
 #include "update/update_checker.h"
@@ -74,9 +75,11 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
     return false;
   }
 
-  // Whatever an earlier run left must go: the staging directory then holds only what this
-  // run fetched and checked.
-  if (const std::error_code error = platform::removeTree(stagingDir)) {
+  // Whatever an earlier run left must go, but a part of a file this run wants as it was: the
+  // staging directory then holds only what this run fetched and checked, and that part, whose
+  // bytes are checked with the rest.
+  std::vector<std::string> validators;
+  if (const std::error_code error = clearStagingKeepingParts(*this, validators)) {
     errorText = "无法清理更新暂存目录：" + platform::pathToUtf8(stagingDir) + "（" + fsErrorMessage(error) + "）";
     return false;
   }
@@ -89,5 +92,8 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
   const PrepareEntry prepare = [this, &escaper](const ManifestEntry& entry) {
     return prepareStagedEntry(*this, escaper, entry);
   };
-  return runOrderedDownload(*this, prepare, progress, errorText);
+  installedDigests.load(installDir);
+  if (runOrderedDownload(*this, prepare, progress, validators, errorText)) return true;
+  recordStagedParts(*this, validators);
+  return false;
 }

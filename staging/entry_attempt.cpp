@@ -27,7 +27,9 @@ bool stagedFileMatches(const ManifestEntry& entry, const std::filesystem::path& 
 void EntryAttempt::choose() {
   if (chosen_) return;
   chosen_ = true;
-  if (mayUseObject_) choice_ = chooseFetch(entry_, manifestPathToLocal(checker_.installDir, entry_.path), base_);
+  if (mayUseObject_) {
+    choice_ = chooseFetch(entry_, manifestPathToLocal(checker_.installDir, entry_.path), checker_.installedDigests, base_);
+  }
 }
 
 std::uint64_t EntryAttempt::windowShare() const {
@@ -47,7 +49,18 @@ bool EntryAttempt::start(const std::string& url, std::string& errorText) {
                              errorText);
   }
   Sha256Stream* hash = entry_.sha256.empty() ? nullptr : &received_;
-  return transfer_.prepare(checker_, url, staged_, hash, entry_.size, errorText);
+  resumePoint_ = stagedPart();
+  return transfer_.prepare(checker_, url, staged_, hash, entry_.size, errorText, resumePoint_);
+}
+
+ResumePoint EntryAttempt::stagedPart() const {
+  platform::ItemStatus status;
+  if (resumeValidator_.empty() || platform::queryItemStatus(staged_, false, status)) return {};
+  // A whole file, or more, has nothing left to ask for: it is fetched again.
+  const bool isPart = status.kind == platform::ItemKind::Regular && status.size > 0 &&
+                      (entry_.size < 0 || status.size < static_cast<std::uint64_t>(entry_.size));
+  if (!isPart) return {};
+  return {status.size, resumeValidator_};
 }
 
 EntryAttempt::ObjectUse EntryAttempt::objectUse() const {
@@ -79,7 +92,10 @@ bool EntryAttempt::finish(CURLcode result, std::string& errorText) {
     }
     return false;
   }
-  if (!transfer_.finish(result, errorText)) return false;
+  if (!transfer_.finish(result, errorText)) {
+    if (transfer_.partRefused()) platform::removeItem(staged_);
+    return false;
+  }
   if (!entry_.sha256.empty()) {
     const std::string digest = received_.finishHex();
     if (digest != entry_.sha256) {

@@ -35,6 +35,9 @@ class EntryAttempt {
                bool mayUseObject = false)
       : checker_(checker), entry_(entry), staged_(std::move(staged)), mayUseObject_(mayUseObject) {}
 
+  // A whole-file attempt goes on from the part already staged, when there is one, asking for
+  // the rest only while the server's file still has `validator` (its ETag or Last-Modified).
+  void resumeWith(std::string validator) { resumeValidator_ = std::move(validator); }
   // Picks the way to fetch (with mayUseObject); start() does it when it has not been done.
   void choose();
   // The decoder memory that the chosen object may take (object_limits.h); 0 for the whole file.
@@ -45,13 +48,24 @@ class EntryAttempt {
   bool followRedirect(CURLcode& result) { return transfer_.followRedirect(result); }
   bool finish(CURLcode result, std::string& errorText);
   ObjectUse objectUse() const;
+  // After finish: the offset the server sent the rest from, or 0; and the validator of the
+  // bytes now staged (empty when none came, or the server gave none).
+  std::uint64_t resumedFrom() const { return transfer_.resumed() ? resumePoint_.offset : 0; }
+  const std::string& validator() const { return transfer_.validator(); }
+  // Whether the whole file's transfer got as far as a body, which replaced what was staged (an
+  // error page does not).
+  bool bodyAccepted() const { return transfer_.bodyAccepted(); }
 
  private:
   UpdateChecker& checker_;
   const ManifestEntry& entry_;
   std::filesystem::path staged_;
   bool mayUseObject_;
+  ResumePoint stagedPart() const;
+
   bool chosen_ = false;
+  std::string resumeValidator_;
+  ResumePoint resumePoint_;
   Sha256Stream received_;
   FetchChoice choice_;
   platform::FileMapping base_;  // the installed file a patch applies to

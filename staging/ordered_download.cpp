@@ -35,6 +35,7 @@ struct CurlMultiCleanup {
 struct EntryRun {
   enum class State { WaitingForWindow, Transferring, Pausing, Done, Failed };
   State state = State::Transferring;
+  ManifestEntry entry;  // made whole from the pending list for as long as it runs
   PreparedEntry prepared;
   std::unique_ptr<EntryAttempt> attempt;  // the transfer in flight, or the one waiting for a window
   std::uint64_t windowShare = 0;          // of the decoder window budget, held by the attempt
@@ -48,10 +49,12 @@ struct EntryRun {
 
 class OrderedDownload {
  public:
-  OrderedDownload(UpdateChecker& checker, const PrepareEntry& prepare, const std::function<void(int, int)>& progress)
+  OrderedDownload(UpdateChecker& checker, const PrepareEntry& prepare, const std::function<void(int, int)>& progress,
+                  std::vector<std::string>& validators)
       : checker_(checker),
         prepare_(prepare),
         progress_(progress),
+        validators_(validators),
         total_(checker.pending.size()),
         parallel_(static_cast<std::size_t>(std::max(1, checker.parallelTransfers))),
         firstFailure_(total_),
@@ -105,7 +108,8 @@ class OrderedDownload {
            active() < parallel_ && !waitingForAWindow()) {
       const std::size_t index = next_++;
       EntryRun& run = runs_[index];
-      run.prepared = prepare_(checker_.pending[index]);
+      run.entry = checker_.pending[index];
+      run.prepared = prepare_(run.entry);
       switch (run.prepared.outcome) {
         case PreparedEntry::Outcome::Done:
           run.state = EntryRun::State::Done;
@@ -142,11 +146,14 @@ class OrderedDownload {
   }
 
   void startAttempt(std::size_t index, EntryRun& run) {
-    const ManifestEntry& entry = checker_.pending[index];
+    const ManifestEntry& entry = run.entry;
     if (!run.attempt) {
       // Only the first attempt may take an object: after its failure the whole file follows.
-      run.attempt = std::make_unique<EntryAttempt>(checker_, entry, run.prepared.staged, !run.objectTried);
+      // A part of the whole file kept from an earlier run is worth more than any object.
+      const bool mayUseObject = !run.objectTried && validators_[index].empty();
+      run.attempt = std::make_unique<EntryAttempt>(checker_, entry, run.prepared.staged, mayUseObject);
       run.objectTried = true;
+      run.attempt->resumeWith(validators_[index]);
       run.attempt->choose();
     }
     // An object is decoded only within a share of the budget; until one is free the entry
@@ -193,7 +200,7 @@ class OrderedDownload {
 
   void attemptEnded(std::size_t index, EntryRun& run, bool done, const std::string& transferError,
                     const EntryAttempt::ObjectUse& used) {
-    const ManifestEntry& entry = checker_.pending[index];
+    const ManifestEntry& entry = run.entry;
     if (used.kind != nullptr && done) {
       logInTurn(index, run, false,
                 std::string("以") + used.kind + "下载：" + names::printableName(entry.path) + "（" + std::to_string(used.size) +
@@ -275,7 +282,13 @@ class OrderedDownload {
       std::string transferError;
       const bool done = run.attempt->finish(result, transferError);
       const EntryAttempt::ObjectUse used = run.attempt->objectUse();
+      const std::uint64_t resumedFrom = run.attempt->resumedFrom();
+      if (run.attempt->bodyAccepted()) validators_[index] = run.attempt->validator();
       endAttempt(run);
+      if (resumedFrom > 0) {
+        logInTurn(index, run, false, "断点续传：" + names::printableName(checker_.pending[index].path) + "（自第 " +
+                                         std::to_string(resumedFrom) + " 字节起）");
+      }
       attemptEnded(index, run, done, transferError, used);
       ended = true;
     }
@@ -294,6 +307,7 @@ class OrderedDownload {
   UpdateChecker& checker_;
   const PrepareEntry& prepare_;
   const std::function<void(int, int)>& progress_;
+  std::vector<std::string>& validators_;
   const std::size_t total_;
   const std::size_t parallel_;
   std::size_t next_ = 0;  // the next entry to start
@@ -310,7 +324,9 @@ class OrderedDownload {
 }  // namespace
 
 bool runOrderedDownload(UpdateChecker& checker, const PrepareEntry& prepare,
-                        const std::function<void(int, int)>& progress, std::string& errorText) {
-  OrderedDownload download(checker, prepare, progress);
+                        const std::function<void(int, int)>& progress, std::vector<std::string>& validators,
+                        std::string& errorText) {
+  validators.resize(checker.pending.size());
+  OrderedDownload download(checker, prepare, progress, validators);
   return download.run(errorText);
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "update/update_checker.h"
 
@@ -23,5 +24,11 @@ using PrepareEntry = std::function<PreparedEntry(const ManifestEntry&)>;
 // of each entry in turn, the first failing entry's text as the error, and success once every
 // entry is done. A cancel stops every transfer in flight. With one at a time this is the
 // plain loop: prepare, fetch, retry, go on.
+//
+// A whole-file attempt goes on from the bytes an earlier attempt staged, as long as the
+// server's answer to it carried a validator. `validators` (one per pending entry) holds them:
+// on entry those of parts kept from an earlier run (an entry with one takes no object, as its
+// part is of the whole file), on return those of the parts now staged.
 bool runOrderedDownload(UpdateChecker& checker, const PrepareEntry& prepare,
-                        const std::function<void(int, int)>& progress, std::string& errorText);
+                        const std::function<void(int, int)>& progress, std::vector<std::string>& validators,
+                        std::string& errorText);

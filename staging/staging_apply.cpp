@@ -4,6 +4,7 @@
 #include "staging/staging_apply.h"
 
 #include <exception>
+#include <string_view>
 #include <unordered_map>
 
 #include "log/launcher_log.h"
@@ -33,15 +34,14 @@ struct ApplyCounts {
 
 // The staged items of the entries this run fetched and checked, files apart from links; of
 // entries with the same path, the last one stands, as it did in the staging directory.
-StagedItems stagedItemsOf(const std::vector<ManifestEntry>& verified, const fs::path& stagingDir) {
-  std::unordered_map<std::string, std::size_t> lastOfPath;
-  for (std::size_t i = 0; i < verified.size(); ++i) lastOfPath[verified[i].path] = i;
+StagedItems stagedItemsOf(const ManifestEntryList& verified, const fs::path& stagingDir) {
+  std::unordered_map<std::string_view, std::size_t> lastOfPath;
+  for (std::size_t i = 0; i < verified.size(); ++i) lastOfPath[verified.path(i)] = i;
   StagedItems items;
   for (std::size_t i = 0; i < verified.size(); ++i) {
-    const ManifestEntry& entry = verified[i];
-    if (lastOfPath[entry.path] != i) continue;
-    fs::path staged = manifestPathToLocal(stagingDir, entry.path);
-    (entry.link.empty() ? items.files : items.links).push_back(std::move(staged));
+    if (lastOfPath[verified.path(i)] != i) continue;
+    fs::path staged = manifestPathToLocal(stagingDir, std::string(verified.path(i)));
+    (verified.isLink(i) ? items.links : items.files).push_back(std::move(staged));
   }
   return items;
 }
@@ -155,7 +155,7 @@ void applyLink(const fs::path& link, const fs::path& stagingDir, const fs::path&
 }
 
 int applyStagingUnguarded(const fs::path& stagingDir, const fs::path& installDir,
-                          const std::vector<ManifestEntry>& verified, const std::vector<std::string>& lockedPatterns,
+                          const ManifestEntryList& verified, const std::vector<std::string>& lockedPatterns,
                           const std::vector<std::string>& forbiddenPatterns) {
   const std::string stagingText = platform::pathToUtf8(stagingDir);
 
@@ -197,7 +197,7 @@ int applyStagingUnguarded(const fs::path& stagingDir, const fs::path& installDir
 
 }  // namespace
 
-int applyStaging(const fs::path& stagingDir, const fs::path& installDir, const std::vector<ManifestEntry>& verified,
+int applyStaging(const fs::path& stagingDir, const fs::path& installDir, const ManifestEntryList& verified,
                  const std::vector<std::string>& lockedPatterns, const std::vector<std::string>& forbiddenPatterns) {
   // The one place where the apply step turns unexpected errors into log lines; the
   // staging directory then stays for a later run.

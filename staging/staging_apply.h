@@ -16,7 +16,7 @@
 // them). Every problem is logged; the staging directory is removed at the end. Returns the
 // number of items put in place, 0 on an unexpected error. Never throws.
 int applyStaging(const std::filesystem::path& stagingDir, const std::filesystem::path& installDir,
-                 const std::vector<ManifestEntry>& verified, const std::vector<std::string>& lockedPatterns,
+                 const ManifestEntryList& verified, const std::vector<std::string>& lockedPatterns,
                  const std::vector<std::string>& forbiddenPatterns);
 
 // Moves one staged regular file onto target, retrying a busy target for about five seconds

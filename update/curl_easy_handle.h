@@ -11,3 +11,9 @@ struct CurlEasyCleanup {
 using CurlEasyHandle = std::unique_ptr<CURL, CurlEasyCleanup>;
 
 inline CurlEasyHandle makeCurlEasyHandle() { return CurlEasyHandle(curl_easy_init()); }
+
+// Owner of a list of request headers, which must outlive every transfer of the handle it is set on.
+struct CurlHeaderListCleanup {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlHeaderList = std::unique_ptr<curl_slist, CurlHeaderListCleanup>;

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "platform/file_mapping.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "trust/sha256_hex.h"
@@ -11,11 +12,57 @@
 
 namespace {
 
+// Whether a Content-Range value ("bytes 100-199/200") starts at `offset`.
+bool rangeStartsAt(const std::string& contentRange, std::uint64_t offset) {
+  const std::string prefix = "bytes " + std::to_string(offset) + "-";
+  return platform::lowerAscii(contentRange.substr(0, prefix.size())) == prefix;
+}
+
+// Decides at the first piece of the body where it goes; false ends the transfer. An error page
+// never reaches the file, whose part must stay what the server once sent for it.
+bool startBody(FileTransfer::Sink& body) {
+  const long status = responseCodeOf(body.hops->handle);
+  if (status >= 400) {
+    body.refused = true;
+    return false;
+  }
+  if (body.resumeFrom > 0 && status == 206) {
+    if (!rangeStartsAt(body.hops->contentRange, body.resumeFrom)) {
+      body.partRefused = true;
+      return false;
+    }
+    // The digest covers the whole file: the part first, then what follows.
+    if (body.hash) {
+      platform::FileMapping part;
+      if (part.open(body.path) || part.size() < body.resumeFrom) {
+        body.reopenFailed = true;
+        return false;
+      }
+      body.hash->update(part.data(), static_cast<std::size_t>(body.resumeFrom));
+    }
+    body.resumed = true;
+  } else if (body.resumeFrom > 0) {
+    // Not the rest of the part: the file changed on the server, and this is all of it now.
+    body.written = 0;
+    if (body.file.close() || body.file.open(body.path, platform::FileWriter::Mode::Truncate)) {
+      body.reopenFailed = true;
+      return false;
+    }
+  }
+  body.validator = rangeValidator(*body.hops);
+  body.accepted = true;
+  return true;
+}
+
 // Writes every chunk to the destination; 0 tells the library that the disk refused it, or
 // that the server sent more than the entry's size, which must not fill the disk first.
 size_t fileSink(char* data, size_t size, size_t count, void* target) {
   auto* body = static_cast<FileTransfer::Sink*>(target);
   const size_t bytes = size * count;
+  if (!body->consumer && !body->answered) {
+    body->answered = true;
+    if (!startBody(*body)) return 0;
+  }
   if (body->consumer) {
     if (body->consumer(data, bytes)) return bytes;
     body->refused = true;
@@ -41,15 +88,30 @@ int cancelCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 }  // namespace
 
 bool FileTransfer::prepare(UpdateChecker& checker, const std::string& url, const std::filesystem::path& destination,
-                           Sha256Stream* contentHash, std::int64_t maxBytes, std::string& errorText) {
+                           Sha256Stream* contentHash, std::int64_t maxBytes, std::string& errorText,
+                           const ResumePoint& resume) {
   writeFailedText_ = "无法写入文件：" + platform::pathToUtf8(destination);
-  if (sink_.file.open(destination, platform::FileWriter::Mode::Truncate)) {
+  const bool resuming = resume.offset > 0;
+  if (sink_.file.open(destination, resuming ? platform::FileWriter::Mode::Append : platform::FileWriter::Mode::Truncate)) {
     errorText = writeFailedText_;
     return false;
   }
   sink_.hash = contentHash;
   sink_.limit = maxBytes;
-  return setUp(checker, url, errorText);
+  sink_.hops = &hops_;
+  sink_.path = destination;
+  sink_.resumeFrom = resume.offset;
+  sink_.written = resume.offset;
+  if (!setUp(checker, url, errorText)) return false;
+  if (!resuming) return true;
+  // If-Range: the rest only while the server's file is still the one the part came from.
+  ifRange_.reset(curl_slist_append(nullptr, ("If-Range: " + resume.validator).c_str()));
+  OptionSetter set(handle_.get());
+  set(CURLOPT_RANGE, (std::to_string(resume.offset) + "-").c_str());
+  set(CURLOPT_HTTPHEADER, ifRange_.get());
+  if (ifRange_ && set.result() == CURLE_OK) return true;
+  errorText = ifRange_ ? curl_easy_strerror(set.result()) : "curl 初始化失败";
+  return false;
 }
 
 bool FileTransfer::prepare(UpdateChecker& checker, const std::string& url, Consumer consumer, std::string& errorText) {
@@ -104,6 +166,26 @@ bool FileTransfer::finish(CURLcode result, std::string& errorText) {
   if (result == CURLE_ABORTED_BY_CALLBACK) {
     errorText = kCancelledText;
     return false;
+  }
+  if (sink_.partRefused) {
+    errorText = "续传应答范围不符：" + hops_.contentRange;
+    return false;
+  }
+  if (sink_.reopenFailed) {
+    errorText = writeFailedText_;
+    return false;
+  }
+  // Nothing can be made of a part whose range the server cannot serve.
+  if (responseCode == 416) sink_.partRefused = sink_.resumeFrom > 0;
+  // A file that changed on the server to no bytes at all: no body came to start it over.
+  if (sink_.resumeFrom > 0 && !sink_.answered && result == CURLE_OK && responseCode == 200) {
+    platform::FileWriter emptied;
+    if (emptied.open(sink_.path, platform::FileWriter::Mode::Truncate) || emptied.close()) {
+      errorText = writeFailedText_;
+      return false;
+    }
+    sink_.validator = rangeValidator(hops_);
+    sink_.accepted = true;
   }
   // An error page refused by the consumer is reported by its status.
   if (sink_.refused && !judgeStatus(responseCode, errorText)) return false;

@@ -1,13 +1,20 @@
 #include "update/health_report.h"
 
+#include <cstddef>
+
 #include "update/server_endpoints.h"
 #include "update/update_checker.h"
 
 namespace {
 
-// A report is worth no more than this to the run: a server that does not answer within it
-// is left alone.
-constexpr int kReportTimeoutSeconds = 2;
+// A report is worth no more than this to the run, which still holds the installation's lock:
+// a server that does not connect, or goes quiet, within 2 seconds is left alone, and no
+// answer, however it trickles in, keeps the run longer than 5 seconds.
+constexpr int kReportStallSeconds = 2;
+constexpr long kReportTimeoutMilliseconds = 5000;
+// An answer is a status line and a few headers; a server that sends more is not listened to.
+constexpr std::size_t kReportHeaderBytes = 16 * 1024;
+constexpr std::size_t kReportBodyBytes = 1024;
 
 }  // namespace
 
@@ -23,10 +30,14 @@ std::string healthReportUrl(const std::string& baseUrl, const std::string& platf
 
 void sendHealthReport(UpdateChecker& checker, const HealthReport& report) {
   if (report.release.empty()) return;
-  checker.connectTimeoutSeconds = kReportTimeoutSeconds;
-  checker.stallTimeoutSeconds = kReportTimeoutSeconds;
+  checker.connectTimeoutSeconds = kReportStallSeconds;
+  checker.stallTimeoutSeconds = kReportStallSeconds;
+  checker.requestTimeoutMilliseconds = kReportTimeoutMilliseconds;
+  // A redirect would start the clock again at another server.
+  checker.followRedirects = false;
+  checker.maxHeaderBytes = kReportHeaderBytes;
   checker.cancelCheck = nullptr;
   std::string body;
   std::string ignored;
-  checker.httpGetToString(healthReportUrl(checker.baseUrl, checker.platform, report), body, ignored, 1024);
+  checker.httpGetToString(healthReportUrl(checker.baseUrl, checker.platform, report), body, ignored, kReportBodyBytes);
 }

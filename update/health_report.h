@@ -10,7 +10,7 @@ class UpdateChecker;
 // that identifies the installation or the user, and no paths.
 struct HealthReport {
   std::string release;  // the release checked against; empty: the site does not ask
-  std::string result;   // "up_to_date", "updated" or "failed"
+  std::string result;   // "up_to_date", "updated", "failed" or "cancelled" (by the user)
   std::string step;     // with "failed": "check", "download", "apply" or "start"
   bool exitedEarly = false;    // with "updated": the program ended within its first 5 seconds
   std::uint32_t exitCode = 0;  // its exit code then
@@ -20,6 +20,6 @@ struct HealthReport {
 // or "&early_exit=0" / "&early_exit=1&exit_code=N" after an update.
 std::string healthReportUrl(const std::string& baseUrl, const std::string& platform, const HealthReport& report);
 
-// Sends the report once, when the site asks: a short time-out, no retry, and nothing said
-// about a report that could not be sent. It costs the run nothing else.
+// Sends the report once, when the site asks: 5 seconds at most, no redirect, no retry, and
+// nothing said about a report that could not be sent. It costs the run nothing else.
 void sendHealthReport(UpdateChecker& checker, const HealthReport& report);

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <exception>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "log/launcher_log.h"
@@ -14,7 +16,9 @@
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "trust/accepted_serial.h"
+#include "update/entry_comparison.h"
 #include "update/launcher_files.h"
+#include "update/manifest_fast_reader.h"
 #include "update/manifest_paths.h"
 #include "update/manifest_reader.h"
 #include "update/name_pattern.h"
@@ -45,23 +49,46 @@ std::string localTimeNow() {
   return std::string(text, length);
 }
 
-// The report of the latest successful check. It is informational only: a file that cannot be
-// opened or written costs the report, never the check.
-// Written as its heading and its lines, so that the lines of a large check are not copied.
-void writeUpdateLog(const std::filesystem::path& installDir, const std::string& heading, const std::string& lines) {
-  platform::FileWriter file;
-  if (file.open(installDir / kUpdateReportFileName, platform::FileWriter::Mode::Truncate)) return;
-  if (file.write(heading.data(), heading.size()) || file.write(lines.data(), lines.size())) return;
-  file.close();
+// The report of the latest successful check, written as its lines are formed: the report
+// of a large check is not held whole. It is informational only: a file that cannot be opened
+// or written costs the report, never the check.
+class ReportWriter {
+ public:
+  explicit ReportWriter(const std::filesystem::path& file)
+      : failed_(static_cast<bool>(file_.open(file, platform::FileWriter::Mode::Truncate))) {}
+  ~ReportWriter() {
+    flush();
+    if (!failed_) file_.close();
+  }
+  std::string& text() { return buffer_; }
+  // Writes what has been formed once enough of it has gathered.
+  void lineDone() {
+    if (buffer_.size() >= kFlushBytes) flush();
+  }
+
+ private:
+  static constexpr std::size_t kFlushBytes = 64 * 1024;
+  void flush() {
+    if (!failed_ && !buffer_.empty()) failed_ = static_cast<bool>(file_.write(buffer_.data(), buffer_.size()));
+    buffer_.clear();
+  }
+  platform::FileWriter file_;
+  bool failed_;
+  std::string buffer_;
+};
+
+std::string_view baseNameView(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 // Whether the installed item of a manifest path exists and a locked pattern protects it.
-bool isLockedInstalledFile(const std::filesystem::path& installDir, const std::string& manifestPath,
-                           const std::string& name, const std::vector<std::string>& lockedPatterns) {
+bool isLockedInstalledFile(const std::filesystem::path& installDir, std::string_view manifestPath,
+                           std::string_view name, const std::vector<std::string>& lockedPatterns) {
   const bool namedLocked = matchesAnyNamePattern(name, lockedPatterns);
   // Only a name with '~' can be a short alias (VCRUNT~1.DLL) of another name.
-  if (!namedLocked && name.find('~') == std::string::npos) return false;
-  const std::filesystem::path local = installDir / platform::pathFromUtf8(manifestPath);
+  if (!namedLocked && name.find('~') == std::string_view::npos) return false;
+  const std::filesystem::path local = installDir / platform::pathFromUtf8(std::string(manifestPath));
   platform::ItemKind kind = platform::ItemKind::Missing;
   if (platform::queryItemKind(local, true, kind) || kind == platform::ItemKind::Missing) return false;
   return namedLocked || matchesAnyNamePattern(platform::storedFileName(local), lockedPatterns);
@@ -69,12 +96,11 @@ bool isLockedInstalledFile(const std::filesystem::path& installDir, const std::s
 
 // Where links cannot be made (on Windows, without the right to create them) a release with
 // links can never be applied: found out here, before the main program is stopped for it.
-bool canCreateLinks(const std::filesystem::path& stagingDir, const std::vector<ManifestEntry>& pending,
+bool canCreateLinks(const std::filesystem::path& stagingDir, const ManifestEntryList& pending,
                     std::string& errorText) {
-  const auto link = std::find_if(pending.begin(), pending.end(), [](const ManifestEntry& entry) {
-    return !entry.link.empty();
-  });
-  if (link == pending.end()) return true;
+  std::size_t link = 0;
+  while (link < pending.size() && !pending.isLink(link)) ++link;
+  if (link == pending.size()) return true;
   // A fresh staging directory, so that the probe cannot land wherever a leftover link points.
   const std::filesystem::path probe = stagingDir / "link-probe";
   std::error_code error = platform::removeTree(stagingDir);
@@ -82,30 +108,52 @@ bool canCreateLinks(const std::filesystem::path& stagingDir, const std::vector<M
   if (!error) error = platform::createFileSymlink(platform::fromUtf8("link-probe-target"), probe);
   platform::removeItem(probe);
   if (!error) return true;
-  errorText = "无法创建软链接：" + names::printableName(link->path) + "（" + platform::errorCodeText(error) + "）";
+  errorText = "无法创建软链接：" + names::printableName(pending.path(link)) + "（" + platform::errorCodeText(error) + "）";
   return false;
 }
 
 // The manifest's entries, refusing a malformed body or an entry that no file could satisfy.
-bool readManifest(UpdateChecker& checker, const std::string& body, std::vector<ManifestEntry>& entries,
-                  RolloutOffer& rollout, std::string& errorText) {
+// The body becomes the entries' texts, or is given back once they are read. A manifest that
+// offers a candidate release or asks for health reports is read by the JSON library.
+bool readManifest(UpdateChecker& checker, std::string&& body, ManifestEntryList& entries, RolloutOffer& rollout,
+                  std::string& errorText) {
   if (body.empty()) {
     errorText = std::string("更新清单解析失败：") + kEmptyInputMessage;
     return false;
   }
+  const bool signedManifest = !checker.manifestPublicKey.empty();
+  checker.healthRelease.clear();
+  if (readManifestFast(body, signedManifest, entries)) return true;
+  // Whatever the fast reading is not sure of, the JSON library reads, with its own texts.
+  std::vector<ManifestEntry> read;
   std::vector<std::string> warnings;
-  ManifestReader reader(!checker.manifestPublicKey.empty());
-  const bool read = reader.read(body, entries, warnings, errorText);
+  ManifestReader reader(signedManifest);
+  const bool ok = reader.read(body, read, warnings, errorText);
   for (const std::string& warning : warnings) logWarn(warning);
+  if (!ok) return false;
   rollout = std::move(reader.rollout());
-  if (read) checker.healthRelease = reader.healthRelease();
-  return read;
+  checker.healthRelease = reader.healthRelease();
+  std::string().swap(body);
+  entries = ManifestEntryList(read);
+  return true;
+}
+
+// What the check decided for one entry, until the report is written.
+struct Verdict {
+  enum class Outcome : std::uint8_t { UpToDate, Forbidden, Locked, Pending };
+  std::int64_t local = 0;  // the local size or time the report names
+  Outcome outcome = Outcome::UpToDate;
+  Difference difference = Difference::None;
+};
+
+void appendReportLine(std::string& text, const char* label, std::string_view path) {
+  text.append(label).append(path);
 }
 
 // Takes the candidate's files instead of the current release's when this installation is in
 // its cohort. An installation that cannot keep its identifier stays on the current release:
 // a new identifier at every start would move it in and out of cohorts.
-void chooseRelease(UpdateChecker& checker, RolloutOffer& rollout, std::vector<ManifestEntry>& entries) {
+void chooseRelease(UpdateChecker& checker, RolloutOffer& rollout, ManifestEntryList& entries) {
   checker.candidateRelease.clear();
   if (!rollout.present) return;
   std::string identifier;
@@ -121,7 +169,7 @@ void chooseRelease(UpdateChecker& checker, RolloutOffer& rollout, std::vector<Ma
   logInfo("灰度发布：候选版本 " + rollout.release + "，比例 " + shareText(rollout.share) + "%，本机" +
           (inCohort ? "在" : "不在") + "候选范围内");
   if (!inCohort) return;
-  entries = std::move(rollout.entries);
+  entries = ManifestEntryList(rollout.entries);
   checker.candidateRelease = rollout.release;
   if (!checker.healthRelease.empty()) checker.healthRelease = rollout.release;
 }
@@ -129,50 +177,89 @@ void chooseRelease(UpdateChecker& checker, RolloutOffer& rollout, std::vector<Ma
 // Judges the entries, compares them with the installation and rewrites update.log. The
 // entries to fetch end up in checker.pending, in the manifest's order: the list of all
 // entries becomes the pending list, so that no entry is held twice.
-bool checkEntries(UpdateChecker& checker, std::vector<ManifestEntry>&& entries, std::string& errorText) {
+bool checkEntries(UpdateChecker& checker, ManifestEntryList&& entries, std::string& errorText) {
   // Every entry is judged on its text before any local file is looked at: a path that
   // names another host would otherwise be looked up there.
   if (!judgeManifestEntries(entries, errorText, checker.lockedPatterns)) return false;
 
+  const std::size_t count = entries.size();
   CheckCounts counts;
-  counts.manifestEntries = static_cast<std::int32_t>(entries.size());
+  counts.manifestEntries = static_cast<std::int32_t>(count);
+  std::vector<Verdict> verdicts(count);
+  std::vector<bool> pending(count, false);
   std::size_t pendingCount = 0;
-  std::string report;
-  for (ManifestEntry& entry : entries) {
-    const std::string name = baseNameOf(entry.path);
+  bool anyLine = false;
+  // The installed targets of links that differ; links are few.
+  std::vector<std::pair<std::size_t, std::string>> linkTargets;
+  platform::NativeString localPath;
+  std::string localTarget;
+  LauncherOwnPathTest isLauncherOwn;
+  for (std::size_t i = 0; i < count; ++i) {
+    Verdict& verdict = verdicts[i];
+    const std::string_view path = entries.path(i);
+    const std::string_view name = baseNameView(path);
     // The launcher's own files are never taken from a release: a link there would carry
     // the launcher's writes out of the installation.
-    if (isLauncherOwnPath(entry.path) || matchesAnyNamePattern(name, checker.forbiddenPatterns)) {
+    if (isLauncherOwn(path) || matchesAnyNamePattern(name, checker.forbiddenPatterns)) {
       ++counts.forbidden;
-      report += "  [排除-禁止下载] " + entry.path + "\n";
+      verdict.outcome = Verdict::Outcome::Forbidden;
+      anyLine = true;
       continue;
     }
-
-    std::string reason;
-    const bool needsUpdate = checker.entryNeedsUpdate(entry, &reason);
+    if (entries.isLink(i)) {
+      verdict.difference = compareInstalledLink(checker.installDir, path, entries.link(i), localTarget);
+      if (verdict.difference == Difference::LinkTarget) linkTargets.emplace_back(i, localTarget);
+    } else {
+      verdict.difference = compareInstalledFile(checker.installDir, path, entries.fileSize(i), entries.mtime(i),
+                                                verdict.local, localPath);
+    }
+    const bool needsUpdate = verdict.difference != Difference::None;
     // A locked file is only protected while it exists; a missing one is installed as usual.
-    if (isLockedInstalledFile(checker.installDir, entry.path, name, checker.lockedPatterns)) {
+    if (isLockedInstalledFile(checker.installDir, path, name, checker.lockedPatterns)) {
       ++counts.locked;
-      if (needsUpdate) report.append("  [跳过-自更新锁定] ").append(entry.path).append("  ").append(reason) += '\n';
+      verdict.outcome = Verdict::Outcome::Locked;
+      anyLine = anyLine || needsUpdate;
       continue;
     }
-
     if (needsUpdate) {
-      report.append("  [待更新] ").append(entry.path).append("  ").append(reason) += '\n';
-      // Moved towards the front, never past an entry still to be read.
-      if (&entries[pendingCount] != &entry) entries[pendingCount] = std::move(entry);
+      verdict.outcome = Verdict::Outcome::Pending;
+      pending[i] = true;
       ++pendingCount;
+      anyLine = true;
     }
   }
-  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(pendingCount), entries.end());
-  checker.pending = std::move(entries);
 
-  const std::string heading =
-      "[" + localTimeNow() + "] 更新检测：清单 " + std::to_string(counts.manifestEntries) + " 项，待更新 " +
-      std::to_string(checker.pending.size()) + " 项，禁止下载 " + std::to_string(counts.forbidden) +
-      " 项，跳过锁定文件 " + std::to_string(counts.locked) + " 项\n" + "服务器: " + checker.baseUrl +
-      "  平台: " + checker.platform + "\n";
-  writeUpdateLog(checker.installDir, heading, report.empty() ? std::string("（无差异，本次不更新）\n") : report);
+  ReportWriter report(checker.installDir / kUpdateReportFileName);
+  std::string& text = report.text();
+  text = "[" + localTimeNow() + "] 更新检测：清单 " + std::to_string(counts.manifestEntries) + " 项，待更新 " +
+         std::to_string(pendingCount) + " 项，禁止下载 " + std::to_string(counts.forbidden) +
+         " 项，跳过锁定文件 " + std::to_string(counts.locked) + " 项\n" + "服务器: " + checker.baseUrl +
+         "  平台: " + checker.platform + "\n";
+  if (!anyLine) text += "（无差异，本次不更新）\n";
+  auto linkTarget = linkTargets.begin();
+  for (std::size_t i = 0; i < count && anyLine; ++i) {
+    const Verdict& verdict = verdicts[i];
+    if (verdict.outcome == Verdict::Outcome::UpToDate) continue;
+    if (verdict.outcome == Verdict::Outcome::Forbidden) {
+      appendReportLine(text, "  [排除-禁止下载] ", entries.path(i));
+    } else if (verdict.difference == Difference::None) {
+      continue;  // a locked file that is up to date
+    } else {
+      appendReportLine(text, verdict.outcome == Verdict::Outcome::Locked ? "  [跳过-自更新锁定] " : "  [待更新] ",
+                       entries.path(i));
+      text += "  ";
+      std::string_view installedTarget;
+      while (linkTarget != linkTargets.end() && linkTarget->first < i) ++linkTarget;
+      if (linkTarget != linkTargets.end() && linkTarget->first == i) installedTarget = linkTarget->second;
+      appendDifferenceText(text, verdict.difference, verdict.local, entries.fileSize(i), entries.mtime(i),
+                           installedTarget, entries.link(i));
+    }
+    text += '\n';
+    report.lineDone();
+  }
+  std::vector<Verdict>().swap(verdicts);
+  entries.keepFlagged(pending);
+  checker.pending = std::move(entries);
   return true;
 }
 
@@ -207,14 +294,13 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
   // Without a built-in key nothing changes: no signature request, no serial file.
   std::uint64_t newSerial = 0;
   if (!manifestPublicKey.empty() && !checkManifestSignature(body, newSerial, errorText)) return false;
-  std::vector<ManifestEntry> entries;
+  // The entries keep the body as their texts, or read it and give it back.
+  ManifestEntryList entries;
   RolloutOffer rollout;
-  if (!catchingFailures([&] { return readManifest(*this, body, entries, rollout, errorText); }, errorText)) {
+  if (!catchingFailures([&] { return readManifest(*this, std::move(body), entries, rollout, errorText); },
+                        errorText)) {
     return false;
   }
-  // The entries hold all that the check needs: the body's memory is given back before the
-  // installation is compared.
-  std::string().swap(body);
   chooseRelease(*this, rollout, entries);
   if (!catchingFailures([&] { return checkEntries(*this, std::move(entries), errorText); }, errorText)) return false;
   if (!canCreateLinks(stagingDir, pending, errorText)) {
@@ -229,9 +315,10 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
 
 bool UpdateChecker::checkManifestBody(const std::string& body, std::string& errorText) {
   pending.clear();
-  std::vector<ManifestEntry> entries;
+  ManifestEntryList entries;
   RolloutOffer rollout;
-  if (!catchingFailures([&] { return readManifest(*this, body, entries, rollout, errorText); }, errorText)) {
+  if (!catchingFailures([&] { return readManifest(*this, std::string(body), entries, rollout, errorText); },
+                        errorText)) {
     return false;
   }
   chooseRelease(*this, rollout, entries);

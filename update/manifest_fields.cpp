@@ -9,8 +9,9 @@ namespace {
 
 bool isCWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-// Truncation toward zero; values beyond the 64-bit range would be undefined behaviour in a
-// plain conversion, so they stop at the nearest limit.
+}  // namespace
+
+// Values beyond the 64-bit range would be undefined behaviour in a plain conversion.
 std::int64_t truncateToInteger(double value) {
   if (std::isnan(value)) return 0;
   constexpr double kTwoTo63 = 9223372036854775808.0;
@@ -18,8 +19,6 @@ std::int64_t truncateToInteger(double value) {
   if (value < -kTwoTo63) return std::numeric_limits<std::int64_t>::min();
   return static_cast<std::int64_t>(value);
 }
-
-}  // namespace
 
 std::int64_t parseLeadingInteger(const std::string& text) {
   std::size_t i = 0;

@@ -14,3 +14,6 @@ std::int64_t readIntegerField(const nlohmann::json& object, const std::string& k
 
 // The decimal number at the start of `text`, read the way strtoll reads base 10.
 std::int64_t parseLeadingInteger(const std::string& text);
+
+// A floating-point number truncated toward zero, stopping at the 64-bit limits; NaN gives 0.
+std::int64_t truncateToInteger(double value);

@@ -28,6 +28,19 @@ std::vector<std::string_view> splitAtSlashes(std::string_view path) {
   }
 }
 
+// Calls visit with each element between slashes, empty ones included, until it returns false.
+template <typename Visit>
+bool everyElement(std::string_view path, Visit visit) {
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = path.find('/', start);
+    if (!visit(path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start))) {
+      return false;
+    }
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
 bool onlyDotsAndBlanks(std::string_view element) {
   return element.find_first_not_of(". ") == std::string::npos;
 }
@@ -46,23 +59,37 @@ std::string placeKey(const std::vector<std::string_view>& elements, std::size_t 
 }
 
 // The same for a whole path, without splitting it into a list first.
-std::string pathPlaceKey(const std::string& path) { return names::comparedPathKey(path); }
+std::string pathPlaceKey(std::string_view path) { return names::comparedPathKey(path); }
 
 // The first entry, in the manifest's order, whose path names the place of an earlier entry
 // in other letters, with the earliest entry of that place; and apart from it the first entry
 // that repeats an earlier path exactly. The keys' hashes are sorted rather than kept in a
 // table: a table of 100,000 keys cost the check more than all its file-system queries.
+// The entries' paths and link targets, from a vector of entries or the compact list alike.
+std::size_t countOf(const std::vector<ManifestEntry>& entries) { return entries.size(); }
+std::string_view pathOf(const std::vector<ManifestEntry>& entries, std::size_t i) { return entries[i].path; }
+std::string_view linkOf(const std::vector<ManifestEntry>& entries, std::size_t i) { return entries[i].link; }
+std::size_t countOf(const ManifestEntryList& entries) { return entries.size(); }
+std::string_view pathOf(const ManifestEntryList& entries, std::size_t i) { return entries.path(i); }
+std::string_view linkOf(const ManifestEntryList& entries, std::size_t i) { return entries.link(i); }
+
+constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+
 struct PlaceClashes {
-  const ManifestEntry* earlier = nullptr;
-  const ManifestEntry* later = nullptr;
-  const ManifestEntry* repeated = nullptr;
+  std::size_t earlier = kNoEntry;
+  std::size_t later = kNoEntry;
+  std::size_t repeated = kNoEntry;
 };
 
-PlaceClashes findPlaceClashes(const std::vector<ManifestEntry>& entries) {
+template <typename Entries>
+PlaceClashes findPlaceClashes(const Entries& entries) {
   std::vector<std::pair<std::size_t, std::size_t>> hashed;  // (hash of the key, entry index)
-  hashed.reserve(entries.size());
-  for (std::size_t index = 0; index < entries.size(); ++index) {
-    hashed.emplace_back(std::hash<std::string>{}(pathPlaceKey(entries[index].path)), index);
+  hashed.reserve(countOf(entries));
+  std::string key;
+  for (std::size_t index = 0; index < countOf(entries); ++index) {
+    key.clear();
+    names::appendComparedPathKey(key, pathOf(entries, index));
+    hashed.emplace_back(std::hash<std::string>{}(key), index);
   }
   std::sort(hashed.begin(), hashed.end());
   PlaceClashes found;
@@ -70,14 +97,14 @@ PlaceClashes findPlaceClashes(const std::vector<ManifestEntry>& entries) {
     for (end = start + 1; end < hashed.size() && hashed[end].first == hashed[start].first;) ++end;
     // Entries of one hash, in the manifest's order; different keys under one hash are rare.
     for (std::size_t j = start + 1; j < end; ++j) {
-      const ManifestEntry& entry = entries[hashed[j].second];
+      const std::size_t entry = hashed[j].second;
       for (std::size_t i = start; i < j; ++i) {
-        const ManifestEntry& first = entries[hashed[i].second];
-        if (pathPlaceKey(first.path) != pathPlaceKey(entry.path)) continue;
-        const ManifestEntry*& slot = first.path == entry.path ? found.repeated : found.later;
-        if (slot == nullptr || &entry < slot) {
-          if (&slot == &found.later) found.earlier = &first;
-          slot = &entry;
+        const std::size_t first = hashed[i].second;
+        if (pathPlaceKey(pathOf(entries, first)) != pathPlaceKey(pathOf(entries, entry))) continue;
+        std::size_t& slot = pathOf(entries, first) == pathOf(entries, entry) ? found.repeated : found.later;
+        if (slot == kNoEntry || entry < slot) {
+          if (&slot == &found.later) found.earlier = first;
+          slot = entry;
         }
         break;
       }
@@ -87,7 +114,7 @@ PlaceClashes findPlaceClashes(const std::vector<ManifestEntry>& entries) {
 }
 
 // Whether a path has a '~' or an element ending in a dot or blank: most paths have neither.
-bool worthALook(const std::string& path) {
+bool worthALook(std::string_view path) {
   char previous = '/';
   for (const char c : path) {
     if (c == '~' || (c == '/' && (previous == '.' || previous == ' '))) return true;
@@ -97,7 +124,7 @@ bool worthALook(const std::string& path) {
 }
 
 // Whether a path names a launcher's daily log by its short name ("logs/KESTRU~1.LOG").
-bool mayBeShortNameOfDailyLog(const std::string& path) {
+bool mayBeShortNameOfDailyLog(std::string_view path) {
   static const std::string kLogsKey = placeKey({kLogDirectoryName}, 1);
   const std::vector<std::string_view> elements = splitAtSlashes(path);
   return elements.size() == 2 && placeKey(elements, 1) == kLogsKey &&
@@ -107,11 +134,12 @@ bool mayBeShortNameOfDailyLog(const std::string& path) {
 // The first entry with an element that Windows would shorten, or that has the form of a short
 // name of a file the launcher keeps for itself (at the top, and its daily logs) or of a locked
 // name (anywhere).
-const ManifestEntry* findWindowsNameProblem(const std::vector<ManifestEntry>& entries,
-                                            const std::vector<std::string>& lockedPatterns, bool& shortName) {
+template <typename Entries>
+std::size_t findWindowsNameProblem(const Entries& entries, const std::vector<std::string>& lockedPatterns,
+                                   bool& shortName) {
   static const std::vector<std::string> kOwnNames = launcherOwnTopNames();
-  for (const ManifestEntry& entry : entries) {
-    const std::string& path = entry.path;
+  for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
+    const std::string_view path = pathOf(entries, entry);
     if (!worthALook(path)) continue;
     names::ElementProblem problem = names::findElementProblem(path, kOwnNames, lockedPatterns);
     if (problem == names::ElementProblem::None && mayBeShortNameOfDailyLog(path)) {
@@ -119,41 +147,43 @@ const ManifestEntry* findWindowsNameProblem(const std::vector<ManifestEntry>& en
     }
     if (problem == names::ElementProblem::None) continue;
     shortName = problem == names::ElementProblem::ShortName;
-    return &entry;
+    return entry;
   }
-  return nullptr;
+  return kNoEntry;
 }
 
 }  // namespace
 
-bool isConfinedManifestPath(const std::string& path) {
+bool isConfinedManifestPath(std::string_view path) {
   if (path.empty() || path.front() == '/' || path.back() == '/') return false;
   if (names::hasCharacterWindowsRefuses(path)) return false;  // a backslash, ':' and NUL among them
-  for (const std::string_view element : splitAtSlashes(path)) {
-    if (element.empty()) continue;
-    if (onlyDotsAndBlanks(element) || names::isReservedDeviceName(element)) return false;
-  }
-  return true;
+  return everyElement(path, [](std::string_view element) {
+    return element.empty() || (!onlyDotsAndBlanks(element) && !names::isReservedDeviceName(element));
+  });
 }
 
-bool findUnconfinedEntry(const std::vector<ManifestEntry>& entries, std::string& offendingPath) {
+namespace {
+
+template <typename Entries>
+bool findUnconfined(const Entries& entries, std::string& offendingPath) {
   std::unordered_set<std::string> linkKeys;
-  for (const ManifestEntry& entry : entries) {
-    if (!isConfinedManifestPath(entry.path)) {
-      offendingPath = entry.path;
+  for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
+    const std::string_view path = pathOf(entries, entry);
+    if (!isConfinedManifestPath(path)) {
+      offendingPath = std::string(path);
       return false;
     }
-    if (!entry.link.empty()) {
-      const std::vector<std::string_view> elements = splitAtSlashes(entry.path);
+    if (!linkOf(entries, entry).empty()) {
+      const std::vector<std::string_view> elements = splitAtSlashes(path);
       linkKeys.insert(placeKey(elements, elements.size()));
     }
   }
   if (linkKeys.empty()) return true;
-  for (const ManifestEntry& entry : entries) {
-    const std::vector<std::string_view> elements = splitAtSlashes(entry.path);
+  for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
+    const std::vector<std::string_view> elements = splitAtSlashes(pathOf(entries, entry));
     for (std::size_t count = 1; count < elements.size(); ++count) {
       if (linkKeys.count(placeKey(elements, count)) != 0) {
-        offendingPath = entry.path;
+        offendingPath = std::string(pathOf(entries, entry));
         return false;
       }
     }
@@ -161,13 +191,23 @@ bool findUnconfinedEntry(const std::vector<ManifestEntry>& entries, std::string&
   return true;
 }
 
-bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target) {
+}  // namespace
+
+bool findUnconfinedEntry(const std::vector<ManifestEntry>& entries, std::string& offendingPath) {
+  return findUnconfined(entries, offendingPath);
+}
+
+bool findUnconfinedEntry(const ManifestEntryList& entries, std::string& offendingPath) {
+  return findUnconfined(entries, offendingPath);
+}
+
+bool isConfinedLinkTarget(std::string_view linkPath, std::string_view target) {
   if (target.empty() || target.front() == '/' || target.front() == '\\') return false;
   if (target.find('\0') != std::string::npos || target.find(':') != std::string::npos) return false;
   long depth = 0;
   for (const std::string_view element : splitAtSlashes(linkPath)) depth += element.empty() ? 0 : 1;
   --depth;  // the link's own name
-  std::string normalised = target;
+  std::string normalised(target);
   for (char& c : normalised) c = c == '\\' ? '/' : c;
   for (const std::string_view element : splitAtSlashes(normalised)) {
     if (element.empty() || element == ".") continue;
@@ -179,7 +219,9 @@ bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target
   return true;
 }
 
-bool isLauncherOwnPath(const std::string& path) {
+bool isLauncherOwnPath(std::string_view path) { return LauncherOwnPathTest()(path); }
+
+bool LauncherOwnPathTest::operator()(std::string_view path) {
   // The check asks this of every entry: the keys of the launcher's names are formed once.
   static const std::vector<std::string> kOwnKeys = [] {
     std::vector<std::string> keys;
@@ -187,9 +229,17 @@ bool isLauncherOwnPath(const std::string& path) {
     return keys;
   }();
   static const std::string kLogsKey = placeKey({kLogDirectoryName}, 1);
-  const std::string top = placeKey({std::string_view(path).substr(0, path.find('/'))}, 1);
-  if (std::find(kOwnKeys.begin(), kOwnKeys.end(), top) != kOwnKeys.end()) return true;
-  if (top != kLogsKey) return false;
+  const std::string_view topElement = path.substr(0, path.find('/'));
+  if (!hasTop_ || topElement != lastTop_) {
+    const std::string key = placeKey({topElement}, 1);
+    lastTop_.assign(topElement);
+    hasTop_ = true;
+    lastTopKind_ = std::find(kOwnKeys.begin(), kOwnKeys.end(), key) != kOwnKeys.end() ? TopKind::Own
+                   : key == kLogsKey                                                ? TopKind::Logs
+                                                                                    : TopKind::Other;
+  }
+  if (lastTopKind_ != TopKind::Logs) return lastTopKind_ == TopKind::Own;
+  const std::string& top = kLogsKey;
   // The logs directory itself and the launcher's daily files in it; the main program may
   // keep files of its own there.
   const std::vector<std::string_view> elements = splitAtSlashes(path);
@@ -201,48 +251,67 @@ bool isLauncherOwnPath(const std::string& path) {
          below.size() > kSuffix.size() && below.compare(below.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
 }
 
-bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string& errorText,
-                          const std::vector<std::string>& lockedPatterns) {
+namespace {
+
+template <typename Entries>
+bool judgeEntries(const Entries& entries, std::string& errorText, const std::vector<std::string>& lockedPatterns) {
   using names::printableName;
   std::string offending;
-  if (!findUnconfinedEntry(entries, offending)) {
+  if (!findUnconfined(entries, offending)) {
     errorText = "更新清单路径不安全：" + printableName(offending);
     return false;
   }
   // Windows keeps one file for both names: each check would find one of them changed.
   const PlaceClashes clashes = findPlaceClashes(entries);
-  if (clashes.later != nullptr) {
-    const bool letters = names::isUtf8(clashes.earlier->path) && names::isUtf8(clashes.later->path);
+  if (clashes.later != kNoEntry) {
+    const std::string_view earlier = pathOf(entries, clashes.earlier);
+    const std::string_view later = pathOf(entries, clashes.later);
+    const bool letters = names::isUtf8(earlier) && names::isUtf8(later);
     errorText = std::string(letters ? "更新清单路径仅大小写不同：" : "更新清单路径仅无效的 UTF-8 字节不同：") +
-                printableName(clashes.earlier->path) + "，" + printableName(clashes.later->path);
+                printableName(earlier) + "，" + printableName(later);
     return false;
   }
   // Two transfers at once would write one staged file.
-  if (clashes.repeated != nullptr) {
-    errorText = "更新清单路径重复：" + printableName(clashes.repeated->path);
+  if (clashes.repeated != kNoEntry) {
+    errorText = "更新清单路径重复：" + printableName(pathOf(entries, clashes.repeated));
     return false;
   }
   // Either would land on another file, perhaps one that is held open (the launcher itself).
   bool shortName = false;
-  if (const ManifestEntry* entry = findWindowsNameProblem(entries, lockedPatterns, shortName)) {
+  if (const std::size_t entry = findWindowsNameProblem(entries, lockedPatterns, shortName); entry != kNoEntry) {
     errorText = std::string(shortName ? "更新清单路径可能是受保护文件的短文件名：" : "更新清单路径以点或空格结尾：") +
-                printableName(entry->path);
+                printableName(pathOf(entries, entry));
     return false;
   }
   std::unordered_set<std::string> linkKeys;
-  for (const ManifestEntry& entry : entries) {
-    if (!entry.link.empty()) linkKeys.insert(names::comparedPathKey(entry.path));
+  for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
+    if (!linkOf(entries, entry).empty()) linkKeys.insert(names::comparedPathKey(pathOf(entries, entry)));
   }
-  for (const ManifestEntry& entry : entries) {
-    if (entry.link.empty()) continue;
-    const bool outside = !isConfinedLinkTarget(entry.path, entry.link);
+  if (linkKeys.empty()) return true;
+  for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
+    const std::string_view path = pathOf(entries, entry);
+    const std::string_view link = linkOf(entries, entry);
+    if (link.empty()) continue;
+    const bool outside = !isConfinedLinkTarget(path, link);
     // Only the last element of a target may be a link: "y/../x" with "y" a link to ".." stays
     // inside as text but not when resolved.
-    if (outside || names::passesThroughLink(entry.path, entry.link, linkKeys)) {
+    if (outside || names::passesThroughLink(path, link, linkKeys)) {
       errorText = std::string(outside ? "更新清单软链接指向安装目录之外：" : "更新清单软链接经过另一个软链接：") +
-                  printableName(entry.path) + " -> " + printableName(entry.link);
+                  printableName(path) + " -> " + printableName(link);
       return false;
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string& errorText,
+                          const std::vector<std::string>& lockedPatterns) {
+  return judgeEntries(entries, errorText, lockedPatterns);
+}
+
+bool judgeManifestEntries(const ManifestEntryList& entries, std::string& errorText,
+                          const std::vector<std::string>& lockedPatterns) {
+  return judgeEntries(entries, errorText, lockedPatterns);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "update/update_checker.h"
@@ -17,25 +18,39 @@
 // and the reserved device names of Windows (CON, NUL, COM0-COM9, COM¹-COM³, LPT likewise,
 // with any extension); the characters Windows refuses in names (< > " | ? * and control
 // characters). Empty elements ("a//b") are allowed.
-bool isConfinedManifestPath(const std::string& path);
+bool isConfinedManifestPath(std::string_view path);
 
 // Checks the whole list before anything is written: every path (of files and of links) must
 // be confined, and no entry may lie below another entry that is a link (compared without
 // ASCII case and without trailing dots and blanks of an element, as Windows would). False
 // with the offending entry's path otherwise.
 bool findUnconfinedEntry(const std::vector<ManifestEntry>& entries, std::string& offendingPath);
+bool findUnconfinedEntry(const ManifestEntryList& entries, std::string& offendingPath);
 
 // Whether a link target, read from the directory of the link at `linkPath`, names a place
 // inside the installation: not absolute, no drive, no NUL, never climbing above the top, no
 // element of dots and blanks but "." and "..".
 // Other links on the way are not resolved here; judgeManifestEntries refuses a target that
 // passes through a link of the manifest.
-bool isConfinedLinkTarget(const std::string& linkPath, const std::string& target);
+bool isConfinedLinkTarget(std::string_view linkPath, std::string_view target);
 
 // Whether the path names one of the files the launcher keeps for itself at the top of the
 // installation (its report, lock, serial record, staging directory and daily logs), which a
 // manifest entry must never replace. Compared as Windows would name them.
-bool isLauncherOwnPath(const std::string& path);
+bool isLauncherOwnPath(std::string_view path);
+
+// The same for the entries of one check, which mostly share their top element: what the last
+// top element is, is kept.
+class LauncherOwnPathTest {
+ public:
+  bool operator()(std::string_view path);
+
+ private:
+  enum class TopKind { Own, Logs, Other };
+  std::string lastTop_;
+  bool hasTop_ = false;
+  TopKind lastTopKind_ = TopKind::Other;
+};
 
 // The judgement of a whole manifest before the check looks at any local file, as Windows will
 // read it: the paths are confined; no two name one file on Windows (letter case of all of
@@ -46,4 +61,6 @@ bool isLauncherOwnPath(const std::string& path);
 // stays inside without passing through another link of the manifest. False with a text
 // naming the offending entry, its control characters escaped (names::printableName).
 bool judgeManifestEntries(const std::vector<ManifestEntry>& entries, std::string& errorText,
+                          const std::vector<std::string>& lockedPatterns = {});
+bool judgeManifestEntries(const ManifestEntryList& entries, std::string& errorText,
                           const std::vector<std::string>& lockedPatterns = {});

@@ -4,7 +4,7 @@
 
 #include "platform/text.h"
 
-bool matchesNamePattern(const std::string& name, const std::string& pattern) {
+bool matchesNamePattern(std::string_view name, std::string_view pattern) {
   const bool prefixOnly = !pattern.empty() && pattern.back() == '*';
   const std::size_t significant = prefixOnly ? pattern.size() - 1 : pattern.size();
   if (prefixOnly ? name.size() < significant : name.size() != significant) return false;
@@ -19,7 +19,7 @@ std::string baseNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool matchesAnyNamePattern(const std::string& name, const std::vector<std::string>& patterns) {
+bool matchesAnyNamePattern(std::string_view name, const std::vector<std::string>& patterns) {
   return std::any_of(patterns.begin(), patterns.end(),
                      [&name](const std::string& pattern) { return matchesNamePattern(name, pattern); });
 }

@@ -24,13 +24,16 @@ std::string mappedDigest(const platform::FileMapping& file) {
 }  // namespace
 
 FetchChoice chooseFetch(const ManifestEntry& entry, const std::filesystem::path& installed,
-                        platform::FileMapping& base) {
+                        const InstalledDigests& digests, platform::FileMapping& base) {
   FetchChoice choice;
   if (entry.sha256.empty() || !entry.link.empty() || entry.size <= 0) return choice;
-  if (!entry.patches.empty() && !base.open(installed) && base.size() > 0) {
-    const std::string installedDigest = mappedDigest(base);
+  if (!entry.patches.empty()) {
+    // Hashing a large file takes longer than fetching its patch: the record saves it.
+    std::string installedDigest = digests.digestOf(entry.path, installed);
+    if (installedDigest.empty() && !base.open(installed) && base.size() > 0) installedDigest = mappedDigest(base);
     for (const EntryObject& patch : entry.patches) {
-      if (patch.fromSha256 != installedDigest) continue;
+      if (installedDigest.empty() || patch.fromSha256 != installedDigest) continue;
+      if (!base.data() && (base.open(installed) || base.size() == 0)) break;
       choice.kind = FetchChoice::Kind::Patch;
       choice.object = patch;
       return choice;

@@ -8,6 +8,7 @@
 #include "platform/file_writer.h"
 #include "platform/output_mapping.h"
 #include "trust/sha256_hex.h"
+#include "update/installed_digests.h"
 #include "update/object_decoder.h"
 #include "update/update_checker.h"
 
@@ -20,11 +21,12 @@ struct FetchChoice {
 };
 
 // The cheapest way the entry offers. A patch needs the installed file to be the one it was
-// made from, so only an entry with patches has its installed file hashed; when a patch is
-// chosen, `base` holds that file mapped for the decoder. Entries without a sha256 to check
-// the result against are fetched whole.
+// made from: its digest comes from `digests` while that still holds for the file, else only an
+// entry with patches has its installed file hashed. When a patch is chosen, `base` holds that
+// file mapped for the decoder. Entries without a sha256 to check the result against are
+// fetched whole.
 FetchChoice chooseFetch(const ManifestEntry& entry, const std::filesystem::path& installed,
-                        platform::FileMapping& base);
+                        const InstalledDigests& digests, platform::FileMapping& base);
 
 // base + "/gis/update/object/" + platform + "/" + the object's sha256 + ".zst".
 std::string objectUrl(const std::string& baseUrl, const std::string& platform, const EntryObject& object);

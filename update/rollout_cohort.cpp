@@ -83,7 +83,9 @@ bool inRolloutCohort(const std::string& salt, const std::string& identifier, dou
 bool installationIdentifier(const std::filesystem::path& installDir, std::string& identifier,
                             std::string& errorText) {
   const std::filesystem::path file = installDir / kInstallationIdFileName;
-  const std::string rest = platform::computerName() + "\n" + platform::pathToUtf8(installDir);
+  // The directory as the system resolves it: another spelling of the same installation (letter
+  // case, a short name, a mapped drive or its UNC path, a link) is not a move.
+  const std::string rest = platform::computerName() + "\n" + platform::directoryIdentityText(installDir);
   identifier = recordedIdentifier(file, rest);
   if (!identifier.empty()) return true;
   std::error_code error;

@@ -11,9 +11,9 @@ bool inRolloutCohort(const std::string& salt, const std::string& identifier, dou
 
 // The identifier's file in the installation (update_id.txt): the identifier (32 lower-case
 // hexadecimal characters, 128 bits from the system's random source), the computer's name and
-// the installation directory, one a line. An installation that finds another name or
-// directory there has been copied or moved (a cloned machine image), and draws a new
-// identifier. The file is never opened through a link: anything but a plain file there is
+// the installation directory as the system resolves it (platform::directoryIdentityText), one
+// a line. An installation that finds another name or directory there has been copied or
+// moved (a cloned machine image), and draws a new identifier. The file is never opened through a link: anything but a plain file there is
 // replaced. False with errorText when no identifier can be drawn or kept.
 bool installationIdentifier(const std::filesystem::path& installDir, std::string& identifier,
                             std::string& errorText);

@@ -31,17 +31,33 @@ bool isRedirect(const RedirectHops& hops) {
 
 // Ends a redirect at the blank line after its headers, so that its body is never taken for
 // the file's. A new status line (after "100 Continue", or a proxy's tunnel) starts afresh.
+// The value of `line` when it is the header `name` (lower case, with its colon).
+bool headerValue(const std::string& line, const std::string& name, std::string& value) {
+  if (platform::lowerAscii(line.substr(0, name.size())) != name) return false;
+  const std::size_t first = line.find_first_not_of(" \t", name.size());
+  const std::size_t last = line.find_last_not_of(" \t\r\n");
+  value = first == std::string::npos || last < first ? std::string() : line.substr(first, last - first + 1);
+  return true;
+}
+
 size_t stopAtRedirect(char* data, size_t size, size_t count, void* target) {
   auto& hops = *static_cast<RedirectHops*>(target);
   const size_t bytes = size * count;
+  // A server that sends endless headers ends a transfer that bounds them.
+  hops.headerBytes += bytes;
+  if (hops.maxHeaderBytes > 0 && hops.headerBytes > hops.maxHeaderBytes) return 0;
   const std::string line(data, bytes);
-  if (platform::lowerAscii(line.substr(0, 9)) == "location:") {
-    const std::size_t first = line.find_first_not_of(" \t", 9);
-    const std::size_t last = line.find_last_not_of(" \t\r\n");
-    hops.location = first == std::string::npos || last < first ? std::string() : line.substr(first, last - first + 1);
-  } else if (line.compare(0, 5, "HTTP/") == 0) {
+  if (headerValue(line, "location:", hops.location) || headerValue(line, "etag:", hops.etag) ||
+      headerValue(line, "last-modified:", hops.lastModified) ||
+      headerValue(line, "content-range:", hops.contentRange)) {
+    return bytes;
+  }
+  if (line.compare(0, 5, "HTTP/") == 0) {
     hops.location.clear();
-  } else if (line.find_first_not_of("\r\n") == std::string::npos && isRedirect(hops)) {
+    hops.etag.clear();
+    hops.lastModified.clear();
+    hops.contentRange.clear();
+  } else if (hops.followRedirects && line.find_first_not_of("\r\n") == std::string::npos && isRedirect(hops)) {
     return 0;
   }
   return bytes;
@@ -68,6 +84,9 @@ void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::st
   hops.handle = set.handle();
   hops.currentUrl = url;
   hops.location.clear();
+  hops.headerBytes = 0;
+  hops.followRedirects = checker.followRedirects;
+  hops.maxHeaderBytes = checker.maxHeaderBytes;
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_FOLLOWLOCATION, 0L);
   set(CURLOPT_HEADERFUNCTION, &stopAtRedirect);
@@ -81,10 +100,11 @@ void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::st
   if (caBundleExists(checker.caBundlePath)) set(CURLOPT_CAINFO, platform::pathToUtf8(checker.caBundlePath).c_str());
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
   set(CURLOPT_LOW_SPEED_TIME, checker.stallTimeoutSeconds);
+  if (checker.requestTimeoutMilliseconds > 0) set(CURLOPT_TIMEOUT_MS, checker.requestTimeoutMilliseconds);
 }
 
 bool followRedirect(UpdateChecker& checker, RedirectHops& hops, CURLcode& result) {
-  if (result != CURLE_WRITE_ERROR || !isRedirect(hops)) return false;
+  if (!hops.followRedirects || result != CURLE_WRITE_ERROR || !isRedirect(hops)) return false;
   const std::string next = nextAddress(hops);
   if (next.empty()) {
     result = CURLE_URL_MALFORMAT;
@@ -106,6 +126,11 @@ bool followRedirect(UpdateChecker& checker, RedirectHops& hops, CURLcode& result
   setTransferOptions(set, checker, next, hops);
   result = set.result();
   return result == CURLE_OK;
+}
+
+std::string rangeValidator(const RedirectHops& hops) {
+  if (!hops.etag.empty() && hops.etag.compare(0, 2, "W/") != 0) return hops.etag;
+  return hops.lastModified;
 }
 
 bool judgeStatus(long responseCode, std::string& errorText) {

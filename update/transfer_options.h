@@ -4,6 +4,7 @@
 // shares, whether it runs on its own or among others at once.
 #include <curl/curl.h>
 
+#include <cstddef>
 #include <string>
 
 class UpdateChecker;
@@ -36,7 +37,20 @@ struct RedirectHops {
   CURL* handle = nullptr;
   std::string currentUrl = {};  // the hop in flight
   std::string location = {};    // its answer's Location header
+  std::size_t headerBytes = 0;  // of the hop in flight
+  // From the checker's settings: whether a redirect is followed, and the bound on the bytes
+  // of an answer's headers (0: the library's own).
+  bool followRedirects = true;
+  std::size_t maxHeaderBytes = 0;
+  // Its answer's headers that a transfer going on from a part needs.
+  std::string etag = {};
+  std::string lastModified = {};
+  std::string contentRange = {};
 };
+
+// What an If-Range header may send back to the server for the answer `hops` last received: its
+// ETag unless weak, else its Last-Modified; empty when it had neither.
+std::string rangeValidator(const RedirectHops& hops);
 
 // Address, redirects, timeouts, user agent, CA bundle, the stall bound, the run's shared
 // connections and the proxy: everything but where the body goes.

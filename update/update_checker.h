@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "update/http_transfer.h"
+#include "update/installed_digests.h"
+#include "update/manifest_entry_list.h"
 #include "update/object_limits.h"
 #include "update/proxy_choice.h"
 
@@ -56,6 +58,13 @@ class UpdateChecker {
   std::int32_t connectTimeoutSeconds = 5;
   // A transfer that moves less than 1 byte/s for this long is given up.
   long stallTimeoutSeconds = 30;
+  // For a transfer worth little to the run (the health report): a bound on each request, from
+  // connecting to its last byte, in milliseconds (0: none); whether a redirect is followed (not
+  // followed, a 3xx answer is the answer); and a bound on the bytes of an answer's headers (0:
+  // the library's own).
+  long requestTimeoutMilliseconds = 0;
+  bool followRedirects = true;
+  std::size_t maxHeaderBytes = 0;
   // How many files downloadPending fetches at once; 1 fetches one after another. Whatever
   // the number, progress, retry lines and the error are those of the manifest's order.
   int parallelTransfers = 1;
@@ -66,7 +75,8 @@ class UpdateChecker {
   std::function<bool()> cancelCheck;
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;
-  std::vector<ManifestEntry> pending;
+  // The files the check found to differ, in the manifest's order.
+  ManifestEntryList pending;
   // Set by the check when this installation is in the cohort of a candidate release the
   // manifest offers (rollout_offer.h): `pending` then holds the candidate's files.
   std::string candidateRelease;
@@ -77,6 +87,8 @@ class UpdateChecker {
   std::string manifestPublicKey;
   // The proxy of each request: looked up once per run and host.
   ProxyChoice proxyChoice;
+  // The sha256 of installed files as the last update left them (read by downloadPending).
+  InstalledDigests installedDigests;
 
   // The platform name that the pending files and their objects are fetched under: the
   // candidate's when one was chosen, else `platform`.

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 
 namespace platform {
@@ -89,9 +90,17 @@ std::error_code systemRandomBytes(void* buffer, std::size_t size) {
 }
 
 std::string computerName() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
+  // The static name the administrator gave the machine: the running name may be one that a
+  // DHCP lease set for the moment, and change with the next network.
+  std::ifstream file("/etc/hostname");
+  std::string name;
+  std::getline(file, name);
+  const std::size_t first = name.find_first_not_of(" \t\r");
+  name = first == std::string::npos ? std::string() : name.substr(first, name.find_last_not_of(" \t\r") - first + 1);
+  if (!name.empty() && name.size() <= HOST_NAME_MAX) return name;
+  char running[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(running, sizeof running - 1) != 0) return {};
+  return running;
 }
 
 std::tm localTime(std::time_t moment) {

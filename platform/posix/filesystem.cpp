@@ -189,6 +189,12 @@ std::error_code readSymlinkTarget(const fs::path& link, NativeString& target) {
 // Names here are bytes, stored exactly as given; there are no aliases.
 std::string storedFileName(const fs::path& path) { return path.filename().string(); }
 
+std::string directoryIdentityText(const fs::path& path) {
+  std::error_code error;
+  const fs::path canonical = fs::canonical(path, error);
+  return error ? fs::absolute(path, error).string() : canonical.string();
+}
+
 std::error_code moveReplacing(const fs::path& from, const fs::path& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return lastError();
   return {};

@@ -187,6 +187,25 @@ std::error_code createDirectories(const fs::path& path) {
   return error;
 }
 
+std::string directoryIdentityText(const fs::path& path) {
+  constexpr DWORD kFinalPathFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  std::wstring text;
+  if (const win32::UniqueHandle directory = openMetadata(path, FILE_READ_ATTRIBUTES, true)) {
+    const DWORD size = GetFinalPathNameByHandleW(directory.get(), nullptr, 0, kFinalPathFlags);
+    if (size > 0) {
+      text.resize(size);
+      const DWORD length = GetFinalPathNameByHandleW(directory.get(), text.data(), size, kFinalPathFlags);
+      text.resize(length > 0 && length < size ? length : 0);
+    }
+  }
+  if (text.empty()) text = win32::systemPath(path);
+  std::wstring upper(text.size(), L'\0');
+  const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
+                                   upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  if (length > 0) text = upper.substr(0, static_cast<std::size_t>(length));
+  return toUtf8(text);
+}
+
 std::string storedFileName(const fs::path& path) {
   // The system's own answer, so that every alias it accepts is seen through. Wine's
   // GetLongPathNameW leaves an extended-length name as it is: the classic form goes whenever

@@ -35,8 +35,14 @@ enum class Local {
 // HugeCopy lists the file at 2^60 bytes, with a compressed copy.
 enum class Objects {
   None, Patch, PatchForAnotherFile, CorruptPatch, CorruptCopy, MissingPatch, PatchToWrongBytes, EveryFile, WideWindow,
-  SizelessCopy, HugeCopy
+  SizelessCopy, HugeCopy,
+  DigestsOnly  // every file's sha256, no objects
 };
+
+// The record of installed files' digests before the run: Stale names the old data/big.bin's
+// digest for a file since changed in place (same size and time); Damaged is not a record;
+// Linked is a link to a record that would pick no patch.
+enum class DigestRecord { None, Stale, Damaged, Linked };
 
 // What the installation holds afterwards; OldNotStarted: the old release, and the program is
 // left for another run to start.
@@ -45,7 +51,7 @@ enum class End { New, Old, NewButManual, OldNotStarted };
 struct FaultRow {
   const char* name;
   // The faults file; {OTHER} stands for the address of a second server, {MANIFEST} for a long
-  // manifest, {BODY} for a file holding manifestBody. A fault that makes the server close the connection first is served by the
+  // manifest, {BODY} for a file holding manifestBody (in otherFaults too). A fault that makes the server close the connection first is served by the
   // second server on a port of its own: the closing side's port stays in TIME_WAIT for a
   // minute, and the launcher's one built-in port cannot wait that long.
   std::string faults;
@@ -65,6 +71,7 @@ struct FaultRow {
   Objects objects = Objects::None;
   bool eightAtOnce = false;       // run the launcher that fetches eight files at once
   int runs = 1;                   // launcher runs one after the other; `starts` counts those of one run
+  DigestRecord digestRecord = DigestRecord::None;
 };
 
 // The test builds of the launcher that stand in for the product's in some rows, both with a

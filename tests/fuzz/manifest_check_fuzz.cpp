@@ -13,6 +13,7 @@
 #include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "tests/support/temp_dir.h"
+#include "update/manifest_fast_reader.h"
 #include "update/manifest_fields.h"
 #include "update/manifest_hash_field.h"
 #include "update/manifest_object_fields.h"
@@ -90,6 +91,21 @@ bool sameObjects(const std::vector<EntryObject>& a, const std::vector<EntryObjec
   return true;
 }
 
+bool sameEntry(const ManifestEntry& a, const ManifestEntry& b) {
+  return a.path == b.path && a.link == b.link && a.size == b.size && a.mtime == b.mtime && a.sha256 == b.sha256 &&
+         sameObjects(a.zst, b.zst) && sameObjects(a.patches, b.patches);
+}
+
+// The fast reading takes a body only when the tree reading accepts it as it is, warnings none.
+void compareFastReading(const std::string& body, bool signedManifest, const Reading& tree) {
+  std::string copy = body;
+  ManifestEntryList fast;
+  if (!readManifestFast(copy, signedManifest, fast)) return;
+  if (!tree.ok || !tree.warnings.empty() || fast.size() != tree.entries.size()) std::abort();
+  for (std::size_t i = 0; i < fast.size(); ++i)
+    if (!sameEntry(fast[i], tree.entries[i])) std::abort();
+}
+
 // Both readings must agree on the outcome, the text, the warnings and every entry.
 void compareReadings(const std::string& body, bool signedManifest) {
   Reading tree, stream;
@@ -100,15 +116,11 @@ void compareReadings(const std::string& body, bool signedManifest) {
   }
   stream.ok = ManifestReader(signedManifest).read(body, stream.entries, stream.warnings, stream.errorText);
   if (tree.ok != stream.ok || tree.errorText != stream.errorText || tree.warnings != stream.warnings) std::abort();
+  compareFastReading(body, signedManifest, tree);
   if (!tree.ok) return;
   if (tree.entries.size() != stream.entries.size()) std::abort();
-  for (std::size_t i = 0; i < tree.entries.size(); ++i) {
-    const ManifestEntry& a = tree.entries[i];
-    const ManifestEntry& b = stream.entries[i];
-    if (a.path != b.path || a.link != b.link || a.size != b.size || a.mtime != b.mtime || a.sha256 != b.sha256 ||
-        !sameObjects(a.zst, b.zst) || !sameObjects(a.patches, b.patches))
-      std::abort();
-  }
+  for (std::size_t i = 0; i < tree.entries.size(); ++i)
+    if (!sameEntry(tree.entries[i], stream.entries[i])) std::abort();
 }
 
 }  // namespace

@@ -54,10 +54,10 @@ class ReleaseServerRoutes : public ::testing::Test {
   fs::path faultsFile() const { return temp_.path() / "faults.txt"; }
 
   // The target is sent as written: the tests encode it themselves.
-  httplib::Result get(const std::string& target) {
+  httplib::Result get(const std::string& target, const httplib::Headers& headers = {}) {
     httplib::Client client("127.0.0.1", server_.port());
     client.set_url_encode(false);
-    return client.Get(target.c_str());
+    return client.Get(target.c_str(), headers);
   }
 
  private:
@@ -153,6 +153,10 @@ TEST_F(ReleaseServerRoutes, FaultsFileChangesTheAnswersAtTheNextRequest) {
   writeFile(faultsFile().parent_path() / "manifest.json", "[{\"path\":\"../evil\"}]");
   const std::string listBody = (faultsFile().parent_path() / "manifest.json").string();
   const std::vector<FaultCase> cases = {
+      // Counted from the server's start: first in the list.
+      {"an older file for the first request", "file-older 1 " + listBody + " Vardel.exe\n",
+       {{"/gis/update/file?platform=windows&path=Vardel.exe", 200, "[{\"path\":\"../evil\"}]"},
+        {"/gis/update/file?platform=windows&path=Vardel.exe", 200, "program"}}},
       {"no faults", "",
        {{"/gis/update/list?platform=windows", 200, std::nullopt},
         {"/gis/update/file?platform=windows&path=Vardel.exe", 200, "program"}}},
@@ -172,6 +176,7 @@ TEST_F(ReleaseServerRoutes, FaultsFileChangesTheAnswersAtTheNextRequest) {
         {"/gis/update/list?platform=windows", 200, std::nullopt}}},
       {"a stall ends in the normal answer", "file-stall 1 Vardel.exe\n",
        {{"/gis/update/file?platform=windows&path=Vardel.exe", 200, "program"}}},
+
       {"lines not understood are ignored",
        "list-status many\nlist-status 99\nfile-status 503\nfile-stall -1 Vardel.exe\nbogus\n",
        {{"/gis/update/list?platform=windows", 200, std::nullopt},
@@ -189,6 +194,46 @@ TEST_F(ReleaseServerRoutes, FaultsFileChangesTheAnswersAtTheNextRequest) {
         EXPECT_EQ(result->body, *answer.body);
       }
     }
+  }
+}
+
+struct RangeCase {
+  const char* range;
+  const char* ifRange;  // nullptr: none sent
+  int status;
+  const char* body;
+  const char* contentRange;
+};
+
+TEST_F(ReleaseServerRoutes, AnswersRangesAsNginxDoes) {
+  const std::string target = "/gis/update/file?platform=windows&path=Vardel.exe";
+  const char* const etag = "\"6553f100-7\"";  // time and size in hexadecimal
+  const char* const lastModified = "Tue, 14 Nov 2023 22:13:20 GMT";
+  const std::vector<RangeCase> cases = {
+      {"bytes=3-", nullptr, 206, "gram", "bytes 3-6/7"},
+      {"bytes=0-2", nullptr, 206, "pro", "bytes 0-2/7"},
+      {"bytes=-4", nullptr, 206, "gram", "bytes 3-6/7"},
+      {"bytes=5-100", nullptr, 206, "am", "bytes 5-6/7"},
+      {"bytes=7-", nullptr, 416, nullptr, "bytes */7"},
+      {"bytes=3-", etag, 206, "gram", "bytes 3-6/7"},
+      {"bytes=3-", lastModified, 206, "gram", "bytes 3-6/7"},
+      {"bytes=3-", "\"6553f100-8\"", 200, "program", ""},
+      {"bytes=3-", "Tue, 14 Nov 2023 22:13:21 GMT", 200, "program", ""},
+      {"bytes=0-1,3-4", nullptr, 200, "program", ""},
+  };
+  for (const RangeCase& c : cases) {
+    SCOPED_TRACE(std::string(c.range) + (c.ifRange ? std::string(" if ") + c.ifRange : ""));
+    httplib::Headers headers = {{"Range", c.range}};
+    if (c.ifRange) headers.emplace("If-Range", c.ifRange);
+    const auto result = get(target, headers);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, c.status);
+    if (c.body) {
+      EXPECT_EQ(result->body, c.body);
+    }
+    EXPECT_EQ(result->get_header_value("Content-Range"), c.contentRange);
+    EXPECT_EQ(result->get_header_value("ETag"), etag);
+    EXPECT_EQ(result->get_header_value("Last-Modified"), lastModified);
   }
 }
 

@@ -154,6 +154,7 @@ TEST_F(PublishProgram, RollsOutACandidateBesideTheCurrentReleaseAndMakesItCurren
                                                     " offers no candidate; roll one out with --source DIR "
                                                     "--platform NAME --rollout PERCENT\n");
   writeFile(source() / "Vardel.exe", "program 2");
+  setNanoTime(source() / "Vardel.exe", 1700000000000000000LL);  // listed unlike program 1 of the same second
   ASSERT_EQ(publish({"--copy", "--rollout", "0.5"}).exitCode, 0);
   const std::string candidate = currentId(site());
   EXPECT_EQ(readFile(site() / "current/windows/Vardel.exe"), "program 1");
@@ -167,6 +168,15 @@ TEST_F(PublishProgram, RollsOutACandidateBesideTheCurrentReleaseAndMakesItCurren
   EXPECT_EQ(readFile(site() / "current/windows/Vardel.exe"), "program 2");
   EXPECT_EQ(readFile(site() / "current/windows.json"), readFile(site() / "releases" / candidate / "windows-candidate.json"));
   EXPECT_FALSE(fs::exists(site() / "current/windows-candidate"));
+  // Health reports name the release that first served the current files (the candidate made
+  // current), not a later publish of another platform; 100 with a source is a plain publish.
+  ASSERT_EQ(publish({"--copy"}, "linux").exitCode, 0);
+  writeFile(source() / "Vardel.exe", "program 3");
+  ASSERT_EQ(publish({"--copy", "--rollout", "0.5", "--health-reports"}).exitCode, 0);
+  EXPECT_NE(readFile(site() / "current/windows.json").find("{\"health\":{\"release\":\"" + candidate + "\"}}"), std::string::npos);
+  ASSERT_EQ(publish({"--copy", "--rollout", "100"}).exitCode, 0);
+  EXPECT_EQ(readFile(site() / "current/windows/Vardel.exe"), "program 3");
+  EXPECT_FALSE(fs::exists(site() / "current/windows-candidate"));
 }
 
 TEST_F(PublishProgram, CountsTheHealthReportsOfAnAccessLogPerRelease) {
@@ -176,11 +186,12 @@ TEST_F(PublishProgram, CountsTheHealthReportsOfAnAccessLogPerRelease) {
             "10.0.0.2 - - [07/Dec/2026:10:00:01 +0000] \"GET /gis/update/list?platform=windows HTTP/1.1\" 200 9 \"-\" \"-\"\n"
             "10.0.0.3 - - [08/Dec/2026:09:00:00 +0000]" + report + "r2&result=updated&early_exit=1&exit_code=3 HTTP/1.1\" 204 0 \"-\" \"-\"\n"
             "10.0.0.4 - - [08/Dec/2026:09:00:02 +0000]" + report + "r2&result=failed&step=download HTTP/1.1\" 204 0 \"-\" \"-\"\n"
-            "10.0.0.5 - - [08/Dec/2026:09:00:03 +0000]" + report + "<b>&result=updated HTTP/1.1\" 204 0 \"-\" \"-\"\n");
+            "10.0.0.5 - - [08/Dec/2026:09:00:03 +0000]" + report + "<b>&result=updated HTTP/1.1\" 204 0 \"-\" \"-\"\n"
+            "10.0.0.6 - - [08/Dec/2026:09:00:04 +0000]" + report + "r1&result=up_to_date&pad=" + std::string(100000, '(') + " HTTP/1.1\" 204 0 \"-\" \"-\"\n");
   const ToolRun run = siteCommand({"--health", (temp_ / "access.log").string(), "--json", "--html", (temp_ / "h.html").string()});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(nlohmann::json::parse(run.out), nlohmann::json::parse(R"({"releases": [
-      {"release": "r1", "checks": 1, "up_to_date": 1, "updated": 0, "failed": 0, "early_exits": 0},
+      {"release": "r1", "checks": 2, "up_to_date": 2, "updated": 0, "failed": 0, "early_exits": 0},
       {"release": "r2", "checks": 2, "up_to_date": 0, "updated": 1, "failed": 1, "early_exits": 1}]})"));
   const std::string page = readFile(temp_ / "h.html");
   EXPECT_EQ(page.find("<b>"), std::string::npos);
@@ -407,6 +418,7 @@ TEST_F(PublishProgram, RefusesCommandLinesItCannotFollow) {
        "kestrun-publish: --rollout needs a share from 0 to 100 (decimals allowed), and no --resign: 0,5"},
       {{"--site", s, "--rollout", "5", "--platform", "w"},
        "kestrun-publish: --rollout without --source takes only --site, --sign-key, --expires, --serial-floor and --keep"},
+      {{"--site", s, "--rollout", "25", "--sign-key", "k"}, "kestrun-publish: --rollout 25 with --sign-key needs --expires DAYS"},
   };
   for (const UsageError& c : cases) {
     SCOPED_TRACE(c.firstLine);

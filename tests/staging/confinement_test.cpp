@@ -76,8 +76,10 @@ TEST(ConfinedLinkTarget, StaysInsideTheInstallationReadFromTheLinksDirectory) {
 }
 
 TEST(LauncherOwnPath, NamesTheLaunchersFilesAsWindowsWould) {
-  for (const char* path : {"update.log", "UPDATE.LOG.", "update.lock", "update.restart.lock", "update_serial.txt", "update_serial.txt.new",
-                           "update_staging", "update_staging/a.dll", "logs", "Logs/kestrun-20261207.log"}) {
+  for (const char* path : {"update.log", "UPDATE.LOG.", "update.lock", "update.restart.lock", "update_serial.txt",
+                           "update_serial.txt.new", "update_staging", "update_staging/a.dll", "logs",
+                           "Logs/kestrun-20261207.log", "update_digests.txt", "Update_Digests.txt.new",
+                           "update_resume.txt", "update_resume.txt.new", "update_id.txt"}) {
     EXPECT_TRUE(isLauncherOwnPath(path)) << path;
   }
   for (const char* path : {"update.log.bak", "bin/update.log", "logs/vardel.log", "logs/kestrun-1.txt", "logs/a/kestrun-1.log"}) {

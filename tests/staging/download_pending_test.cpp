@@ -323,6 +323,48 @@ TEST_P(DownloadPendingTest, CancelBeforeAnEntryStopsWithoutProgress) {
   EXPECT_TRUE(staging_test::describeTree(staging).empty());
 }
 
+// A part left by a failed run, as its record names it, against what the next run wants.
+struct KeptPartCase {
+  const char* name;
+  std::string part;      // the staged bytes of data/big.bin
+  std::string record;    // the record's line; {SHA} stands for the entry's digest
+  std::string sha256;    // of the entry; empty: none
+  bool kept;
+};
+
+TEST_P(DownloadPendingTest, APartSurvivesOnlyForTheVerySameFile) {
+  const std::string sha = std::string(64, 'a');
+  const std::string line = "{SHA}\t10\t\"etag\"\tdata/big.bin\n";
+  const std::vector<KeptPartCase> cases = {
+      {"the same file", "12345", line, sha, true},
+      {"another digest", "12345", std::string(64, 'b') + line.substr(5), sha, false},
+      {"another size", "12345", "{SHA}\t11\t\"etag\"\tdata/big.bin\n", sha, false},
+      {"no record", "12345", "", sha, false},
+      {"no digest to check it", "12345", line, "", false},
+      {"the whole file already", "1234567890", line, sha, false},
+      {"no validator", "12345", "{SHA}\t10\t\tdata/big.bin\n", sha, false},
+  };
+  checker.cancelCheck = [] { return true; };  // the reset, then nothing
+  for (const KeptPartCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(staging);
+    writeFile(staging / "data/big.bin", c.part);
+    writeFile(staging / "left/over.dll", "old run");
+    std::string record = c.record;
+    if (record.rfind("{SHA}", 0) == 0) record.replace(0, 5, sha);
+    writeFile(install / "update_resume.txt", record);
+    ManifestEntry entry = fileEntry("data/big.bin", 0, 10);
+    entry.sha256 = c.sha256;
+    checker.pending = {entry};
+    std::string errorText;
+    EXPECT_FALSE(download(errorText));
+    const std::vector<std::string> kept = {"data/", "data/big.bin:12345"};
+    EXPECT_EQ(staging_test::describeTree(staging), c.kept ? kept : std::vector<std::string>());
+    // The cancelled run records its parts again.
+    EXPECT_EQ(fs::exists(install / "update_resume.txt"), c.kept);
+  }
+}
+
 TEST_P(DownloadPendingTest, CancelledTransferIsNotRetried) {
   server.addFile("big.dll", "big");
   server.stallFile("big.dll");

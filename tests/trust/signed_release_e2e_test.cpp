@@ -324,7 +324,7 @@ class RolloutEndToEnd : public SignedReleaseEndToEnd {
  protected:
   void publishTool(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {KESTRUN_PUBLISH, "--site", site().string()});
-    if (!publicKey.empty()) arguments.insert(arguments.end(), {"--sign-key", keyFile().string()});
+    if (!publicKey.empty()) arguments.insert(arguments.end(), {"--sign-key", keyFile().string(), "--expires", "7"});
     Program publish(arguments, temp / "publish.out", temp.path());
     ASSERT_EQ(publish.wait(60000), 0) << publish.errors();
   }

@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "update/health_report.h"
 #include "update/http_transfer.h"
 #include "update/update_checker.h"
 
@@ -99,6 +100,14 @@ class HttpTransferTest : public ::testing::Test {
         return sink.write("t", 1);
       });
     });
+    // A health report answered by two bytes a second, for minutes; and one sent elsewhere.
+    http.Get("/drip/gis/update/health", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content_provider(1000, "text/plain", [this](std::size_t, std::size_t, httplib::DataSink& sink) {
+        for (int i = 0; i < 100 && !released && sink.is_writable(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return !released && sink.write("..", 2);
+      });
+    });
+    http.Get("/bounce/gis/update/health", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/file"); });
     // Bodies around the manifest bound, sent in pieces: exactly at it, declared above it, and
     // one that never ends.
     const auto pieces = [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
@@ -188,8 +197,9 @@ TEST_F(HttpTransferTest, FileTransferJudgesLibraryResultThenStatus) {
     std::string errorText = "untouched";
     EXPECT_EQ(checker.httpGetToFile(url(c.target), destination, errorText), c.ok);
     EXPECT_EQ(errorText, c.errorText);
-    // After a failure the file stays with whatever arrived.
-    EXPECT_TRUE(readFile(destination) == c.body) << "file of " << fs::file_size(destination) << " bytes";
+    // After a failure the file stays with whatever arrived, but an error page never reaches it.
+    const std::string expected = std::string(c.errorText).rfind("HTTP ", 0) == 0 ? "" : c.body;
+    EXPECT_TRUE(readFile(destination) == expected) << "file of " << fs::file_size(destination) << " bytes";
   }
 }
 
@@ -271,6 +281,23 @@ TEST_F(HttpTransferTest, SlowButMovingTransferCompletes) {
   std::string errorText;
   EXPECT_TRUE(checker.httpGetToFile(url("/trickle"), destination, errorText)) << errorText;
   EXPECT_EQ(readFile(destination), std::string(25, 't'));
+}
+
+// A report holds the run (and the installation's lock) for seconds at most, however its answer
+// trickles in, and goes to no other server.
+TEST_F(HttpTransferTest, HealthReportIsBoundedInTimeAndFollowsNoRedirect) {
+  HealthReport report;
+  report.release = "r1";
+  report.result = "up_to_date";
+  checker.baseUrl = url("/drip");
+  const auto started = std::chrono::steady_clock::now();
+  sendHealthReport(checker, report);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+  checker.baseUrl = url("/bounce");
+  sendHealthReport(checker, report);
+  const std::vector<std::string> targets = waitForRequests(3);
+  EXPECT_EQ(targets.size(), 2u);
+  EXPECT_EQ(std::count(targets.begin(), targets.end(), "/file"), 0);
 }
 
 TEST_F(HttpTransferTest, RefusedConnectionGivesTheLibraryText) {

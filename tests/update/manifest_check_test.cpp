@@ -127,6 +127,8 @@ TEST_F(ManifestCheckTest, FailuresGiveExactTextsAndKeepThePreviousReport) {
        200, "更新清单路径仅大小写不同：b，B"},
       {"absolute link target", R"([{"path": "a", "link": "/home/user/.bashrc"}])", 200,
        "更新清单软链接指向安装目录之外：a -> /home/user/.bashrc"},
+      {"number beyond a double", R"([{"path": "a.dll", "x": 1.8e308}])", 200,
+       parseFailed + "[json.exception.out_of_range.406] number overflow parsing '1.8e308'"},
       {"time beyond a file time", R"([{"path": "a.dll", "mtime": 1000000000000}])", 200,
        "更新清单中的修改时间无效：a.dll"},
       // Names Windows refuses, shortens or folds onto another, escaped in the text.
@@ -180,6 +182,7 @@ TEST_F(ManifestCheckTest, ParserIsStrict) {
       "[] []",
       "[1,]",
       "\xef\xbb\xbf[1, 2",
+      R"([{"path": "\udc00.dll"}])",  // a lone low surrogate
       // A document that ends mid-entry fails as malformed, whatever an earlier entry did wrong.
       R"([{"path": "a.dll", "sha256": "zz"}, {"path": 5}, {"path": "b.dll", "si)",
   };
@@ -270,6 +273,7 @@ TEST_F(ManifestCheckTest, EntriesReadFromTheStreamAsFromATree) {
        {"a", 1, 0, ""}},
       {"a candidate for all", rollout("100", R"([{"candidate": {"path": "b", "size": 2}}, {"path": "a"}])"),
        {"b", 2, 0, ""}},
+      {"escapes in keys", R"([{"p\u0061th": "a.dll", "si\u007ae": 2.9}])", {"a.dll", 2, 0, ""}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

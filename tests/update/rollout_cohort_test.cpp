@@ -55,6 +55,17 @@ TEST(RolloutCohortTest, IdentifierIsKeptAndDrawnAgainWhenMoved) {
   EXPECT_EQ(first.size(), 32u);
   ASSERT_TRUE(installationIdentifier(install.path(), again, error)) << error;
   EXPECT_EQ(again, first);
+  // The same directory by another route: in other letters on Windows, through a link elsewhere.
+#ifdef _WIN32
+  std::string upper = platform::pathToUtf8(install.path());
+  for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  const fs::path sameDir = platform::fromUtf8(upper);
+#else
+  const fs::path sameDir = install / "route";
+  fs::create_directory_symlink(install.path(), sameDir);
+#endif
+  ASSERT_TRUE(installationIdentifier(sameDir, again, error)) << error;
+  EXPECT_EQ(again, first);
   // The same file found in another directory: a copied installation.
   writeFile(install / "moved/update_id.txt", readFile(install / "update_id.txt"));
   ASSERT_TRUE(installationIdentifier(install / "moved", again, error)) << error;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -40,6 +39,44 @@ void count(HealthCounts& counts, const std::string& result, bool earlyExit) {
   if (result == "updated" && earlyExit) ++counts[4];
 }
 
+// The day and the query string of one access-log line that is a health report.
+struct HealthRequest {
+  std::string day;  // "YYYY-MM-DD"
+  std::string query;
+};
+
+// Reads a line such as
+//   127.0.0.1 - - [08/Dec/2026:07:30:00 +0000] "GET /gis/update/health?QUERY HTTP/1.1" 204 0 "-" "Kestrun/1.0"
+// by plain searches: a line of any length (a long user agent, a hostile request) costs one
+// pass over it, and lines that are no report are passed over before anything else is read.
+bool readHealthRequest(const std::string& line, HealthRequest& request) {
+  static const std::string kRequest = "\"GET /gis/update/health?";
+  const std::size_t get = line.find(kRequest);
+  if (get == std::string::npos) return false;
+  const std::size_t queryStart = get + kRequest.size();
+  const std::size_t queryEnd = line.find_first_of(" \"", queryStart);
+  if (queryEnd == std::string::npos || line.compare(queryEnd, 6, " HTTP/") != 0) return false;
+  // The time is the first bracket of the line: "[08/Dec/2026:".
+  const std::size_t open = line.find('[');
+  if (open == std::string::npos || open > get || line.size() < open + 13 || line[open + 3] != '/' ||
+      line[open + 7] != '/' || line[open + 12] != ':') {
+    return false;
+  }
+  const std::string dayOfMonth = line.substr(open + 1, 2);
+  const std::string year = line.substr(open + 8, 4);
+  const auto month = std::find(std::begin(kMonths), std::end(kMonths), line.substr(open + 4, 3));
+  if (month == std::end(kMonths) || dayOfMonth.find_first_not_of("0123456789") != std::string::npos ||
+      year.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  char day[16];
+  std::snprintf(day, sizeof day, "%s-%02d-%s", year.c_str(), static_cast<int>(month - std::begin(kMonths)) + 1,
+                dayOfMonth.c_str());
+  request.day = day;
+  request.query = line.substr(queryStart, queryEnd - queryStart);
+  return true;
+}
+
 }  // namespace
 
 bool readHealthLog(const std::filesystem::path& log, std::vector<ReleaseHealth>& releases, std::string& error) {
@@ -48,26 +85,19 @@ bool readHealthLog(const std::filesystem::path& log, std::vector<ReleaseHealth>&
     error = "cannot read " + log.string();
     return false;
   }
-  // 127.0.0.1 - - [08/Dec/2026:07:30:00 +0000] "GET /gis/update/health?QUERY HTTP/1.1" 204 0 "-" "Kestrun/1.0"
-  const std::regex line(R"(\[(\d{2})/([A-Z][a-z]{2})/(\d{4}):[^\]]*\] "GET /gis/update/health\?([^ "]*) HTTP/[0-9.]+")");
   std::map<std::string, ReleaseHealth> found;
   std::string text;
-  std::smatch match;
+  HealthRequest request;
   while (std::getline(in, text)) {
-    if (!std::regex_search(text, match, line)) continue;
-    const std::string query = match[4];
-    const std::string release = queryValue(query, "release");
-    const auto month = std::find(std::begin(kMonths), std::end(kMonths), match[2].str());
-    if (!isReleaseText(release) || month == std::end(kMonths)) continue;
-    char day[16];
-    std::snprintf(day, sizeof day, "%s-%02d-%s", match[3].str().c_str(),
-                  static_cast<int>(month - std::begin(kMonths)) + 1, match[1].str().c_str());
+    if (!readHealthRequest(text, request)) continue;
+    const std::string release = queryValue(request.query, "release");
+    if (!isReleaseText(release)) continue;
     ReleaseHealth& health = found[release];
     health.release = release;
-    const std::string result = queryValue(query, "result");
-    const bool earlyExit = queryValue(query, "early_exit") == "1";
+    const std::string result = queryValue(request.query, "result");
+    const bool earlyExit = queryValue(request.query, "early_exit") == "1";
     count(health.total, result, earlyExit);
-    count(health.byDay[day], result, earlyExit);
+    count(health.byDay[request.day], result, earlyExit);
   }
   if (in.bad()) {
     error = "cannot read " + log.string();

@@ -67,8 +67,10 @@ void printUsage(std::ostream& out) {
          "  --rollback ID     serve the kept release ID again; with --sign-key, --resign goes on from it\n"
          "  --rollout PERCENT with --source: publish the release as the candidate for PERCENT % of\n"
          "                    installations (0 to 100, decimals allowed); the others keep the current\n"
-         "                    release. Alone: change the share of the current candidate (raising it only\n"
-         "                    adds installations; 0 halts it, 100 makes it the current release)\n"
+         "                    release (100: a plain publish, current for everyone). Alone: change the\n"
+         "                    share of the current candidate (raising it only adds installations; 0\n"
+         "                    halts it, 100 makes it the current release). Signed, a share between 0\n"
+         "                    and 100 needs --expires (and the daily --resign with it)\n"
          "  --health-reports  the manifest asks launchers for a small report after each run\n"
          "  --health LOG      count the reports in an nginx access log (combined format) per release\n"
          "  --json            with --health: as JSON; --html FILE: also a page with charts over time\n"
@@ -288,7 +290,14 @@ int main(int argc, char** argv) {
       return usageError("--rollout needs a share from 0 to 100 (decimals allowed), and no --resign: " +
                         values["--rollout"]);
     }
-    request.rolloutShare = share;
+    // A candidate for every installation is a release like any other, published as one, so
+    // that launchers from before rollouts install it as well.
+    if (values.count("--source") == 0 || share != 100) request.rolloutShare = share;
+    // A signed candidate for some installations must expire: a copy of its signature could
+    // otherwise move installations onto it long after a halt.
+    if (share > 0 && share < 100 && values.count("--sign-key") != 0 && values.count("--expires") == 0) {
+      return usageError("--rollout " + values["--rollout"] + " with --sign-key needs --expires DAYS");
+    }
   }
   if (healthReports && (resign || shareChange || list || values.count("--rollback") != 0)) {
     return usageError("--health-reports is an option of a publish");

@@ -148,6 +148,29 @@ bool keyForSigned(const PublishRequest& request, const fs::path& release, const 
   return false;
 }
 
+// The release that first served the files of `platform` that release `id` serves: the oldest
+// of the kept releases up to `id`, without a gap, whose manifest of the platform, or of its
+// candidate, lists the same files. Health reports name it, whichever later publish (of another
+// platform, a share change, a signing again) carried the files over.
+std::string firstServedIn(const SiteLayout& layout, const std::string& id, const std::string& platform) {
+  std::vector<std::string> ids;
+  std::string ignored;
+  const std::string files = listedFiles(manifestFile(layout.releaseDir(id), platform));
+  if (files.empty() || !listReleaseIds(layout, ids, ignored)) return id;
+  auto at = std::find(ids.begin(), ids.end(), id);
+  if (at == ids.end()) return id;
+  std::string first = id;
+  while (at != ids.begin()) {
+    const fs::path release = layout.releaseDir(*--at);
+    if (listedFiles(manifestFile(release, platform)) != files &&
+        listedFiles(manifestFile(release, candidatePlatform(platform))) != files) {
+      break;
+    }
+    first = *at;
+  }
+  return first;
+}
+
 // After the switch: a record that cannot be written leaves the next --resign refusing the
 // release, which the error says.
 bool recordSignedAfterSwitch(const fs::path& recordFile, const PublishRun& run,
@@ -277,7 +300,7 @@ bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& 
     std::string offer;
     const auto askForHealth = [&] {
       return !request.healthReports || asksForHealth(current) ||
-             withHealthRequest(current, run.previousId, current, error);
+             withHealthRequest(current, firstServedIn(run.layout, run.previousId, request.platform), current, error);
     };
     return drawSalt(state.salt, error) && writePlainText(manifestFile(run.partial, staged), json, error) &&
            readPlainText(manifestFile(run.partial, request.platform), current, error) && askForHealth() &&
@@ -402,6 +425,14 @@ bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& 
   // Every manifest is checked before anything is signed.
   std::map<std::string, SignedManifest> signedNow;
   for (const std::string& platform : run.resigned) {
+    // A candidate that reaches some installations is signed only with an end: a copy of a
+    // signature that never expires could move installations onto it long after a halt.
+    std::optional<RolloutState> state;
+    if (!readRollout(source, platform, state, error)) return false;
+    if (state && state->share > 0 && state->share < 100 && request.expiresInDays == 0) {
+      error = platform + " of release " + sourceId + " offers a candidate: signing it again needs --expires";
+      return false;
+    }
     SignedManifest& found = signedNow[platform];
     if (!readSignedManifest(source, platform, *request.signingKey, found, error)) return false;
     if (request.resignFrom.empty() &&

@@ -156,6 +156,18 @@ bool asksForHealth(const std::string& json) {
          });
 }
 
+std::string listedFiles(const fs::path& file) {
+  std::string text;
+  Json array;
+  std::string ignored;
+  if (!readText(file, text) || !parseArray(text, array, ignored)) return {};
+  Json files = Json::array();
+  for (Json& element : array) {
+    if (element.is_object() && element.contains("path")) files.push_back(std::move(element));
+  }
+  return files.dump();
+}
+
 bool removePlatformItems(const fs::path& release, const std::string& platform, std::string& error) {
   std::error_code ec;
   for (const std::string& name : {platform, platform + ".json", platform + ".json.sig", platform + ".objects"}) {

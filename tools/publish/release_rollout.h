@@ -54,6 +54,10 @@ bool withHealthRequest(const std::string& json, const std::string& release, std:
 // Whether a manifest asks for health reports.
 bool asksForHealth(const std::string& json);
 
+// The entries of the files that the manifest `file` lists for its own platform (its elements
+// with a "path"), as one text; empty when there is no such manifest.
+std::string listedFiles(const fs::path& file);
+
 // Removes the items of `platform` (its tree, manifest, signature and objects) from a release
 // being written. They may be hard links shared with other releases: only the names go.
 bool removePlatformItems(const fs::path& release, const std::string& platform, std::string& error);

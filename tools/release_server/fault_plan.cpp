@@ -8,6 +8,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tools/release_server/range_answer.h"
+
 namespace release_server {
 
 namespace {
@@ -62,6 +64,17 @@ bool readDirective(const std::string& word, std::istringstream& line, FaultPlan&
                                  : word == "file-short" ? FileFault::Kind::Short
                                                         : FileFault::Kind::Throttle;
     plan.fileFaults[rest] = {kind, bytes, {}};
+  } else if (word == "file-drop") {
+    int count = 0;
+    if (!(line >> bytes) || bytes < 0 || !splitNumberAndRest(line, count, rest) || count < 0) return false;
+    plan.fileDrops[rest] = {{FileFault::Kind::Cut, bytes, {}}, count};
+  } else if (word == "file-older") {
+    int count = 0;
+    std::string file;
+    if (!(line >> count) || count < 0 || !(line >> file)) return false;
+    std::getline(line >> std::ws, rest);
+    if (rest.empty()) return false;
+    plan.olderFiles[rest] = {file, count};
   } else if (word == "file-redirect-loop") {
     std::getline(line >> std::ws, rest);
     if (rest.empty()) return false;
@@ -98,7 +111,15 @@ int FaultPlan::statusFor(const std::string& path, int request) const {
 
 int FaultPlan::stallFor(const std::string& path) const { return lookup(fileStallSeconds, path); }
 
-FileFault FaultPlan::faultFor(const std::string& path) const { return lookup(fileFaults, path); }
+FileFault FaultPlan::faultFor(const std::string& path, int request) const {
+  const auto [drop, dropped] = lookup(fileDrops, path);
+  return request <= dropped ? drop : lookup(fileFaults, path);
+}
+
+std::filesystem::path FaultPlan::olderFileFor(const std::string& path, int request) const {
+  const auto [file, count] = lookup(olderFiles, path);
+  return request <= count ? file : std::filesystem::path();
+}
 
 FaultPlan readFaultPlan(const std::filesystem::path& file, std::string& warnings) {
   FaultPlan plan;
@@ -118,11 +139,9 @@ FaultPlan readFaultPlan(const std::filesystem::path& file, std::string& warnings
   return plan;
 }
 
-int countRequest(const std::string& path) {
-  static std::mutex mutex;
-  static std::map<std::string, int> counts;
-  std::lock_guard<std::mutex> lock(mutex);
-  return ++counts[path];
+int RequestCounter::count(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ++counts_[path];
 }
 
 bool answerManifestFault(const FaultPlan& plan, httplib::Response& response) {
@@ -176,9 +195,11 @@ bool answerFileFault(const FileFault& fault, const std::filesystem::path& file, 
     response.status = 500;
     return true;
   }
-  response.status = 200;
   const auto limit = static_cast<std::size_t>(fault.number);
   if (fault.kind == FileFault::Kind::Short) {
+    // A short body looks whole, so it has no range and no validator that could resume it.
+    ignoreRanges(request);
+    response.status = 200;
     // No length: the client takes the closed connection for the end of the body. Ending the
     // provider with false closes the connection at once, instead of keeping it for a next request.
     response.set_content_provider("application/octet-stream", [in, limit](std::size_t offset, httplib::DataSink& sink) {
@@ -187,10 +208,14 @@ bool answerFileFault(const FileFault& fault, const std::filesystem::path& file, 
     });
     return true;
   }
+  const RangeAnswer answer = answerRange(request, response, file, size);
+  response.status = answer.status;
+  if (answer.status == 416) return true;
   const bool throttled = fault.kind == FileFault::Kind::Throttle;
+  const auto start = static_cast<std::size_t>(answer.offset);
   response.set_content_provider(
-      size, "application/octet-stream",
-      [in, limit, throttled](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+      static_cast<std::size_t>(answer.length), "application/octet-stream",
+      [in, limit, throttled, start](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
         if (throttled) {
           // A tenth of the rate every 100 ms.
           std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -200,7 +225,7 @@ bool answerFileFault(const FileFault& fault, const std::filesystem::path& file, 
         } else {
           length = std::min(length, limit - offset);
         }
-        const std::string piece = readPiece(*in, offset, length);
+        const std::string piece = readPiece(*in, start + offset, length);
         return !piece.empty() && sink.write(piece.data(), piece.size());
       });
   return true;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tools/release_server/fault_plan.h"
+#include "tools/release_server/range_answer.h"
 #include "tools/release_server/release_tree.h"
 #include "update/server_endpoints.h"
 
@@ -141,8 +142,8 @@ void serveSignature(const httplib::Request& request, httplib::Response& response
   response.set_content(body, "text/plain; charset=utf-8");
 }
 
-// Streams the file in pieces, so large files never sit in memory whole.
-void streamFile(httplib::Response& response, const fs::path& file) {
+// Streams the file, or the range asked for, in pieces, so large files never sit in memory whole.
+void streamFile(const httplib::Request& request, httplib::Response& response, const fs::path& file) {
   auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
   std::error_code ec;
   const auto size = fs::file_size(file, ec);
@@ -150,13 +151,16 @@ void streamFile(httplib::Response& response, const fs::path& file) {
     answerText(response, 500, "cannot read the file");
     return;
   }
-  response.status = 200;
+  const RangeAnswer answer = answerRange(request, response, file, size);
+  response.status = answer.status;
+  if (answer.status == 416) return;
+  const std::uint64_t start = answer.offset;
   response.set_content_provider(
-      static_cast<size_t>(size), "application/octet-stream",
-      [in](size_t offset, size_t length, httplib::DataSink& sink) {
+      static_cast<size_t>(answer.length), "application/octet-stream",
+      [in, start](size_t offset, size_t length, httplib::DataSink& sink) {
         char buffer[64 * 1024];
         in->clear();
-        in->seekg(static_cast<std::streamoff>(offset));
+        in->seekg(static_cast<std::streamoff>(start + offset));
         const std::streamsize wanted =
             static_cast<std::streamsize>(std::min(length, sizeof buffer));
         in->read(buffer, wanted);
@@ -167,7 +171,7 @@ void streamFile(httplib::Response& response, const fs::path& file) {
 }
 
 void serveFile(const httplib::Request& request, httplib::Response& response,
-               const ServerSettings& settings) {
+               const ServerSettings& settings, RequestCounter& requests) {
   fs::path releaseDir;
   if (!releaseDirFor(request, settings, response, releaseDir)) return;
   if (!request.has_param("path")) {
@@ -180,7 +184,8 @@ void serveFile(const httplib::Request& request, httplib::Response& response,
   if (const int stall = faults.stallFor(path); stall > 0) {
     std::this_thread::sleep_for(std::chrono::seconds(stall));
   }
-  if (const int status = faults.statusFor(path, countRequest(path)); status != 0) {
+  const int requestNumber = requests.count(path);
+  if (const int status = faults.statusFor(path, requestNumber); status != 0) {
     answerText(response, status, "status forced by the faults file");
     return;
   }
@@ -188,7 +193,10 @@ void serveFile(const httplib::Request& request, httplib::Response& response,
   fs::path file;
   switch (findReleaseFile(releaseDir, path, file)) {
     case FileLookup::Found:
-      if (!answerFileFault(faults.faultFor(path), file, request, response)) streamFile(response, file);
+      if (const fs::path older = faults.olderFileFor(path, requestNumber); !older.empty()) file = older;
+      if (!answerFileFault(faults.faultFor(path, requestNumber), file, request, response)) {
+        streamFile(request, response, file);
+      }
       break;
     case FileLookup::BadRequest:
       answerText(response, 400, "bad path");
@@ -212,7 +220,7 @@ void serveObject(const httplib::Request& request, httplib::Response& response, c
     answerText(response, 404, "no such object");
     return;
   }
-  streamFile(response, file);
+  streamFile(request, response, file);
   response.set_header("Cache-Control", "public, max-age=31536000, immutable");
 }
 
@@ -227,9 +235,10 @@ void installReleaseRoutes(httplib::Server& server, const ServerSettings& setting
                                                  httplib::Response& response) {
     serveSignature(request, response, settings);
   });
-  server.Get(kFileEndpoint, [settings](const httplib::Request& request,
-                                            httplib::Response& response) {
-    serveFile(request, response, settings);
+  auto requests = std::make_shared<RequestCounter>();
+  server.Get(kFileEndpoint, [settings, requests](const httplib::Request& request,
+                                                 httplib::Response& response) {
+    serveFile(request, response, settings, *requests);
   });
   // A health report: the request's line on standard output is the record, as an access log.
   server.Get(kHealthEndpoint, [](const httplib::Request&, httplib::Response& response) {

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "update/update_checker.h"
+
+// The parts of whole files that a failed download leaves in the staging directory, kept for the
+// next run only when it wants the very same file: the same path, size and sha256. The bytes it
+// adds are checked with the part against that sha256, so an entry without one is never kept.
+// The record of them (launcher_files.h) is read once, by the next download, and then removed.
+
+// Empties checker.stagingDir but for the recorded parts that checker.pending still wants, each a
+// plain file below real directories; `validators` gets, for each pending entry, the validator
+// its kept part was sent with, or an empty text. An error of the removal comes back.
+std::error_code clearStagingKeepingParts(const UpdateChecker& checker, std::vector<std::string>& validators);
+
+// After a failed download: records the part staged for each pending entry with a sha256 and a
+// validator (`validators`, one per entry), so that the next run may go on from it.
+void recordStagedParts(const UpdateChecker& checker, const std::vector<std::string>& validators);
