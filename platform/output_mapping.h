@@ -11,7 +11,9 @@ namespace platform {
 // write a large result straight into it and read back what it wrote, with no copy in the
 // heap. Like FileWriter, it never opens the file through a link at its own path. The disk
 // space is taken when the file is opened, so a full disk fails there and not in the middle of
-// the writes. The file keeps its full size even when fewer bytes are written.
+// the writes (a write into a mapped page that the disk cannot hold ends the process). Where
+// the file system cannot promise the space (a compressed folder), the open fails. The file
+// keeps its full size even when fewer bytes are written.
 class OutputMapping {
  public:
   OutputMapping() = default;
@@ -19,8 +21,9 @@ class OutputMapping {
   OutputMapping(const OutputMapping&) = delete;
   OutputMapping& operator=(const OutputMapping&) = delete;
 
-  // `size` may be 0: an empty file, nothing mapped.
-  std::error_code open(const std::filesystem::path& path, std::uint64_t size);
+  // `size` may be 0: an empty file, nothing mapped. Fails with no_space_on_device, taking
+  // nothing, when the file would leave less than `keepFree` bytes free on its disk.
+  std::error_code open(const std::filesystem::path& path, std::uint64_t size, std::uint64_t keepFree);
   // Unmaps and closes; written bytes reach the file through the system's cache.
   void close();
   unsigned char* data() const { return static_cast<unsigned char*>(view_); }

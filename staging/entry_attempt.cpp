@@ -34,7 +34,8 @@ void EntryAttempt::choose() {
 
 std::uint64_t EntryAttempt::windowShare() const {
   if (choice_.kind == FetchChoice::Kind::Whole) return 0;
-  return decoderMemory(static_cast<std::uint64_t>(entry_.size), checker_.bufferedObjectBytes);
+  const std::size_t prefix = choice_.kind == FetchChoice::Kind::Patch ? base_.size() : 0;
+  return decoderMemory(static_cast<std::uint64_t>(entry_.size), prefix, checker_.bufferedObjectBytes);
 }
 
 bool EntryAttempt::start(const std::string& url, std::string& errorText) {

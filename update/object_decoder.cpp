@@ -3,6 +3,7 @@
 // For ZSTD_d_stableOutBuffer, which zstd still lists among its experimental parameters.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <algorithm>
 
@@ -52,6 +53,7 @@ bool ObjectDecoder::begin(const unsigned char* prefix, std::size_t prefixSize, s
   outputSize_ = 0;
   produced_ = 0;
   ended_ = false;
+  headerChecked_ = false;
   header_.clear();
   maxOutput_ = maxOutput;
   if (!context_) {
@@ -60,8 +62,8 @@ bool ObjectDecoder::begin(const unsigned char* prefix, std::size_t prefixSize, s
   }
   // A compressed copy needs no window beyond its own file; a patch reaches back over the old
   // one. A frame that asks for more is refused before its window is allocated.
-  std::size_t result = ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_windowLogMax,
-                                              objectWindowLog(prefixSize + maxOutput));
+  windowLog_ = objectWindowLog(prefixSize + maxOutput);
+  std::size_t result = ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_windowLogMax, windowLog_);
   if (!ZSTD_isError(result) && prefix != nullptr) result = ZSTD_DCtx_refPrefix(context_.get(), prefix, prefixSize);
   if (ZSTD_isError(result)) {
     error = std::string("解压库初始化失败：") + ZSTD_getErrorName(result);
@@ -82,6 +84,7 @@ bool ObjectDecoder::feed(const void* data, std::size_t size, const Sink& sink, s
     error = "压缩数据格式无效";
     return false;
   }
+  if (!hasAcceptableHeader(error)) return false;
   const bool inPlace = output_ != nullptr;
   ZSTD_inBuffer in{data, inPlace ? std::min(size, kInPlaceSlice) : size, 0};
   for (;;) {
@@ -136,6 +139,35 @@ bool ObjectDecoder::hasStandardMagic() const {
   static const unsigned char kMagic[] = {0x28, 0xB5, 0x2F, 0xFD};  // ZSTD_MAGICNUMBER, little-endian
   const std::size_t known = std::min(header_.size(), sizeof kMagic);
   return std::equal(kMagic, kMagic + known, reinterpret_cast<const unsigned char*>(header_.data()));
+}
+
+// Judged here once the whole header is in, and before zstd has seen all of it: zstd takes the
+// memory for the frame as soon as it has, and, for a frame that comes in one piece, skips its
+// own window check. Without its size (or with a larger one), zstd keeps all the window that
+// the frame asks for, up to the limit a patch of a large old file needs; with the expected
+// size, which kestrun-publish always declares, no more than the result. Until the header is
+// whole, its bytes only wait in zstd.
+bool ObjectDecoder::hasAcceptableHeader(std::string& error) {
+  if (headerChecked_) return true;
+  ZSTD_frameHeader frame{};
+  // Not yet whole (a header takes at most kMaxFrameHeaderBytes), or damaged, which zstd reports.
+  if (ZSTD_getFrameHeader(&frame, header_.data(), header_.size()) != 0) return true;
+  if (frame.windowSize > (std::uint64_t{1} << windowLog_)) {
+    error = std::string("解压失败：") + ZSTD_getErrorString(ZSTD_error_frameParameter_windowTooLarge);
+    return false;
+  }
+  if (frame.frameContentSize != maxOutput_) {
+    const bool unknown = frame.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN;
+    error = "压缩数据声明的大小与清单不符：清单=" + std::to_string(maxOutput_) + "，声明=" +
+            (unknown ? std::string("未知") : std::to_string(frame.frameContentSize));
+    return false;
+  }
+  headerChecked_ = true;
+  return true;
+}
+
+std::size_t ObjectDecoder::memoryBytes() const {
+  return (context_ ? ZSTD_sizeof_DCtx(context_.get()) : 0) + buffer_.capacity();
 }
 
 // The library checks the size that a frame declares only when the frame comes in one piece;

@@ -62,8 +62,10 @@ bool DecodedFileWriter::open(const std::filesystem::path& destination, const Man
   const std::size_t prefixSize = base != nullptr ? base->size() : 0;
   const auto size = static_cast<std::uint64_t>(entry.size);
   if (size > bufferedObjectBytes) {
-    if (const std::error_code opening = output_.open(destination, size)) {
-      error = "无法写入文件：" + platform::pathToUtf8(destination) + "（" + opening.message() + "）";
+    if (const std::error_code opening = output_.open(destination, size, kKeptFreeDiskBytes)) {
+      error = opening == std::errc::no_space_on_device
+                  ? "磁盘空间不足，无法预留 " + std::to_string(size) + " 字节：" + platform::pathToUtf8(destination)
+                  : "无法写入文件：" + platform::pathToUtf8(destination) + "（" + opening.message() + "）";
       platform::removeItem(destination);
       return false;
     }

@@ -25,12 +25,21 @@ inline int objectWindowLog(std::uint64_t bytes) {
 // the system every kResidentStep bytes, so the memory it holds does not grow with the file.
 inline constexpr std::uint64_t kBufferedObjectBytes = std::uint64_t{8} << 20;
 inline constexpr std::uint64_t kResidentStep = std::uint64_t{4} << 20;
+// Such a file takes its whole size on the disk before a byte of its object is checked, and that
+// size may come from an unsigned manifest: it is refused, and the whole file fetched instead,
+// when it would leave less than this free.
+inline constexpr std::uint64_t kKeptFreeDiskBytes = std::uint64_t{64} << 20;
 
-// The memory that decoding one object may hold: its window in memory, or for a result decoded
-// into its mapped file, the pages of about two steps.
-inline std::uint64_t decoderMemory(std::uint64_t resultBytes, std::uint64_t bufferedObjectBytes) {
+// The memory that decoding one object may hold: for a result decoded into its mapped file,
+// the pages of about two steps (zstd keeps no window of its own there, whatever the frame
+// asks for); otherwise the window that the decoder accepts for it (for a patch, over the old
+// file and the new one). zstd sizes that window to the result the frame declares, and the
+// decoder takes only a frame that declares the entry's size, so this bounds what a frame can
+// claim before its bytes are checked.
+inline std::uint64_t decoderMemory(std::uint64_t resultBytes, std::uint64_t prefixBytes,
+                                   std::uint64_t bufferedObjectBytes) {
   if (resultBytes > bufferedObjectBytes) return 2 * kResidentStep;
-  return std::uint64_t{1} << objectWindowLog(resultBytes);
+  return std::uint64_t{1} << objectWindowLog(prefixBytes + resultBytes);
 }
 
 // Decoder memory of all transfers together. A transfer takes a share of this (decoderMemory)

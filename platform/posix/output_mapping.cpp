@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,6 +16,15 @@ namespace {
 
 std::error_code lastError() { return std::error_code(errno, std::system_category()); }
 
+// Whether `size` more bytes leave at least `keepFree` free for an unprivileged user.
+std::error_code checkFreeSpace(int file, std::uint64_t size, std::uint64_t keepFree) {
+  struct statvfs volume {};
+  if (::fstatvfs(file, &volume) != 0) return lastError();
+  const std::uint64_t available = std::uint64_t{volume.f_bavail} * volume.f_frsize;
+  if (available < keepFree || available - keepFree < size) return std::make_error_code(std::errc::no_space_on_device);
+  return {};
+}
+
 }  // namespace
 
 OutputMapping::~OutputMapping() { close(); }
@@ -25,12 +35,14 @@ void OutputMapping::close() {
   size_ = 0;
 }
 
-std::error_code OutputMapping::open(const std::filesystem::path& path, std::uint64_t size) {
+std::error_code OutputMapping::open(const std::filesystem::path& path, std::uint64_t size, std::uint64_t keepFree) {
   close();
   if (size > SIZE_MAX || size > static_cast<std::uint64_t>(INT64_MAX)) return std::make_error_code(std::errc::file_too_large);
   posix::Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
   if (file.get() < 0) return lastError();
   if (size == 0) return file.close();
+  // The size comes from a manifest that may not be signed: it may not take the disk's last bytes.
+  if (const std::error_code space = checkFreeSpace(file.get(), size, keepFree)) return space;
   // Blocks taken now: a write into a hole that the disk cannot fill would end the process.
   if (const int result = ::posix_fallocate(file.get(), 0, static_cast<off_t>(size)); result != 0) {
     return std::error_code(result, std::system_category());

@@ -25,6 +25,7 @@ namespace {
 
 constexpr std::int64_t kOldTime = 1700000000;
 constexpr std::int64_t kNewTime = 1700100000;
+constexpr std::uint64_t kHugeSize = std::uint64_t{1} << 60;  // more than any disk holds
 
 // The files that differ between the two releases; Vardel.exe and readme.txt do not. The
 // manifest lists them in this order, so data/big.bin is the first one fetched.
@@ -124,10 +125,18 @@ std::string manifestWithObjects(Objects objects, const e2e::Release& release) {
     if (objects == Objects::EveryFile && changing && entry.path != big.path) {
       entry.zst.push_back(object(testing_support::zstdFrame(bytes, nullptr), "", false, true));
     }
-    if (objects == Objects::WideWindow && entry.path == big.path) {
-      entry.zst.push_back(object(testing_support::zstdWideFrame(bytes, 24), "", false, true));
+    if (entry.path != big.path) continue;
+    if (objects == Objects::WideWindow || objects == Objects::SizelessCopy) {
+      const int windowLog = objects == Objects::WideWindow ? 24 : 20;
+      entry.zst.push_back(object(testing_support::zstdWideFrame(bytes, windowLog), "", false, true));
+      continue;
     }
-    if (entry.path != big.path || objects == Objects::WideWindow || objects == Objects::DigestsOnly) continue;
+    if (objects == Objects::HugeCopy) {
+      entry.size = kHugeSize;
+      entry.zst.push_back(object(testing_support::zstdFrame(bytes, nullptr), "", false, true));
+      continue;
+    }
+    if (objects == Objects::DigestsOnly) continue;
     std::string target = big.newBytes;
     if (objects == Objects::PatchToWrongBytes) target[7] = static_cast<char>(target[7] ^ 1);
     const bool anotherFile = objects == Objects::PatchForAnotherFile || objects == Objects::CorruptCopy;
@@ -317,6 +326,19 @@ std::vector<FaultRow> faultRows() {
                              {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（解压失败："
                                       "Frame requires too much memory for decoding）"},
                              sameCode));
+  // Without its size, zstd would keep all the window that the frame asks for.
+  rows.push_back(withObjects("CopyWithoutItsSize", Objects::SizelessCopy,
+                             {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（压缩数据声明的大小与清单不符："
+                                      "清单=40960，声明=未知）"},
+                             sameCode));
+  // Refused before any disk space is taken for it; the whole file cannot match either.
+  const std::string huge = std::to_string(kHugeSize);
+  rows.push_back(withObjects("CopyOfAFileLargerThanTheDisk", Objects::HugeCopy,
+                             {"WARN", "压缩副本下载失败，改为下载完整文件：data/big.bin（磁盘空间不足，无法预留 " + huge +
+                                          " 字节：{*}）"},
+                             ""));
+  rows.back().end = End::Old;
+  rows.back().explaining.back() = downloadFailed("{*}");
   // The launcher of the stall rows decodes objects as the product decodes a large file's.
   rows.push_back(withObjects("LargePatch", Objects::Patch, {"INFO", "以补丁下载：data/big.bin（{*}" + bigSize}, ""));
   rows.back().shortStall = true;

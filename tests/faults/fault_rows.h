@@ -29,11 +29,13 @@ enum class Local {
 };
 
 // Compressed copies and patches of data/big.bin that the row's manifest offers ({BODY}), each
-// spoiled in its own way except the first and the last two: EveryFile also offers a compressed
+// spoiled in its own way except Patch and EveryFile: EveryFile also offers a compressed
 // copy of each other changing file; WideWindow offers only a copy whose frame asks for a
-// decoder window of 16 MiB.
+// decoder window of 16 MiB, SizelessCopy one of 1 MiB (both without their size);
+// HugeCopy lists the file at 2^60 bytes, with a compressed copy.
 enum class Objects {
   None, Patch, PatchForAnotherFile, CorruptPatch, CorruptCopy, MissingPatch, PatchToWrongBytes, EveryFile, WideWindow,
+  SizelessCopy, HugeCopy,
   DigestsOnly  // every file's sha256, no objects
 };
 
