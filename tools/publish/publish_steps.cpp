@@ -107,15 +107,6 @@ std::string stagedPlatform(const PublishRequest& request) {
   return request.rolloutShare ? candidatePlatform(request.platform) : request.platform;
 }
 
-bool writePlainText(const fs::path& file, const std::string& text, std::string& error) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (out) return true;
-  error = "cannot write " + file.string();
-  return false;
-}
-
 bool readPlainText(const fs::path& file, std::string& text, std::string& error) {
   std::ifstream in(file, std::ios::binary);
   text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -132,7 +123,7 @@ bool replaceManifest(const PublishRequest& request, PublishRun& run, const std::
   std::error_code ec;
   fs::remove(manifestFile(run.partial, platform), ec);
   fs::remove(signatureFile(run.partial, platform), ec);
-  if (!request.signingKey) return writePlainText(manifestFile(run.partial, platform), json, error);
+  if (!request.signingKey) return writeText(manifestFile(run.partial, platform), json, error);
   // Recorded as signed once switched: the bytes signed here, never what the host holds then.
   run.signedSha256 = sha256Hex(json);
   return writeSignedManifest(run.partial, platform, json, *request.signingKey, run.serial,
@@ -302,7 +293,7 @@ bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& 
       return !request.healthReports || asksForHealth(current) ||
              withHealthRequest(current, firstServedIn(run.layout, run.previousId, request.platform), current, error);
     };
-    return drawSalt(state.salt, error) && writePlainText(manifestFile(run.partial, staged), json, error) &&
+    return drawSalt(state.salt, error) && writeText(manifestFile(run.partial, staged), json, error) &&
            readPlainText(manifestFile(run.partial, request.platform), current, error) && askForHealth() &&
            rolloutManifest(current, state, json, offer, error) &&
            (!request.signingKey || recordIssuedSerial(run.layout, run.serial, error)) &&

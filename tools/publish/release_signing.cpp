@@ -23,6 +23,8 @@ bool readText(const fs::path& file, std::string& text) {
   return !in.bad();
 }
 
+}  // namespace
+
 bool writeText(const fs::path& file, const std::string& text, std::string& error) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << text;
@@ -31,8 +33,6 @@ bool writeText(const fs::path& file, const std::string& text, std::string& error
   error = "cannot write " + file.string();
   return false;
 }
-
-}  // namespace
 
 std::int64_t expiryFromNow(int days) {
   if (days == 0) return 0;
