@@ -250,7 +250,7 @@ TEST_F(PublishProgram, OffersCompressedCopiesAndPatchesThatRebuildTheFiles) {
 
 TEST_F(PublishProgram, PatchesAFileAbove32MiBByTheChangeNotTheFile) {
   std::string text;
-  for (int i = 0; text.size() < (std::size_t{33} << 20); ++i) text += "record " + std::to_string(i * 7919 % 1000003) + "\n";
+  for (int i = 0; text.size() < (std::size_t{33} << 20); ++i) text += "record " + std::to_string(static_cast<long long>(i) * 7919 % 1000003) + "\n";
   writeFile(source() / "maps/large.pak", text);
   ASSERT_EQ(publish({"--copy"}).exitCode, 0);
   const std::string previous = text;
