@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One figure of the report: the launcher's value next to its baseline from the same run, and
@@ -40,6 +41,18 @@ inline Figure failedFigure(std::string name, Goal goal, double limit, std::strin
   figure.goal = goal;
   figure.limit = limit;
   figure.failure = std::move(why);
+  return figure;
+}
+
+// A measured figure: the launcher's value, its baseline from the same run (0: none) and the
+// limit its goal sets.
+inline Figure measuredFigure(std::string name, double launcher, double baseline, Goal goal, double limit) {
+  Figure figure;
+  figure.name = std::move(name);
+  figure.launcher = launcher;
+  figure.baseline = baseline;
+  figure.goal = goal;
+  figure.limit = limit;
   return figure;
 }
 

@@ -54,12 +54,7 @@ Figures runResume(const Workspace& workspace) {
   if (fs::file_size(work / "install/update_staging" / path, ec) != kFileBytes) return failed("the file is incomplete");
   std::printf("dropped link: %d connections, %.1f MiB moved for a file of %.1f MiB, %.1f s\n", connections,
               moved / kMiB, kFileBytes / kMiB, run.seconds);
-  Figure figure;
-  figure.name = kResumeBytes;
-  figure.launcher = moved / kMiB;
-  figure.baseline = kFileBytes / kMiB;
-  figure.limit = 1.15;
-  return {figure};
+  return {measuredFigure(kResumeBytes, moved / kMiB, kFileBytes / kMiB, Goal::RatioAtMost, 1.15)};
 }
 
 }  // namespace bench

@@ -179,14 +179,9 @@ struct Side {
   double peakMiB = 0;
 };
 
+// Every figure of the update step is a ratio that must stay at or below its limit.
 Figure ratioFigure(const char* name, double launcher, double baseline, double limit) {
-  Figure figure;
-  figure.name = name;
-  figure.launcher = launcher;
-  figure.baseline = baseline;
-  figure.goal = Goal::RatioAtMost;
-  figure.limit = limit;
-  return figure;
+  return measuredFigure(name, launcher, baseline, Goal::RatioAtMost, limit);
 }
 
 }  // namespace
