@@ -39,4 +39,9 @@ class OutputMapping {
 // next touch. Keeps the resident size of a long pass over a large mapped file bounded.
 void dropResidentPages(const void* address, std::size_t size);
 
+// Makes the pages of [address, address + size) of an OutputMapping ready for writing in one
+// call, where the system can, instead of one page fault each as a decoder reaches them. Only a
+// hint: the writes work the same without it.
+void prepareForWriting(void* address, std::size_t size);
+
 }  // namespace platform

@@ -98,7 +98,8 @@ queue_tests asan env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=
   ctest --test-dir build/asan --output-on-failure -j 2
 
 echo "=== ThreadSanitizer: build (threaded code)"
-threaded_tests=(kestrun_ui_state_tests kestrun_ui_headless_tests kestrun_ui_window_tests kestrun_log_tests)
+threaded_tests=(kestrun_ui_state_tests kestrun_ui_headless_tests kestrun_ui_window_tests kestrun_log_tests
+  kestrun_trailing_digest_tests)
 configure build/tsan -DKESTRUN_TSAN=ON
 cmake --build build/tsan -j "$jobs" --target "${threaded_tests[@]}"
 queue_tests tsan ctest --test-dir build/tsan --output-on-failure \

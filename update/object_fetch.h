@@ -2,12 +2,14 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "platform/file_mapping.h"
 #include "platform/file_writer.h"
 #include "platform/output_mapping.h"
 #include "trust/sha256_hex.h"
+#include "trust/trailing_digest.h"
 #include "update/installed_digests.h"
 #include "update/object_decoder.h"
 #include "update/update_checker.h"
@@ -52,6 +54,7 @@ class DecodedFileWriter {
  private:
   bool fail(const std::string& reason);
   bool take(const unsigned char* bytes, std::size_t count);
+  void prepareNextStep(std::uint64_t from);
 
   std::filesystem::path destination_;
   const ManifestEntry* entry_ = nullptr;
@@ -63,6 +66,7 @@ class DecodedFileWriter {
   ObjectDecoder decoder_;
   Sha256Stream received_;
   Sha256Stream decoded_;
+  std::unique_ptr<TrailingDigest> trailing_;  // instead of decoded_, for a large result; goes before output_
   std::uint64_t receivedBytes_ = 0;
   std::string failure_;
 };

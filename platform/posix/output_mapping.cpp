@@ -7,12 +7,25 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "platform/posix/descriptor.h"
+
+// Linux 5.14; older kernels refuse it, which costs only the hint.
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
 
 namespace platform {
 
 namespace {
+
+// [address, address + size) widened to whole pages.
+std::pair<std::uintptr_t, std::uintptr_t> pageRange(const void* address, std::size_t size) {
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(address) / page * page;
+  return {start, reinterpret_cast<std::uintptr_t>(address) + size - start};
+}
 
 std::error_code lastError() { return std::error_code(errno, std::system_category()); }
 
@@ -56,11 +69,16 @@ std::error_code OutputMapping::open(const std::filesystem::path& path, std::uint
 
 void dropResidentPages(const void* address, std::size_t size) {
   if (size == 0) return;
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto start = reinterpret_cast<std::uintptr_t>(address) / page * page;
-  const auto end = reinterpret_cast<std::uintptr_t>(address) + size;
+  const auto [start, length] = pageRange(address, size);
   // Pages of a file mapping are only unmapped: written ones stay dirty in the file's cache.
-  ::madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
+  ::madvise(reinterpret_cast<void*>(start), length, MADV_DONTNEED);
+}
+
+void prepareForWriting(void* address, std::size_t size) {
+  if (size == 0) return;
+  const auto [start, length] = pageRange(address, size);
+  // The blocks are taken already (posix_fallocate), so this only fills the page tables.
+  ::madvise(reinterpret_cast<void*>(start), length, MADV_POPULATE_WRITE);
 }
 
 }  // namespace platform

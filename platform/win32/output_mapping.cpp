@@ -106,4 +106,8 @@ void dropResidentPages(const void* address, std::size_t size) {
   VirtualUnlock(const_cast<void*>(address), size);
 }
 
+// Windows has no call that makes file pages writable ahead of the writes (PrefetchVirtualMemory
+// only reads them in): a fault per page, as before.
+void prepareForWriting(void*, std::size_t) {}
+
 }  // namespace platform
