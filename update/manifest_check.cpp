@@ -101,10 +101,17 @@ bool canCreateLinks(const std::filesystem::path& stagingDir, const ManifestEntry
   std::size_t link = 0;
   while (link < pending.size() && !pending.isLink(link)) ++link;
   if (link == pending.size()) return true;
-  // A fresh staging directory, so that the probe cannot land wherever a leftover link points.
+  // The staging directory keeps the parts of files that this run goes on with; anything else
+  // there (a link, a junction, a file) is removed, so that the probe cannot land wherever it points.
   const std::filesystem::path probe = stagingDir / "link-probe";
-  std::error_code error = platform::removeTree(stagingDir);
+  platform::ItemStatus status;
+  bool redirects = false;
+  std::error_code error = platform::queryItemStatus(stagingDir, false, status);
+  if (!error) error = platform::isRedirection(stagingDir, redirects);
+  const bool directory = status.kind == platform::ItemKind::Directory && !redirects;
+  if (!error && !directory) error = platform::removeTree(stagingDir);
   if (!error) error = platform::createDirectories(stagingDir);
+  if (!error) error = platform::removeTree(probe);  // left by a run that was stopped here
   if (!error) error = platform::createFileSymlink(platform::fromUtf8("link-probe-target"), probe);
   platform::removeItem(probe);
   if (!error) return true;

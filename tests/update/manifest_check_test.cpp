@@ -340,6 +340,17 @@ TEST_F(ManifestCheckTest, ElementsWithoutAPathAreSkippedUncounted) {
   EXPECT_EQ(maskedReport(), headLines(1, 1, 0, 0) + "  [待更新] lib/libz.so  应为软链接但本地不是（需重建）\n");
 }
 
+// The probe for links leaves the staged part of a file that the download goes on with.
+TEST_F(ManifestCheckTest, ProbingForLinksKeepsStagedParts) {
+  if (const std::string why = testing_support::symlinkUnavailableReason(install.path()); !why.empty()) GTEST_SKIP() << why;
+  serve(R"([{"path": "lib/libz.so", "link": "libz.so.1"}])");
+  makeFile("update_staging/data/big.bin", 5);
+  std::string errorText;
+  ASSERT_TRUE(check(errorText)) << errorText;
+  EXPECT_EQ(readFile(install / "update_staging/data/big.bin"), "xxxxx");
+  EXPECT_FALSE(fs::is_symlink(install / "update_staging/link-probe"));
+}
+
 TEST_F(ManifestCheckTest, ForbiddenLockedAndPendingEntriesAreReportedInManifestOrder) {
   checker.lockedPatterns = kShippedLockedPatterns;
   checker.forbiddenPatterns = {"debug*", "Kestrun.exe"};
