@@ -21,7 +21,7 @@ namespace {
 
 // Makes room for `entry` in the staging directory: its parent directories, its link when it
 // is one, and no link where its file will be written.
-PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper& escaper, const ManifestEntry& entry) {
+PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const ManifestEntry& entry) {
   PreparedEntry prepared;
   const auto failed = [&prepared](std::string errorText) {
     prepared.outcome = PreparedEntry::Outcome::Failed;
@@ -59,7 +59,7 @@ PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper
 
   prepared.outcome = PreparedEntry::Outcome::Fetch;
   prepared.url = checker.baseUrl + kFileEndpoint + "?platform=" + checker.filePlatform() +
-                 "&path=" + escaper.encodePath(entry.path);
+                 "&path=" + encodeManifestPath(entry.path);
   return prepared;
 }
 
@@ -88,10 +88,7 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
     return false;
   }
 
-  const PathEscaper escaper;
-  const PrepareEntry prepare = [this, &escaper](const ManifestEntry& entry) {
-    return prepareStagedEntry(*this, escaper, entry);
-  };
+  const PrepareEntry prepare = [this](const ManifestEntry& entry) { return prepareStagedEntry(*this, entry); };
   installedDigests.load(installDir);
   if (runOrderedDownload(*this, prepare, progress, validators, errorText)) return true;
   recordStagedParts(*this, validators);

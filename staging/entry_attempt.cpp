@@ -44,13 +44,14 @@ bool EntryAttempt::start(const std::string& url, std::string& errorText) {
     const bool patch = choice_.kind == FetchChoice::Kind::Patch;
     return decoded_.open(staged_, entry_, choice_.object, patch ? &base_ : nullptr,
                          checker_.bufferedObjectBytes, errorText) &&
-           transfer_.prepare(checker_, objectUrl(checker_.baseUrl, checker_.filePlatform(), choice_.object),
+           transfer_.prepare(checker_.transferContext(),
+                             objectUrl(checker_.baseUrl, checker_.filePlatform(), choice_.object),
                              [this](const char* data, std::size_t size) { return decoded_.write(data, size); },
                              errorText);
   }
   Sha256Stream* hash = entry_.sha256.empty() ? nullptr : &received_;
   resumePoint_ = stagedPart();
-  return transfer_.prepare(checker_, url, staged_, hash, entry_.size, errorText, resumePoint_);
+  return transfer_.prepare(checker_.transferContext(), url, staged_, hash, entry_.size, errorText, resumePoint_);
 }
 
 ResumePoint EntryAttempt::stagedPart() const {
@@ -72,10 +73,10 @@ EntryAttempt::ObjectUse EntryAttempt::objectUse() const {
   return {};
 }
 
-bool EntryAttempt::finish(CURLcode result, std::string& errorText) {
+bool EntryAttempt::finish(std::string& errorText) {
   if (choice_.kind != FetchChoice::Kind::Whole) {
     std::string transferError;
-    const bool transferred = transfer_.finish(result, transferError);
+    const bool transferred = transfer_.finish(transferError);
     base_.close();
     std::string decodeError;
     // Checks the object and the result, and removes the staged file on any failure.
@@ -92,7 +93,7 @@ bool EntryAttempt::finish(CURLcode result, std::string& errorText) {
     }
     return false;
   }
-  if (!transfer_.finish(result, errorText)) {
+  if (!transfer_.finish(errorText)) {
     if (transfer_.partRefused()) platform::removeItem(staged_);
     return false;
   }

@@ -4,9 +4,9 @@
 
 #include "platform/filesystem.h"
 #include "platform/text.h"
+#include "update/proxy_choice.h"
 #include "update/proxy_options.h"
 #include "update/transfer_share.h"
-#include "update/update_checker.h"
 
 namespace {
 
@@ -80,30 +80,30 @@ std::string nextAddress(const RedirectHops& hops) {
 
 }  // namespace
 
-void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::string& url, RedirectHops& hops) {
+void setTransferOptions(OptionSetter& set, const TransferContext& context, const std::string& url, RedirectHops& hops) {
   hops.handle = set.handle();
   hops.currentUrl = url;
   hops.location.clear();
   hops.headerBytes = 0;
-  hops.followRedirects = checker.followRedirects;
-  hops.maxHeaderBytes = checker.maxHeaderBytes;
+  hops.followRedirects = context.followRedirects;
+  hops.maxHeaderBytes = context.maxHeaderBytes;
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_FOLLOWLOCATION, 0L);
   set(CURLOPT_HEADERFUNCTION, &stopAtRedirect);
   set(CURLOPT_HEADERDATA, static_cast<void*>(&hops));
-  set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(checker.connectTimeoutSeconds));
+  set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(context.connectTimeoutSeconds));
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_USERAGENT, kUserAgent);
-  if (CURLSH* share = checker.transferShare().handle()) set(CURLOPT_SHARE, share);
-  setNetworkOptions(set, checker.proxyChoice.routeFor(url));
+  if (CURLSH* share = context.share ? context.share->handle() : nullptr) set(CURLOPT_SHARE, share);
+  setNetworkOptions(set, context.proxyChoice ? context.proxyChoice->routeFor(url) : ProxyRoute{});
 
-  if (caBundleExists(checker.caBundlePath)) set(CURLOPT_CAINFO, platform::pathToUtf8(checker.caBundlePath).c_str());
+  if (caBundleExists(context.caBundlePath)) set(CURLOPT_CAINFO, platform::pathToUtf8(context.caBundlePath).c_str());
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, checker.stallTimeoutSeconds);
-  if (checker.requestTimeoutMilliseconds > 0) set(CURLOPT_TIMEOUT_MS, checker.requestTimeoutMilliseconds);
+  set(CURLOPT_LOW_SPEED_TIME, context.stallTimeoutSeconds);
+  if (context.requestTimeoutMilliseconds > 0) set(CURLOPT_TIMEOUT_MS, context.requestTimeoutMilliseconds);
 }
 
-bool followRedirect(UpdateChecker& checker, RedirectHops& hops, CURLcode& result) {
+bool followRedirect(const TransferContext& context, RedirectHops& hops, CURLcode& result) {
   if (!hops.followRedirects || result != CURLE_WRITE_ERROR || !isRedirect(hops)) return false;
   const std::string next = nextAddress(hops);
   if (next.empty()) {
@@ -123,7 +123,7 @@ bool followRedirect(UpdateChecker& checker, RedirectHops& hops, CURLcode& result
   }
   ++hops.followed;
   OptionSetter set(hops.handle);
-  setTransferOptions(set, checker, next, hops);
+  setTransferOptions(set, context, next, hops);
   result = set.result();
   return result == CURLE_OK;
 }
