@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/filesystem.h"
+#include "platform/text.h"
 #include "staging/paths.h"
 
 namespace {
@@ -14,7 +15,7 @@ bool stagedFileMatches(const ManifestEntry& entry, const std::filesystem::path& 
   if (entry.size < 0) return true;
   std::uint64_t size = 0;
   if (const std::error_code error = platform::fileSize(staged, size)) {
-    errorText = "无法读取暂存文件大小：" + fsErrorMessage(error);
+    errorText = "无法读取暂存文件大小：" + platform::errorCodeText(error);
     return false;
   }
   if (size == static_cast<std::uint64_t>(entry.size)) return true;

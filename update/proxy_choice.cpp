@@ -1,7 +1,6 @@
 #include "update/proxy_choice.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -16,31 +15,17 @@ namespace {
 constexpr int kDetectTimeoutMs = 3000;
 constexpr int kScriptTimeoutMs = 5000;
 
-std::string trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // The non-empty items of `text` between any of the separator characters.
 std::vector<std::string> splitItems(const std::string& text, const char* separators) {
   std::vector<std::string> items;
   std::size_t start = 0;
   while (start <= text.size()) {
     const std::size_t end = std::min(text.find_first_of(separators, start), text.size());
-    const std::string item = trimmed(text.substr(start, end - start));
+    const std::string item = platform::trimmedBlanks(text.substr(start, end - start));
     if (!item.empty()) items.push_back(item);
     start = end + 1;
   }
   return items;
-}
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::string withoutScheme(const std::string& address) {
@@ -78,7 +63,7 @@ std::string noProxyEntry(const std::string& item) {
   if (entry == "*") return entry;
   const std::string range = addressRange(entry);
   if (!range.empty()) return range;
-  if (startsWith(entry, "*.") && entry.find('*', 1) == std::string::npos) return entry.substr(1);
+  if (platform::startsWith(entry, "*.") && entry.find('*', 1) == std::string::npos) return entry.substr(1);
   return entry.find_first_of("*<>") == std::string::npos ? entry : std::string();
 }
 
@@ -89,7 +74,7 @@ bool inNoProxyVariable(const std::string& noProxy, const std::string& host) {
     if (entry == "*") return true;
     if (entry[0] == '.') entry.erase(0, 1);
     entry = platform::lowerAscii(entry);
-    if (host == entry || endsWith(host, "." + entry)) return true;
+    if (host == entry || platform::endsWith(host, "." + entry)) return true;
   }
   return false;
 }
@@ -109,11 +94,6 @@ void splitUrl(const std::string& url, std::string& scheme, std::string& host, st
   if (host.size() > 1 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
 }
 
-std::string upperAscii(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool hasCredentials(const std::string& proxy) { return withoutCredentials(proxy) != proxy; }
 
 }  // namespace
@@ -123,8 +103,8 @@ std::string proxyForScheme(const std::string& proxies, const std::string& scheme
   for (const std::string& item : splitItems(proxies, ";")) {
     const std::size_t equals = item.find('=');
     if (equals != std::string::npos) {
-      const std::string itemScheme = platform::lowerAscii(trimmed(item.substr(0, equals)));
-      const std::string address = trimmed(item.substr(equals + 1));
+      const std::string itemScheme = platform::lowerAscii(platform::trimmedBlanks(item.substr(0, equals)));
+      const std::string address = platform::trimmedBlanks(item.substr(equals + 1));
       if (address.empty()) continue;
       if (itemScheme == scheme) return address;
       if (itemScheme == "socks" && socksFallback.empty()) socksFallback = "socks4://" + address;
@@ -132,7 +112,7 @@ std::string proxyForScheme(const std::string& proxies, const std::string& scheme
     }
     // A PAC answer ("PROXY a:1", "DIRECT") or a plain address list ("a:1 b:2").
     const std::vector<std::string> words = splitItems(item, " \t");
-    const std::string keyword = upperAscii(words[0]);
+    const std::string keyword = platform::upperAscii(words[0]);
     if (keyword == "DIRECT") return {};
     if (words.size() < 2) return words[0];
     if (keyword == "PROXY" || keyword == "HTTP") return words[1];
@@ -233,7 +213,7 @@ ProxyRoute ProxyChoice::environmentRoute(const std::string& scheme, const std::s
   }
   if (route.source == ProxySource::None) return route;
   std::vector<std::string> names = {own};
-  if (scheme != "http") names.push_back(upperAscii(own));
+  if (scheme != "http") names.push_back(platform::upperAscii(own));
   names.insert(names.end(), {"all_proxy", "ALL_PROXY"});
   for (const std::string& name : names) {
     const std::string value = system_.environment(name.c_str());
