@@ -36,20 +36,6 @@ std::string trimSystemMessage(std::string message);
 // Chinese system's text), else the category's message, trimmed the same way.
 std::string errorCodeText(const std::error_code& error);
 
-// ASCII letters in lower case, every other byte as it is: names compared the way Windows
-// compares ASCII file names, and hexadecimal digests.
-inline char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-inline std::string lowerAscii(std::string text) {
-  for (char& c : text) c = lowerAscii(c);
-  return text;
-}
-// The same in upper case: keywords of proxy settings.
-inline char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-inline std::string upperAscii(std::string text) {
-  for (char& c : text) c = upperAscii(c);
-  return text;
-}
-
 // `text` without the blanks, tabs and line ends at either end.
 inline std::string trimmedBlanks(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t\r\n");

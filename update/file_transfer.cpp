@@ -3,6 +3,7 @@
 #include <functional>
 #include <utility>
 
+#include "names/ascii_case.h"
 #include "platform/file_mapping.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
@@ -15,7 +16,7 @@ namespace {
 // Whether a Content-Range value ("bytes 100-199/200") starts at `offset`.
 bool rangeStartsAt(const std::string& contentRange, std::uint64_t offset) {
   const std::string prefix = "bytes " + std::to_string(offset) + "-";
-  return platform::lowerAscii(contentRange.substr(0, prefix.size())) == prefix;
+  return names::lowerAscii(contentRange.substr(0, prefix.size())) == prefix;
 }
 
 // Decides at the first piece of the body where it goes; false ends the transfer. An error page

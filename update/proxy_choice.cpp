@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "log/launcher_log.h"
+#include "names/ascii_case.h"
 #include "platform/text.h"
 
 namespace {
@@ -39,7 +40,7 @@ bool wildcardMatches(const char* pattern, const char* text) {
   if (*pattern == '*') {
     return wildcardMatches(pattern + 1, text) || (*text != '\0' && wildcardMatches(pattern, text + 1));
   }
-  return *text != '\0' && platform::lowerAscii(*pattern) == platform::lowerAscii(*text) &&
+  return *text != '\0' && names::lowerAscii(*pattern) == names::lowerAscii(*text) &&
          wildcardMatches(pattern + 1, text + 1);
 }
 
@@ -57,7 +58,7 @@ std::string addressRange(const std::string& entry) {
 // One bypass entry in the library's no-proxy form, which knows no ports; empty when the form
 // cannot say it.
 std::string noProxyEntry(const std::string& item) {
-  std::string entry = platform::lowerAscii(withoutScheme(item));
+  std::string entry = names::lowerAscii(withoutScheme(item));
   const std::size_t portAt = entry.rfind(':');
   if (portAt != std::string::npos && entry.find_first_of("[]") == std::string::npos) entry.erase(portAt);
   if (entry == "*") return entry;
@@ -73,7 +74,7 @@ bool inNoProxyVariable(const std::string& noProxy, const std::string& host) {
   for (std::string entry : splitItems(noProxy, ", ")) {
     if (entry == "*") return true;
     if (entry[0] == '.') entry.erase(0, 1);
-    entry = platform::lowerAscii(entry);
+    entry = names::lowerAscii(entry);
     if (host == entry || platform::endsWith(host, "." + entry)) return true;
   }
   return false;
@@ -82,12 +83,12 @@ bool inNoProxyVariable(const std::string& noProxy, const std::string& host) {
 // The scheme, host and "host:port" of a URL, in lower case.
 void splitUrl(const std::string& url, std::string& scheme, std::string& host, std::string& hostPort) {
   const std::size_t schemeEnd = url.find("://");
-  scheme = schemeEnd == std::string::npos ? "http" : platform::lowerAscii(url.substr(0, schemeEnd));
+  scheme = schemeEnd == std::string::npos ? "http" : names::lowerAscii(url.substr(0, schemeEnd));
   const std::size_t start = schemeEnd == std::string::npos ? 0 : schemeEnd + 3;
   hostPort = url.substr(start, url.find_first_of("/?#", start) - start);
   const std::size_t at = hostPort.rfind('@');
   if (at != std::string::npos) hostPort.erase(0, at + 1);
-  hostPort = platform::lowerAscii(hostPort);
+  hostPort = names::lowerAscii(hostPort);
   const std::size_t portAt = hostPort.rfind(':');
   const bool hasPort = portAt != std::string::npos && hostPort.find(']', portAt) == std::string::npos;
   host = hasPort ? hostPort.substr(0, portAt) : hostPort;
@@ -103,7 +104,7 @@ std::string proxyForScheme(const std::string& proxies, const std::string& scheme
   for (const std::string& item : splitItems(proxies, ";")) {
     const std::size_t equals = item.find('=');
     if (equals != std::string::npos) {
-      const std::string itemScheme = platform::lowerAscii(platform::trimmedBlanks(item.substr(0, equals)));
+      const std::string itemScheme = names::lowerAscii(platform::trimmedBlanks(item.substr(0, equals)));
       const std::string address = platform::trimmedBlanks(item.substr(equals + 1));
       if (address.empty()) continue;
       if (itemScheme == scheme) return address;
@@ -112,7 +113,7 @@ std::string proxyForScheme(const std::string& proxies, const std::string& scheme
     }
     // A PAC answer ("PROXY a:1", "DIRECT") or a plain address list ("a:1 b:2").
     const std::vector<std::string> words = splitItems(item, " \t");
-    const std::string keyword = platform::upperAscii(words[0]);
+    const std::string keyword = names::upperAscii(words[0]);
     if (keyword == "DIRECT") return {};
     if (words.size() < 2) return words[0];
     if (keyword == "PROXY" || keyword == "HTTP") return words[1];
@@ -126,7 +127,7 @@ std::string proxyForScheme(const std::string& proxies, const std::string& scheme
 
 bool bypassMatches(const std::string& bypass, const std::string& host, const std::string& hostPort) {
   for (const std::string& item : splitItems(bypass, "; ,\t")) {
-    if (platform::lowerAscii(item) == "<local>") {
+    if (names::lowerAscii(item) == "<local>") {
       if (host.find('.') == std::string::npos && host.find(':') == std::string::npos) return true;
       continue;
     }
@@ -213,7 +214,7 @@ ProxyRoute ProxyChoice::environmentRoute(const std::string& scheme, const std::s
   }
   if (route.source == ProxySource::None) return route;
   std::vector<std::string> names = {own};
-  if (scheme != "http") names.push_back(platform::upperAscii(own));
+  if (scheme != "http") names.push_back(names::upperAscii(own));
   names.insert(names.end(), {"all_proxy", "ALL_PROXY"});
   for (const std::string& name : names) {
     const std::string value = system_.environment(name.c_str());

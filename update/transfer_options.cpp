@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "names/ascii_case.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "update/proxy_choice.h"
@@ -20,9 +21,9 @@ bool caBundleExists(const std::filesystem::path& caBundlePath) {
   return !platform::queryItemKind(caBundlePath, true, kind) && kind != platform::ItemKind::Missing;
 }
 
-bool isHttpsAddress(const std::string& url) { return platform::lowerAscii(url.substr(0, 6)) == "https:"; }
+bool isHttpsAddress(const std::string& url) { return names::lowerAscii(url.substr(0, 6)) == "https:"; }
 
-bool isHttpAddress(const std::string& url) { return platform::lowerAscii(url.substr(0, 5)) == "http:"; }
+bool isHttpAddress(const std::string& url) { return names::lowerAscii(url.substr(0, 5)) == "http:"; }
 
 bool isRedirect(const RedirectHops& hops) {
   const long status = responseCodeOf(hops.handle);
@@ -33,7 +34,7 @@ bool isRedirect(const RedirectHops& hops) {
 // the file's. A new status line (after "100 Continue", or a proxy's tunnel) starts afresh.
 // The value of `line` when it is the header `name` (lower case, with its colon).
 bool headerValue(const std::string& line, const std::string& name, std::string& value) {
-  if (platform::lowerAscii(line.substr(0, name.size())) != name) return false;
+  if (names::lowerAscii(line.substr(0, name.size())) != name) return false;
   const std::size_t first = line.find_first_not_of(" \t", name.size());
   const std::size_t last = line.find_last_not_of(" \t\r\n");
   value = first == std::string::npos || last < first ? std::string() : line.substr(first, last - first + 1);
