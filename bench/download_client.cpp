@@ -12,6 +12,7 @@
 //       the launcher's check alone: everything up to the start of the download
 // <parallel> is the number of files fetched at once (default 1); <ca bundle> the certificates
 // an https server is checked against.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "update/file_transfer.h"
 #include "update/http_library.h"
+#include "update/transfer_group.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -35,7 +38,14 @@ bool fetchOne(const std::string& url, const std::filesystem::path& destination, 
   UpdateChecker checker("", "windows", destination.parent_path(), destination.parent_path() / "update_staging");
   // The progress window's cancel check is installed during a real download; its cost counts.
   checker.cancelCheck = [] { return false; };
-  return checker.httpGetToFile(url, destination, errorText);
+  FileTransfer transfer;
+  TransferGroup group;
+  if (!transfer.prepare(checker.transferContext(), url, destination, nullptr, -1, errorText) ||
+      !group.add(transfer, errorText)) {
+    return false;
+  }
+  while (group.advance().empty()) group.wait(std::chrono::milliseconds(100));
+  return transfer.finish(errorText);
 }
 
 std::vector<ManifestEntry> numberedEntries(int count, std::int64_t bytes) {

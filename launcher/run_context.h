@@ -8,13 +8,14 @@
 #include "platform/native_string.h"
 #include "platform/process.h"
 #include "update/object_limits.h"
+#include "update/transfer_context.h"
 
 // What a build of the launcher is set up with. The entry point fills it with the product's
 // values; a test launcher may pass others.
 struct LauncherSettings {
   std::string baseUrl = {};            // the update server; empty: no server is asked
   std::string manifestPublicKey = {};  // base64 keys that sign the manifests, comma-separated; empty: not signed
-  long stallTimeoutSeconds = 30;       // a transfer that moves less than 1 byte/s for this long is given up
+  long stallTimeoutSeconds = kDefaultStallTimeoutSeconds;  // given up below 1 byte/s for this long
   int parallelTransfers = 1;           // files an update downloads at once
   // How long a second launcher waits for the run already at work on the installation before
   // it starts the program without updating: enough for a normal update of a large release

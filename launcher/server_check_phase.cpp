@@ -9,12 +9,6 @@
 #include "update/http_library.h"
 #include "update/update_checker.h"
 
-namespace {
-
-constexpr int kConnectTimeoutSeconds = 4;
-
-}  // namespace
-
 void runServerCheckPhase(RunContext& context) {
   logInfo("已取得更新服务器配置，开始检查更新");
   // Made before the client, so that it is torn down after the client's last connection.
@@ -23,7 +17,7 @@ void runServerCheckPhase(RunContext& context) {
 
   {
     UpdateChecker checker(context.settings.baseUrl, "windows", context.installDir, context.stagingDir);
-    checker.connectTimeoutSeconds = kConnectTimeoutSeconds;
+    checker.connectTimeoutSeconds = kLauncherConnectTimeoutSeconds;
     checker.lockedPatterns = lockedFilePatterns();
     checker.forbiddenPatterns = {};
     checker.manifestPublicKey = context.settings.manifestPublicKey;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <iterator>
 
+#include "names/ascii_case.h"
+
 namespace names {
 
 namespace {
@@ -80,8 +82,6 @@ void appendUtf8(std::string& text, char32_t code) {
   }
 }
 
-char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -97,18 +97,12 @@ std::string shortNameLetters(std::string_view name) {
   return letters;
 }
 
-std::string lowerAsciiCopy(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  return lower;
-}
-
 }  // namespace
 
 bool isReservedDeviceName(std::string_view element) {
   // Each of them begins with one of these letters: most names are passed without a copy.
   if (element.empty() || std::string("aclnpACLNP").find(element[0]) == std::string::npos) return false;
-  std::string stem = lowerAsciiCopy(element.substr(0, element.find('.')));
+  std::string stem = lowerAscii(std::string(element.substr(0, element.find('.'))));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul" || stem == "conin$" || stem == "conout$")
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -35,12 +36,18 @@ std::string trimSystemMessage(std::string message);
 // Chinese system's text), else the category's message, trimmed the same way.
 std::string errorCodeText(const std::error_code& error);
 
-// ASCII letters in lower case, every other byte as it is: names compared the way Windows
-// compares ASCII file names, and hexadecimal digests.
-inline char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-inline std::string lowerAscii(std::string text) {
-  for (char& c : text) c = lowerAscii(c);
-  return text;
+// `text` without the blanks, tabs and line ends at either end.
+inline std::string trimmedBlanks(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+inline bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+inline bool endsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 }  // namespace platform

@@ -21,7 +21,7 @@ namespace {
 
 // Makes room for `entry` in the staging directory: its parent directories, its link when it
 // is one, and no link where its file will be written.
-PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper& escaper, const ManifestEntry& entry) {
+PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const ManifestEntry& entry) {
   PreparedEntry prepared;
   const auto failed = [&prepared](std::string errorText) {
     prepared.outcome = PreparedEntry::Outcome::Failed;
@@ -34,7 +34,7 @@ PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper
   // A link left over from an earlier run could still lead a write out of the staging directory.
   fs::path linkedParent;
   if (const std::error_code error = findLinkedParent(checker.stagingDir, relative, linkedParent)) {
-    return failed("无法检查更新暂存路径：" + names::printableName(entry.path) + "（" + fsErrorMessage(error) + "）");
+    return failed("无法检查更新暂存路径：" + names::printableName(entry.path) + "（" + platform::errorCodeText(error) + "）");
   }
   if (!linkedParent.empty()) return failed("更新暂存路径经过软链接：" + names::printableName(entry.path));
 
@@ -44,7 +44,7 @@ PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper
   if (!entry.link.empty()) {
     platform::removeItem(prepared.staged);
     if (const std::error_code error = platform::createFileSymlink(platform::fromUtf8(entry.link), prepared.staged)) {
-      return failed("创建软链接失败：" + names::printableName(entry.path) + "（" + fsErrorMessage(error) + "）");
+      return failed("创建软链接失败：" + names::printableName(entry.path) + "（" + platform::errorCodeText(error) + "）");
     }
     return prepared;
   }
@@ -53,13 +53,13 @@ PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const PathEscaper
   // would carry the transfer's writes to wherever it points: the file takes its place.
   bool stagedRedirects = false;
   if (const std::error_code error = platform::isRedirection(prepared.staged, stagedRedirects)) {
-    return failed("无法检查更新暂存路径：" + names::printableName(entry.path) + "（" + fsErrorMessage(error) + "）");
+    return failed("无法检查更新暂存路径：" + names::printableName(entry.path) + "（" + platform::errorCodeText(error) + "）");
   }
   if (stagedRedirects && platform::removeItem(prepared.staged)) return failed("更新暂存路径经过软链接：" + names::printableName(entry.path));
 
   prepared.outcome = PreparedEntry::Outcome::Fetch;
   prepared.url = checker.baseUrl + kFileEndpoint + "?platform=" + checker.filePlatform() +
-                 "&path=" + escaper.encodePath(entry.path);
+                 "&path=" + encodeManifestPath(entry.path);
   return prepared;
 }
 
@@ -80,7 +80,7 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
   // bytes are checked with the rest.
   std::vector<std::string> validators;
   if (const std::error_code error = clearStagingKeepingParts(*this, validators)) {
-    errorText = "无法清理更新暂存目录：" + platform::pathToUtf8(stagingDir) + "（" + fsErrorMessage(error) + "）";
+    errorText = "无法清理更新暂存目录：" + platform::pathToUtf8(stagingDir) + "（" + platform::errorCodeText(error) + "）";
     return false;
   }
   if (platform::createDirectories(stagingDir)) {
@@ -88,10 +88,7 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
     return false;
   }
 
-  const PathEscaper escaper;
-  const PrepareEntry prepare = [this, &escaper](const ManifestEntry& entry) {
-    return prepareStagedEntry(*this, escaper, entry);
-  };
+  const PrepareEntry prepare = [this](const ManifestEntry& entry) { return prepareStagedEntry(*this, entry); };
   installedDigests.load(installDir);
   if (runOrderedDownload(*this, prepare, progress, validators, errorText)) return true;
   recordStagedParts(*this, validators);

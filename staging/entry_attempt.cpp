@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/filesystem.h"
+#include "platform/text.h"
 #include "staging/paths.h"
 
 namespace {
@@ -14,7 +15,7 @@ bool stagedFileMatches(const ManifestEntry& entry, const std::filesystem::path& 
   if (entry.size < 0) return true;
   std::uint64_t size = 0;
   if (const std::error_code error = platform::fileSize(staged, size)) {
-    errorText = "无法读取暂存文件大小：" + fsErrorMessage(error);
+    errorText = "无法读取暂存文件大小：" + platform::errorCodeText(error);
     return false;
   }
   if (size == static_cast<std::uint64_t>(entry.size)) return true;
@@ -44,13 +45,14 @@ bool EntryAttempt::start(const std::string& url, std::string& errorText) {
     const bool patch = choice_.kind == FetchChoice::Kind::Patch;
     return decoded_.open(staged_, entry_, choice_.object, patch ? &base_ : nullptr,
                          checker_.bufferedObjectBytes, errorText) &&
-           transfer_.prepare(checker_, objectUrl(checker_.baseUrl, checker_.filePlatform(), choice_.object),
+           transfer_.prepare(checker_.transferContext(),
+                             objectUrl(checker_.baseUrl, checker_.filePlatform(), choice_.object),
                              [this](const char* data, std::size_t size) { return decoded_.write(data, size); },
                              errorText);
   }
   Sha256Stream* hash = entry_.sha256.empty() ? nullptr : &received_;
   resumePoint_ = stagedPart();
-  return transfer_.prepare(checker_, url, staged_, hash, entry_.size, errorText, resumePoint_);
+  return transfer_.prepare(checker_.transferContext(), url, staged_, hash, entry_.size, errorText, resumePoint_);
 }
 
 ResumePoint EntryAttempt::stagedPart() const {
@@ -72,10 +74,10 @@ EntryAttempt::ObjectUse EntryAttempt::objectUse() const {
   return {};
 }
 
-bool EntryAttempt::finish(CURLcode result, std::string& errorText) {
+bool EntryAttempt::finish(std::string& errorText) {
   if (choice_.kind != FetchChoice::Kind::Whole) {
     std::string transferError;
-    const bool transferred = transfer_.finish(result, transferError);
+    const bool transferred = transfer_.finish(transferError);
     base_.close();
     std::string decodeError;
     // Checks the object and the result, and removes the staged file on any failure.
@@ -92,7 +94,7 @@ bool EntryAttempt::finish(CURLcode result, std::string& errorText) {
     }
     return false;
   }
-  if (!transfer_.finish(result, errorText)) {
+  if (!transfer_.finish(errorText)) {
     if (transfer_.partRefused()) platform::removeItem(staged_);
     return false;
   }

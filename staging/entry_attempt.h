@@ -1,7 +1,5 @@
 #pragma once
 
-#include <curl/curl.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -13,7 +11,7 @@
 #include "update/update_checker.h"
 
 // One attempt at fetching the regular entry `entry` into its staged file, driven by the
-// caller: start, then finish with the library's result once the handle's transfer has ended.
+// caller: start, run transfer() in a TransferGroup, then finish once the group says it ended.
 // No more bytes than the entry announces reach the disk. With a sha256 in the entry, the
 // bytes are hashed as they are written, so the file is never read a second time; a different
 // digest fails the attempt, names both digests and removes the file, so that it can never be
@@ -43,10 +41,8 @@ class EntryAttempt {
   // The decoder memory that the chosen object may take (object_limits.h); 0 for the whole file.
   std::uint64_t windowShare() const;
   bool start(const std::string& url, std::string& errorText);
-  CURL* handle() const { return transfer_.handle(); }
-  // True when the transfer ended at a redirect and its handle is set for the next hop.
-  bool followRedirect(CURLcode& result) { return transfer_.followRedirect(result); }
-  bool finish(CURLcode result, std::string& errorText);
+  FileTransfer& transfer() { return transfer_; }
+  bool finish(std::string& errorText);
   ObjectUse objectUse() const;
   // After finish: the offset the server sent the rest from, or 0; and the validator of the
   // bytes now staged (empty when none came, or the server gave none).

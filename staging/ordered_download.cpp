@@ -1,7 +1,5 @@
 #include "staging/ordered_download.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -14,6 +12,7 @@
 #include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "staging/entry_attempt.h"
+#include "update/transfer_group.h"
 
 namespace {
 
@@ -26,10 +25,6 @@ constexpr auto kRetryPause = std::chrono::seconds(1);
 constexpr std::size_t kMaxAheadPerTransfer = 8;
 // The longest wait between two looks at the cancel button.
 constexpr auto kCancelPoll = std::chrono::milliseconds(100);
-
-struct CurlMultiCleanup {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
 
 // One entry from its start until its outcome has been reported.
 struct EntryRun {
@@ -59,16 +54,10 @@ class OrderedDownload {
         parallel_(static_cast<std::size_t>(std::max(1, checker.parallelTransfers))),
         firstFailure_(total_),
         windowBudget_(checker.decoderWindowBudget),
-        windowsFree_(windowBudget_),
-        multi_(curl_multi_init()) {}
-
-  ~OrderedDownload() {
-    // Transfers still in flight (after a cancel or an earlier entry's failure) are dropped.
-    for (const auto& [handle, index] : inFlight_) curl_multi_remove_handle(multi_.get(), handle);
-  }
+        windowsFree_(windowBudget_) {}
 
   bool run(std::string& errorText) {
-    if (!multi_) {
+    if (!transfers_.ready()) {
       errorText = "curl 初始化失败";
       return false;
     }
@@ -173,14 +162,14 @@ class OrderedDownload {
       attemptEnded(index, run, false, transferError, used);
       return;
     }
-    CURL* handle = run.attempt->handle();
-    if (const CURLMcode added = curl_multi_add_handle(multi_.get(), handle); added != CURLM_OK) {
+    FileTransfer& transfer = run.attempt->transfer();
+    if (!transfers_.add(transfer, transferError)) {
       const EntryAttempt::ObjectUse used = run.attempt->objectUse();
       endAttempt(run);
-      attemptEnded(index, run, false, curl_multi_strerror(added), used);
+      attemptEnded(index, run, false, transferError, used);
       return;
     }
-    inFlight_[handle] = index;
+    inFlight_[&transfer] = index;
   }
 
   void endAttempt(EntryRun& run) {
@@ -261,26 +250,13 @@ class OrderedDownload {
   // Moves the transfers on and settles those that ended; waits for the network, the next
   // retry or the next look at the cancel button when nothing ended.
   void transferAndWait() {
-    int running = 0;
-    curl_multi_perform(multi_.get(), &running);
-    bool ended = false;
-    int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
-      if (message->msg != CURLMSG_DONE) continue;
-      // The message does not survive the handle's removal.
-      CURL* handle = message->easy_handle;
-      CURLcode result = message->data.result;
-      curl_multi_remove_handle(multi_.get(), handle);
-      const std::size_t index = inFlight_.at(handle);
+    const std::vector<FileTransfer*> ended = transfers_.advance();
+    for (FileTransfer* transfer : ended) {
+      const std::size_t index = inFlight_.at(transfer);
+      inFlight_.erase(transfer);
       EntryRun& run = runs_.at(index);
-      // A redirect goes on as the next hop of the same transfer, on the same handle.
-      if (run.attempt->followRedirect(result)) {
-        if (curl_multi_add_handle(multi_.get(), handle) == CURLM_OK) continue;
-        result = CURLE_OUT_OF_MEMORY;
-      }
-      inFlight_.erase(handle);
       std::string transferError;
-      const bool done = run.attempt->finish(result, transferError);
+      const bool done = run.attempt->finish(transferError);
       const EntryAttempt::ObjectUse used = run.attempt->objectUse();
       const std::uint64_t resumedFrom = run.attempt->resumedFrom();
       if (run.attempt->bodyAccepted()) validators_[index] = run.attempt->validator();
@@ -290,9 +266,8 @@ class OrderedDownload {
                                          std::to_string(resumedFrom) + " 字节起）");
       }
       attemptEnded(index, run, done, transferError, used);
-      ended = true;
     }
-    if (ended) return;
+    if (!ended.empty()) return;
 
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kCancelPoll);
     const Clock::time_point now = Clock::now();
@@ -301,7 +276,7 @@ class OrderedDownload {
       wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(run.retryAt - now) +
                                 std::chrono::milliseconds(1));
     }
-    curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::max<std::int64_t>(0, wait.count())), nullptr);
+    transfers_.wait(wait);
   }
 
   UpdateChecker& checker_;
@@ -316,9 +291,10 @@ class OrderedDownload {
   const std::uint64_t windowBudget_;
   std::uint64_t windowsFree_;  // of the decoder window budget
   bool cancelled_ = false;
-  std::unique_ptr<CURLM, CurlMultiCleanup> multi_;
   std::map<std::size_t, EntryRun> runs_;  // started and not yet reported as done
-  std::map<CURL*, std::size_t> inFlight_;
+  std::map<const FileTransfer*, std::size_t> inFlight_;
+  // Last, so that it lets go of the transfers still in it before their attempts go.
+  TransferGroup transfers_;
 };
 
 }  // namespace

@@ -35,10 +35,8 @@ fs::path relativeToBase(const fs::path& path, const fs::path& base) {
   return path.lexically_relative(base);
 }
 
-std::string fsErrorMessage(const std::error_code& error) { return platform::errorCodeText(error); }
-
 std::string formatFsError(const std::error_code& error) {
   if (error.value() == 0) return "未知文件系统错误";
   return "code=" + std::to_string(error.value()) + "，category=" + error.category().name() +
-         "，message=" + fsErrorMessage(error);
+         "，message=" + platform::errorCodeText(error);
 }

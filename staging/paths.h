@@ -16,9 +16,6 @@ std::filesystem::path manifestPathToLocal(const std::filesystem::path& base, con
 // with \\?\ and a drive letter are compared without that prefix.
 std::filesystem::path relativeToBase(const std::filesystem::path& path, const std::filesystem::path& base);
 
-// The category's own message for the error, without trailing line breaks or blanks.
-std::string fsErrorMessage(const std::error_code& error);
-
 // "code=<code>，category=<name>，message=<text>" for the reason fields of log lines;
 // "未知文件系统错误" for code 0. Never empty.
 std::string formatFsError(const std::error_code& error);

@@ -3,6 +3,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "names/ascii_case.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/confinement.h"
@@ -72,7 +73,7 @@ std::error_code clearStagingKeepingParts(const UpdateChecker& checker, std::vect
     const auto found = wanted.find(fields[3]);
     if (found == wanted.end()) continue;
     const ManifestEntry& entry = checker.pending[found->second];
-    if (platform::lowerAscii(fields[0]) != platform::lowerAscii(entry.sha256) ||
+    if (names::lowerAscii(fields[0]) != names::lowerAscii(entry.sha256) ||
         fields[1] != std::to_string(entry.size) || !isStagedPart(checker, entry)) {
       continue;
     }

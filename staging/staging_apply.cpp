@@ -104,8 +104,6 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
   // and the main program at the top of the installation always gets it. (No-ops on Windows.)
   bool wasExecutable = false;
   if (kind == platform::ItemKind::Regular) platform::isExecutableFile(target, wasExecutable);
-  // The manifest carries no permission bits: a first installation would otherwise leave the
-  // main program unable to start.
   const bool isMainProgram = relText == kMainProgramFileName;
 
   // Only the regular file this run wrote is moved, never what may have taken its place.

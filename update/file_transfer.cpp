@@ -1,26 +1,27 @@
 #include "update/file_transfer.h"
 
 #include <functional>
+#include <utility>
 
+#include "names/ascii_case.h"
 #include "platform/file_mapping.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "trust/sha256_hex.h"
+#include "update/file_transfer_state.h"
 #include "update/proxy_options.h"
-#include "update/transfer_options.h"
-#include "update/update_checker.h"
 
 namespace {
 
 // Whether a Content-Range value ("bytes 100-199/200") starts at `offset`.
 bool rangeStartsAt(const std::string& contentRange, std::uint64_t offset) {
   const std::string prefix = "bytes " + std::to_string(offset) + "-";
-  return platform::lowerAscii(contentRange.substr(0, prefix.size())) == prefix;
+  return names::lowerAscii(contentRange.substr(0, prefix.size())) == prefix;
 }
 
 // Decides at the first piece of the body where it goes; false ends the transfer. An error page
 // never reaches the file, whose part must stay what the server once sent for it.
-bool startBody(FileTransfer::Sink& body) {
+bool startBody(FileTransferSink& body) {
   const long status = responseCodeOf(body.hops->handle);
   if (status >= 400) {
     body.refused = true;
@@ -57,7 +58,7 @@ bool startBody(FileTransfer::Sink& body) {
 // Writes every chunk to the destination; 0 tells the library that the disk refused it, or
 // that the server sent more than the entry's size, which must not fill the disk first.
 size_t fileSink(char* data, size_t size, size_t count, void* target) {
-  auto* body = static_cast<FileTransfer::Sink*>(target);
+  auto* body = static_cast<FileTransferSink*>(target);
   const size_t bytes = size * count;
   if (!body->consumer && !body->answered) {
     body->answered = true;
@@ -87,112 +88,116 @@ int cancelCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 }  // namespace
 
-bool FileTransfer::prepare(UpdateChecker& checker, const std::string& url, const std::filesystem::path& destination,
-                           Sha256Stream* contentHash, std::int64_t maxBytes, std::string& errorText,
-                           const ResumePoint& resume) {
-  writeFailedText_ = "无法写入文件：" + platform::pathToUtf8(destination);
+FileTransfer::FileTransfer() : state_(std::make_unique<State>()) {}
+
+FileTransfer::~FileTransfer() = default;
+
+bool FileTransfer::prepare(const TransferContext& context, const std::string& url,
+                           const std::filesystem::path& destination, Sha256Stream* contentHash, std::int64_t maxBytes,
+                           std::string& errorText, const ResumePoint& resume) {
+  State& state = *state_;
+  FileTransferSink& sink = state.sink;
+  state.writeFailedText = "无法写入文件：" + platform::pathToUtf8(destination);
   const bool resuming = resume.offset > 0;
-  if (sink_.file.open(destination, resuming ? platform::FileWriter::Mode::Append : platform::FileWriter::Mode::Truncate)) {
-    errorText = writeFailedText_;
+  if (sink.file.open(destination, resuming ? platform::FileWriter::Mode::Append : platform::FileWriter::Mode::Truncate)) {
+    errorText = state.writeFailedText;
     return false;
   }
-  sink_.hash = contentHash;
-  sink_.limit = maxBytes;
-  sink_.hops = &hops_;
-  sink_.path = destination;
-  sink_.resumeFrom = resume.offset;
-  sink_.written = resume.offset;
-  if (!setUp(checker, url, errorText)) return false;
+  sink.hash = contentHash;
+  sink.limit = maxBytes;
+  sink.hops = &state.hops;
+  sink.path = destination;
+  sink.resumeFrom = resume.offset;
+  sink.written = resume.offset;
+  if (!setUp(context, url, errorText)) return false;
   if (!resuming) return true;
   // If-Range: the rest only while the server's file is still the one the part came from.
-  ifRange_.reset(curl_slist_append(nullptr, ("If-Range: " + resume.validator).c_str()));
-  OptionSetter set(handle_.get());
+  state.ifRange.reset(curl_slist_append(nullptr, ("If-Range: " + resume.validator).c_str()));
+  OptionSetter set(state.handle.get());
   set(CURLOPT_RANGE, (std::to_string(resume.offset) + "-").c_str());
-  set(CURLOPT_HTTPHEADER, ifRange_.get());
-  if (ifRange_ && set.result() == CURLE_OK) return true;
-  errorText = ifRange_ ? curl_easy_strerror(set.result()) : "curl 初始化失败";
+  set(CURLOPT_HTTPHEADER, state.ifRange.get());
+  if (state.ifRange && set.result() == CURLE_OK) return true;
+  errorText = state.ifRange ? curl_easy_strerror(set.result()) : "curl 初始化失败";
   return false;
 }
 
-bool FileTransfer::prepare(UpdateChecker& checker, const std::string& url, Consumer consumer, std::string& errorText) {
-  sink_.consumer = std::move(consumer);
-  return setUp(checker, url, errorText);
+bool FileTransfer::prepare(const TransferContext& context, const std::string& url, Consumer consumer,
+                           std::string& errorText) {
+  state_->sink.consumer = std::move(consumer);
+  return setUp(context, url, errorText);
 }
 
-bool FileTransfer::setUp(UpdateChecker& checker, const std::string& url, std::string& errorText) {
-  handle_ = makeCurlEasyHandle();
-  if (!handle_) {
+bool FileTransfer::setUp(const TransferContext& context, const std::string& url, std::string& errorText) {
+  State& state = *state_;
+  state.handle = makeCurlEasyHandle();
+  if (!state.handle) {
     errorText = "curl 初始化失败";
     return false;
   }
-  checker_ = &checker;
-  hops_ = RedirectHops{url};
-  OptionSetter set(handle_.get());
-  setTransferOptions(set, checker, url, hops_);
+  state.context = context;
+  state.hops = RedirectHops{url};
+  OptionSetter set(state.handle.get());
+  setTransferOptions(set, state.context, url, state.hops);
   // Larger pieces than the default 16 KiB: an eighth of the receive calls and writes.
   set(CURLOPT_BUFFERSIZE, 128L * 1024);
   set(CURLOPT_WRITEFUNCTION, &fileSink);
-  set(CURLOPT_WRITEDATA, static_cast<void*>(&sink_));
-  if (checker.cancelCheck) {
+  set(CURLOPT_WRITEDATA, static_cast<void*>(&state.sink));
+  if (state.context.cancelCheck) {
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &cancelCallback);
-    set(CURLOPT_XFERINFODATA, static_cast<void*>(&checker.cancelCheck));
+    set(CURLOPT_XFERINFODATA, static_cast<void*>(&state.context.cancelCheck));
   }
   if (set.result() == CURLE_OK) return true;
   errorText = curl_easy_strerror(set.result());
   return false;
 }
 
-bool FileTransfer::followRedirect(CURLcode& result) {
-  return ::followRedirect(*checker_, hops_, result);
-}
+bool FileTransfer::resumed() const { return state_->sink.resumed; }
+bool FileTransfer::bodyAccepted() const { return state_->sink.accepted; }
+const std::string& FileTransfer::validator() const { return state_->sink.validator; }
+bool FileTransfer::partRefused() const { return state_->sink.partRefused; }
 
-bool FileTransfer::perform(std::string& errorText) {
-  CURLcode result = CURLE_OK;
-  do {
-    result = curl_easy_perform(handle_.get());
-  } while (followRedirect(result));
-  return finish(result, errorText);
-}
-
-bool FileTransfer::finish(CURLcode result, std::string& errorText) {
-  const long responseCode = responseCodeOf(handle_.get());
-  const bool proxyRefused = proxyAuthenticationFailed(handle_.get(), errorText);
-  handle_.reset();
+bool FileTransfer::finish(std::string& errorText) {
+  State& state = *state_;
+  FileTransferSink& sink = state.sink;
+  const CURLcode result = state.result;
+  const long responseCode = responseCodeOf(state.handle.get());
+  const bool proxyRefused = proxyAuthenticationFailed(state.handle.get(), errorText);
+  state.handle.reset();
   // The last bytes reach the disk only here; a full disk may first show itself now.
-  const std::error_code closing = sink_.file.close();
+  const std::error_code closing = sink.file.close();
   if (proxyRefused) return false;
 
   if (result == CURLE_ABORTED_BY_CALLBACK) {
     errorText = kCancelledText;
     return false;
   }
-  if (sink_.partRefused) {
-    errorText = "续传应答范围不符：" + hops_.contentRange;
+  if (sink.partRefused) {
+    errorText = "续传应答范围不符：" + state.hops.contentRange;
     return false;
   }
-  if (sink_.reopenFailed) {
-    errorText = writeFailedText_;
+  if (sink.reopenFailed) {
+    errorText = state.writeFailedText;
     return false;
   }
   // Nothing can be made of a part whose range the server cannot serve.
-  if (responseCode == 416) sink_.partRefused = sink_.resumeFrom > 0;
+  if (responseCode == 416) sink.partRefused = sink.resumeFrom > 0;
   // A file that changed on the server to no bytes at all: no body came to start it over.
-  if (sink_.resumeFrom > 0 && !sink_.answered && result == CURLE_OK && responseCode == 200) {
+  if (sink.resumeFrom > 0 && !sink.answered && result == CURLE_OK && responseCode == 200) {
     platform::FileWriter emptied;
-    if (emptied.open(sink_.path, platform::FileWriter::Mode::Truncate) || emptied.close()) {
-      errorText = writeFailedText_;
+    if (emptied.open(sink.path, platform::FileWriter::Mode::Truncate) || emptied.close()) {
+      errorText = state.writeFailedText;
       return false;
     }
-    sink_.validator = rangeValidator(hops_);
-    sink_.accepted = true;
+    sink.validator = rangeValidator(state.hops);
+    sink.accepted = true;
   }
   // An error page refused by the consumer is reported by its status.
-  if (sink_.refused && !judgeStatus(responseCode, errorText)) return false;
+  if (sink.refused && !judgeStatus(responseCode, errorText)) return false;
   // An error page larger than the file is still reported by its status.
-  if (sink_.oversized > 0) {
+  if (sink.oversized > 0) {
     if (!judgeStatus(responseCode, errorText)) return false;
-    errorText = "文件超出清单大小：清单=" + std::to_string(sink_.limit) + "，已收到=" + std::to_string(sink_.oversized);
+    errorText = "文件超出清单大小：清单=" + std::to_string(sink.limit) + "，已收到=" + std::to_string(sink.oversized);
     return false;
   }
   if (result != CURLE_OK) {
@@ -201,7 +206,7 @@ bool FileTransfer::finish(CURLcode result, std::string& errorText) {
   }
   if (!judgeStatus(responseCode, errorText)) return false;
   if (closing) {
-    errorText = writeFailedText_;
+    errorText = state.writeFailedText;
     return false;
   }
   return true;

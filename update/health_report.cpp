@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "update/http_transfer.h"
 #include "update/server_endpoints.h"
 #include "update/update_checker.h"
 
@@ -30,14 +31,15 @@ std::string healthReportUrl(const std::string& baseUrl, const std::string& platf
 
 void sendHealthReport(UpdateChecker& checker, const HealthReport& report) {
   if (report.release.empty()) return;
-  checker.connectTimeoutSeconds = kReportStallSeconds;
-  checker.stallTimeoutSeconds = kReportStallSeconds;
-  checker.requestTimeoutMilliseconds = kReportTimeoutMilliseconds;
+  TransferContext context = checker.transferContext();
+  context.connectTimeoutSeconds = kReportStallSeconds;
+  context.stallTimeoutSeconds = kReportStallSeconds;
+  context.requestTimeoutMilliseconds = kReportTimeoutMilliseconds;
   // A redirect would start the clock again at another server.
-  checker.followRedirects = false;
-  checker.maxHeaderBytes = kReportHeaderBytes;
-  checker.cancelCheck = nullptr;
+  context.followRedirects = false;
+  context.maxHeaderBytes = kReportHeaderBytes;
+  context.cancelCheck = nullptr;
   std::string body;
   std::string ignored;
-  checker.httpGetToString(healthReportUrl(checker.baseUrl, checker.platform, report), body, ignored, kReportBodyBytes);
+  httpGetToString(context, healthReportUrl(checker.baseUrl, checker.platform, report), body, ignored, kReportBodyBytes);
 }

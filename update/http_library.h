@@ -2,8 +2,13 @@
 
 #include <string>
 
-// The HTTP library's process-wide state, kept behind this header so that only the update
-// module sees curl. Set up when the object is made, torn down when it goes.
+// The HTTP library's process-wide state. Set up when the object is made, torn down when it goes.
+//
+// Only update/ sees curl: its .cpp files, and the headers that only they include
+// (curl_easy_handle.h, transfer_options.h, proxy_options.h, transfer_share.h,
+// file_transfer_state.h). What the rest of the program uses names no curl type: this header,
+// transfer_context.h, http_transfer.h, file_transfer.h, transfer_group.h and
+// percent_encoding.h; staging/ fetches its files through the last three.
 //
 // The library must be torn down after every transfer handle and every share is gone: with
 // Schannel the teardown unloads the security functions that closing a kept TLS connection

@@ -1,6 +1,7 @@
-// The two GET transfers of the update client, on libcurl's easy interface: a fresh handle per
-// call on the run's shared connections, a fixed option list, and one judgement of library
-// result and HTTP status.
+// The GET into memory, on libcurl's easy interface: a fresh handle per call on the run's
+// shared connections, a fixed option list, and one judgement of library result and HTTP status.
+#include "update/http_transfer.h"
+
 #include <curl/curl.h>
 
 #include <new>
@@ -8,11 +9,8 @@
 #include <string>
 
 #include "update/curl_easy_handle.h"
-#include "update/file_transfer.h"
-#include "update/http_transfer.h"
 #include "update/proxy_options.h"
 #include "update/transfer_options.h"
-#include "update/update_checker.h"
 
 namespace {
 
@@ -53,8 +51,8 @@ size_t memorySink(char* data, size_t size, size_t count, void* target) {
 
 }  // namespace
 
-bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, std::string& errorText,
-                                    std::size_t maxBytes) {
+bool httpGetToString(const TransferContext& context, const std::string& url, std::string& body,
+                     std::string& errorText, std::size_t maxBytes) {
   CurlEasyHandle handle = makeCurlEasyHandle();
   if (!handle) {
     errorText = "curl 初始化失败";
@@ -65,7 +63,7 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
   MemoryBody sink{&body, maxBytes};
   OptionSetter set(handle.get());
   RedirectHops hops{url};
-  setTransferOptions(set, *this, url, hops);
+  setTransferOptions(set, context, url, hops);
   set(CURLOPT_WRITEFUNCTION, &memorySink);
   set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
   // A declared length above the bound is refused before the body is read.
@@ -75,7 +73,7 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
   if (result == CURLE_OK) {
     do {
       result = curl_easy_perform(handle.get());
-    } while (followRedirect(*this, hops, result));
+    } while (followRedirect(context, hops, result));
   }
   const long responseCode = responseCodeOf(handle.get());
   if (proxyAuthenticationFailed(handle.get(), errorText)) return false;
@@ -90,10 +88,4 @@ bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, s
     return false;
   }
   return judgeStatus(responseCode, errorText);
-}
-
-bool UpdateChecker::httpGetToFile(const std::string& url, const std::filesystem::path& destination,
-                                  std::string& errorText, Sha256Stream* contentHash, std::int64_t maxBytes) {
-  FileTransfer transfer;
-  return transfer.prepare(*this, url, destination, contentHash, maxBytes, errorText) && transfer.perform(errorText);
 }

@@ -3,14 +3,14 @@
 #include <cstddef>
 #include <string>
 
-// The largest manifest body the launcher takes in: about 700,000 entries. A longer or endless
-// answer ends the transfer, so a faulty server cannot grow the launcher's memory without bound.
-inline constexpr std::size_t kMaxManifestBytes = std::size_t{64} << 20;
+#include "update/manifest_limits.h"
+#include "update/transfer_context.h"
 
-// The transfer error text of a body above kMaxManifestBytes.
-inline std::string manifestTooLargeText() {
-  return "更新清单超过 " + std::to_string(kMaxManifestBytes >> 20) + " MiB";
-}
+// GET into memory with `context`'s settings, on the calling thread, redirects included. True
+// for any response below 400; body then holds the whole body. A body above maxBytes ends the
+// transfer with bodyTooLargeText(maxBytes).
+bool httpGetToString(const TransferContext& context, const std::string& url, std::string& body,
+                     std::string& errorText, std::size_t maxBytes = kMaxManifestBytes);
 
 // The transfer error text of a body above `maxBytes`: the manifest's own text for the
 // manifest's bound.

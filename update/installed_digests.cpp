@@ -1,7 +1,7 @@
 #include "update/installed_digests.h"
 
+#include "names/ascii_case.h"
 #include "platform/filesystem.h"
-#include "platform/text.h"
 #include "trust/sha256_hex.h"
 #include "update/launcher_files.h"
 
@@ -34,7 +34,7 @@ void InstalledDigests::load(const std::filesystem::path& installDir) {
       continue;
     }
     item.fileTime = static_cast<std::int64_t>(time);
-    item.sha256 = platform::lowerAscii(fields[0]);
+    item.sha256 = names::lowerAscii(fields[0]);
     items_[fields[3]] = item;
   }
 }

@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "names/ascii_case.h"
 #include "names/windows_names.h"
-#include "platform/text.h"
 #include "trust/sha256_hex.h"
 
 namespace {
@@ -11,7 +11,7 @@ namespace {
 bool readDigest(const nlohmann::json& object, const char* key, std::string& digest) {
   const auto found = object.find(key);
   if (found == object.end() || !found->is_string() || !isSha256Hex(found->get_ref<const std::string&>())) return false;
-  digest = platform::lowerAscii(found->get<std::string>());
+  digest = names::lowerAscii(found->get<std::string>());
   return true;
 }
 

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "platform/text.h"
+#include "names/ascii_case.h"
 
 bool matchesNamePattern(std::string_view name, std::string_view pattern) {
   const bool prefixOnly = !pattern.empty() && pattern.back() == '*';
   const std::size_t significant = prefixOnly ? pattern.size() - 1 : pattern.size();
   if (prefixOnly ? name.size() < significant : name.size() != significant) return false;
   for (std::size_t i = 0; i < significant; ++i) {
-    if (platform::lowerAscii(name[i]) != platform::lowerAscii(pattern[i])) return false;
+    if (names::lowerAscii(name[i]) != names::lowerAscii(pattern[i])) return false;
   }
   return true;
 }

@@ -1,12 +1,12 @@
 #include "update/proxy_choice.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <utility>
 #include <vector>
 
 #include "log/launcher_log.h"
+#include "names/ascii_case.h"
 #include "platform/text.h"
 
 namespace {
@@ -16,31 +16,17 @@ namespace {
 constexpr int kDetectTimeoutMs = 3000;
 constexpr int kScriptTimeoutMs = 5000;
 
-std::string trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // The non-empty items of `text` between any of the separator characters.
 std::vector<std::string> splitItems(const std::string& text, const char* separators) {
   std::vector<std::string> items;
   std::size_t start = 0;
   while (start <= text.size()) {
     const std::size_t end = std::min(text.find_first_of(separators, start), text.size());
-    const std::string item = trimmed(text.substr(start, end - start));
+    const std::string item = platform::trimmedBlanks(text.substr(start, end - start));
     if (!item.empty()) items.push_back(item);
     start = end + 1;
   }
   return items;
-}
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::string withoutScheme(const std::string& address) {
@@ -54,7 +40,7 @@ bool wildcardMatches(const char* pattern, const char* text) {
   if (*pattern == '*') {
     return wildcardMatches(pattern + 1, text) || (*text != '\0' && wildcardMatches(pattern, text + 1));
   }
-  return *text != '\0' && platform::lowerAscii(*pattern) == platform::lowerAscii(*text) &&
+  return *text != '\0' && names::lowerAscii(*pattern) == names::lowerAscii(*text) &&
          wildcardMatches(pattern + 1, text + 1);
 }
 
@@ -72,13 +58,13 @@ std::string addressRange(const std::string& entry) {
 // One bypass entry in the library's no-proxy form, which knows no ports; empty when the form
 // cannot say it.
 std::string noProxyEntry(const std::string& item) {
-  std::string entry = platform::lowerAscii(withoutScheme(item));
+  std::string entry = names::lowerAscii(withoutScheme(item));
   const std::size_t portAt = entry.rfind(':');
   if (portAt != std::string::npos && entry.find_first_of("[]") == std::string::npos) entry.erase(portAt);
   if (entry == "*") return entry;
   const std::string range = addressRange(entry);
   if (!range.empty()) return range;
-  if (startsWith(entry, "*.") && entry.find('*', 1) == std::string::npos) return entry.substr(1);
+  if (platform::startsWith(entry, "*.") && entry.find('*', 1) == std::string::npos) return entry.substr(1);
   return entry.find_first_of("*<>") == std::string::npos ? entry : std::string();
 }
 
@@ -88,8 +74,8 @@ bool inNoProxyVariable(const std::string& noProxy, const std::string& host) {
   for (std::string entry : splitItems(noProxy, ", ")) {
     if (entry == "*") return true;
     if (entry[0] == '.') entry.erase(0, 1);
-    entry = platform::lowerAscii(entry);
-    if (host == entry || endsWith(host, "." + entry)) return true;
+    entry = names::lowerAscii(entry);
+    if (host == entry || platform::endsWith(host, "." + entry)) return true;
   }
   return false;
 }
@@ -97,21 +83,16 @@ bool inNoProxyVariable(const std::string& noProxy, const std::string& host) {
 // The scheme, host and "host:port" of a URL, in lower case.
 void splitUrl(const std::string& url, std::string& scheme, std::string& host, std::string& hostPort) {
   const std::size_t schemeEnd = url.find("://");
-  scheme = schemeEnd == std::string::npos ? "http" : platform::lowerAscii(url.substr(0, schemeEnd));
+  scheme = schemeEnd == std::string::npos ? "http" : names::lowerAscii(url.substr(0, schemeEnd));
   const std::size_t start = schemeEnd == std::string::npos ? 0 : schemeEnd + 3;
   hostPort = url.substr(start, url.find_first_of("/?#", start) - start);
   const std::size_t at = hostPort.rfind('@');
   if (at != std::string::npos) hostPort.erase(0, at + 1);
-  hostPort = platform::lowerAscii(hostPort);
+  hostPort = names::lowerAscii(hostPort);
   const std::size_t portAt = hostPort.rfind(':');
   const bool hasPort = portAt != std::string::npos && hostPort.find(']', portAt) == std::string::npos;
   host = hasPort ? hostPort.substr(0, portAt) : hostPort;
   if (host.size() > 1 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-}
-
-std::string upperAscii(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 bool hasCredentials(const std::string& proxy) { return withoutCredentials(proxy) != proxy; }
@@ -123,8 +104,8 @@ std::string proxyForScheme(const std::string& proxies, const std::string& scheme
   for (const std::string& item : splitItems(proxies, ";")) {
     const std::size_t equals = item.find('=');
     if (equals != std::string::npos) {
-      const std::string itemScheme = platform::lowerAscii(trimmed(item.substr(0, equals)));
-      const std::string address = trimmed(item.substr(equals + 1));
+      const std::string itemScheme = names::lowerAscii(platform::trimmedBlanks(item.substr(0, equals)));
+      const std::string address = platform::trimmedBlanks(item.substr(equals + 1));
       if (address.empty()) continue;
       if (itemScheme == scheme) return address;
       if (itemScheme == "socks" && socksFallback.empty()) socksFallback = "socks4://" + address;
@@ -132,7 +113,7 @@ std::string proxyForScheme(const std::string& proxies, const std::string& scheme
     }
     // A PAC answer ("PROXY a:1", "DIRECT") or a plain address list ("a:1 b:2").
     const std::vector<std::string> words = splitItems(item, " \t");
-    const std::string keyword = upperAscii(words[0]);
+    const std::string keyword = names::upperAscii(words[0]);
     if (keyword == "DIRECT") return {};
     if (words.size() < 2) return words[0];
     if (keyword == "PROXY" || keyword == "HTTP") return words[1];
@@ -146,7 +127,7 @@ std::string proxyForScheme(const std::string& proxies, const std::string& scheme
 
 bool bypassMatches(const std::string& bypass, const std::string& host, const std::string& hostPort) {
   for (const std::string& item : splitItems(bypass, "; ,\t")) {
-    if (platform::lowerAscii(item) == "<local>") {
+    if (names::lowerAscii(item) == "<local>") {
       if (host.find('.') == std::string::npos && host.find(':') == std::string::npos) return true;
       continue;
     }
@@ -233,7 +214,7 @@ ProxyRoute ProxyChoice::environmentRoute(const std::string& scheme, const std::s
   }
   if (route.source == ProxySource::None) return route;
   std::vector<std::string> names = {own};
-  if (scheme != "http") names.push_back(upperAscii(own));
+  if (scheme != "http") names.push_back(names::upperAscii(own));
   names.insert(names.end(), {"all_proxy", "ALL_PROXY"});
   for (const std::string& name : names) {
     const std::string value = system_.environment(name.c_str());

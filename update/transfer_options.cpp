@@ -2,11 +2,12 @@
 
 #include <filesystem>
 
+#include "names/ascii_case.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
+#include "update/proxy_choice.h"
 #include "update/proxy_options.h"
 #include "update/transfer_share.h"
-#include "update/update_checker.h"
 
 namespace {
 
@@ -20,9 +21,9 @@ bool caBundleExists(const std::filesystem::path& caBundlePath) {
   return !platform::queryItemKind(caBundlePath, true, kind) && kind != platform::ItemKind::Missing;
 }
 
-bool isHttpsAddress(const std::string& url) { return platform::lowerAscii(url.substr(0, 6)) == "https:"; }
+bool isHttpsAddress(const std::string& url) { return names::lowerAscii(url.substr(0, 6)) == "https:"; }
 
-bool isHttpAddress(const std::string& url) { return platform::lowerAscii(url.substr(0, 5)) == "http:"; }
+bool isHttpAddress(const std::string& url) { return names::lowerAscii(url.substr(0, 5)) == "http:"; }
 
 bool isRedirect(const RedirectHops& hops) {
   const long status = responseCodeOf(hops.handle);
@@ -33,7 +34,7 @@ bool isRedirect(const RedirectHops& hops) {
 // the file's. A new status line (after "100 Continue", or a proxy's tunnel) starts afresh.
 // The value of `line` when it is the header `name` (lower case, with its colon).
 bool headerValue(const std::string& line, const std::string& name, std::string& value) {
-  if (platform::lowerAscii(line.substr(0, name.size())) != name) return false;
+  if (names::lowerAscii(line.substr(0, name.size())) != name) return false;
   const std::size_t first = line.find_first_not_of(" \t", name.size());
   const std::size_t last = line.find_last_not_of(" \t\r\n");
   value = first == std::string::npos || last < first ? std::string() : line.substr(first, last - first + 1);
@@ -80,30 +81,30 @@ std::string nextAddress(const RedirectHops& hops) {
 
 }  // namespace
 
-void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::string& url, RedirectHops& hops) {
+void setTransferOptions(OptionSetter& set, const TransferContext& context, const std::string& url, RedirectHops& hops) {
   hops.handle = set.handle();
   hops.currentUrl = url;
   hops.location.clear();
   hops.headerBytes = 0;
-  hops.followRedirects = checker.followRedirects;
-  hops.maxHeaderBytes = checker.maxHeaderBytes;
+  hops.followRedirects = context.followRedirects;
+  hops.maxHeaderBytes = context.maxHeaderBytes;
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_FOLLOWLOCATION, 0L);
   set(CURLOPT_HEADERFUNCTION, &stopAtRedirect);
   set(CURLOPT_HEADERDATA, static_cast<void*>(&hops));
-  set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(checker.connectTimeoutSeconds));
+  set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(context.connectTimeoutSeconds));
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_USERAGENT, kUserAgent);
-  if (CURLSH* share = checker.transferShare().handle()) set(CURLOPT_SHARE, share);
-  setNetworkOptions(set, checker.proxyChoice.routeFor(url));
+  if (CURLSH* share = context.share ? context.share->handle() : nullptr) set(CURLOPT_SHARE, share);
+  setNetworkOptions(set, context.proxyChoice ? context.proxyChoice->routeFor(url) : ProxyRoute{});
 
-  if (caBundleExists(checker.caBundlePath)) set(CURLOPT_CAINFO, platform::pathToUtf8(checker.caBundlePath).c_str());
+  if (caBundleExists(context.caBundlePath)) set(CURLOPT_CAINFO, platform::pathToUtf8(context.caBundlePath).c_str());
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, checker.stallTimeoutSeconds);
-  if (checker.requestTimeoutMilliseconds > 0) set(CURLOPT_TIMEOUT_MS, checker.requestTimeoutMilliseconds);
+  set(CURLOPT_LOW_SPEED_TIME, context.stallTimeoutSeconds);
+  if (context.requestTimeoutMilliseconds > 0) set(CURLOPT_TIMEOUT_MS, context.requestTimeoutMilliseconds);
 }
 
-bool followRedirect(UpdateChecker& checker, RedirectHops& hops, CURLcode& result) {
+bool followRedirect(const TransferContext& context, RedirectHops& hops, CURLcode& result) {
   if (!hops.followRedirects || result != CURLE_WRITE_ERROR || !isRedirect(hops)) return false;
   const std::string next = nextAddress(hops);
   if (next.empty()) {
@@ -123,7 +124,7 @@ bool followRedirect(UpdateChecker& checker, RedirectHops& hops, CURLcode& result
   }
   ++hops.followed;
   OptionSetter set(hops.handle);
-  setTransferOptions(set, checker, next, hops);
+  setTransferOptions(set, context, next, hops);
   result = set.result();
   return result == CURLE_OK;
 }

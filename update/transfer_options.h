@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-class UpdateChecker;
+#include "update/transfer_context.h"
 
 // Sets options one after another and remembers the first refusal, so a transfer is never
 // started with half of its settings.
@@ -38,7 +38,7 @@ struct RedirectHops {
   std::string currentUrl = {};  // the hop in flight
   std::string location = {};    // its answer's Location header
   std::size_t headerBytes = 0;  // of the hop in flight
-  // From the checker's settings: whether a redirect is followed, and the bound on the bytes
+  // From the transfer's context: whether a redirect is followed, and the bound on the bytes
   // of an answer's headers (0: the library's own).
   bool followRedirects = true;
   std::size_t maxHeaderBytes = 0;
@@ -54,12 +54,12 @@ std::string rangeValidator(const RedirectHops& hops);
 
 // Address, redirects, timeouts, user agent, CA bundle, the stall bound, the run's shared
 // connections and the proxy: everything but where the body goes.
-void setTransferOptions(OptionSetter& set, UpdateChecker& checker, const std::string& url, RedirectHops& hops);
+void setTransferOptions(OptionSetter& set, const TransferContext& context, const std::string& url, RedirectHops& hops);
 
 // After a transfer that ended with `result`: true when it ended at a redirect and the handle
 // is set up for the next hop, to be run again. A redirect past the limit or to a scheme it may
 // not use turns result into the library's own error for it.
-bool followRedirect(UpdateChecker& checker, RedirectHops& hops, CURLcode& result);
+bool followRedirect(const TransferContext& context, RedirectHops& hops, CURLcode& result);
 
 // True for a status below 400; else errorText is "HTTP <status>".
 bool judgeStatus(long responseCode, std::string& errorText);

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "update/http_transfer.h"
 #include "update/rollout_offer.h"
 #include "update/transfer_share.h"
 
@@ -16,9 +17,21 @@ UpdateChecker::UpdateChecker(std::string baseUrlValue, std::string platformValue
 
 UpdateChecker::~UpdateChecker() = default;
 
-TransferShare& UpdateChecker::transferShare() {
+TransferContext UpdateChecker::transferContext() {
   if (!transferShare_) transferShare_ = std::make_unique<TransferShare>();
-  return *transferShare_;
+  TransferContext context;
+  context.caBundlePath = caBundlePath;
+  context.connectTimeoutSeconds = connectTimeoutSeconds;
+  context.stallTimeoutSeconds = stallTimeoutSeconds;
+  context.cancelCheck = cancelCheck;
+  context.proxyChoice = &proxyChoice;
+  context.share = transferShare_.get();
+  return context;
+}
+
+bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, std::string& errorText,
+                                    std::size_t maxBytes) {
+  return ::httpGetToString(transferContext(), url, body, errorText, maxBytes);
 }
 
 std::string UpdateChecker::filePlatform() const {

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "update/http_transfer.h"
 #include "update/installed_digests.h"
 #include "update/manifest_entry_list.h"
+#include "update/manifest_limits.h"
 #include "update/object_limits.h"
 #include "update/proxy_choice.h"
+#include "update/transfer_context.h"
 
-class Sha256Stream;
 class TransferShare;
 
 // A compressed copy or a patch of a manifest file (a zstd frame): its size and the SHA-256
@@ -55,16 +55,9 @@ class UpdateChecker {
   std::filesystem::path installDir;
   std::filesystem::path stagingDir;
   std::filesystem::path caBundlePath;
-  std::int32_t connectTimeoutSeconds = 5;
+  std::int32_t connectTimeoutSeconds = kDefaultConnectTimeoutSeconds;
   // A transfer that moves less than 1 byte/s for this long is given up.
-  long stallTimeoutSeconds = 30;
-  // For a transfer worth little to the run (the health report): a bound on each request, from
-  // connecting to its last byte, in milliseconds (0: none); whether a redirect is followed (not
-  // followed, a 3xx answer is the answer); and a bound on the bytes of an answer's headers (0:
-  // the library's own).
-  long requestTimeoutMilliseconds = 0;
-  bool followRedirects = true;
-  std::size_t maxHeaderBytes = 0;
+  long stallTimeoutSeconds = kDefaultStallTimeoutSeconds;
   // How many files downloadPending fetches at once; 1 fetches one after another. Whatever
   // the number, progress, retry lines and the error are those of the manifest's order.
   int parallelTransfers = 1;
@@ -94,15 +87,14 @@ class UpdateChecker {
   // candidate's when one was chosen, else `platform`.
   std::string filePlatform() const;
 
-  // GET into memory. True for any response below 400; body then holds the whole body. A
-  // body above maxBytes (default: the manifest's bound) ends the transfer.
+  // What a transfer of this client reads: its time-outs, CA bundle, cancel check, proxy
+  // choice and shared connections (the latter made at the first call).
+  TransferContext transferContext();
+  // GET into memory with this client's settings (http_transfer.h). True for any response
+  // below 400; body then holds the whole body. A body above maxBytes (default: the manifest's
+  // bound) ends the transfer.
   bool httpGetToString(const std::string& url, std::string& body, std::string& errorText,
                        std::size_t maxBytes = kMaxManifestBytes);
-  // GET streamed into a file (created or truncated), cancellable through cancelCheck. Every
-  // byte written also goes into contentHash when one is given. With maxBytes of 0 or more, a
-  // body that passes it ends the transfer before those bytes are written.
-  bool httpGetToFile(const std::string& url, const std::filesystem::path& destination, std::string& errorText,
-                     Sha256Stream* contentHash = nullptr, std::int64_t maxBytes = -1);
 
   // Fetches the manifest, fills `pending` and rewrites update.log. False with errorText on failure.
   bool checkForUpdates(std::string& errorText);
@@ -119,13 +111,6 @@ class UpdateChecker {
   // False with errorText on failure; "__CANCELLED__" when the user cancelled.
   bool downloadPending(const std::function<void(int, int)>& progress, std::string& errorText);
 
-  // The connections, TLS sessions and DNS answers that every transfer of this checker
-  // shares, made at the first transfer.
-  TransferShare& transferShare();
-
  private:
   std::unique_ptr<TransferShare> transferShare_;
 };
-
-// The exact error text of a transfer or download stopped by the user.
-inline constexpr const char* kCancelledText = "__CANCELLED__";

@@ -15,6 +15,7 @@
 #include "platform/environment.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
+#include "platform/text.h"
 
 namespace platform {
 
@@ -114,15 +115,8 @@ std::string desktopEntry(const Scheme& scheme, const fs::path& launcherPath) {
   return entry;
 }
 
-std::string trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return {};
-  const std::size_t last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
-
 bool isSectionHeader(const std::string& line) {
-  const std::string text = trimmed(line);
+  const std::string text = trimmedBlanks(line);
   return !text.empty() && text.front() == '[';
 }
 
@@ -130,7 +124,7 @@ bool isSectionHeader(const std::string& line) {
 std::string keyOf(const std::string& line) {
   const std::size_t equals = line.find('=');
   if (equals == std::string::npos) return {};
-  return trimmed(line.substr(0, equals));
+  return trimmedBlanks(line.substr(0, equals));
 }
 
 }  // namespace
@@ -177,14 +171,14 @@ std::string withDefaultApplication(const std::string& mimeApps, const std::strin
   const std::string ourLine = mimeType + "=" + desktopIdText;
   std::size_t section = lines.size();
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (trimmed(lines[i]) == kDefaultSection) {
+    if (trimmedBlanks(lines[i]) == kDefaultSection) {
       section = i;
       break;
     }
   }
 
   if (section == lines.size()) {
-    if (!lines.empty() && !trimmed(lines.back()).empty()) lines.emplace_back();
+    if (!lines.empty() && !trimmedBlanks(lines.back()).empty()) lines.emplace_back();
     lines.emplace_back(kDefaultSection);
     lines.push_back(ourLine);
   } else {
@@ -209,7 +203,7 @@ std::string withDefaultApplication(const std::string& mimeApps, const std::strin
     if (!placed) {
       // After the section's last entry, before the blank lines that separate it from the next.
       std::size_t at = end;
-      while (at > section + 1 && trimmed(lines[at - 1]).empty()) --at;
+      while (at > section + 1 && trimmedBlanks(lines[at - 1]).empty()) --at;
       lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), ourLine);
     }
   }

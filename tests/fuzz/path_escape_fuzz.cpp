@@ -23,9 +23,8 @@ bool isUnreserved(char c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const PathEscaper escaper;
   const std::string path(reinterpret_cast<const char*>(data), size);
-  const std::string encoded = escaper.encodePath(path);
+  const std::string encoded = encodeManifestPath(path);
   std::string decoded;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
     const char c = encoded[i];

@@ -79,7 +79,7 @@ TEST(FormatFsError, FramesTheCategoryMessage) {
   EXPECT_EQ(formatFsError(noMemory), "code=12，category=generic，message=" + noMemory.message());
 }
 
-TEST(PathEscaper, EncodesEverySegmentAndKeepsEverySlash) {
+TEST(ManifestPathEncoding, EncodesEverySegmentAndKeepsEverySlash) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"bin/My File+1.dll", "bin/My%20File%2B1.dll"},
       {"数据/Ünï cödé.txt", "%E6%95%B0%E6%8D%AE/%C3%9Cn%C3%AF%20c%C3%B6d%C3%A9.txt"},
@@ -89,8 +89,7 @@ TEST(PathEscaper, EncodesEverySegmentAndKeepsEverySlash) {
       {"/", "/"},
       {"/lead//double/trail/", "/lead//double/trail/"},
   };
-  const PathEscaper escaper;
-  for (const auto& c : cases) EXPECT_EQ(escaper.encodePath(c.first), c.second) << c.first;
+  for (const auto& c : cases) EXPECT_EQ(encodeManifestPath(c.first), c.second) << c.first;
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/text.h"
+#include "names/ascii_case.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/trust/case_name.h"
@@ -91,7 +91,7 @@ TEST_P(FileHashTest, KeepsOnlyFilesWithTheManifestsDigest) {
   }
   ASSERT_TRUE(checked) << errorText;
   ASSERT_EQ(checker.pending.size(), 1u);
-  EXPECT_EQ(checker.pending[0].sha256, c.sha256Json.empty() ? "" : platform::lowerAscii(c.sha256Json.substr(1, 64)));
+  EXPECT_EQ(checker.pending[0].sha256, c.sha256Json.empty() ? "" : names::lowerAscii(c.sha256Json.substr(1, 64)));
 
   const bool downloaded = checker.downloadPending({}, errorText);
   EXPECT_EQ(downloaded, c.downloaded) << errorText;

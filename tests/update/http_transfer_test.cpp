@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/update/file_fetch.h"
 #include "update/health_report.h"
 #include "update/http_transfer.h"
 #include "update/update_checker.h"
@@ -195,7 +196,7 @@ TEST_F(HttpTransferTest, FileTransferJudgesLibraryResultThenStatus) {
     const fs::path destination = dir / "download.bin";
     writeFile(destination, "stale content that is longer than some answers");
     std::string errorText = "untouched";
-    EXPECT_EQ(checker.httpGetToFile(url(c.target), destination, errorText), c.ok);
+    EXPECT_EQ(fetchToFile(checker, url(c.target), destination, errorText), c.ok);
     EXPECT_EQ(errorText, c.errorText);
     // After a failure the file stays with whatever arrived, but an error page never reaches it.
     const std::string expected = std::string(c.errorText).rfind("HTTP ", 0) == 0 ? "" : c.body;
@@ -208,9 +209,9 @@ TEST_F(HttpTransferTest, EveryRequestCarriesTheUserAgent) {
   std::string errorText;
   checker.httpGetToString(url("/file"), body, errorText);
   checker.httpGetToString(url("/redirect"), body, errorText);
-  checker.httpGetToFile(url("/file"), dir / "a.bin", errorText);
+  fetchToFile(checker, url("/file"), dir / "a.bin", errorText);
   checker.cancelCheck = [] { return false; };
-  checker.httpGetToFile(url("/missing"), dir / "b.bin", errorText);
+  fetchToFile(checker, url("/missing"), dir / "b.bin", errorText);
 
   EXPECT_EQ(waitForRequests(5), (std::vector<std::string>{"/file", "/redirect", "/fail", "/file", "/missing"}));
   EXPECT_EQ(server.userAgents(), std::vector<std::string>(5, "Kestrun/1.0"));
@@ -219,7 +220,7 @@ TEST_F(HttpTransferTest, EveryRequestCarriesTheUserAgent) {
 TEST_F(HttpTransferTest, MissingDestinationDirectorySendsNoRequest) {
   const fs::path destination = dir / "no-such-directory" / "file.bin";
   std::string errorText;
-  EXPECT_FALSE(checker.httpGetToFile(url("/file"), destination, errorText));
+  EXPECT_FALSE(fetchToFile(checker, url("/file"), destination, errorText));
   EXPECT_EQ(errorText, "无法写入文件：" + platform::pathToUtf8(destination));
   EXPECT_FALSE(fs::exists(destination));
 
@@ -232,7 +233,7 @@ TEST_F(HttpTransferTest, MissingDestinationDirectorySendsNoRequest) {
 TEST_F(HttpTransferTest, RefusedWriteEndsTheTransferWithTheLibraryText) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   std::string errorText;
-  EXPECT_FALSE(checker.httpGetToFile(url("/file"), "/dev/full", errorText));
+  EXPECT_FALSE(fetchToFile(checker, url("/file"), "/dev/full", errorText));
   EXPECT_EQ(errorText, kWriteErrorText);
 }
 
@@ -241,7 +242,7 @@ TEST_F(HttpTransferTest, CancelBeforeTheFirstByteLeavesAnEmptyFile) {
   writeFile(destination, "old content");
   checker.cancelCheck = [] { return true; };
   std::string errorText;
-  EXPECT_FALSE(checker.httpGetToFile(url("/file"), destination, errorText));
+  EXPECT_FALSE(fetchToFile(checker, url("/file"), destination, errorText));
   EXPECT_EQ(errorText, "__CANCELLED__");
   ASSERT_TRUE(fs::exists(destination));
   EXPECT_EQ(fs::file_size(destination), 0u);
@@ -255,7 +256,7 @@ TEST_F(HttpTransferTest, CancelInMidTransferLeavesThePrefix) {
     return fs::file_size(destination, ignored) >= kFirstPart.size();
   };
   std::string errorText;
-  EXPECT_FALSE(checker.httpGetToFile(url("/two-parts"), destination, errorText));
+  EXPECT_FALSE(fetchToFile(checker, url("/two-parts"), destination, errorText));
   EXPECT_EQ(errorText, "__CANCELLED__");
   EXPECT_EQ(readFile(destination), kFirstPart);
 }
@@ -270,7 +271,7 @@ TEST_F(HttpTransferTest, StalledTransferIsGivenUp) {
 
   const fs::path destination = dir / "stalled.bin";
   checker.cancelCheck = [] { return false; };
-  EXPECT_FALSE(checker.httpGetToFile(url("/stall"), destination, errorText));
+  EXPECT_FALSE(fetchToFile(checker, url("/stall"), destination, errorText));
   EXPECT_EQ(errorText, kTimeoutText);
   EXPECT_EQ(readFile(destination), "s");
 }
@@ -279,7 +280,7 @@ TEST_F(HttpTransferTest, SlowButMovingTransferCompletes) {
   checker.stallTimeoutSeconds = 1;
   const fs::path destination = dir / "slow.bin";
   std::string errorText;
-  EXPECT_TRUE(checker.httpGetToFile(url("/trickle"), destination, errorText)) << errorText;
+  EXPECT_TRUE(fetchToFile(checker, url("/trickle"), destination, errorText)) << errorText;
   EXPECT_EQ(readFile(destination), std::string(25, 't'));
 }
 
@@ -311,7 +312,7 @@ TEST_F(HttpTransferTest, RefusedConnectionGivesTheLibraryText) {
   EXPECT_EQ(body, "");
 
   errorText.clear();
-  EXPECT_FALSE(checker.httpGetToFile(address, dir / "refused.bin", errorText));
+  EXPECT_FALSE(fetchToFile(checker, address, dir / "refused.bin", errorText));
   EXPECT_EQ(errorText, kConnectFailedText);
   EXPECT_TRUE(fs::exists(dir / "refused.bin"));
 }
@@ -328,7 +329,7 @@ TEST_F(HttpTransferTest, AnswerWithoutHttpStatusCountsAsSuccess) {
   EXPECT_EQ(body, "local bytes");
 
   const fs::path destination = dir / "copy.txt";
-  EXPECT_TRUE(checker.httpGetToFile(address, destination, errorText));
+  EXPECT_TRUE(fetchToFile(checker, address, destination, errorText));
   EXPECT_EQ(errorText, "untouched");
   EXPECT_EQ(readFile(destination), "local bytes");
 }
@@ -339,7 +340,7 @@ TEST_F(HttpTransferTest, MissingCaBundleIsIgnored) {
   std::string errorText;
   EXPECT_TRUE(checker.httpGetToString(url("/file"), body, errorText)) << errorText;
   EXPECT_EQ(body, "hello body");
-  EXPECT_TRUE(checker.httpGetToFile(url("/file"), dir / "a.bin", errorText)) << errorText;
+  EXPECT_TRUE(fetchToFile(checker, url("/file"), dir / "a.bin", errorText)) << errorText;
 }
 
 TEST_F(HttpTransferTest, ManifestBodyAboveTheBoundEndsTheTransfer) {

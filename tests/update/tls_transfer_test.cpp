@@ -13,6 +13,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_system.h"
 #include "tests/support/tls_loopback_server.h"
+#include "tests/update/file_fetch.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -79,7 +80,7 @@ TEST_F(TlsTransferTest, CaBundleIsUsedOnlyWhenItExists) {
     EXPECT_EQ(body, c.ok ? "secret" : "");
 
     errorText = "untouched";
-    EXPECT_EQ(checker.httpGetToFile(url(), dir / "download.bin", errorText), c.ok);
+    EXPECT_EQ(fetchToFile(checker, url(), dir / "download.bin", errorText), c.ok);
     EXPECT_EQ(errorText, c.errorText);
   }
   std::string skipped;
@@ -95,7 +96,7 @@ TEST_F(TlsTransferTest, ANewConnectionResumesTheTlsSession) {
   constexpr int kFiles = 3;
   for (int i = 0; i < kFiles; ++i) {
     std::string errorText;
-    ASSERT_TRUE(checker.httpGetToFile(url(), dir / "download.bin", errorText)) << errorText;
+    ASSERT_TRUE(fetchToFile(checker, url(), dir / "download.bin", errorText)) << errorText;
   }
   const int fullHandshakes = server.fullHandshakes();
   if (testing_support::runningUnderWine() && fullHandshakes == kFiles) {
