@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "names/installation_layout.h"
 #include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "staging/confinement.h"
