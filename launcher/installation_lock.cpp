@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "log/launcher_log.h"
+#include "names/installation_layout.h"
 #include "platform/text.h"
-#include "update/launcher_files.h"
 
 namespace {
 

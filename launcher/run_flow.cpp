@@ -4,13 +4,13 @@
 #include "launcher/installation_lock.h"
 #include "launcher/run_phases.h"
 #include "log/launcher_log.h"
+#include "names/installation_layout.h"
 #include "platform/environment.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "process/main_program.h"
 #include "ui/ui_text.h"
 #include "ui/warning_message.h"
-#include "update/launcher_files.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <cstdio>
 
-#include "launcher/locked_file_patterns.h"
 #include "launcher/run_phases.h"
 #include "log/launcher_log.h"
+#include "names/installation_layout.h"
 #include "ui/ui_text.h"
 #include "ui/warning_message.h"
 #include "update/health_report.h"

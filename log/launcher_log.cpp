@@ -5,6 +5,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "names/installation_layout.h"
 #include "platform/environment.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
@@ -99,7 +100,7 @@ void openLauncherLog(const std::filesystem::path& installDir, int retentionDays)
   }
   pruneOldLogs(logDirectory, retentionDays);
 
-  const std::string fileName = kDailyLogPrefix + formatLocal(std::time(nullptr), "%Y%m%d") + ".log";
+  const std::string fileName = kDailyLogPrefix + formatLocal(std::time(nullptr), "%Y%m%d") + kDailyLogExtension;
   const std::filesystem::path logFile = logDirectory / fileName;
   bool opened = false;
   {

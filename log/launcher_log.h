@@ -4,13 +4,10 @@
 #include <filesystem>
 #include <string>
 
-// The launcher's daily log: logs/kestrun-YYYYMMDD.log under the installation directory,
+// The launcher's daily log: logs/kestrun-YYYYMMDD.log under the installation directory
+// (its names: names/installation_layout.h),
 // one line per call, flushed at once, safe to call from any thread. Until the log is
 // opened (or when it cannot be), lines go to standard error.
-
-// The log directory below the installation, and the start of its daily files' names.
-inline constexpr const char* kLogDirectoryName = "logs";
-inline constexpr const char* kDailyLogPrefix = "kestrun-";
 
 // Creates the log directory, prunes daily files older than retentionDays, opens today's
 // file for shared appending and writes the start banner and the installation directory.

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "log/launcher_log.h"
+#include "names/installation_layout.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 
@@ -12,7 +13,7 @@ constexpr std::int64_t kFileTimeUnitsPerHour = 36000000000LL;
 
 bool isDailyLogName(const std::filesystem::path& file) {
   static const std::string prefix = kDailyLogPrefix;
-  static const std::string extension = ".log";
+  static const std::string extension = kDailyLogExtension;
   const std::string name = platform::pathToUtf8(file.filename());
   if (name.size() < prefix.size() + extension.size()) return false;
   if (name.compare(0, prefix.size(), prefix) != 0) return false;

@@ -4,11 +4,11 @@
 #include <unordered_map>
 
 #include "names/ascii_case.h"
+#include "names/installation_layout.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/confinement.h"
 #include "staging/paths.h"
-#include "update/launcher_files.h"
 #include "update/record_file.h"
 
 namespace fs = std::filesystem;

@@ -8,12 +8,12 @@
 #include <unordered_map>
 
 #include "log/launcher_log.h"
+#include "names/installation_layout.h"
 #include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/confinement.h"
 #include "staging/paths.h"
-#include "update/launcher_files.h"
 #include "update/name_pattern.h"
 
 namespace fs = std::filesystem;

@@ -1,5 +1,6 @@
 #include "trust/accepted_serial.h"
 
+#include "names/installation_layout.h"
 #include "platform/file_mapping.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
@@ -68,7 +69,7 @@ std::error_code replaceSerialFile(const std::filesystem::path& file, const std::
 bool writeAcceptedSerial(const std::filesystem::path& installDir, std::uint64_t serial, std::string& errorText) {
   const std::filesystem::path file = installDir / kAcceptedSerialFileName;
   std::filesystem::path fresh = file;
-  fresh += ".new";
+  fresh += kFreshRecordSuffix;
   if (const std::error_code error = replaceSerialFile(file, fresh, serial)) {
     errorText = "无法记录已接受的清单序号：" + describe(file, error);
     return false;

@@ -5,10 +5,11 @@
 #include <string>
 #include <system_error>
 
+#include "names/installation_layout.h"
+
 // The highest manifest serial this installation has accepted: the rollback protection of
-// signed manifests. It lives in one small file of the installation directory, holding the
-// serial in decimal and a line end.
-inline constexpr const char* kAcceptedSerialFileName = "update_serial.txt";
+// signed manifests. It lives in one small file of the installation directory
+// (kAcceptedSerialFileName), holding the serial in decimal and a line end.
 
 // 0 when the file does not exist (nothing accepted yet). False with an error text when it
 // exists but cannot be read or holds anything but a serial: the protection is never dropped

@@ -1,9 +1,10 @@
 #include "update/installed_digests.h"
 
 #include "names/ascii_case.h"
+#include "names/installation_layout.h"
 #include "platform/filesystem.h"
 #include "trust/sha256_hex.h"
-#include "update/launcher_files.h"
+#include "update/record_file.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "log/launcher_log.h"
+#include "names/installation_layout.h"
 #include "names/windows_names.h"
 #include "platform/environment.h"
 #include "platform/file_writer.h"
@@ -17,7 +18,6 @@
 #include "platform/text.h"
 #include "trust/accepted_serial.h"
 #include "update/entry_comparison.h"
-#include "update/launcher_files.h"
 #include "update/manifest_fast_reader.h"
 #include "update/manifest_paths.h"
 #include "update/manifest_reader.h"

@@ -7,10 +7,8 @@
 #include <unordered_set>
 #include <utility>
 
-#include "log/launcher_log.h"
+#include "names/installation_layout.h"
 #include "names/windows_names.h"
-#include "update/launcher_files.h"
-#include "update/name_pattern.h"
 
 namespace {
 
@@ -217,38 +215,6 @@ bool isConfinedLinkTarget(std::string_view linkPath, std::string_view target) {
     if (depth < 0) return false;
   }
   return true;
-}
-
-bool isLauncherOwnPath(std::string_view path) { return LauncherOwnPathTest()(path); }
-
-bool LauncherOwnPathTest::operator()(std::string_view path) {
-  // The check asks this of every entry: the keys of the launcher's names are formed once.
-  static const std::vector<std::string> kOwnKeys = [] {
-    std::vector<std::string> keys;
-    for (const std::string& own : launcherOwnFileNames()) keys.push_back(placeKey({own}, 1));
-    return keys;
-  }();
-  static const std::string kLogsKey = placeKey({kLogDirectoryName}, 1);
-  const std::string_view topElement = path.substr(0, path.find('/'));
-  if (!hasTop_ || topElement != lastTop_) {
-    const std::string key = placeKey({topElement}, 1);
-    lastTop_.assign(topElement);
-    hasTop_ = true;
-    lastTopKind_ = std::find(kOwnKeys.begin(), kOwnKeys.end(), key) != kOwnKeys.end() ? TopKind::Own
-                   : key == kLogsKey                                                ? TopKind::Logs
-                                                                                    : TopKind::Other;
-  }
-  if (lastTopKind_ != TopKind::Logs) return lastTopKind_ == TopKind::Own;
-  const std::string& top = kLogsKey;
-  // The logs directory itself and the launcher's daily files in it; the main program may
-  // keep files of its own there.
-  const std::vector<std::string_view> elements = splitAtSlashes(path);
-  std::string below = placeKey(elements, elements.size()).substr(top.size());
-  if (below.empty()) return true;
-  below.pop_back();  // the key's closing '/'
-  static const std::string kSuffix = ".LOG";  // keys are in capitals
-  return below.find('/') == std::string::npos && matchesNamePattern(below, std::string(kDailyLogPrefix) + "*") &&
-         below.size() > kSuffix.size() && below.compare(below.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
 }
 
 namespace {

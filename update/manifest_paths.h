@@ -34,24 +34,6 @@ bool findUnconfinedEntry(const ManifestEntryList& entries, std::string& offendin
 // passes through a link of the manifest.
 bool isConfinedLinkTarget(std::string_view linkPath, std::string_view target);
 
-// Whether the path names one of the files the launcher keeps for itself at the top of the
-// installation (its report, lock, serial record, staging directory and daily logs), which a
-// manifest entry must never replace. Compared as Windows would name them.
-bool isLauncherOwnPath(std::string_view path);
-
-// The same for the entries of one check, which mostly share their top element: what the last
-// top element is, is kept.
-class LauncherOwnPathTest {
- public:
-  bool operator()(std::string_view path);
-
- private:
-  enum class TopKind { Own, Logs, Other };
-  std::string lastTop_;
-  bool hasTop_ = false;
-  TopKind lastTopKind_ = TopKind::Other;
-};
-
 // The judgement of a whole manifest before the check looks at any local file, as Windows will
 // read it: the paths are confined; no two name one file on Windows (letter case of all of
 // Unicode, or bytes that are not UTF-8, alone differ; every later check would find one of

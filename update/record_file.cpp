@@ -1,5 +1,6 @@
 #include "update/record_file.h"
 
+#include "names/installation_layout.h"
 #include "platform/file_mapping.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"

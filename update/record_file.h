@@ -10,9 +10,6 @@
 // record; a line that is not what its reader expects is skipped by that reader. A wrong record
 // may cost time, never a wrong file: what it says is checked before it is used.
 
-// The name a record is written to before it is renamed over the record.
-inline constexpr const char* kFreshRecordSuffix = ".new";
-
 // The lines of the record at `file`, each split at its tabs; none when the file is missing, is
 // not a plain file or cannot be read.
 std::vector<std::vector<std::string>> readRecordLines(const std::filesystem::path& file);

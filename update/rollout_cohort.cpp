@@ -2,13 +2,13 @@
 
 #include <cstdint>
 
+#include "names/installation_layout.h"
 #include "platform/environment.h"
 #include "platform/file_mapping.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "trust/sha256_hex.h"
-#include "update/launcher_files.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ std::string drawIdentifier(std::error_code& error) {
 // an identifier (which would reshuffle this installation's cohorts).
 std::error_code keepIdentifier(const std::filesystem::path& file, const std::string& text) {
   std::filesystem::path fresh = file;
-  fresh += ".new";
+  fresh += kFreshRecordSuffix;
   platform::removeItem(fresh);
   platform::FileWriter writer;
   std::error_code error = writer.open(fresh, platform::FileWriter::Mode::Truncate);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "names/installation_layout.h"
 #include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "staging/confinement.h"
@@ -79,12 +80,21 @@ TEST(LauncherOwnPath, NamesTheLaunchersFilesAsWindowsWould) {
   for (const char* path : {"update.log", "UPDATE.LOG.", "update.lock", "update.restart.lock", "update_serial.txt",
                            "update_serial.txt.new", "update_staging", "update_staging/a.dll", "logs",
                            "Logs/kestrun-20261207.log", "update_digests.txt", "Update_Digests.txt.new",
-                           "update_resume.txt", "update_resume.txt.new", "update_id.txt"}) {
+                           "update_resume.txt", "update_resume.txt.new", "update_id.txt", "LOGS/KESTRUN-1.LOG"}) {
     EXPECT_TRUE(isLauncherOwnPath(path)) << path;
   }
-  for (const char* path : {"update.log.bak", "bin/update.log", "logs/vardel.log", "logs/kestrun-1.txt", "logs/a/kestrun-1.log"}) {
+  for (const char* path : {"update.log.bak", "bin/update.log", "logs/vardel.log", "logs/kestrun-1.txt", "logs/a/kestrun-1.log",
+                           "logs/kestrun-", "logs/kestrun.log"}) {
     EXPECT_FALSE(isLauncherOwnPath(path)) << path;
   }
+}
+
+TEST(LauncherOwnPath, EveryRuleReadsTheseNamesInThisOrder) {
+  EXPECT_EQ(launcherOwnTopNames(),
+            (std::vector<std::string>{"update.log", "update.lock", "update.restart.lock", "update_staging",
+                                      "update_serial.txt", "update_serial.txt.new", "update_id.txt",
+                                      "update_id.txt.new", "update_digests.txt", "update_digests.txt.new",
+                                      "update_resume.txt", "update_resume.txt.new", "logs"}));
 }
 
 TEST(WindowsNames, OneFileOnWindowsShortNamesAndPrintableTexts) {

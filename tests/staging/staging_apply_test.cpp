@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/locked_file_patterns.h"
+#include "names/installation_layout.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/paths.h"

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "launcher/locked_file_patterns.h"
+#include "names/installation_layout.h"
 #include "platform/filesystem.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/symlink_support.h"

@@ -5,8 +5,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "names/installation_layout.h"
 #include "names/windows_names.h"
-#include "update/launcher_files.h"
 
 namespace release_manifest {
 
