@@ -304,7 +304,8 @@ TEST_P(FirstInstallation, FetchesTheReleaseAndStartsTheProgram) {
     entries.push_back("  [待更新] bin/latest.dll  应为软链接但本地不是（需重建）");
     entries.push_back("  [待更新] current  应为软链接但本地不是（需重建）");
   }
-  entries.insert(entries.end(), {"  [待更新] data/config.txt  本地不存在", "  [待更新] data/levels/level 1.dat  本地不存在",
+  entries.insert(entries.end(), {"  [待更新] data/config.txt  本地不存在",
+                                 "  [待更新] data/levels/level 1.dat  本地不存在",
                                  "  [待更新] readme.txt  本地不存在"});
   const std::vector<std::string> report = installation.updateReport();
   ASSERT_FALSE(report.empty());
