@@ -47,13 +47,6 @@ void expectCommandLine(const MainProgramStart& start, const Installation& instal
 
 }  // namespace
 
-void SharedEndToEnd::SetUp() {
-  LauncherEndToEnd::SetUp();
-  if (IsSkipped()) return;
-  const std::string reason = runner().whyNotReady();
-  ASSERT_TRUE(reason.empty()) << reason;
-}
-
 void PrintTo(const ExistingInstallationRow& row, std::ostream* out) { *out << row.name; }
 void PrintTo(const FirstInstallationRow& row, std::ostream* out) { *out << row.name; }
 
@@ -321,7 +314,7 @@ TEST_P(FirstInstallation, FetchesTheReleaseAndStartsTheProgram) {
   EXPECT_EQ(starts[0].cwd, installation.dirText());
 }
 
-class DeepPath : public SharedEndToEnd {};
+class DeepPath : public LauncherEndToEnd {};
 
 // Wine does not enforce the 260-character limit, so this shows that a deep name travels through
 // the whole run intact; tests/platform checks the extended-length form that Windows needs.

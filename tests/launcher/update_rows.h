@@ -13,13 +13,6 @@
 
 namespace e2e {
 
-// A case run through the program's runner: it fails when the runner cannot run the launcher.
-class SharedEndToEnd : public LauncherEndToEnd {
- protected:
-  void SetUp() override;
-  RunOptions runOptions() const { return runner().options(); }
-};
-
 // One file that the release changes against the mirrored installation.
 struct ReleaseChange {
   std::string path;
@@ -43,7 +36,7 @@ struct ExistingInstallationRow {
 };
 // The rows for this program's platform.
 std::vector<ExistingInstallationRow> existingInstallationRows();
-class ExistingInstallation : public SharedEndToEnd,
+class ExistingInstallation : public LauncherEndToEnd,
                              public ::testing::WithParamInterface<ExistingInstallationRow> {};
 
 struct FirstInstallationRow {
@@ -52,7 +45,7 @@ struct FirstInstallationRow {
   bool links;  // two symbolic links in the release besides the files
 };
 std::vector<FirstInstallationRow> firstInstallationRows();
-class FirstInstallation : public SharedEndToEnd,
+class FirstInstallation : public LauncherEndToEnd,
                           public ::testing::WithParamInterface<FirstInstallationRow> {};
 
 // Failure messages and case names name the row, not its bytes.

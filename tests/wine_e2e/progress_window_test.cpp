@@ -27,7 +27,7 @@ TEST_F(WineProgressWindow, EscapeCancelsTheDownloadAndTheOldProgramStartsAgain) 
   ASSERT_TRUE(server->running());
 
   const std::vector<std::string> args = {"--open", "plan 7"};
-  Installation::Started started = installation.start(args, wineRun());
+  Installation::Started started = installation.start(args, runOptions());
   ASSERT_TRUE(started.process);
 
   const fs::path found = root() / "xdotool-search.txt";

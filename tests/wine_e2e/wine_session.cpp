@@ -109,13 +109,6 @@ class WineRunner : public e2e::LauncherRunner {
 
 }  // namespace
 
-void WineEndToEnd::SetUp() {
-  e2e::LauncherEndToEnd::SetUp();
-  if (IsSkipped()) return;
-  const std::string reason = e2e::runner().whyNotReady();
-  ASSERT_TRUE(reason.empty()) << reason;
-}
-
 }  // namespace wine_e2e
 
 namespace e2e {

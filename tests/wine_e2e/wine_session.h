@@ -59,11 +59,7 @@ void wineNote(const std::string& text);
 
 using e2e::windowsCommandLine;
 
-// A fixture for runs of Kestrun.exe under Wine, through the Wine runner (e2e::runner()).
-class WineEndToEnd : public e2e::LauncherEndToEnd {
- protected:
-  void SetUp() override;
-  e2e::RunOptions wineRun() const { return e2e::runner().options(); }
-};
+// Runs of Kestrun.exe under Wine: the end-to-end fixture, whose runner here is the Wine runner.
+using WineEndToEnd = e2e::LauncherEndToEnd;
 
 }  // namespace wine_e2e
