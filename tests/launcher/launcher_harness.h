@@ -169,6 +169,9 @@ class LauncherRunner {
   virtual std::string whyNotReady() const = 0;
   // The options of a run as a user starts the launcher on this platform.
   virtual RunOptions options() const = 0;
+  // Says where the platform under test behaves differently from the real one (Wine from
+  // Windows), in the test's output and its XML record.
+  virtual void note(const std::string& text) const { (void)text; }
 };
 const LauncherRunner& runner();
 

@@ -105,6 +105,7 @@ class WineRunner : public e2e::LauncherRunner {
     options.environment = session().environment();
     return options;
   }
+  void note(const std::string& text) const override { wineNote(text); }
 };
 
 }  // namespace
