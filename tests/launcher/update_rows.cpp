@@ -20,7 +20,6 @@ std::uintmax_t sizeOf(const fs::path& file) {
   const std::uintmax_t size = fs::file_size(file, ec);
   return ec ? 0 : size;
 }
-std::string launcherSize() { return std::to_string(sizeOf(buildSetup().launcher)); }
 
 const std::string kFileRequest = "/gis/update/file?platform=windows&path=";
 const std::string kNewConfig = "colour=teal\n";
