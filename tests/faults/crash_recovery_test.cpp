@@ -14,11 +14,11 @@ TEST_F(CrashRecovery, EveryKilledUpdateConvergesAtTheNextRun) {
                          std::uint32_t errorCode = 0;
                          platform::terminateProcess(*started.process, 137, errorCode);
                        }};
-  runCrashRounds(plan, {root(), release(), faultsFile(), [this] { return startServer(); }, {}});
+  runCrashRounds(plan, {root(), release(), faultsFile(), [this] { return startServer(); }, runOptions()});
 }
 
 TEST_F(CrashRecovery, OverlappingLaunchersTakeTurns) {
-  runOverlappingLaunchers({root(), release(), faultsFile(), [this] { return startServer(); }, {}});
+  runOverlappingLaunchers({root(), release(), faultsFile(), [this] { return startServer(); }, runOptions()});
 }
 
 }  // namespace

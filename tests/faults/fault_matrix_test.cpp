@@ -77,7 +77,7 @@ class FaultMatrix : public e2e::LauncherEndToEnd, public ::testing::WithParamInt
 
 TEST_P(FaultMatrix, LeavesAWorkingInstallation) {
   PosixLocalFaults local;
-  runFaultRow(GetParam(), {root(), release(), faultsFile(), [this] { return startServer(); }, {}},
+  runFaultRow(GetParam(), {root(), release(), faultsFile(), [this] { return startServer(); }, runOptions()},
               {KESTRUN_FAULTS_SHORT_STALL_LAUNCHER, KESTRUN_FAULTS_PARALLEL_LAUNCHER}, local);
 }
 

@@ -1,5 +1,5 @@
-// Downloads that cannot be completed: a file the server keeps refusing, and manifests whose
-// paths point outside the installation.
+// Downloads that cannot be completed: manifests whose paths point outside the installation
+// (a file the server keeps refusing is a row of update_rows.cpp).
 
 #include "tests/launcher/e2e_fixture.h"
 
@@ -7,47 +7,6 @@ namespace e2e {
 namespace {
 
 class DownloadFailure : public LauncherEndToEnd {};
-
-TEST_F(DownloadFailure, AFileThatKeepsFailingLeavesTheOldProgramRunningWithoutUpdated) {
-  publishSampleRelease(release());
-  Installation installation(root() / "install");
-  installation.mirror(release());
-  installation.setMainProgramBehaviour("stay 60");
-  release().addFile("data/config.txt", "colour=crimson, a longer line\n", kConfigTime + 50);
-  writeFaults(faultsFile(), "file-status 503 data/config.txt\n");
-  auto server = startServer();
-  ASSERT_TRUE(server->running());
-
-  const std::vector<std::string> args = {"vardel://open?item=9"};
-  const LauncherOutcome outcome = installation.run(args);
-
-  ASSERT_TRUE(outcome.finished);
-  EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
-  EXPECT_TRUE(outcome.logWellFormed);
-  EXPECT_EQ(outcome.standardError, "");
-  EXPECT_TRUE(logMatches(
-      outcome.log,
-      updateRunLines(installation, 1,
-                     {{"WARN", "下载文件失败，将进行第 1/3 次重试：data/config.txt（HTTP 503）"},
-                      {"WARN", "下载文件失败，将进行第 2/3 次重试：data/config.txt（HTTP 503）"},
-                      {"WARN", "下载文件失败，将进行第 3/3 次重试：data/config.txt（HTTP 503）"},
-                      {"ERROR", "更新下载失败：下载文件失败：data/config.txt（HTTP 503）"}})));
-
-  // The installed file is the old one; four attempts were made.
-  const fs::path config = installation.dir() / "data/config.txt";
-  EXPECT_EQ(testing_support::readFile(config), "colour=blue\n");
-  EXPECT_EQ(mtimeOf(config), kConfigTime);
-  const std::string fileRequest =
-      requestLine("/gis/update/file?platform=windows&path=data/config.txt", 503);
-  EXPECT_EQ(server->requests(),
-            (std::vector<std::string>{requestLine("/gis/update/list?platform=windows", 200),
-                                      fileRequest, fileRequest, fileRequest, fileRequest}));
-
-  const auto starts = installation.mainProgramStarts(1);
-  ASSERT_FALSE(starts.empty());
-  ASSERT_LE(starts.size(), 2u);
-  for (const MainProgramStart& start : starts) EXPECT_EQ(start.args, args);
-}
 
 // Each hostile path alone in its manifest, so that one refused entry cannot hide another.
 // The installation sits two levels below the test's root; every path below names a place

@@ -28,6 +28,8 @@ std::vector<std::string> firstInstallationRequests() {
 void LauncherEndToEnd::SetUp() {
   const std::string reason = whyNotRunnable();
   if (!reason.empty()) GTEST_SKIP() << reason;
+  const std::string notReady = runner().whyNotReady();
+  ASSERT_TRUE(notReady.empty()) << notReady;
 }
 
 std::unique_ptr<ReleaseServer> LauncherEndToEnd::startServer() {

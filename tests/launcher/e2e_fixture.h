@@ -31,9 +31,12 @@ void addNestedFiles(Release& release);
 // manifest, then every file in path order.
 std::vector<std::string> firstInstallationRequests();
 
+// Runs go through the program's runner (runner()): a runner that cannot run the launcher
+// fails the case.
 class LauncherEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override;
+  RunOptions runOptions() const { return runner().options(); }
 
   fs::path root() const { return temp_.path(); }
   fs::path faultsFile() const { return root() / "faults.txt"; }

@@ -170,6 +170,11 @@ std::string whyNotRunnable() {
          "-DKESTRUN_BASE_URL=http://127.0.0.1:<port> (for example 47611)";
 }
 
+bool runsHere(Platforms platforms) {
+  if (platforms == Platforms::Both) return true;
+  return (platforms == Platforms::WindowsOnly) == buildSetup().windowsLauncher;
+}
+
 // ---- Release ----
 
 Release::Release(fs::path root) : root_(std::move(root)) { fs::create_directories(platformDir()); }
@@ -466,6 +471,16 @@ std::vector<MainProgramStart> Installation::mainProgramStarts(std::size_t atLeas
       },
       timeoutMs);
   return starts;
+}
+
+std::string windowsCommandLine(const std::string& program, const std::vector<std::string>& arguments) {
+  std::string line = "\"" + program + "\"";
+  for (const std::string& argument : arguments) {
+    line += " \"";
+    for (char c : argument) line += c == '"' ? std::string("\\\"") : std::string(1, c);
+    line += "\"";
+  }
+  return line;
 }
 
 // ---- files ----

@@ -159,6 +159,26 @@ struct RunOptions {
   std::vector<std::string> environment;
 };
 
+// How a test program starts the launcher: the Linux launcher as a plain child process
+// (linux_runner.cpp), or Kestrun.exe under Wine with its own prefix and virtual display
+// (tests/wine_e2e/wine_session.cpp). Each program of shared cases links exactly one runner.
+class LauncherRunner {
+ public:
+  virtual ~LauncherRunner() = default;
+  // Why runs cannot be made here (a Wine prefix that could not be set up), or "".
+  virtual std::string whyNotReady() const = 0;
+  // The options of a run as a user starts the launcher on this platform.
+  virtual RunOptions options() const = 0;
+  // Says where the platform under test behaves differently from the real one (Wine from
+  // Windows), in the test's output and its XML record.
+  virtual void note(const std::string& text) const { (void)text; }
+};
+const LauncherRunner& runner();
+
+// The platforms a case of a shared table runs on.
+enum class Platforms { Both, LinuxOnly, WindowsOnly };
+bool runsHere(Platforms platforms);
+
 // An installation directory with a copy of the launcher in it.
 class Installation {
  public:
@@ -204,6 +224,10 @@ class Installation {
   fs::path scratchDir() const;
   fs::path dir_;
 };
+
+// The command line with which the Windows launcher starts `program`: the quoted path, then
+// every argument in double quotes with a backslash before each double quote inside it.
+std::string windowsCommandLine(const std::string& program, const std::vector<std::string>& arguments);
 
 // Whole-second last-write time of a file (following links), seconds since 1970 UTC.
 std::int64_t mtimeOf(const fs::path& file);

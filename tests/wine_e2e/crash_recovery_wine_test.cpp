@@ -45,11 +45,11 @@ TEST_F(WineCrashRecovery, EveryKilledUpdateConvergesAtTheNextRun) {
            "handles like TerminateProcess; the file system is Linux's, so what a kill leaves behind "
            "is not NTFS's");
   const faults::CrashPlan plan{20261207, 5, 400, killKestrun};
-  faults::runCrashRounds(plan, {root(), release(), faultsFile(), [this] { return startServer(); }, wineRun()});
+  faults::runCrashRounds(plan, {root(), release(), faultsFile(), [this] { return startServer(); }, runOptions()});
 }
 
 TEST_F(WineCrashRecovery, OverlappingLaunchersTakeTurns) {
-  faults::runOverlappingLaunchers({root(), release(), faultsFile(), [this] { return startServer(); }, wineRun()});
+  faults::runOverlappingLaunchers({root(), release(), faultsFile(), [this] { return startServer(); }, runOptions()});
 }
 
 }  // namespace

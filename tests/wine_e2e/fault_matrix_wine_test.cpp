@@ -85,7 +85,7 @@ TEST_P(WineFaultMatrix, LeavesAWorkingInstallation) {
     wineNote("the peak memory is that of the Linux process hosting Kestrun.exe, Wine's own memory included");
   }
   WineLocalFaults local;
-  faults::runFaultRow(row, {root(), release(), faultsFile(), [this] { return startServer(); }, wineRun()},
+  faults::runFaultRow(row, {root(), release(), faultsFile(), [this] { return startServer(); }, runOptions()},
                       {KESTRUN_FAULTS_SHORT_STALL_LAUNCHER, KESTRUN_FAULTS_PARALLEL_LAUNCHER}, local);
 }
 

@@ -74,7 +74,7 @@ TEST_F(HeldFile, IsRetriedForAboutFiveSecondsReportedAndTheOtherFilesApplied) {
   }
   ASSERT_TRUE(fs::exists(held)) << "the lock holder did not open the file";
 
-  const LauncherOutcome outcome = installation.run({}, wineRun());
+  const LauncherOutcome outcome = installation.run({}, runOptions());
 
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;

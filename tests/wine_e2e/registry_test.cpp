@@ -50,7 +50,7 @@ TEST_F(UrlSchemes, BothPointAtTheLauncherWithTheUrlAsItsOneArgument) {
   auto server = startServer();
   ASSERT_TRUE(server->running());
 
-  const LauncherOutcome outcome = installation.run({}, wineRun());
+  const LauncherOutcome outcome = installation.run({}, runOptions());
 
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;

@@ -90,7 +90,7 @@ TEST_F(SystemProxy, TheUsersSettingsChooseTheRouteOfEveryRequest) {
     installation.setMainProgramBehaviour("stay 60");
     const std::size_t requestsBefore = server->requests().size();
 
-    const LauncherOutcome outcome = installation.run({}, wineRun());
+    const LauncherOutcome outcome = installation.run({}, runOptions());
     session().run({"wine", "reg", "delete", kConnections, "/v", "DefaultConnectionSettings", "/f"},
                   dir / "reg-delete.txt", 60000);
 

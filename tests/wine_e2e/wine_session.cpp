@@ -77,38 +77,46 @@ bool WineSession::step(const std::vector<std::string>& command, const std::strin
   return false;
 }
 
-std::string windowsCommandLine(const std::string& program, const std::vector<std::string>& arguments) {
-  std::string line = "\"" + program + "\"";
-  for (const std::string& argument : arguments) {
-    line += " \"";
-    for (char c : argument) line += c == '"' ? std::string("\\\"") : std::string(1, c);
-    line += "\"";
-  }
-  return line;
-}
-
 void wineNote(const std::string& text) {
   std::cout << "[ wine note] " << text << std::endl;
   ::testing::Test::RecordProperty("wine_note", text);
 }
 
-void WineEndToEnd::SetUp() {
-  e2e::LauncherEndToEnd::SetUp();
-  if (IsSkipped()) return;
-  ASSERT_TRUE(session().ready()) << "the Wine prefix could not be set up: " << session().failure();
-  for (const fs::path& program : {e2e::buildSetup().mainProgram, fs::path(KESTRUN_WINE_LOCK_HOLDER)}) {
-    ASSERT_TRUE(fs::exists(program)) << program << " is missing: build the targets kestrun_wine_vardel "
-                                     << "and kestrun_wine_lock_holder in the Windows build";
-  }
-}
+namespace {
 
-e2e::RunOptions WineEndToEnd::wineRun() const {
-  e2e::RunOptions options;
-  // Windows always has a display: the launcher's message boxes and window need one.
-  options.display = session().display();
-  options.interpreter = {"wine"};
-  options.environment = session().environment();
-  return options;
-}
+// The Wine runner: Kestrun.exe under wine in the session's prefix, on its display (Windows
+// always has one: the launcher's message boxes and window need it).
+class WineRunner : public e2e::LauncherRunner {
+ public:
+  std::string whyNotReady() const override {
+    if (!session().ready()) return "the Wine prefix could not be set up: " + session().failure();
+    for (const fs::path& program : {e2e::buildSetup().mainProgram, fs::path(KESTRUN_WINE_LOCK_HOLDER)}) {
+      if (!fs::exists(program)) {
+        return program.string() + " is missing: build the targets kestrun_wine_vardel and " +
+               "kestrun_wine_lock_holder in the Windows build";
+      }
+    }
+    return {};
+  }
+  e2e::RunOptions options() const override {
+    e2e::RunOptions options;
+    options.display = session().display();
+    options.interpreter = {"wine"};
+    options.environment = session().environment();
+    return options;
+  }
+  void note(const std::string& text) const override { wineNote(text); }
+};
+
+}  // namespace
 
 }  // namespace wine_e2e
+
+namespace e2e {
+
+const LauncherRunner& runner() {
+  static const wine_e2e::WineRunner wineRunner;
+  return wineRunner;
+}
+
+}  // namespace e2e

@@ -57,16 +57,9 @@ const WineSession& session();
 // XML record.
 void wineNote(const std::string& text);
 
-// The command line with which the launcher starts `program`: the quoted path, then every
-// argument in double quotes with a backslash before each double quote inside it.
-std::string windowsCommandLine(const std::string& program, const std::vector<std::string>& arguments);
+using e2e::windowsCommandLine;
 
-// A fixture for runs of Kestrun.exe under Wine.
-class WineEndToEnd : public e2e::LauncherEndToEnd {
- protected:
-  void SetUp() override;
-  // Run options for the launcher under Wine on the session's display.
-  e2e::RunOptions wineRun() const;
-};
+// Runs of Kestrun.exe under Wine: the end-to-end fixture, whose runner here is the Wine runner.
+using WineEndToEnd = e2e::LauncherEndToEnd;
 
 }  // namespace wine_e2e
