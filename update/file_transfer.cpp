@@ -135,6 +135,7 @@ bool FileTransfer::setUp(const TransferContext& context, const std::string& url,
     return false;
   }
   state.context = context;
+  state.result = CURLE_FAILED_INIT;
   state.hops = RedirectHops{url};
   OptionSetter set(state.handle.get());
   setTransferOptions(set, state.context, url, state.hops);

@@ -41,7 +41,8 @@ struct FileTransfer::State {
   FileTransferSink sink;
   std::string writeFailedText;
   CurlHeaderList ifRange;
-  CURLcode result = CURLE_OK;  // how the library's transfer ended, set by the group
+  // How the library's transfer ended, set by the group; a transfer that no group ended has failed.
+  CURLcode result = CURLE_FAILED_INIT;
 
   // After the handle's transfer ended with `result`: true when it ended at a redirect and the
   // handle is set up for the next hop, to be run again (transfer_options.h).

@@ -101,8 +101,9 @@ bool canCreateLinks(const std::filesystem::path& stagingDir, const ManifestEntry
   std::size_t link = 0;
   while (link < pending.size() && !pending.isLink(link)) ++link;
   if (link == pending.size()) return true;
-  // The staging directory keeps the parts of files that this run goes on with; anything else
-  // there (a link, a junction, a file) is removed, so that the probe cannot land wherever it points.
+  // The staging directory keeps the parts of files that this run goes on with; only when it is
+  // no real directory (a link, a junction, a file) is it removed, so that the probe cannot land
+  // wherever it points.
   const std::filesystem::path probe = stagingDir / "link-probe";
   platform::ItemStatus status;
   bool redirects = false;

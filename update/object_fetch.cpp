@@ -131,13 +131,8 @@ bool DecodedFileWriter::write(const void* data, std::size_t size) {
 }
 
 bool DecodedFileWriter::finish(std::string& error) {
-  // A mapped result is hashed from its mapping: before the mapping goes.
   const bool mapped = trailing_ != nullptr;
-  std::string mappedDigest;
-  if (mapped && failure_.empty()) mappedDigest = trailing_->finishHex();
-  trailing_.reset();
   const std::error_code closing = file_.close();
-  output_.close();
   std::string reason = failure_;
   if (reason.empty() && closing) reason = "无法写入文件：" + platform::pathToUtf8(destination_);
   if (reason.empty() && receivedBytes_ == static_cast<std::uint64_t>(object_->size)) {
@@ -150,6 +145,11 @@ bool DecodedFileWriter::finish(std::string& error) {
   if (reason.empty() && decoder_.produced() != static_cast<std::uint64_t>(entry_->size)) {
     reason = "文件大小不符：清单=" + std::to_string(entry_->size) + "，实际=" + std::to_string(decoder_.produced());
   }
+  // A mapped result is hashed from its mapping, so before the mapping goes; a failed one not at all.
+  std::string mappedDigest;
+  if (mapped && reason.empty()) mappedDigest = trailing_->finishHex();
+  trailing_.reset();
+  output_.close();
   if (reason.empty()) {
     const std::string digest = mapped ? mappedDigest : decoded_.finishHex();
     if (digest != entry_->sha256) reason = "sha256 不一致：应为 " + entry_->sha256 + "，收到 " + digest;

@@ -22,6 +22,7 @@ int onDisplay(const std::string& display, const std::vector<std::string>& comman
 TEST_F(ProgressWindow, EscapeCancelsTheDownloadAndTheOldProgramStartsAgain) {
   const bool windows = buildSetup().windowsLauncher;
   for (const char* tool : {"/usr/bin/xdotool", "/usr/bin/import"}) {
+    if (!windows && std::string(tool) == "/usr/bin/import") continue;  // the picture is taken under Wine only
     if (!fs::exists(tool) && !windows) GTEST_SKIP() << tool << " is not installed";
     ASSERT_TRUE(fs::exists(tool)) << tool << " is not installed (bash scripts/setup.sh installs it)";
   }
@@ -50,12 +51,15 @@ TEST_F(ProgressWindow, EscapeCancelsTheDownloadAndTheOldProgramStartsAgain) {
     FAIL() << "the progress window \"Fennick Update\" did not appear; launcher standard error: "
            << outcome.standardError;
   }
-  // A picture of the screen with the window on it, kept in the build tree for a look by eye.
-  const fs::path screenshot = fs::path(KESTRUN_E2E_OUTPUT_DIR) / "progress-window.png";
-  EXPECT_EQ(onDisplay(options.display, {"import", "-window", "root", screenshot.string()}, root() / "import.txt",
-                      30000),
-            0)
-      << testing_support::readFile(root() / "import.txt.err");
+  // A picture of Kestrun.exe's window, kept in the build tree for a look by eye. Not of the Linux
+  // window: each second here is taken from the 30 s before the stalled download is retried.
+  if (windows) {
+    const fs::path screenshot = fs::path(KESTRUN_E2E_OUTPUT_DIR) / "progress-window.png";
+    EXPECT_EQ(onDisplay(options.display, {"import", "-window", "root", screenshot.string()}, root() / "import.txt",
+                        30000),
+              0)
+        << testing_support::readFile(root() / "import.txt.err");
+  }
 
   // Linux: the press alone, for the window is gone by the time a release could be delivered to
   // it. Wine: without a window manager nothing gives the window the keyboard, so the test
