@@ -71,7 +71,7 @@ bool DecodedFileWriter::open(const std::filesystem::path& destination, const Man
       return false;
     }
     prepareNextStep(0);
-    trailing_ = std::make_unique<TrailingDigest>(output_.data());
+    trailing_ = std::make_unique<TrailingDigest>(output_.data(), TrailingDigest::Buffer::FileMapping);
     return decoder_.startInto(prefix, prefixSize, output_.data(), output_.size(), error);
   }
   if (file_.open(destination, platform::FileWriter::Mode::Truncate)) {
