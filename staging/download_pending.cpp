@@ -90,7 +90,10 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
 
   const PrepareEntry prepare = [this](const ManifestEntry& entry) { return prepareStagedEntry(*this, entry); };
   installedDigests.load(installDir);
-  if (runOrderedDownload(*this, prepare, progress, validators, errorText)) return true;
+  if (runOrderedDownload(*this, prepare, progress, validators, errorText)) {
+    forgetStagedParts(*this);
+    return true;
+  }
   recordStagedParts(*this, validators);
   return false;
 }

@@ -12,6 +12,7 @@
 #include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "staging/entry_attempt.h"
+#include "staging/staged_parts.h"
 #include "update/transfer_group.h"
 
 namespace {
@@ -25,6 +26,8 @@ constexpr auto kRetryPause = std::chrono::seconds(1);
 constexpr std::size_t kMaxAheadPerTransfer = 8;
 // The longest wait between two looks at the cancel button.
 constexpr auto kCancelPoll = std::chrono::milliseconds(100);
+// How often the record of the parts being fetched is brought up to date.
+constexpr auto kPartRecordInterval = std::chrono::seconds(1);
 
 // One entry from its start until its outcome has been reported.
 struct EntryRun {
@@ -54,7 +57,11 @@ class OrderedDownload {
         parallel_(static_cast<std::size_t>(std::max(1, checker.parallelTransfers))),
         firstFailure_(total_),
         windowBudget_(checker.decoderWindowBudget),
-        windowsFree_(windowBudget_) {}
+        windowsFree_(windowBudget_) {
+    for (std::size_t index = 0; index < validators_.size(); ++index) {
+      if (!validators_[index].empty()) keptParts_.push_back(index);
+    }
+  }
 
   bool run(std::string& errorText) {
     if (!transfers_.ready()) {
@@ -71,6 +78,7 @@ class OrderedDownload {
       if (reportInOrder(errorText)) return head_ == total_;
       resumePausedEntries();
       transferAndWait();
+      recordPartsAsTheyGo();
     }
   }
 
@@ -279,6 +287,28 @@ class OrderedDownload {
     transfers_.wait(wait);
   }
 
+  // A run that is killed writes no record at its end: the parts of the entries under way, and
+  // those kept from an earlier run that have not started yet, are recorded as they go.
+  void recordPartsAsTheyGo() {
+    const Clock::time_point now = Clock::now();
+    if (now < nextPartRecord_) return;
+    nextPartRecord_ = now + kPartRecordInterval;
+    std::vector<std::pair<std::size_t, std::string>> parts;
+    for (const auto& [index, run] : runs_) {
+      if (run.state == EntryRun::State::Done) continue;
+      const bool wholeFileUnderWay =
+          run.attempt && run.attempt->objectUse().kind == nullptr && run.attempt->bodyAccepted();
+      const std::string& validator = wholeFileUnderWay ? run.attempt->validator() : validators_[index];
+      if (!validator.empty()) parts.emplace_back(index, validator);
+    }
+    for (const std::size_t index : keptParts_) {
+      if (index >= next_) parts.emplace_back(index, validators_[index]);
+    }
+    if (parts == recordedParts_) return;
+    recordPartsInFlight(checker_, parts);
+    recordedParts_ = std::move(parts);
+  }
+
   UpdateChecker& checker_;
   const PrepareEntry& prepare_;
   const std::function<void(int, int)>& progress_;
@@ -293,6 +323,9 @@ class OrderedDownload {
   bool cancelled_ = false;
   std::map<std::size_t, EntryRun> runs_;  // started and not yet reported as done
   std::map<const FileTransfer*, std::size_t> inFlight_;
+  std::vector<std::size_t> keptParts_;  // entries that go on from a part of an earlier run
+  std::vector<std::pair<std::size_t, std::string>> recordedParts_;
+  Clock::time_point nextPartRecord_ = {};
   // Last, so that it lets go of the transfers still in it before their attempts go.
   TransferGroup transfers_;
 };

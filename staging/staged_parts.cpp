@@ -97,17 +97,42 @@ std::error_code clearStagingKeepingParts(const UpdateChecker& checker, std::vect
   return pruneExcept(checker.stagingDir, kept, keptDirs);
 }
 
+namespace {
+
+// Whether a part of `entry` can be gone on from in a next run: a whole file with a sha256,
+// and fields that a record line can hold.
+bool mayBeRecorded(const ManifestEntry& entry, const std::string& validator) {
+  return !entry.sha256.empty() && entry.link.empty() && !validator.empty() && isRecordField(validator) &&
+         isRecordField(entry.path);
+}
+
+std::vector<std::string> recordLine(const ManifestEntry& entry, const std::string& validator) {
+  return {entry.sha256, std::to_string(entry.size), validator, entry.path};
+}
+
+}  // namespace
+
 void recordStagedParts(const UpdateChecker& checker, const std::vector<std::string>& validators) {
   std::vector<std::vector<std::string>> lines;
   for (std::size_t i = 0; i < checker.pending.size() && i < validators.size(); ++i) {
     const ManifestEntry& entry = checker.pending[i];
-    if (entry.sha256.empty() || !entry.link.empty() || validators[i].empty() || !isRecordField(validators[i]) ||
-        !isRecordField(entry.path) || !isStagedPart(checker, entry)) {
-      continue;
-    }
-    lines.push_back({entry.sha256, std::to_string(entry.size), validators[i], entry.path});
+    if (mayBeRecorded(entry, validators[i]) && isStagedPart(checker, entry)) lines.push_back(recordLine(entry, validators[i]));
   }
   // Without a record the next run starts afresh, which costs time only.
   std::string ignored;
   writeRecordLines(checker.installDir / kResumeRecordFileName, lines, ignored);
+}
+
+void recordPartsInFlight(const UpdateChecker& checker, const std::vector<std::pair<std::size_t, std::string>>& parts) {
+  std::vector<std::vector<std::string>> lines;
+  for (const auto& [index, validator] : parts) {
+    const ManifestEntry entry = checker.pending[index];
+    if (mayBeRecorded(entry, validator)) lines.push_back(recordLine(entry, validator));
+  }
+  std::string ignored;
+  writeRecordLines(checker.installDir / kResumeRecordFileName, lines, ignored);
+}
+
+void forgetStagedParts(const UpdateChecker& checker) {
+  platform::removeItem(checker.installDir / kResumeRecordFileName);
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "update/update_checker.h"
@@ -20,3 +21,11 @@ std::error_code clearStagingKeepingParts(const UpdateChecker& checker, std::vect
 // After a failed download: records the part staged for each pending entry with a sha256 and a
 // validator (`validators`, one per entry), so that the next run may go on from it.
 void recordStagedParts(const UpdateChecker& checker, const std::vector<std::string>& validators);
+
+// While the download runs: records the entries being fetched, each (index into checker.pending)
+// with the validator of the answer its part comes from, so that a run that is killed leaves
+// its parts to the next one. No file is looked at: the next run checks each part as above.
+void recordPartsInFlight(const UpdateChecker& checker, const std::vector<std::pair<std::size_t, std::string>>& parts);
+
+// After a download that succeeded: no part is left to go on from.
+void forgetStagedParts(const UpdateChecker& checker);

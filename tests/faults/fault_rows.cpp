@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 #include <tuple>
 
 #include "tests/faults/fault_support.h"
@@ -12,6 +13,7 @@
 #include "tests/support/zstd_frame.h"
 #include "tools/release_manifest/release_manifest.h"
 #include "platform/filesystem.h"
+#include "platform/process.h"
 #include "tools/release_server/release_routes.h"
 #include "trust/sha256_hex.h"
 #include "ui/ui_text.h"
@@ -365,6 +367,12 @@ std::vector<FaultRow> faultRows() {
   rows.back().faults += "\nlist-body {BODY}";
   rows.back().objects = Objects::DigestsOnly;
   rows.back().runs = 2;
+  // A killed run writes no record at its end: the part under way was recorded as it came.
+  rows.push_back(dropped("KilledRunResumesInTheNextRun", "file-throttle 8000 data/big.bin",
+                         {{"INFO", "断点续传：data/big.bin（自第 {*} 字节起）"}, allApplied}));
+  rows.back().faults += "\nlist-body {BODY}";
+  rows.back().objects = Objects::DigestsOnly;
+  rows.back().killedFirst = true;
 
   // The record of installed digests: a wrong one costs the patch, one that is no record or is
   // reached through a link is not read, and the installed file is hashed instead.
@@ -434,6 +442,20 @@ void runFaultRow(const FaultRow& row, const RunContext& context, const TestLaunc
   const auto began = std::chrono::steady_clock::now();
   Installation::Started started = installation.start(args, options);
   ASSERT_TRUE(started.process);
+  if (row.killedFirst) {
+    const auto named = [&] {
+      return testing_support::readFile(installation.dir() / "update_resume.txt").find("data/big.bin") != std::string::npos;
+    };
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         !named() && std::chrono::steady_clock::now() < deadline;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(named());
+    std::uint32_t ignored = 0;
+    platform::terminateProcess(*started.process, 137, ignored);
+    installation.finish(std::move(started), 10000);
+    started = installation.start(args, options);
+  }
   PeakMemory peak(platform::processId(*started.process));
   e2e::LauncherOutcome outcome = installation.finish(std::move(started), 600000);
   for (int run = 1; run < row.runs && outcome.finished && outcome.exitCode == 0; ++run) {
