@@ -224,6 +224,17 @@ bool isUtf8(std::string_view text) {
   return true;
 }
 
+std::size_t utf16Length(std::string_view text) {
+  std::size_t units = 0;
+  char32_t code = 0;
+  std::size_t length = 0;
+  for (std::size_t at = 0; at < text.size(); at += length) {
+    if (!decodeAt(text, at, code, length)) length = 1;
+    units += length == 4 ? 2 : 1;
+  }
+  return units;
+}
+
 bool mayBeShortNameOf(std::string_view element, std::string_view longName) {
   // NAME~N.EXT: at most eight characters before the dot, three after it, digits after '~'.
   const std::size_t tilde = element.find('~');

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -54,6 +55,12 @@ bool passesThroughLink(std::string_view linkPath, std::string_view target,
 
 // Whether the element is valid UTF-8 throughout.
 bool isUtf8(std::string_view text);
+
+// The longest name Windows writes, in UTF-16 units (NTFS and the other file systems it writes).
+inline constexpr std::size_t kMaxNameUnits = 255;
+// The text's length in UTF-16 units: two for a character beyond U+FFFF, one for any other and
+// for each byte that is not UTF-8 (read as U+FFFD).
+std::size_t utf16Length(std::string_view text);
 
 // Whether the element has the form of a short (8.3) name that Windows could have given to
 // `longName` ("UPDATE~1.LOC", "UP3F2A~1.LOC" for update.lock). `longName` may end in '*' (a

@@ -59,6 +59,46 @@ std::string placeKey(const std::vector<std::string_view>& elements, std::size_t 
 // The same for a whole path, without splitting it into a list first.
 std::string pathPlaceKey(std::string_view path) { return names::comparedPathKey(path); }
 
+// FNV-1a, formed as a key grows, so that the hashes of all the folders of a path cost one pass
+// over it: hashing each folder's key anew would cost the square of a long path's length.
+class RunningHash {
+ public:
+  void add(std::string_view bytes) {
+    for (const unsigned char byte : bytes) value_ = (value_ ^ byte) * 1099511628211ull;
+  }
+  std::uint64_t value() const { return value_; }
+
+ private:
+  std::uint64_t value_ = 14695981039346656037ull;
+};
+
+std::uint64_t hashOf(std::string_view key) {
+  RunningHash hash;
+  hash.add(key);
+  return hash.value();
+}
+
+// Calls visit(folder's key, its hash) for the folders of `path` from the top (each a place key
+// ending in '/'), until it returns true; `key` is the buffer they are formed in.
+template <typename Visit>
+bool anyFolder(std::string_view path, std::string& key, Visit visit) {
+  key.clear();
+  const std::size_t lastSlash = path.rfind('/');
+  if (lastSlash == std::string_view::npos) return false;
+  RunningHash hash;
+  bool found = false;
+  everyElement(path.substr(0, lastSlash), [&](std::string_view element) {
+    if (element.empty()) return true;
+    const std::size_t from = key.size();
+    names::appendComparedName(key, element);
+    key += '/';
+    hash.add(std::string_view(key).substr(from));
+    found = visit(std::string_view(key), hash.value());
+    return !found;
+  });
+  return found;
+}
+
 // The first entry, in the manifest's order, whose path names the place of an earlier entry
 // in other letters, with the earliest entry of that place; and apart from it the first entry
 // that repeats an earlier path exactly. The keys' hashes are sorted rather than kept in a
@@ -77,17 +117,55 @@ struct PlaceClashes {
   std::size_t earlier = kNoEntry;
   std::size_t later = kNoEntry;
   std::size_t repeated = kNoEntry;
+  std::size_t file = kNoEntry;   // an entry whose place is also a folder,
+  std::size_t below = kNoEntry;  // of this entry
 };
+
+using HashedKeys = std::vector<std::pair<std::uint64_t, std::size_t>>;  // (hash of the key, entry index), sorted
+
+// The first entry, in the manifest's order, below a folder whose place another entry names as
+// a file ("data" and "Data/x"): Windows can write only one of them. Only the folders that
+// differ from the previous entry's are looked up, so a manifest in tree order costs a look per
+// folder.
+template <typename Entries>
+void findFileUsedAsFolder(const Entries& entries, const HashedKeys& hashed, PlaceClashes& found) {
+  std::string_view previousFolder;
+  std::string key;
+  std::string previousKey;
+  for (std::size_t index = 0; index < countOf(entries); ++index) {
+    const std::string_view path = pathOf(entries, index);
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos || (index > 0 && path.substr(0, slash) == previousFolder)) continue;
+    previousFolder = path.substr(0, slash);
+    bool shared = true;  // so far the previous entry's folders, looked up already
+    const bool clash = anyFolder(path, key, [&](std::string_view folderKey, std::uint64_t hash) {
+      const std::size_t from = folderKey.rfind('/', folderKey.size() - 2) + 1;  // npos + 1: the top
+      shared = shared && folderKey.size() <= previousKey.size() &&
+               std::string_view(previousKey).substr(from, folderKey.size() - from) == folderKey.substr(from);
+      if (shared) return false;
+      for (auto at = std::lower_bound(hashed.begin(), hashed.end(), std::make_pair(hash, std::size_t{0}));
+           at != hashed.end() && at->first == hash; ++at) {
+        if (pathPlaceKey(pathOf(entries, at->second)) != folderKey) continue;
+        found.file = at->second;
+        found.below = index;
+        return true;
+      }
+      return false;
+    });
+    if (clash) return;
+    previousKey.swap(key);
+  }
+}
 
 template <typename Entries>
 PlaceClashes findPlaceClashes(const Entries& entries) {
-  std::vector<std::pair<std::size_t, std::size_t>> hashed;  // (hash of the key, entry index)
+  HashedKeys hashed;
   hashed.reserve(countOf(entries));
   std::string key;
   for (std::size_t index = 0; index < countOf(entries); ++index) {
     key.clear();
     names::appendComparedPathKey(key, pathOf(entries, index));
-    hashed.emplace_back(std::hash<std::string>{}(key), index);
+    hashed.emplace_back(hashOf(key), index);
   }
   std::sort(hashed.begin(), hashed.end());
   PlaceClashes found;
@@ -108,7 +186,21 @@ PlaceClashes findPlaceClashes(const Entries& entries) {
       }
     }
   }
+  findFileUsedAsFolder(entries, hashed, found);
   return found;
+}
+
+// The first entry with an element longer than Windows writes; most paths are too short to have one.
+template <typename Entries>
+std::size_t findOverlongName(const Entries& entries) {
+  for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
+    const std::string_view path = pathOf(entries, entry);
+    if (path.size() <= names::kMaxNameUnits) continue;
+    if (!everyElement(path, [](std::string_view element) { return names::utf16Length(element) <= names::kMaxNameUnits; })) {
+      return entry;
+    }
+  }
+  return kNoEntry;
 }
 
 // Whether a path has a '~' or an element ending in a dot or blank: most paths have neither.
@@ -165,6 +257,7 @@ namespace {
 template <typename Entries>
 bool findUnconfined(const Entries& entries, std::string& offendingPath) {
   std::unordered_set<std::string> linkKeys;
+  std::vector<std::uint64_t> linkHashes;
   for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
     const std::string_view path = pathOf(entries, entry);
     if (!isConfinedManifestPath(path)) {
@@ -172,18 +265,22 @@ bool findUnconfined(const Entries& entries, std::string& offendingPath) {
       return false;
     }
     if (!linkOf(entries, entry).empty()) {
-      const std::vector<std::string_view> elements = splitAtSlashes(path);
-      linkKeys.insert(placeKey(elements, elements.size()));
+      linkKeys.insert(pathPlaceKey(path));
+      linkHashes.push_back(hashOf(pathPlaceKey(path)));
     }
   }
   if (linkKeys.empty()) return true;
+  std::sort(linkHashes.begin(), linkHashes.end());
+  // An entry below a link would be written wherever the link leads.
+  std::string key;
   for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
-    const std::vector<std::string_view> elements = splitAtSlashes(pathOf(entries, entry));
-    for (std::size_t count = 1; count < elements.size(); ++count) {
-      if (linkKeys.count(placeKey(elements, count)) != 0) {
-        offendingPath = std::string(pathOf(entries, entry));
-        return false;
-      }
+    const bool belowALink = anyFolder(pathOf(entries, entry), key, [&](std::string_view folderKey, std::uint64_t hash) {
+      return std::binary_search(linkHashes.begin(), linkHashes.end(), hash) &&
+             linkKeys.count(std::string(folderKey)) != 0;
+    });
+    if (belowALink) {
+      offendingPath = std::string(pathOf(entries, entry));
+      return false;
     }
   }
   return true;
@@ -227,6 +324,10 @@ bool judgeEntries(const Entries& entries, std::string& errorText, const std::vec
     errorText = "更新清单路径不安全：" + printableName(offending);
     return false;
   }
+  if (const std::size_t entry = findOverlongName(entries); entry != kNoEntry) {
+    errorText = "更新清单路径中的名称过长：" + printableName(pathOf(entries, entry));
+    return false;
+  }
   // Windows keeps one file for both names: each check would find one of them changed.
   const PlaceClashes clashes = findPlaceClashes(entries);
   if (clashes.later != kNoEntry) {
@@ -240,6 +341,11 @@ bool judgeEntries(const Entries& entries, std::string& errorText, const std::vec
   // Two transfers at once would write one staged file.
   if (clashes.repeated != kNoEntry) {
     errorText = "更新清单路径重复：" + printableName(pathOf(entries, clashes.repeated));
+    return false;
+  }
+  if (clashes.file != kNoEntry) {
+    errorText = "更新清单路径既是文件又是文件夹：" + printableName(pathOf(entries, clashes.file)) + "，" +
+                printableName(pathOf(entries, clashes.below));
     return false;
   }
   // Either would land on another file, perhaps one that is held open (the launcher itself).

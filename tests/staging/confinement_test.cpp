@@ -129,8 +129,14 @@ TEST(WindowsNames, OneFileOnWindowsShortNamesAndPrintableTexts) {
 TEST(JudgedManifest, LinksAreJudgedAsResolvedAndInvalidUtf8AsWindowsReadsIt) {
   struct Case {
     std::vector<ManifestEntry> entries;
-    const char* errorText;  // empty: accepted
+    std::string errorText;  // empty: accepted
   };
+  const auto repeated = [](const std::string& text, int times) {
+    std::string all;
+    for (int i = 0; i < times; ++i) all += text;
+    return all;
+  };
+  const auto longName = [](const std::string& path) { return "更新清单路径中的名称过长：" + path; };
   const std::vector<Case> cases = {
       {{link("d/y", ".."), link("d/L", "y/../x")}, "更新清单软链接经过另一个软链接：d/L -> y/../x"},
       {{link("d/L", "Y./../x"), link("d/y", "..")}, "更新清单软链接经过另一个软链接：d/L -> Y./../x"},
@@ -138,10 +144,22 @@ TEST(JudgedManifest, LinksAreJudgedAsResolvedAndInvalidUtf8AsWindowsReadsIt) {
       {{link("d/y", ".."), link("d/L", "y")}, ""},  // the last element: y's own target is judged
       {{link("d/y", ".."), link("d/L", "../d/x/../z")}, ""},
       {{file("a\xFF"), file("a\xFE")}, "更新清单路径仅无效的 UTF-8 字节不同：a\\xFF，a\\xFE"},
+      // A name Windows can write is at most 255 UTF-16 units; a character beyond U+FFFF takes two.
+      {{file("d/" + std::string(255, 'a'))}, ""},
+      {{file(repeated("\U0001F600", 127) + "\xFF")}, ""},
+      {{file("d/" + std::string(256, 'a') + "/x")}, longName("d/" + std::string(256, 'a') + "/x")},
+      {{file(repeated("\U0001F600", 128))}, longName(repeated("\U0001F600", 128))},
+      // One place cannot be a file and a folder.
+      {{file("data"), file("bin/x.dll"), file("Data./x")}, "更新清单路径既是文件又是文件夹：data，Data./x"},
+      {{file("lib/a/b.dll"), file("lib/a/c.dll"), file("Lib/A")}, "更新清单路径既是文件又是文件夹：Lib/A，lib/a/b.dll"},
+      {{file("ab/c"), file("a"), file("a.b/c")}, ""},
+      // The folders of a deep path are looked up in one pass over it, not one pass each.
+      {{link("x", "y"), file(repeated("a/", 200000) + "b"), file("a")}, "更新清单路径既是文件又是文件夹：a，" +
+                                                                           repeated("a/", 200000) + "b"},
   };
   for (const Case& c : cases) {
     std::string errorText;
-    EXPECT_EQ(judgeManifestEntries(c.entries, errorText), std::string(c.errorText).empty()) << c.errorText;
+    EXPECT_EQ(judgeManifestEntries(c.entries, errorText), c.errorText.empty()) << c.errorText;
     EXPECT_EQ(errorText, c.errorText);
   }
 }
