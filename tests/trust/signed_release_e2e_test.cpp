@@ -446,6 +446,16 @@ class RolloutEndToEnd : public SignedReleaseEndToEnd {
       if (!signedSite) continue;
       if (step.share == std::string("50")) {
         inRollout = {readFile(site() / "current/windows.json"), readFile(site() / "current/windows.json.sig")};
+        // A signature that never expires could move a launcher onto the candidate after a halt.
+        Program resign({KESTRUN_PUBLISH, "--site", site().string(), "--resign", "--sign-key", keyFile().string()},
+                       temp / "resign.out", temp.path());
+        EXPECT_NE(resign.wait(30000), 0);
+        const std::string current = fs::read_symlink(site() / "current").filename().string();
+        EXPECT_NE(resign.errors().find("kestrun-publish: windows of release " + current +
+                                       " offers a candidate: signing it again needs --expires\n"),
+                  std::string::npos)
+            << resign.errors();
+        EXPECT_EQ(readFile(site() / "current/windows.json.sig"), inRollout[1]);
       }
       if (step.share != std::string("0")) continue;
       // The signed state before the halt, replayed to a launcher that went back: refused.

@@ -284,6 +284,21 @@ TEST_F(HttpTransferTest, SlowButMovingTransferCompletes) {
   EXPECT_EQ(readFile(destination), std::string(25, 't'));
 }
 
+// The report's address is what the site counts: one form per outcome, nothing else in it.
+TEST(HealthReportUrl, OneFormPerOutcome) {
+  const std::pair<HealthReport, std::string> rows[] = {
+      {{"r1", "up_to_date", "", false, 0}, "result=up_to_date"},
+      {{"r1", "updated", "", false, 0}, "result=updated&early_exit=0"},
+      {{"r1", "updated", "", true, 3221225477u}, "result=updated&early_exit=1&exit_code=3221225477"},
+      {{"r1", "failed", "apply", false, 0}, "result=failed&step=apply"},
+      {{"r1", "cancelled", "", false, 0}, "result=cancelled"},
+  };
+  for (const auto& [report, query] : rows) {
+    EXPECT_EQ(healthReportUrl("http://h/base", "windows", report),
+              "http://h/base/gis/update/health?platform=windows&release=r1&" + query);
+  }
+}
+
 // A report holds the run (and the installation's lock) for seconds at most, however its answer
 // trickles in, and goes to no other server.
 TEST_F(HttpTransferTest, HealthReportIsBoundedInTimeAndFollowsNoRedirect) {
