@@ -189,10 +189,16 @@ void appendComparedPathKey(std::string& key, std::string_view path) {
   }
 }
 
-bool passesThroughLink(std::string_view linkPath, std::string_view target,
-                       const std::unordered_set<std::string>& linkKeys) {
+bool passesThroughLink(std::string_view linkPath, std::string_view target, const LinkPlaces& links) {
   const std::size_t lastSlash = linkPath.rfind('/');
   std::string place = comparedPathKey(linkPath.substr(0, lastSlash == std::string_view::npos ? 0 : lastSlash));
+  // The hash of `place` after each of its elements, so that ".." takes one back in a step.
+  std::vector<std::uint64_t> hashes = {RunningHash().value()};
+  for (std::size_t start = 0, end = place.find('/'); end != std::string::npos; start = end + 1, end = place.find('/', start)) {
+    RunningHash hash(hashes.back());
+    hash.add(std::string_view(place).substr(start, end + 1 - start));
+    hashes.push_back(hash.value());
+  }
   std::vector<std::string_view> elements;
   for (std::size_t start = 0; start <= target.size();) {
     const std::size_t slash = std::min(target.find_first_of("/\\", start), target.size());
@@ -206,11 +212,16 @@ bool passesThroughLink(std::string_view linkPath, std::string_view target,
       place.pop_back();
       const std::size_t previous = place.rfind('/');
       place.erase(previous == std::string::npos ? 0 : previous + 1);
+      hashes.pop_back();
       continue;
     }
+    const std::size_t from = place.size();
     appendComparedName(place, elements[index]);
     place += '/';
-    if (linkKeys.count(place) != 0) return true;
+    RunningHash hash(hashes.back());
+    hash.add(std::string_view(place).substr(from));
+    hashes.push_back(hash.value());
+    if (links.contains(place, hashes.back())) return true;
   }
   return false;
 }

@@ -3,8 +3,9 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
+
+#include "names/link_places.h"
 
 // How Windows reads the names of a manifest, judged on their UTF-8 text alone: a release is
 // built anywhere, but installed on Windows, where a name that Windows refuses, shortens or
@@ -46,12 +47,11 @@ std::string comparedPathKey(std::string_view path);
 void appendComparedPathKey(std::string& key, std::string_view path);
 
 // Whether a link target, read from the directory of the link at `linkPath` ('/' and '\'
-// separating), passes through one of the links whose comparedPathKey is in `linkKeys` before
+// separating), passes through one of the `links` before
 // its last element: read as text it may stay inside while the link it passes through leads
 // elsewhere ("y/../x" with "y" a link to ".."). A target that climbs above the top counts as
 // passing through. The last element may be a link: that link's own target is judged alone.
-bool passesThroughLink(std::string_view linkPath, std::string_view target,
-                       const std::unordered_set<std::string>& linkKeys);
+bool passesThroughLink(std::string_view linkPath, std::string_view target, const LinkPlaces& links);
 
 // Whether the element is valid UTF-8 throughout.
 bool isUtf8(std::string_view text);

@@ -68,6 +68,7 @@ std::error_code clearStagingKeepingParts(const UpdateChecker& checker, std::vect
   }
   std::set<fs::path::string_type> kept;
   std::set<fs::path::string_type> keptDirs;
+  std::vector<std::vector<std::string>> keptLines;
   for (const std::vector<std::string>& fields : lines) {
     if (fields.size() != 4 || fields[2].empty()) continue;
     const auto found = wanted.find(fields[3]);
@@ -78,6 +79,7 @@ std::error_code clearStagingKeepingParts(const UpdateChecker& checker, std::vect
       continue;
     }
     validators[found->second] = fields[2];
+    keptLines.push_back(fields);
     const fs::path staged = manifestPathToLocal(checker.stagingDir, entry.path).lexically_normal();
     kept.insert(staged.native());
     for (fs::path dir = staged.parent_path(); key(dir) != key(checker.stagingDir) && dir.has_relative_path();
@@ -94,6 +96,9 @@ std::error_code clearStagingKeepingParts(const UpdateChecker& checker, std::vect
     validators.assign(checker.pending.size(), std::string());
     return platform::removeTree(checker.stagingDir);
   }
+  // Named again at once: a run killed before its downloads record anything keeps them too.
+  std::string ignored;
+  writeRecordLines(record, keptLines, ignored);
   return pruneExcept(checker.stagingDir, kept, keptDirs);
 }
 

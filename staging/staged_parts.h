@@ -11,7 +11,7 @@
 // next run only when it wants the very same file: the same path, size and sha256. The bytes it
 // adds are checked with the part against that sha256, so an entry without one is never kept.
 // The record of them (names/installation_layout.h) is read once, by the next download, and then
-// removed.
+// holds only the parts that download keeps.
 
 // Empties checker.stagingDir but for the recorded parts that checker.pending still wants, each a
 // plain file below real directories; `validators` gets, for each pending entry, the validator

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 
 #include "names/installation_layout.h"
@@ -59,25 +59,6 @@ std::string placeKey(const std::vector<std::string_view>& elements, std::size_t 
 // The same for a whole path, without splitting it into a list first.
 std::string pathPlaceKey(std::string_view path) { return names::comparedPathKey(path); }
 
-// FNV-1a, formed as a key grows, so that the hashes of all the folders of a path cost one pass
-// over it: hashing each folder's key anew would cost the square of a long path's length.
-class RunningHash {
- public:
-  void add(std::string_view bytes) {
-    for (const unsigned char byte : bytes) value_ = (value_ ^ byte) * 1099511628211ull;
-  }
-  std::uint64_t value() const { return value_; }
-
- private:
-  std::uint64_t value_ = 14695981039346656037ull;
-};
-
-std::uint64_t hashOf(std::string_view key) {
-  RunningHash hash;
-  hash.add(key);
-  return hash.value();
-}
-
 // Calls visit(folder's key, its hash) for the folders of `path` from the top (each a place key
 // ending in '/'), until it returns true; `key` is the buffer they are formed in.
 template <typename Visit>
@@ -85,7 +66,7 @@ bool anyFolder(std::string_view path, std::string& key, Visit visit) {
   key.clear();
   const std::size_t lastSlash = path.rfind('/');
   if (lastSlash == std::string_view::npos) return false;
-  RunningHash hash;
+  names::RunningHash hash;
   bool found = false;
   everyElement(path.substr(0, lastSlash), [&](std::string_view element) {
     if (element.empty()) return true;
@@ -165,7 +146,7 @@ PlaceClashes findPlaceClashes(const Entries& entries) {
   for (std::size_t index = 0; index < countOf(entries); ++index) {
     key.clear();
     names::appendComparedPathKey(key, pathOf(entries, index));
-    hashed.emplace_back(hashOf(key), index);
+    hashed.emplace_back(names::hashOf(key), index);
   }
   std::sort(hashed.begin(), hashed.end());
   PlaceClashes found;
@@ -256,27 +237,22 @@ namespace {
 
 template <typename Entries>
 bool findUnconfined(const Entries& entries, std::string& offendingPath) {
-  std::unordered_set<std::string> linkKeys;
-  std::vector<std::uint64_t> linkHashes;
+  names::LinkPlaces links;
   for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
     const std::string_view path = pathOf(entries, entry);
     if (!isConfinedManifestPath(path)) {
       offendingPath = std::string(path);
       return false;
     }
-    if (!linkOf(entries, entry).empty()) {
-      linkKeys.insert(pathPlaceKey(path));
-      linkHashes.push_back(hashOf(pathPlaceKey(path)));
-    }
+    if (!linkOf(entries, entry).empty()) links.add(pathPlaceKey(path));
   }
-  if (linkKeys.empty()) return true;
-  std::sort(linkHashes.begin(), linkHashes.end());
+  if (links.empty()) return true;
+  links.seal();
   // An entry below a link would be written wherever the link leads.
   std::string key;
   for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
     const bool belowALink = anyFolder(pathOf(entries, entry), key, [&](std::string_view folderKey, std::uint64_t hash) {
-      return std::binary_search(linkHashes.begin(), linkHashes.end(), hash) &&
-             linkKeys.count(std::string(folderKey)) != 0;
+      return links.contains(folderKey, hash);
     });
     if (belowALink) {
       offendingPath = std::string(pathOf(entries, entry));
@@ -355,11 +331,12 @@ bool judgeEntries(const Entries& entries, std::string& errorText, const std::vec
                 printableName(pathOf(entries, entry));
     return false;
   }
-  std::unordered_set<std::string> linkKeys;
+  names::LinkPlaces links;
   for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
-    if (!linkOf(entries, entry).empty()) linkKeys.insert(names::comparedPathKey(pathOf(entries, entry)));
+    if (!linkOf(entries, entry).empty()) links.add(names::comparedPathKey(pathOf(entries, entry)));
   }
-  if (linkKeys.empty()) return true;
+  if (links.empty()) return true;
+  links.seal();
   for (std::size_t entry = 0; entry < countOf(entries); ++entry) {
     const std::string_view path = pathOf(entries, entry);
     const std::string_view link = linkOf(entries, entry);
@@ -367,7 +344,7 @@ bool judgeEntries(const Entries& entries, std::string& errorText, const std::vec
     const bool outside = !isConfinedLinkTarget(path, link);
     // Only the last element of a target may be a link: "y/../x" with "y" a link to ".." stays
     // inside as text but not when resolved.
-    if (outside || names::passesThroughLink(path, link, linkKeys)) {
+    if (outside || names::passesThroughLink(path, link, links)) {
       errorText = std::string(outside ? "更新清单软链接指向安装目录之外：" : "更新清单软链接经过另一个软链接：") +
                   printableName(path) + " -> " + printableName(link);
       return false;

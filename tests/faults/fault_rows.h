@@ -72,7 +72,9 @@ struct FaultRow {
   bool eightAtOnce = false;       // run the launcher that fetches eight files at once
   int runs = 1;                   // launcher runs one after the other; `starts` counts those of one run
   DigestRecord digestRecord = DigestRecord::None;
-  bool killedFirst = false;  // the first run is killed once the record names data/big.bin's part
+  // The first run is killed once the record names data/big.bin's part; the next runs go
+  // without the second server's faults.
+  bool killedFirst = false;
 };
 
 // The test builds of the launcher that stand in for the product's in some rows, both with a

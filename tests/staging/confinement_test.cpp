@@ -137,6 +137,11 @@ TEST(JudgedManifest, LinksAreJudgedAsResolvedAndInvalidUtf8AsWindowsReadsIt) {
     return all;
   };
   const auto longName = [](const std::string& path) { return "更新清单路径中的名称过长：" + path; };
+  const auto manyLinksAndOneDeepTarget = [&] {
+    std::vector<ManifestEntry> entries = {link("L", repeated("a/", 200000) + "x")};
+    for (int i = 0; i < 30; ++i) entries.push_back(link("l" + std::to_string(i), "x"));
+    return entries;
+  };
   const std::vector<Case> cases = {
       {{link("d/y", ".."), link("d/L", "y/../x")}, "更新清单软链接经过另一个软链接：d/L -> y/../x"},
       {{link("d/L", "Y./../x"), link("d/y", "..")}, "更新清单软链接经过另一个软链接：d/L -> Y./../x"},
@@ -156,6 +161,7 @@ TEST(JudgedManifest, LinksAreJudgedAsResolvedAndInvalidUtf8AsWindowsReadsIt) {
       // The folders of a deep path are looked up in one pass over it, not one pass each.
       {{link("x", "y"), file(repeated("a/", 200000) + "b"), file("a")}, "更新清单路径既是文件又是文件夹：a，" +
                                                                            repeated("a/", 200000) + "b"},
+      {manyLinksAndOneDeepTarget(), ""},
   };
   for (const Case& c : cases) {
     std::string errorText;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <system_error>
-#include <unordered_set>
 #include <vector>
 
 #include "names/installation_layout.h"
@@ -126,13 +125,14 @@ std::vector<std::pair<std::string, std::string>> findWindowsNameClashes(const st
 }
 
 std::vector<std::pair<std::string, std::string>> findLinksThroughLinks(const std::vector<ReleaseEntry>& entries) {
-  std::unordered_set<std::string> linkKeys;
+  names::LinkPlaces links;
   for (const ReleaseEntry& entry : entries) {
-    if (entry.isLink()) linkKeys.insert(names::comparedPathKey(entry.path));
+    if (entry.isLink()) links.add(names::comparedPathKey(entry.path));
   }
+  links.seal();
   std::vector<std::pair<std::string, std::string>> found;
   for (const ReleaseEntry& entry : entries) {
-    if (entry.isLink() && names::passesThroughLink(entry.path, entry.link, linkKeys)) {
+    if (entry.isLink() && names::passesThroughLink(entry.path, entry.link, links)) {
       found.emplace_back(entry.path, entry.link);
     }
   }
