@@ -239,9 +239,13 @@ std::size_t utf16Length(std::string_view text) {
   std::size_t units = 0;
   char32_t code = 0;
   std::size_t length = 0;
+  bool afterInvalid = false;
   for (std::size_t at = 0; at < text.size(); at += length) {
-    if (!decodeAt(text, at, code, length)) length = 1;
-    units += length == 4 ? 2 : 1;
+    const bool valid = decodeAt(text, at, code, length);
+    if (!valid) length = 1;
+    // A run of invalid bytes counts once, as in comparedName: never more than Windows makes of it.
+    if (valid || !afterInvalid) units += length == 4 ? 2 : 1;
+    afterInvalid = !valid;
   }
   return units;
 }

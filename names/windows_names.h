@@ -59,7 +59,8 @@ bool isUtf8(std::string_view text);
 // The longest name Windows writes, in UTF-16 units (NTFS and the other file systems it writes).
 inline constexpr std::size_t kMaxNameUnits = 255;
 // The text's length in UTF-16 units: two for a character beyond U+FFFF, one for any other and
-// for each byte that is not UTF-8 (read as U+FFFD).
+// for each run of bytes that are not UTF-8 (read as U+FFFD; Windows may make more of a run, so
+// a name is never refused that Windows would write).
 std::size_t utf16Length(std::string_view text);
 
 // Whether the element has the form of a short (8.3) name that Windows could have given to

@@ -152,6 +152,7 @@ TEST(JudgedManifest, LinksAreJudgedAsResolvedAndInvalidUtf8AsWindowsReadsIt) {
       // A name Windows can write is at most 255 UTF-16 units; a character beyond U+FFFF takes two.
       {{file("d/" + std::string(255, 'a'))}, ""},
       {{file(repeated("\U0001F600", 127) + "\xFF")}, ""},
+      {{file(std::string(254, 'a') + "\xFF\xFE\xFD")}, ""},  // a run of invalid bytes: one U+FFFD at least
       {{file("d/" + std::string(256, 'a') + "/x")}, longName("d/" + std::string(256, 'a') + "/x")},
       {{file(repeated("\U0001F600", 128))}, longName(repeated("\U0001F600", 128))},
       // One place cannot be a file and a folder.
