@@ -12,6 +12,7 @@
 
 #include "platform/filesystem.h"
 #include "update/manifest_fields.h"
+#include "update/manifest_reader.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -148,9 +149,10 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
     if (!checkString(text, length, raw)) return false;
     const std::string_view name(text, length);
     if (entryValue()) {
-      // A candidate release or a request for health reports: the JSON library reads those.
-      if (name == "rollout" || name == "candidate" || name == "health") return stop();
       key_ = roleOf(name);
+      // The keys of a candidate release or a request for health reports count only in an
+      // element without a path, which the JSON library reads.
+      if (name == "rollout" || name == "candidate" || name == "health") otherElementKey_ = true;
       // A repeated key replaces the earlier value, as in a tree of the document.
       if (key_ == Role::Zst) zst_ = Objects::Bad;
       if (key_ == Role::Patches) {
@@ -327,6 +329,7 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
   }
 
   bool startContainer(bool object) {
+    if (depth_ == kMaxManifestDepth) return stop();  // refused, in the JSON library's reading's words
     if (depth_ == 0) {
       if (object) return stop();
       rootIsArray = true;
@@ -373,11 +376,13 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
     zst_ = patches_ = Objects::Absent;
     patchList_.clear();
     key_ = Role::Other;
+    otherElementKey_ = false;
   }
 
   // The entry as ManifestReader would take it; anything it would refuse or warn about stops.
   bool finishEntry() {
     if (path_ == Field::Other || link_ == Field::Other) return stop();
+    if (path_ == Field::Absent && otherElementKey_) return stop();
     if (path_ == Field::Absent || pathLength_ == 0) return true;
     if (sha_ == Field::Other || mtime_ > platform::kMaxUnixSecondsAsFileTime) return stop();
     const bool file = link_ == Field::Absent || linkCopy_.empty();
@@ -413,6 +418,7 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
   std::size_t depth_ = 0;  // containers open
   bool inEntry_ = false;   // the element of the root open at depth 2 is an object
   Role key_ = Role::Other;
+  bool otherElementKey_ = false;  // "rollout", "candidate" or "health" among the entry's keys
   std::size_t stringStart_ = 0;
 
   Field path_ = Field::Absent;

@@ -1,13 +1,19 @@
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "update/manifest_elements.h"
 #include "update/rollout_offer.h"
 #include "update/update_checker.h"
+
+// Containers open at once in a manifest; deeper nesting is refused as malformed, with this text.
+inline constexpr std::size_t kMaxManifestDepth = 64;
+inline constexpr const char* kManifestTooDeepText = "JSON 嵌套超过 64 层";
 
 // Reads a manifest body into its entries as one stream of parser events, without a tree of the
 // whole document: only the keys of one entry that the check reads are kept, and only until that
@@ -26,9 +32,9 @@ class ManifestReader {
   bool read(const std::string& body, std::vector<ManifestEntry>& entries, std::vector<std::string>& warnings,
             std::string& errorText);
   // The candidate the manifest offers (rollout_offer.h), after a successful read.
-  RolloutOffer& rollout() { return rollout_; }
+  RolloutOffer& rollout() { return elements_->rollout(); }
   // The release a health report names, when the manifest asks for reports; else empty.
-  const std::string& healthRelease() const { return healthRelease_; }
+  const std::string& healthRelease() const { return elements_->healthRelease(); }
 
   // The parser's events (nlohmann's SAX interface).
   bool null() { return value(Json()); }
@@ -49,21 +55,16 @@ class ManifestReader {
   bool value(Json&& v);
   bool startContainer(Json&& container);
   bool endContainer();
-  // The entry just closed, read the way the check reads an entry; the first failure stops it.
-  void finishEntry();
 
   bool signedManifest_;
   bool rootStarted_ = false;
   bool rootIsArray_ = false;
+  std::size_t depth_ = 0;      // containers open
   std::size_t skipped_ = 0;    // containers open inside a value nobody reads
   bool skipNextValue_ = false; // the value of a key that the check does not read
   Json element_;               // the keys of the entry being read
   std::vector<Json*> open_;    // the entry and its containers being built, innermost last
   Json* slot_ = nullptr;       // where the value of the last key goes
   std::string parseError_;
-  std::string entryError_;
-  std::vector<ManifestEntry>* entries_ = nullptr;
-  std::vector<std::string>* warnings_ = nullptr;
-  RolloutOffer rollout_;
-  std::string healthRelease_;
+  std::optional<ManifestElements> elements_;  // what the entries read add up to
 };

@@ -17,6 +17,7 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/symlink_support.h"
 #include "tests/support/temp_dir.h"
+#include "tests/update/manifest_readings.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -284,6 +285,57 @@ TEST_F(ManifestCheckTest, EntriesReadFromTheStreamAsFromATree) {
     EXPECT_EQ(checker.pending[0].path, c.expected.path);
     EXPECT_EQ(checker.pending[0].size, c.expected.size);
     EXPECT_EQ(checker.pending[0].mtime, c.expected.mtime);
+  }
+}
+
+// Every reader takes a body alike; inside an element with a path, the keys of the other
+// elements are passed over as unknown keys are.
+TEST(ManifestReaders, AgreeOnEveryBody) {
+  const std::string nested64 = "[" + std::string(63, '[') + std::string(64, ']');
+  const std::string nested65 = "[" + std::string(64, '[') + std::string(65, ']');
+  const struct {
+    const char* name;
+    std::string body;
+    bool signedManifest;
+    std::string errorText;  // empty: the reading succeeds
+    std::string paths;      // the entries' paths, each followed by ';'
+    std::size_t warnings;
+  } cases[] = {
+      {"keys out of place, found by fuzzing",
+       R"([{"path":"a.dll","size":12,"health":"aaaaaaaaaaaaaaaaaaaaa*aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa","zst":{"size":9,"sha256":"bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"},"patches":[{"from_sha256":"cccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccc","size":5,"sha256":"dddddddddddddddddddddddddddddddddddddddddddddddddddddd}]dddddddd"},{"from_sha256":"x","size":-1},7]},{"path":"b.dll","zst":"no","patches":{}}])",
+       false, "", "a.dll;b.dll;", 2},
+      {"the same, signed", "", true, "已签名的更新清单缺少 sha256：a.dll", "", 1},
+      {"a rollout inside a file", R"([{"path":"a.dll","rollout":5,"candidate":{"path":"b"}}])", false, "", "a.dll;", 0},
+      {"an empty path with a health request", R"([{"path":"","health":{"release":"r1"}}])", false, "", "", 0},
+      {"a path of the wrong type beside a rollout", R"([{"rollout":{},"path":null}])", false,
+       "更新清单解析失败：[json.exception.type_error.302] type must be string, but is null", "", 0},
+      {"64 levels of nesting", nested64, false, "", "", 0},
+      {"65 levels of nesting", nested65, false, "更新清单解析失败：JSON 嵌套超过 64 层", "", 0},
+      {"deep under an unknown key", R"([{"path":"a","x":)" + nested65 + "}]", false,
+       "更新清单解析失败：JSON 嵌套超过 64 层", "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string& body = c.body.empty() ? cases[0].body : c.body;
+    ManifestReading tree;
+    EXPECT_EQ(manifestReadersDisagree(body, c.signedManifest, tree), "");
+    EXPECT_EQ(tree.errorText, c.errorText);
+    std::string paths;
+    for (const ManifestEntry& entry : tree.entries) paths += entry.path + ";";
+    if (tree.ok) {
+      EXPECT_EQ(paths, c.paths);
+    }
+    EXPECT_EQ(tree.warnings.size(), c.warnings);
+    EXPECT_FALSE(tree.rollout.present);
+    EXPECT_EQ(tree.healthRelease, "");
+  }
+  // Each input a fuzz run found, kept as a seed.
+  for (const auto& seed : fs::directory_iterator(KESTRUN_MANIFEST_FUZZ_CORPUS)) {
+    SCOPED_TRACE(seed.path().filename().string());
+    for (const bool signedManifest : {false, true}) {
+      ManifestReading tree;
+      EXPECT_EQ(manifestReadersDisagree(readFile(seed.path()), signedManifest, tree), "");
+    }
   }
 }
 
