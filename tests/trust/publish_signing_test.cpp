@@ -24,7 +24,10 @@ using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-enum class Action { Publish, RollBackToFirst, Resign, ResignWithAnotherKey, ResignTheFirst, RollBackToFirstSigned };
+enum class Action {
+  Publish, RollBackToFirst, Resign, ResignWithAnotherKey, ResignTheFirst, RollBackToFirstSigned, RollOut, ShareTo50,
+  ShareTo100
+};
 
 struct Step {
   const char* what;
@@ -41,6 +44,41 @@ struct Step {
 void loseReleases(const fs::path& site) {
   fs::remove_all(site / "releases");
   fs::remove(site / "current");
+}
+
+// What someone who can write the site but has no key does to a manifest of the current
+// release: an edit, or an older signed manifest of the site swapped in. restoreServed undoes it.
+fs::path savedCopy(const fs::path& site, const std::string& name) { return site.parent_path() / ("saved-" + name); }
+
+void restoreServed(const fs::path& site) {
+  for (const char* name : {"windows.json", "windows.json.sig", "windows-candidate.json"}) {
+    if (fs::exists(savedCopy(site, name))) fs::copy_file(savedCopy(site, name), site / "current" / name,
+                                                         fs::copy_options::overwrite_existing);
+  }
+}
+
+std::function<void(const fs::path&)> editServed(const std::string& name) {
+  return [name](const fs::path& site) {
+    restoreServed(site);
+    fs::copy_file(site / "current" / name, savedCopy(site, name), fs::copy_options::overwrite_existing);
+    const std::string text = readFile(site / "current" / name);
+    fs::remove(site / "current" / name);  // a hard link shared with other releases
+    writeFile(site / "current" / name, text.substr(0, text.size() - 1) + " ]");
+  };
+}
+
+void swapInOldestManifest(const fs::path& site) {
+  restoreServed(site);
+  fs::path oldest;
+  for (const auto& release : fs::directory_iterator(site / "releases")) {
+    const bool leftover = release.path().filename().string()[0] == '.';  // of a refused run
+    if (!leftover && (oldest.empty() || release.path() < oldest)) oldest = release.path();
+  }
+  for (const char* name : {"windows.json", "windows.json.sig"}) {
+    fs::copy_file(site / "current" / name, savedCopy(site, name), fs::copy_options::overwrite_existing);
+    fs::remove(site / "current" / name);
+    fs::copy_file(oldest / name, site / "current" / name);
+  }
 }
 
 const Step kSteps[] = {
@@ -72,6 +110,22 @@ const Step kSteps[] = {
      [](const fs::path& site) { fs::remove(site.parent_path() / "key.last-signed"); }, 0, false,
      "windows of release {current} (serial 12) cannot be checked: {record} has no record of signing windows for "
      "{recorded}; if serving it is meant, name it: --resign --rollback-to {current}"},
+    // Every path that signs takes from the site only what the key signed last.
+    {"publish", Action::Publish, 0, 0, {}, 13, false, ""},
+    {"roll out a candidate for 25 %", Action::RollOut, 7, 0, {}, 14, false, ""},
+    {"a share change over an edited candidate", Action::ShareTo50, 7, 0, editServed("windows-candidate.json"), 0, false,
+     "the signature of windows-candidate.json does not verify with this key; publish the release's tree again to sign "
+     "it anew"},
+    {"a rollout over an older signed manifest", Action::RollOut, 7, 0, swapInOldestManifest, 0, false,
+     "windows of release {current} (serial 8) is not what this key last signed for {recorded} (serial 14); if serving "
+     "it is meant, name it: --resign --rollback-to {current}"},
+    {"a rollout over an edited manifest", Action::RollOut, 7, 0, editServed("windows.json"), 0, false,
+     "the signature of windows.json does not verify with this key; publish the release's tree again to sign it anew"},
+    {"a share for everyone over an edited manifest", Action::ShareTo100, 0, 0, editServed("windows.json"), 0, false,
+     "the signature of windows.json does not verify with this key; publish the release's tree again to sign it anew"},
+    {"raise the share", Action::ShareTo50, 7, 0, restoreServed, 15, false, ""},
+    {"sign again with the candidate", Action::Resign, 7, 0, {}, 16, false, ""},
+    {"the candidate for everyone", Action::ShareTo100, 0, 0, {}, 17, false, ""},
 };
 
 TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
@@ -101,6 +155,9 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
     request.signingKey = step.action == Action::ResignWithAnotherKey ? anotherKey : secretKey;
     const fs::path served = request.site / "current";
     const std::string before = fs::exists(served) ? readFile(served / "windows.json") : "";
+    const auto textOf = [](const fs::path& file) { return fs::exists(file) ? readFile(file) : std::string(); };
+    const std::string serialBefore = textOf(request.site / "serial");
+    const std::string recordBefore = textOf(request.signingRecord);
     std::string error;
     publish::PublishRun run;
     bool done = true;
@@ -115,12 +172,25 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
                                     withKey ? request.signingRecord : fs::path()))
           << error;
       EXPECT_FALSE(publish::rollbackWarning(layout, firstId).empty());
+    } else if (step.action == Action::RollOut) {
+      writeFile(request.source / "bin/a.dll", "candidate " + std::to_string(step.serial));
+      publish::PublishRequest rollout = request;
+      rollout.rolloutShare = 25;
+      done = publish::publishRelease(rollout, run, error);
+    } else if (step.action == Action::ShareTo50 || step.action == Action::ShareTo100) {
+      publish::PublishRequest change = request;
+      change.source.clear();
+      change.rolloutShare = step.action == Action::ShareTo50 ? 50 : 100;
+      done = publish::changeRollout(change, run, error);
     } else {
       request.resignFrom = step.action == Action::ResignTheFirst ? firstId : "";
       done = publish::resignRelease(request, run, error);
     }
     if (step.serial == 0) {
       EXPECT_FALSE(done);
+      // Nothing is signed or recorded.
+      EXPECT_EQ(textOf(request.site / "serial"), serialBefore);
+      EXPECT_EQ(textOf(request.signingRecord), recordBefore);
       std::string refusal = step.refusal;
       const std::pair<std::string, std::string> names[] = {
           {"{site}", request.site.string()},
@@ -156,6 +226,7 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
       EXPECT_NE(readFile(previous / "windows.json.sig"), readFile(served / "windows.json.sig"));
     }
     for (const auto& entry : nlohmann::json::parse(manifest)) {
+      if (!entry.contains("path")) continue;  // a rollout and its candidate's files
       const std::string path = entry.at("path");
       if (entry.contains("link")) {
         EXPECT_FALSE(entry.contains("sha256")) << path;

@@ -115,6 +115,52 @@ bool readPlainText(const fs::path& file, std::string& text, std::string& error) 
   return false;
 }
 
+// A signed manifest changed without the key would be refused by every launcher.
+bool keyForSigned(const PublishRequest& request, const fs::path& release, const std::string& platform,
+                  std::string& error) {
+  std::error_code ec;
+  if (request.signingKey || !fs::exists(signatureFile(release, platform), ec)) return true;
+  error = platform + " of the current release is signed: a rollout needs --sign-key";
+  return false;
+}
+
+// Writes `json` as the manifest of `platform` in the release being written, with its signature.
+// Recorded as signed once switched: the bytes signed here, never what the host holds then.
+bool signManifestOfRun(const PublishRequest& request, PublishRun& run, const std::string& platform,
+                       const std::string& json, std::string& error) {
+  run.signedNow[platform] = {run.serial, sha256Hex(json)};
+  return writeSignedManifest(run.partial, platform, json, *request.signingKey, run.serial,
+                             expiryFromNow(request.expiresInDays), error);
+}
+
+// The manifests of `platforms` in the current release that a signing run builds on, each
+// checked by takeVouchedManifest; without a key, a signed one is refused (changing it would
+// break its signature).
+bool vouchForCurrent(const PublishRequest& request, PublishRun& run, const std::vector<std::string>& platforms,
+                     std::string& error) {
+  for (const std::string& platform : platforms) {
+    if (!request.signingKey) {
+      if (!keyForSigned(request, run.layout.releaseDir(run.previousId), platform, error)) return false;
+      continue;
+    }
+    if (!takeVouchedManifest(run.layout, run.previousId, platform, *request.signingKey, request.signingRecord, false,
+                             run.vouched[platform], error)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The manifest text of `platform` that the run builds on: as vouched for with a key, else as
+// the unsigned site holds it.
+bool baseManifest(const PublishRun& run, const std::string& platform, std::string& json, std::string& error) {
+  if (const auto found = run.vouched.find(platform); found != run.vouched.end()) {
+    json = found->second.json;
+    return true;
+  }
+  return readPlainText(manifestFile(run.layout.releaseDir(run.previousId), platform), json, error);
+}
+
 // Writes the manifest of `platform` into the release being written, replacing the one carried
 // over (a hard link shared with the release it came from, so removed, never written into),
 // and with a key its signature.
@@ -124,19 +170,7 @@ bool replaceManifest(const PublishRequest& request, PublishRun& run, const std::
   fs::remove(manifestFile(run.partial, platform), ec);
   fs::remove(signatureFile(run.partial, platform), ec);
   if (!request.signingKey) return writeText(manifestFile(run.partial, platform), json, error);
-  // Recorded as signed once switched: the bytes signed here, never what the host holds then.
-  run.signedSha256 = sha256Hex(json);
-  return writeSignedManifest(run.partial, platform, json, *request.signingKey, run.serial,
-                             expiryFromNow(request.expiresInDays), error);
-}
-
-// A signed manifest changed without the key would be refused by every launcher.
-bool keyForSigned(const PublishRequest& request, const fs::path& release, const std::string& platform,
-                  std::string& error) {
-  std::error_code ec;
-  if (request.signingKey || !fs::exists(signatureFile(release, platform), ec)) return true;
-  error = platform + " of the current release is signed: a rollout needs --sign-key";
-  return false;
+  return signManifestOfRun(request, run, platform, json, error);
 }
 
 // The release that first served the files of `platform` that release `id` serves: the oldest
@@ -219,7 +253,7 @@ bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& er
       error = "a candidate is rolled out beside a current release of " + request.platform + "; publish one first";
       return false;
     }
-    if (!keyForSigned(request, run.layout.releaseDir(run.previousId), request.platform, error)) return false;
+    if (!vouchForCurrent(request, run, {request.platform}, error)) return false;
   }
   // Before anything is written: a damaged SITE/serial stops the run here.
   if (request.signingKey && !nextSerial(run.layout, request.serialFloor, run.serial, error)) return false;
@@ -293,18 +327,21 @@ bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& 
       return !request.healthReports || asksForHealth(current) ||
              withHealthRequest(current, firstServedIn(run.layout, run.previousId, request.platform), current, error);
     };
-    return drawSalt(state.salt, error) && writeText(manifestFile(run.partial, staged), json, error) &&
-           readPlainText(manifestFile(run.partial, request.platform), current, error) && askForHealth() &&
+    // Signed, the candidate's manifest carries a signature of its own, so that a share change
+    // can check it before it merges it again.
+    const auto writeCandidate = [&] {
+      return request.signingKey ? signManifestOfRun(request, run, staged, json, error)
+                                : writeText(manifestFile(run.partial, staged), json, error);
+    };
+    return drawSalt(state.salt, error) && baseManifest(run, request.platform, current, error) && askForHealth() &&
            rolloutManifest(current, state, json, offer, error) &&
-           (!request.signingKey || recordIssuedSerial(run.layout, run.serial, error)) &&
+           (!request.signingKey || recordIssuedSerial(run.layout, run.serial, error)) && writeCandidate() &&
            replaceManifest(request, run, request.platform, offer, error);
   }
   if (request.healthReports && !withHealthRequest(json, run.id, json, error)) return false;
   if (request.signingKey) {
-    run.signedSha256 = sha256Hex(json);
     return recordIssuedSerial(run.layout, run.serial, error) &&
-           writeSignedManifest(run.partial, request.platform, json, *request.signingKey, run.serial,
-                               expiryFromNow(request.expiresInDays), error);
+           signManifestOfRun(request, run, request.platform, json, error);
   }
   const fs::path file = manifestFile(run.partial, request.platform);
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -379,11 +416,10 @@ bool publishRelease(const PublishRequest& request, PublishRun& run, std::string&
     return false;
   }
   if (!request.signingKey || request.signingRecord.empty()) return true;
-  // Only the platform published: the others were carried over from what `current` served.
+  // Only what this run signed: the other platforms were carried over from what `current` served.
   // What is recorded is what was signed in memory, not what the host holds now: a host that
   // swapped in an older signed manifest must not have it recorded as the last one signed.
-  const std::map<std::string, SignedManifest> signedNow = {{request.platform, {run.serial, run.signedSha256}}};
-  return recordSignedAfterSwitch(request.signingRecord, run, signedNow, error);
+  return recordSignedAfterSwitch(request.signingRecord, run, run.signedNow, error);
 }
 
 bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& error) {
@@ -424,13 +460,12 @@ bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& 
       error = platform + " of release " + sourceId + " offers a candidate: signing it again needs --expires";
       return false;
     }
-    SignedManifest& found = signedNow[platform];
-    if (!readSignedManifest(source, platform, *request.signingKey, found, error)) return false;
-    if (request.resignFrom.empty() &&
-        !isLastSigned(request.signingRecord, run.layout, sourceId, platform, found, error)) {
+    VouchedManifest found;
+    if (!takeVouchedManifest(run.layout, sourceId, platform, *request.signingKey, request.signingRecord,
+                             !request.resignFrom.empty(), found, error)) {
       return false;
     }
-    found.serial = run.serial;
+    signedNow[platform] = {run.serial, found.signedAs.manifestSha256};
   }
   const std::int64_t expires = expiryFromNow(request.expiresInDays);
   if (!carryOverOtherPlatforms(source, run.partial, "", error)) return false;
@@ -458,27 +493,30 @@ bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& 
             "--rollout PERCENT";
     return false;
   }
+  // Both manifests are merged into what is signed: each must be what the key signed last.
   for (const std::string& platform : run.resigned) {
-    if (!keyForSigned(request, source, platform, error)) return false;
+    if (!vouchForCurrent(request, run, {platform, candidatePlatform(platform)}, error)) return false;
   }
   if (!carryOverOtherPlatforms(source, run.partial, "", error)) return false;
   if (request.signingKey && !recordIssuedSerial(run.layout, run.serial, error)) return false;
-  std::map<std::string, SignedManifest> signedNow;
   for (const std::string& platform : run.resigned) {
     const std::string candidate = candidatePlatform(platform);
+    std::string current;
     std::string candidateJson;
-    if (!readPlainText(manifestFile(run.partial, candidate), candidateJson, error)) return false;
+    std::optional<RolloutState> state;
+    std::string reason = "it lost its rollout";
+    if (!baseManifest(run, platform, current, error) || !baseManifest(run, candidate, candidateJson, error)) {
+      return false;
+    }
+    if (!rolloutOf(current, state, reason) || !state) {
+      error = manifestFile(source, platform).string() + ": " + reason;
+      return false;
+    }
     std::string json;
     if (*request.rolloutShare == 100) {
       // The candidate becomes the platform's release: its files, objects and manifest, asking
       // for health reports on it where the site asked for them.
-      std::optional<RolloutState> state;
-      std::string current;
-      if (!readRollout(run.partial, platform, state, error) ||
-          !readPlainText(manifestFile(run.partial, platform), current, error)) {
-        return false;
-      }
-      if (state && asksForHealth(current) && !withHealthRequest(candidateJson, state->release, candidateJson, error)) {
+      if (asksForHealth(current) && !withHealthRequest(candidateJson, state->release, candidateJson, error)) {
         return false;
       }
       std::error_code ec;
@@ -488,28 +526,21 @@ bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& 
         fs::rename(objectsDir(run.partial, candidate), objectsDir(run.partial, platform), ec);
       }
       if (!ec) fs::remove(manifestFile(run.partial, candidate), ec);
+      if (!ec) fs::remove(signatureFile(run.partial, candidate), ec);
       if (ec) {
         error = "cannot make the candidate of " + platform + " current: " + ec.message();
         return false;
       }
       json = candidateJson;
     } else {
-      std::optional<RolloutState> state;
-      std::string current;
-      if (!readRollout(run.partial, platform, state, error) || !state ||
-          !readPlainText(manifestFile(run.partial, platform), current, error)) {
-        if (error.empty()) error = "the manifest of " + platform + " lost its rollout";
-        return false;
-      }
       state->share = *request.rolloutShare;
       if (!rolloutManifest(current, *state, candidateJson, json, error)) return false;
     }
     if (!replaceManifest(request, run, platform, json, error)) return false;
-    signedNow[platform] = {run.serial, run.signedSha256};
   }
   if (!sealRelease(run, error) || !switchCurrent(run.layout, run.id, error)) return false;
   if (!request.signingKey || request.signingRecord.empty()) return true;
-  return recordSignedAfterSwitch(request.signingRecord, run, signedNow, error);
+  return recordSignedAfterSwitch(request.signingRecord, run, run.signedNow, error);
 }
 
 bool rollBack(const SiteLayout& layout, const std::string& id, std::string& error,
@@ -528,7 +559,9 @@ bool rollBack(const SiteLayout& layout, const std::string& id, std::string& erro
     std::vector<std::string> platforms;
     if (!signedPlatforms(layout.releaseDir(id), platforms, error)) return false;
     for (const std::string& platform : platforms) {
-      if (!readSignedManifest(layout.releaseDir(id), platform, *key, served[platform], error)) return false;
+      VouchedManifest found;
+      if (!takeVouchedManifest(layout, id, platform, *key, signingRecord, true, found, error)) return false;
+      served[platform] = found.signedAs;
     }
   }
   if (!switchCurrent(layout, id, error)) return false;

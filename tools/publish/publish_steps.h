@@ -3,12 +3,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/publish/release_copy.h"
 #include "tools/publish/release_objects.h"
+#include "tools/publish/release_signing.h"
 #include "tools/publish/site_layout.h"
 #include "tools/publish/site_lock.h"
 #include "tools/release_manifest/release_manifest.h"
@@ -59,7 +61,10 @@ struct PublishRun {
   CopyCounts counts;
   ObjectCounts objects;
   std::uint64_t serial = 0;     // with a signing key: the serial the new release is signed with
-  std::string signedSha256;     // with a signing key: the digest of the manifest bytes signed
+  // With a signing key: platform -> the manifest bytes this run signed, as the record keeps them.
+  std::map<std::string, SignedManifest> signedNow;
+  // With a signing key: platform -> the manifest of the site this run builds on, as checked.
+  std::map<std::string, VouchedManifest> vouched;
   std::vector<std::string> resigned;  // resignRelease: the platforms signed again; changeRollout: changed
   // Taken by prepareSite and held as long as the run lives, so through pruning as well.
   SiteLock lock;

@@ -33,7 +33,8 @@ bool parseArray(const std::string& text, Json& array, std::string& error) {
 }
 
 bool isOffer(const Json& element) {
-  return element.is_object() && (element.contains("rollout") || element.contains("candidate"));
+  // Inside a file's element, these keys mean nothing, as to launchers.
+  return element.is_object() && !element.contains("path") && (element.contains("rollout") || element.contains("candidate"));
 }
 
 Json shareJson(double share) {
@@ -74,29 +75,38 @@ bool drawSalt(std::string& salt, std::string& error) {
   return true;
 }
 
-bool readRollout(const fs::path& release, const std::string& platform, std::optional<RolloutState>& state,
-                 std::string& error) {
+bool rolloutOf(const std::string& json, std::optional<RolloutState>& state, std::string& reason) {
   state.reset();
-  std::string text;
-  std::error_code ec;
-  if (!fs::exists(manifestFile(release, platform), ec)) return true;
   Json array;
-  if (!readText(manifestFile(release, platform), text) || !parseArray(text, array, error)) {
-    error = "cannot read " + manifestFile(release, platform).string();
-    return false;
-  }
+  if (!parseArray(json, array, reason)) return false;
   for (const Json& element : array) {
-    if (!element.is_object() || !element.contains("rollout")) continue;
+    if (!element.is_object() || !element.contains("rollout") || element.contains("path")) continue;
     const Json& rollout = element.at("rollout");
     if (!rollout.is_object() || !rollout.value("release", Json()).is_string() ||
         !rollout.value("share", Json()).is_number() || !rollout.value("salt", Json()).is_string()) {
-      error = manifestFile(release, platform).string() + ": a damaged rollout";
+      reason = "a damaged rollout";
       return false;
     }
     state = RolloutState{rollout.at("release").get<std::string>(), rollout.at("share").get<double>(),
                          rollout.at("salt").get<std::string>()};
   }
   return true;
+}
+
+bool readRollout(const fs::path& release, const std::string& platform, std::optional<RolloutState>& state,
+                 std::string& error) {
+  state.reset();
+  std::string text;
+  std::error_code ec;
+  if (!fs::exists(manifestFile(release, platform), ec)) return true;
+  std::string reason;
+  if (!readText(manifestFile(release, platform), text)) {
+    error = "cannot read " + manifestFile(release, platform).string();
+    return false;
+  }
+  if (rolloutOf(text, state, reason)) return true;
+  error = manifestFile(release, platform).string() + ": " + reason;
+  return false;
 }
 
 bool rolloutPlatforms(const fs::path& release, std::vector<std::string>& platforms, std::string& error) {

@@ -33,6 +33,9 @@ bool parseShare(const std::string& text, double& share);
 // 32 bytes from the system's random source, in hexadecimal.
 bool drawSalt(std::string& salt, std::string& error);
 
+// The rollout that the manifest text `json` offers, if any; false with a reason when damaged.
+bool rolloutOf(const std::string& json, std::optional<RolloutState>& state, std::string& reason);
+
 // The rollout of <platform>.json in `release`, if it offers one.
 bool readRollout(const fs::path& release, const std::string& platform, std::optional<RolloutState>& state,
                  std::string& error);

@@ -142,31 +142,10 @@ bool writeSignedManifest(const fs::path& release, const std::string& platform, c
          writeText(signatureFile(release, platform), formatManifestSignature(signature), error);
 }
 
-bool readSignedManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
-                        SignedManifest& found, std::string& error) {
-  const fs::path file = signatureFile(release, platform);
-  std::string json;
-  std::string text;
-  ManifestSignature signature;
-  std::string reason;
-  if (!readText(manifestFile(release, platform), json) || !readText(file, text)) {
-    error = "cannot read the manifest of " + platform + " or its signature in " + release.string();
-    return false;
-  }
-  if (!parseManifestSignature(text, signature, reason)) {
-    error = file.string() + ": " + reason;
-    return false;
-  }
-  if (!verifyManifestSignature(publicKeyOf(key), platform, json, signature)) {
-    error = "the signature of " + platform + ".json does not verify with this key; publish the release's "
-            "tree again to sign it anew";
-    return false;
-  }
-  found.serial = signature.serial;
-  found.manifestSha256 = sha256Hex(json);
-  return true;
-}
+namespace {
 
+// Whether `found`, the manifest of `platform` in release `id`, is what the record at `recordFile`
+// says was signed last for the site; the refusal names the way to sign it all the same.
 bool isLastSigned(const fs::path& recordFile, const SiteLayout& layout, const std::string& id,
                   const std::string& platform, const SignedManifest& found, std::string& error) {
   SigningRecord record;
@@ -185,6 +164,44 @@ bool isLastSigned(const fs::path& recordFile, const SiteLayout& layout, const st
                     std::to_string(last->second.serial) + ")";
   error += "; if serving it is meant, name it: --resign --rollback-to " + id;
   return false;
+}
+
+}  // namespace
+
+bool takeVouchedManifest(const SiteLayout& layout, const std::string& id, const std::string& platform,
+                         const ManifestSecretKey& key, const fs::path& recordFile, bool named,
+                         VouchedManifest& manifest, std::string& error) {
+  const fs::path release = layout.releaseDir(id);
+  const fs::path file = signatureFile(release, platform);
+  std::error_code ec;
+  if (!fs::exists(file, ec)) {
+    error = manifestFile(release, platform).string() + " is not signed, so this key cannot vouch for it; publish " +
+            platform + " with --sign-key first";
+    return false;
+  }
+  std::string text;
+  ManifestSignature signature;
+  std::string reason;
+  if (!readText(manifestFile(release, platform), manifest.json) || !readText(file, text)) {
+    error = "cannot read the manifest of " + platform + " or its signature in " + release.string();
+    return false;
+  }
+  if (!parseManifestSignature(text, signature, reason)) {
+    error = file.string() + ": " + reason;
+    return false;
+  }
+  if (!verifyManifestSignature(publicKeyOf(key), platform, manifest.json, signature)) {
+    error = "the signature of " + platform + ".json does not verify with this key; publish the release's "
+            "tree again to sign it anew";
+    return false;
+  }
+  manifest.signedAs = {signature.serial, sha256Hex(manifest.json)};
+  if (named) return true;
+  if (recordFile.empty()) {
+    error = platform + " of release " + id + " cannot be checked without the record of what the key signed last";
+    return false;
+  }
+  return isLastSigned(recordFile, layout, id, platform, manifest.signedAs, error);
 }
 
 bool recordSigned(const fs::path& recordFile, const SiteLayout& layout,

@@ -45,15 +45,20 @@ bool resignManifest(const fs::path& release, const std::string& platform, const 
                     std::uint64_t serial, std::int64_t expires, const std::string& checkedSha256,
                     std::string& error);
 
-// The serial and manifest digest of `platform` in `release`, whose signature must verify with
-// `key` (the refusal is the one of resignManifest).
-bool readSignedManifest(const fs::path& release, const std::string& platform, const ManifestSecretKey& key,
-                        SignedManifest& found, std::string& error);
+// A manifest of the site as a signing path may take it: its exact bytes, checked once.
+struct VouchedManifest {
+  std::string json;
+  SignedManifest signedAs;  // its signature's serial and the digest of `json`
+};
 
-// Whether `found`, the manifest of `platform` in release `id`, is what the record at `recordFile`
-// says was signed last for the site; the refusal names the way to sign it all the same.
-bool isLastSigned(const fs::path& recordFile, const SiteLayout& layout, const std::string& id,
-                  const std::string& platform, const SignedManifest& found, std::string& error);
+// The one way a path that signs takes a manifest from the site. The manifest of `platform` in
+// release `id` must carry a signature that verifies with `key` and, unless the operator named
+// the release (`named`: --rollback-to, --rollback), be what the signer's record at `recordFile`
+// names as signed last for the site. Anything else is refused, naming the file: whoever can
+// write the site without the key must not get their edit signed.
+bool takeVouchedManifest(const SiteLayout& layout, const std::string& id, const std::string& platform,
+                         const ManifestSecretKey& key, const fs::path& recordFile, bool named,
+                         VouchedManifest& manifest, std::string& error);
 
 // Records `signedNow` (platform -> what was just signed or served) for the site.
 bool recordSigned(const fs::path& recordFile, const SiteLayout& layout,
