@@ -195,7 +195,9 @@ ProxyRoute ProxyChoice::routeFor(const std::string& url) {
     if (known != routes_.end()) return known->second;
     route = environmentRoute(scheme, host);
     if (route.source == ProxySource::None) route = systemRoute(scheme, host, hostPort, url);
-    route.logonWithCurrentUser = system_.logonWithCurrentUser && !route.proxy.empty() && !hasCredentials(route.proxy);
+    // Anyone on the network can answer for WPAD, and so name the proxy: that one gets no logon.
+    route.logonWithCurrentUser = system_.logonWithCurrentUser && !route.proxy.empty() && !hasCredentials(route.proxy) &&
+                                 route.source != ProxySource::AutoDetect;
     routes_[key] = route;
     if (route.source == ProxySource::None || logged_) return route;
     logged_ = true;
@@ -252,7 +254,7 @@ ProxyRoute ProxyChoice::systemRoute(const std::string& scheme, const std::string
     if (scriptUrl.empty()) continue;
     route.source = source;
     route.origin = scriptUrl;
-    if (runScript(scriptUrl, url, proxies, note)) {
+    if (runScript(scriptUrl, source == ProxySource::AutoDetect, url, proxies, note)) {
       route.setProxy = true;
       route.proxy = proxyForScheme(proxies, scheme);
       route.note.clear();
@@ -278,8 +280,8 @@ ProxyRoute ProxyChoice::systemRoute(const std::string& scheme, const std::string
   return route;
 }
 
-bool ProxyChoice::runScript(const std::string& scriptUrl, const std::string& url, std::string& proxies,
-                            std::string& note) {
+bool ProxyChoice::runScript(const std::string& scriptUrl, bool foundThroughWpad, const std::string& url,
+                            std::string& proxies, std::string& note) {
   const auto failed = failedScripts_.find(scriptUrl);
   if (failed != failedScripts_.end()) {
     note = failed->second;
@@ -287,7 +289,9 @@ bool ProxyChoice::runScript(const std::string& scriptUrl, const std::string& url
   }
   std::string scheme, host, hostPort;
   splitUrl(scriptUrl, scheme, host, hostPort);
-  const bool intranet = bypassMatches(settings_->bypass, host, hostPort);
+  // The address of a script found through WPAD ("http://wpad/wpad.dat") is whatever answers for
+  // that name on the network, so it is never the intranet, whatever the bypass list says.
+  const bool intranet = !foundThroughWpad && bypassMatches(settings_->bypass, host, hostPort);
   if (system_.runScript(scriptUrl, url, kScriptTimeoutMs, intranet, proxies, note)) return true;
   failedScripts_[scriptUrl] = note;
   return false;

@@ -64,6 +64,7 @@ ProxySystem systemProxySources();
 // once (a "direct" answer and a failed script included), and the first lookup that finds a
 // setting writes one INFO line. A PAC script's server gets the logged-on user's credentials
 // only when it is on the intranet as WinHTTP's autologon policy sees it: on the bypass list.
+// A script found through WPAD, and the proxy it names, get no credentials at all.
 // Safe to call from several threads.
 class ProxyChoice {
  public:
@@ -78,7 +79,8 @@ class ProxyChoice {
   ProxyRoute environmentRoute(const std::string& scheme, const std::string& host);
   ProxyRoute systemRoute(const std::string& scheme, const std::string& host, const std::string& hostPort,
                          const std::string& url);
-  bool runScript(const std::string& scriptUrl, const std::string& url, std::string& proxies, std::string& note);
+  bool runScript(const std::string& scriptUrl, bool foundThroughWpad, const std::string& url, std::string& proxies,
+                 std::string& note);
 
   ProxySystem system_;
   std::function<void(const std::string&)> log_;

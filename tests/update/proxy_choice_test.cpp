@@ -57,6 +57,9 @@ TEST(ProxyChoice, MapsVariablesSettingsAndScriptsToTheRequestsRoute) {
   pacAndManual.settings.proxy = "m:1";
   wpad.settings.autoDetect = true, wpad.wpadScript = "http://wpad/wpad.dat";
   wpad.scriptAnswers[wpad.wpadScript] = "w:1;w:2";
+  FakeSystem wpadAskingForLogon = wpad;
+  wpadAskingForLogon.settings.bypass = "<local>", wpadAskingForLogon.settings.autoConfigUrl = "";
+  wpadAskingForLogon.scriptAnswers[wpad.wpadScript] = "?PROXY w:1";
   const char* const kUrl = "http://updates.example:8080/gis/update/list";
   const std::string bypassed = "网络代理：直连（来源：手动设置；在绕过列表中）";
   const RouteCase cases[] = {
@@ -90,6 +93,8 @@ TEST(ProxyChoice, MapsVariablesSettingsAndScriptsToTheRequestsRoute) {
       {"<local> with another wildcard", {{}, {false, "", "m:1", "<local>;*cdn*"}}, "http://eu-cdn3.net/x", "",
        bypassed.c_str()},
       {"WPAD before the PAC address", wpad, kUrl, "w:1", "网络代理：w:1（来源：WPAD 自动检测的 PAC 脚本 http://wpad/wpad.dat）"},
+      {"WPAD server asking for a logon, <local> bypassed", wpadAskingForLogon, kUrl, "",
+       "网络代理：直连（来源：WPAD 自动检测的 PAC 脚本 http://wpad/wpad.dat；未能运行：401）"},
   };
   EXPECT_EQ(noProxyList(manual.bypass), ".corp.example,10.0.0.0/8,host");
   for (const RouteCase& c : cases) {
@@ -102,8 +107,10 @@ TEST(ProxyChoice, MapsVariablesSettingsAndScriptsToTheRequestsRoute) {
     // The variables are left to the library; a system setting is set, with its bypass list.
     EXPECT_EQ(route.setProxy, system.environment.empty() && *c.logLine);
     EXPECT_EQ(route.noProxy, route.source == ProxySource::Manual ? noProxyList(system.settings.bypass) : "");
-    // The logged-on user answers only a proxy that carries no credentials of its own.
-    EXPECT_EQ(route.logonWithCurrentUser, route.proxy != "" && route.proxy.find('@') == std::string::npos);
+    // The logged-on user answers only a proxy that carries no credentials of its own, and never
+    // one that a script found through WPAD names.
+    EXPECT_EQ(route.logonWithCurrentUser, route.proxy != "" && route.proxy.find('@') == std::string::npos &&
+                                              route.source != ProxySource::AutoDetect);
     EXPECT_EQ(lines, *c.logLine ? std::vector<std::string>{c.logLine} : std::vector<std::string>{});
   }
 }
