@@ -12,7 +12,8 @@ namespace platform {
 
 namespace {
 
-constexpr DWORD kModulePathUnits = 260;
+constexpr std::size_t kModulePathUnits = 260;
+constexpr std::size_t kLongestPathUnits = 32768;
 
 // The version query of ntdll, which, unlike GetVersionExW, is not bent by compatibility shims.
 using RtlGetVersionFunction = LONG(WINAPI*)(RTL_OSVERSIONINFOW*);
@@ -22,12 +23,21 @@ static_assert(sizeof(RTL_OSVERSIONINFOW) == 276, "RtlGetVersion expects the 276-
 }  // namespace
 
 bool ownExecutablePath(std::filesystem::path& result) {
-  wchar_t buffer[kModulePathUnits];
-  const DWORD length = GetModuleFileNameW(nullptr, buffer, kModulePathUnits);
-  // A path of 260 units or more comes back truncated, which is as good as none.
-  if (length == 0 || length >= kModulePathUnits) return false;
+  // A path that does not fit comes back cut off (the length is then the buffer's): try again
+  // with more room, up to the longest path Windows has.
+  std::wstring buffer(kModulePathUnits, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return false;
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      break;
+    }
+    if (buffer.size() >= kLongestPathUnits) return false;
+    buffer.resize(buffer.size() * 2);
+  }
   // Started by its extended-length name, the launcher still shows and registers the classic one.
-  result = std::filesystem::path(withoutExtendedPrefix(std::wstring_view(buffer, length)));
+  result = std::filesystem::path(withoutExtendedPrefix(buffer));
   return true;
 }
 

@@ -222,6 +222,7 @@ std::vector<FirstInstallationRow> firstInstallationRows() {
   return rowsHere<FirstInstallationRow>({
       {"WholeReleaseWithLinksIsFetchedAndTheProgramStarted", Platforms::LinuxOnly, true},
       {"EveryFileIsFetchedIntoSubfoldersAndTheProgramStarted", Platforms::Both, false},
+      {"InstallationDirectoryOfMoreThanThreeHundredCharacters", Platforms::Both, false, true},
   });
 }
 
@@ -237,7 +238,11 @@ TEST_P(FirstInstallation, FetchesTheReleaseAndStartsTheProgram) {
   // The launcher's own file is in the release too; the running one stays.
   release().addFile(Installation::launcherName(), kReleasedLauncher, 1700000500);
   writeFaults(faultsFile(), "");
-  Installation installation(root() / "install");
+  // The launcher finds its installation from its own path, however long.
+  fs::path dir = root() / "install";
+  for (char letter : std::string(row.longDirectory ? "abcde" : "")) dir /= std::string(60, letter);
+  Installation installation(dir);
+  ASSERT_TRUE(!row.longDirectory || installation.dirText().size() > 300u);
   installation.setMainProgramBehaviour("stay 60");
   auto server = startServer();
   ASSERT_TRUE(server->running());

@@ -43,6 +43,7 @@ struct FirstInstallationRow {
   std::string name;
   Platforms platforms;
   bool links;  // two symbolic links in the release besides the files
+  bool longDirectory = false;  // an installation directory of more than 300 characters
 };
 std::vector<FirstInstallationRow> firstInstallationRows();
 class FirstInstallation : public LauncherEndToEnd,
