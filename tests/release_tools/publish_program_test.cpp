@@ -180,19 +180,27 @@ TEST_F(PublishProgram, RollsOutACandidateBesideTheCurrentReleaseAndMakesItCurren
 }
 
 TEST_F(PublishProgram, CountsTheHealthReportsOfAnAccessLogPerRelease) {
+  // Reports count only for releases the site keeps; made-up ids are passed over.
+  writeSampleSource("1");
+  ASSERT_EQ(publish({"--copy"}).exitCode, 0);
+  const std::string r1 = currentId(site());
+  writeFile(source() / "Vardel.exe", "program 2");
+  ASSERT_EQ(publish({"--copy"}).exitCode, 0);
+  const std::string r2 = currentId(site());
   const std::string report = R"( "GET /gis/update/health?platform=windows&release=)";
   writeFile(temp_ / "access.log",
-            "10.0.0.1 - - [07/Dec/2026:10:00:00 +0000]" + report + "r1&result=up_to_date HTTP/1.1\" 204 0 \"-\" \"Kestrun/1.0\"\n"
+            "10.0.0.1 - - [07/Dec/2026:10:00:00 +0000]" + report + r1 + "&result=up_to_date HTTP/1.1\" 204 0 \"-\" \"Kestrun/1.0\"\n"
             "10.0.0.2 - - [07/Dec/2026:10:00:01 +0000] \"GET /gis/update/list?platform=windows HTTP/1.1\" 200 9 \"-\" \"-\"\n"
-            "10.0.0.3 - - [08/Dec/2026:09:00:00 +0000]" + report + "r2&result=updated&early_exit=1&exit_code=3 HTTP/1.1\" 204 0 \"-\" \"-\"\n"
-            "10.0.0.4 - - [08/Dec/2026:09:00:02 +0000]" + report + "r2&result=failed&step=download HTTP/1.1\" 204 0 \"-\" \"-\"\n"
+            "10.0.0.3 - - [08/Dec/2026:09:00:00 +0000]" + report + r2 + "&result=updated&early_exit=1&exit_code=3 HTTP/1.1\" 204 0 \"-\" \"-\"\n"
+            "10.0.0.4 - - [08/Dec/2026:09:00:02 +0000]" + report + r2 + "&result=failed&step=download HTTP/1.1\" 204 0 \"-\" \"-\"\n"
+            "10.0.0.7 - - [08/Dec/2026:09:00:05 +0000]" + report + "20261208-000000-999&result=failed HTTP/1.1\" 204 0 \"-\" \"-\"\n"
             "10.0.0.5 - - [08/Dec/2026:09:00:03 +0000]" + report + "<b>&result=updated HTTP/1.1\" 204 0 \"-\" \"-\"\n"
-            "10.0.0.6 - - [08/Dec/2026:09:00:04 +0000]" + report + "r1&result=up_to_date&pad=" + std::string(100000, '(') + " HTTP/1.1\" 204 0 \"-\" \"-\"\n");
+            "10.0.0.6 - - [08/Dec/2026:09:00:04 +0000]" + report + r1 + "&result=up_to_date&pad=" + std::string(100000, '(') + " HTTP/1.1\" 204 0 \"-\" \"-\"\n");
   const ToolRun run = siteCommand({"--health", (temp_ / "access.log").string(), "--json", "--html", (temp_ / "h.html").string()});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(nlohmann::json::parse(run.out), nlohmann::json::parse(R"({"releases": [
-      {"release": "r1", "checks": 2, "up_to_date": 2, "updated": 0, "failed": 0, "early_exits": 0},
-      {"release": "r2", "checks": 2, "up_to_date": 0, "updated": 1, "failed": 1, "early_exits": 1}]})"));
+      {"release": ")" + r1 + R"(", "checks": 2, "up_to_date": 2, "updated": 0, "failed": 0, "early_exits": 0},
+      {"release": ")" + r2 + R"(", "checks": 2, "up_to_date": 0, "updated": 1, "failed": 1, "early_exits": 1}]})"));
   const std::string page = readFile(temp_ / "h.html");
   EXPECT_EQ(page.find("<b>"), std::string::npos);
   EXPECT_NE(page.find("<polyline"), std::string::npos);

@@ -25,12 +25,6 @@ std::string queryValue(const std::string& query, const std::string& key) {
   return {};
 }
 
-bool isReleaseText(const std::string& text) {
-  return !text.empty() && text.size() <= 64 &&
-         text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.-") ==
-             std::string::npos;
-}
-
 void count(HealthCounts& counts, const std::string& result, bool earlyExit) {
   ++counts[0];
   if (result == "up_to_date") ++counts[1];
@@ -79,7 +73,8 @@ bool readHealthRequest(const std::string& line, HealthRequest& request) {
 
 }  // namespace
 
-bool readHealthLog(const std::filesystem::path& log, std::vector<ReleaseHealth>& releases, std::string& error) {
+bool readHealthLog(const std::filesystem::path& log, const std::set<std::string>& held,
+                   std::vector<ReleaseHealth>& releases, std::string& error) {
   std::ifstream in(log, std::ios::binary);
   if (!in) {
     error = "cannot read " + log.string();
@@ -91,7 +86,7 @@ bool readHealthLog(const std::filesystem::path& log, std::vector<ReleaseHealth>&
   while (std::getline(in, text)) {
     if (!readHealthRequest(text, request)) continue;
     const std::string release = queryValue(request.query, "release");
-    if (!isReleaseText(release)) continue;
+    if (held.count(release) == 0) continue;
     ReleaseHealth& health = found[release];
     health.release = release;
     const std::string result = queryValue(request.query, "result");
@@ -137,7 +132,9 @@ std::string healthHtml(const std::vector<ReleaseHealth>& releases) {
   for (const ReleaseHealth& health : releases) {
     for (const auto& [day, counts] : health.byDay) daySet.insert(day);
   }
-  const std::vector<std::string> days(daySet.begin(), daySet.end());
+  // The page stays small whatever the log spans: its last days only.
+  std::vector<std::string> days(daySet.begin(), daySet.end());
+  if (days.size() > kChartDays) days.erase(days.begin(), days.end() - kChartDays);
   std::string page =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Release health</title>\n"
       "<style>body{font-family:sans-serif;margin:2em}svg{border:1px solid #ccc;margin:0 1em 1em 0}"

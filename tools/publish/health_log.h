@@ -3,6 +3,7 @@
 #include <array>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,14 +23,18 @@ struct ReleaseHealth {
 };
 
 // The releases named by the reports of `log`, sorted by release id. Lines that are no report,
-// or name no well-formed release, are passed over.
-bool readHealthLog(const std::filesystem::path& log, std::vector<ReleaseHealth>& releases, std::string& error);
+// or name a release that is not in `held` (the releases the site keeps, candidates included),
+// are passed over: anyone can send a report, and made-up ids must cost nothing.
+bool readHealthLog(const std::filesystem::path& log, const std::set<std::string>& held,
+                   std::vector<ReleaseHealth>& releases, std::string& error);
 
 // A table for the terminal, one line per release.
 std::string healthText(const std::vector<ReleaseHealth>& releases);
 // {"releases":[{"release":…,"checks":…,"up_to_date":…,"updated":…,"failed":…,"early_exits":…}]}
 std::string healthJson(const std::vector<ReleaseHealth>& releases);
-// One self-contained page: a chart per count over the days, one line per release, and the table.
+// One self-contained page: a chart per count over the days (the last kChartDays of the log), one
+// line per release, and the table.
+inline constexpr std::size_t kChartDays = 366;
 std::string healthHtml(const std::vector<ReleaseHealth>& releases);
 
 }  // namespace publish

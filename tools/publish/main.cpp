@@ -19,6 +19,7 @@
 #include <optional>
 #include <iostream>
 #include <map>
+#include <set>
 #include <string>
 
 #include "tools/publish/health_log.h"
@@ -159,10 +160,15 @@ int publishSource(const publish::PublishRequest& request) {
   return pruneAfter(run, request);
 }
 
-int showHealth(const std::string& accessLog, bool json, const std::string& htmlFile) {
+int showHealth(const publish::SiteLayout& layout, const std::string& accessLog, bool json, const std::string& htmlFile) {
   std::vector<publish::ReleaseHealth> releases;
+  std::vector<std::string> held;
   std::string error;
-  if (!publish::readHealthLog(accessLog, releases, error)) return fail(error);
+  // Every release a report may name is kept in the site: a candidate is published as one.
+  if (!publish::listReleaseIds(layout, held, error) ||
+      !publish::readHealthLog(accessLog, std::set<std::string>(held.begin(), held.end()), releases, error)) {
+    return fail(error);
+  }
   std::cout << (json ? publish::healthJson(releases) : publish::healthText(releases));
   if (htmlFile.empty()) return 0;
   std::ofstream page(htmlFile, std::ios::binary | std::ios::trunc);
@@ -255,7 +261,7 @@ int main(int argc, char** argv) {
         noObjects || requireSigned || healthReports) {
       return usageError("--health takes only --site, --json and --html");
     }
-    return showHealth(values["--health"], json, values["--html"]);
+    return showHealth(layout, values["--health"], json, values["--html"]);
   }
 
   if (list || values.count("--rollback") != 0) {
