@@ -9,7 +9,9 @@ namespace platform {
 // An exclusive lock on one file, shared by nobody: held until the object goes away, and
 // dropped by the system when the process ends in any way, so a killed holder never leaves
 // it behind (flock elsewhere, LockFileEx on Windows). The file itself is never opened
-// through a link, and child processes do not inherit it.
+// through a link, must be a regular file, is opened only with the right to change it (so a
+// user who can merely read the installation cannot hold its lock), and child processes do
+// not inherit it.
 class FileLock {
  public:
   FileLock() = default;

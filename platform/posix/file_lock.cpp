@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -12,13 +13,19 @@ namespace {
 
 std::error_code lastError() { return std::error_code(errno, std::system_category()); }
 
+// Opened for writing, so that only someone who may change the installation can hold its lock,
+// and without blocking, so that a FIFO planted at the path cannot stop the launcher here; a
+// lock file must then be a regular file. -1 with errno on failure.
 int openLockFile(const std::filesystem::path& path) {
-  constexpr int kFlags = O_CREAT | O_NOFOLLOW | O_CLOEXEC;
-  int descriptor = ::open(path.c_str(), O_RDWR | kFlags, 0644);
-  // A read-only installation may still hold the file from an earlier run; a shared
-  // descriptor can be locked just the same.
-  if (descriptor < 0 && (errno == EACCES || errno == EROFS)) descriptor = ::open(path.c_str(), O_RDONLY | kFlags);
-  return descriptor;
+  const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+  if (descriptor < 0) return -1;
+  struct stat status {};
+  const bool known = ::fstat(descriptor, &status) == 0;
+  if (known && S_ISREG(status.st_mode)) return descriptor;
+  const int error = known ? EINVAL : errno;
+  ::close(descriptor);
+  errno = error;
+  return -1;
 }
 
 int flockRetryingSignals(int descriptor, int operation) {

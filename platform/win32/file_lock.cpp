@@ -36,7 +36,9 @@ std::error_code FileLock::tryLock(const std::filesystem::path& path, bool& acqui
   // Read access is all that LockFileEx needs, and a reader elsewhere that shares reading only
   // (as most programs that open a file to look at it do) leaves it to us; asking to write as
   // well would fail with a sharing violation for as long as that reader keeps the file open.
-  win32::UniqueHandle file = win32::openUnredirected(path, GENERIC_READ, OPEN_ALWAYS, error);
+  // The right to change the file's attributes, which sharing does not restrict, keeps the lock
+  // to those who may change the installation: a user who can only read it cannot hold it.
+  win32::UniqueHandle file = win32::openUnredirected(path, GENERIC_READ | FILE_WRITE_ATTRIBUTES, OPEN_ALWAYS, error);
   if (!file) return error;
   handle_ = reinterpret_cast<std::intptr_t>(file.release());
   return tryAgain(acquired);

@@ -1,6 +1,7 @@
 // The fault matrix with the Linux launcher: every row of the table (fault_rows.h), the local
 // faults made with file modes and resource limits.
 
+#include <cstdlib>
 #include <fstream>
 
 #include "platform/file_lock.h"
@@ -58,6 +59,13 @@ class PosixLocalFaults : public LocalFaults {
         reader_.open(dir / "update.lock");
         ASSERT_TRUE(reader_.is_open());
         return;
+      case Local::LockIsAReadOnlyFifo:
+        ASSERT_EQ(std::system(("mkfifo -m 0444 '" + (dir / "update.lock").string() + "'").c_str()), 0);
+        break;
+      case Local::LockFileReadOnly:
+        testing_support::writeFile(dir / "update.lock", "");
+        fs::permissions(dir / "update.lock", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        break;
     }
     for (const fs::path& locked : lockedDirs_) {
       fs::permissions(locked, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,

@@ -259,6 +259,13 @@ std::vector<FaultRow> faultRows() {
                    {"WARN", "等待另一个 Kestrun 结束超时（3 秒），本次不更新"}, skipped},
                   "", true, 0, 0, "", "the test holds the lock with flock, which Wine's LockFileEx does not see"});
   rows.push_back({"LockFileOpenForReading", "", Local::LockFileRead, false, End::New, {allApplied}, ""});
+  const std::string unixModes = "a FIFO and the Unix mode of a file are Linux faults; Wine keeps no access control lists";
+  for (const auto& [name, fault] : {std::pair{"LockIsAReadOnlyFifo", Local::LockIsAReadOnlyFifo},
+                                    std::pair{"LockFileOnlyReadable", Local::LockFileReadOnly}}) {
+    rows.push_back({name, "", fault, false, End::Old,
+                    {{"WARN", "无法锁定安装目录，本次不更新：{*}update.lock；原因：{*}"}, skipped}, "", false, 0, 0, "",
+                    unixModes});
+  }
   rows.push_back({"WaitRunsOutWhileAnotherRunUpdates", "", Local::UpdateInProgress, false, End::OldNotStarted,
                   {{"WARN", "等待另一个 Kestrun 结束超时（3 秒），本次不更新"},
                    {"INFO", "另一个 Kestrun 正在更新 Vardel，更新完成后由其启动，本次不启动"}},

@@ -20,12 +20,13 @@ namespace faults {
 namespace fs = std::filesystem;
 
 // The Lock* faults are of update.lock: a folder in its place, its lock held by another
-// process for the whole run, the file held open for reading by another program.
+// process for the whole run, the file held open for reading by another program, a FIFO or a
+// file that the launcher's user may only read.
 // UpdateInProgress holds update.lock and update.restart.lock, as a run that has stopped the
 // program for an update does.
 enum class Local {
   None, DiskFull, ReadOnlyInstallation, StagingIsAFile, TargetCannotBeReplaced, LockIsAFolder, LockHeld, LockFileRead,
-  UpdateInProgress
+  UpdateInProgress, LockIsAReadOnlyFifo, LockFileReadOnly
 };
 
 // Compressed copies and patches of data/big.bin that the row's manifest offers ({BODY}), each

@@ -45,6 +45,8 @@ class WineLocalFaults : public faults::LocalFaults {
       case Local::ReadOnlyInstallation:
       case Local::LockHeld:
       case Local::UpdateInProgress:
+      case Local::LockIsAReadOnlyFifo:
+      case Local::LockFileReadOnly:
         FAIL() << "no such fault under Wine";
     }
   }
