@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -48,6 +49,11 @@ std::error_code isRedirection(const fs::path& path, bool& redirects);
 
 // Size in bytes, following links.
 std::error_code fileSize(const fs::path& path, std::uint64_t& size);
+
+// Reads a small file that the launcher keeps for itself into `text`: never through a link, only
+// a regular file (anything else is an error, as a missing file is), and only when it holds at
+// most `limit` bytes; a larger one sets `tooLarge` and is not read.
+std::error_code readSmallFile(const fs::path& path, std::size_t limit, std::string& text, bool& tooLarge);
 
 // Last-write time as 100-nanosecond units since 1601-01-01 UTC (a Windows FILETIME),
 // following links.

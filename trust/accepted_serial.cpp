@@ -1,13 +1,14 @@
 #include "trust/accepted_serial.h"
 
 #include "names/installation_layout.h"
-#include "platform/file_mapping.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "trust/manifest_signature.h"
 
 namespace {
+
+constexpr std::size_t kSerialRecordLimitBytes = 64;
 
 std::string describe(const std::filesystem::path& file, const std::error_code& error) {
   return platform::pathToUtf8(file) + "（" + platform::errorCodeText(error) + "）";
@@ -22,11 +23,12 @@ SerialRecord readSerialFile(const std::filesystem::path& file, std::uint64_t& se
   if ((error = platform::queryItemKind(file, false, kind))) return SerialRecord::Unreadable;
   if (kind == platform::ItemKind::Missing) return SerialRecord::Missing;
   if (kind != platform::ItemKind::Regular) return SerialRecord::Damaged;
-  // Read through the platform layer, which names a long path in the form Windows needs.
-  platform::FileMapping mapping;
-  if ((error = mapping.open(file))) return SerialRecord::Unreadable;
+  // Opened without following a link, in case one took the file's place since it was looked
+  // at; a serial is 19 digits at most, so a larger file is damaged and never read whole.
   std::string text;
-  if (mapping.size() > 0) text.assign(reinterpret_cast<const char*>(mapping.data()), mapping.size());
+  bool tooLarge = false;
+  if ((error = platform::readSmallFile(file, kSerialRecordLimitBytes, text, tooLarge))) return SerialRecord::Unreadable;
+  if (tooLarge) return SerialRecord::Damaged;
   if (!text.empty() && text.back() == '\n') text.pop_back();
   if (!text.empty() && text.back() == '\r') text.pop_back();
   return parseManifestSerial(text, serial) ? SerialRecord::Serial : SerialRecord::Damaged;

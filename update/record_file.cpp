@@ -1,18 +1,23 @@
 #include "update/record_file.h"
 
+#include "log/launcher_log.h"
 #include "names/installation_layout.h"
-#include "platform/file_mapping.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 
+bool readRecordText(const std::filesystem::path& file, std::size_t limit, std::string& text) {
+  bool tooLarge = false;
+  if (platform::readSmallFile(file, limit, text, tooLarge)) return false;
+  if (!tooLarge) return true;
+  logWarn("记录文件过大，按不存在处理：" + platform::pathToUtf8(file) + "（上限 " + std::to_string(limit) + " 字节）");
+  return false;
+}
+
 std::vector<std::vector<std::string>> readRecordLines(const std::filesystem::path& file) {
   std::vector<std::vector<std::string>> lines;
-  platform::ItemKind kind = platform::ItemKind::Missing;
-  if (platform::queryItemKind(file, false, kind) || kind != platform::ItemKind::Regular) return lines;
-  platform::FileMapping mapping;
-  if (mapping.open(file) || mapping.size() == 0) return lines;
-  const std::string text(reinterpret_cast<const char*>(mapping.data()), mapping.size());
+  std::string text;
+  if (!readRecordText(file, kRecordLimitBytes, text)) return lines;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);

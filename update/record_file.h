@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,8 +11,16 @@
 // record; a line that is not what its reader expects is skipped by that reader. A wrong record
 // may cost time, never a wrong file: what it says is checked before it is used.
 
-// The lines of the record at `file`, each split at its tabs; none when the file is missing, is
-// not a plain file or cannot be read.
+// The largest record read: far above what a release of a million files needs, and a bound on
+// what a planted file can cost.
+inline constexpr std::size_t kRecordLimitBytes = 256u << 20;
+
+// The whole record at `file`, opened without following a link; false when it is missing, is
+// not a plain file, cannot be read or holds more than `limit` bytes (said in the log, and then
+// treated as absent).
+bool readRecordText(const std::filesystem::path& file, std::size_t limit, std::string& text);
+
+// The lines of the record at `file`, each split at its tabs; none when readRecordText finds none.
 std::vector<std::vector<std::string>> readRecordLines(const std::filesystem::path& file);
 
 // Replaces the record with `lines` (fields joined by tabs) through a rename, so an interrupted

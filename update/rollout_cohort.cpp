@@ -4,15 +4,18 @@
 
 #include "names/installation_layout.h"
 #include "platform/environment.h"
-#include "platform/file_mapping.h"
 #include "platform/file_writer.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "trust/sha256_hex.h"
+#include "update/record_file.h"
 
 namespace {
 
 constexpr std::size_t kIdentifierBytes = 16;
+// The identifier, the computer's name and the directory's identity (a path of at most 32767
+// units) fit many times over.
+constexpr std::size_t kIdentifierRecordLimitBytes = 256u << 10;
 
 bool isIdentifier(const std::string& text) {
   return text.size() == 2 * kIdentifierBytes && text.find_first_not_of("0123456789abcdef") == std::string::npos;
@@ -20,11 +23,8 @@ bool isIdentifier(const std::string& text) {
 
 // The identifier recorded for this computer and directory, or empty.
 std::string recordedIdentifier(const std::filesystem::path& file, const std::string& expectedRest) {
-  platform::ItemKind kind = platform::ItemKind::Missing;
-  if (platform::queryItemKind(file, false, kind) || kind != platform::ItemKind::Regular) return {};
-  platform::FileMapping mapping;
-  if (mapping.open(file) || mapping.size() == 0) return {};
-  const std::string text(reinterpret_cast<const char*>(mapping.data()), mapping.size());
+  std::string text;
+  if (!readRecordText(file, kIdentifierRecordLimitBytes, text)) return {};
   const std::size_t lineEnd = text.find('\n');
   if (lineEnd == std::string::npos || text.compare(lineEnd + 1, std::string::npos, expectedRest) != 0) return {};
   const std::string identifier = text.substr(0, lineEnd);

@@ -88,6 +88,35 @@ std::error_code queryItemStatus(const NativeString& path, bool followLinks, Item
   return {};
 }
 
+std::error_code readSmallFile(const fs::path& path, std::size_t limit, std::string& text, bool& tooLarge) {
+  text.clear();
+  tooLarge = false;
+  // Without blocking: a FIFO planted at the path is refused below, never waited on.
+  posix::Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) return lastError();
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0) return lastError();
+  if (!S_ISREG(status.st_mode)) return std::error_code(EINVAL, std::system_category());
+  if (static_cast<std::uint64_t>(status.st_size) > limit) {
+    tooLarge = true;
+    return {};
+  }
+  char buffer[4096];
+  for (;;) {
+    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return lastError();
+    if (count == 0) return {};
+    // A file that grew while it was read is still held to its bound.
+    if (text.size() + static_cast<std::size_t>(count) > limit) {
+      text.clear();
+      tooLarge = true;
+      return {};
+    }
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+}
+
 std::error_code fileSize(const fs::path& path, std::uint64_t& size) {
   struct stat status;
   if (std::error_code error = statItem(path, true, status)) return error;

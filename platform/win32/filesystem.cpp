@@ -8,6 +8,7 @@
 #include "platform/extended_path.h"
 #include "platform/text.h"
 #include "platform/win32/long_path.h"
+#include "platform/win32/open_unredirected.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
@@ -134,6 +135,36 @@ std::error_code queryItemKind(const fs::path& path, bool followLinks, ItemKind& 
   const std::error_code error = queryItemStatus(path, followLinks, status);
   kind = status.kind;
   return error;
+}
+
+std::error_code readSmallFile(const fs::path& path, std::size_t limit, std::string& text, bool& tooLarge) {
+  text.clear();
+  tooLarge = false;
+  std::error_code error;
+  // openUnredirected refuses a link or junction at the path.
+  win32::UniqueHandle file = win32::openUnredirected(path, GENERIC_READ, OPEN_EXISTING, error);
+  if (!file) return error;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.get(), &info)) return win32::lastError();
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return win32::systemError(ERROR_ACCESS_DENIED);
+  const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size > limit) {
+    tooLarge = true;
+    return {};
+  }
+  char buffer[4096];
+  for (;;) {
+    DWORD count = 0;
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &count, nullptr)) return win32::lastError();
+    if (count == 0) return {};
+    // A file that grew while it was read is still held to its bound.
+    if (text.size() + count > limit) {
+      text.clear();
+      tooLarge = true;
+      return {};
+    }
+    text.append(buffer, count);
+  }
 }
 
 std::error_code fileSize(const fs::path& path, std::uint64_t& size) {
