@@ -17,8 +17,10 @@
 #                        certificate, then its CA), so that tests need no network
 # --ca FILE              the CA bundle the verification trusts (default: the system's)
 #
-# Each file is signed into a temporary file beside it, verified, and only then renamed over the
-# original: a failure leaves the original untouched and stops the script with a message.
+# Each file is signed into a temporary file, verified, and only then renamed over the original:
+# a failure leaves the original untouched and stops the script with a message. The temporary
+# files live in a private folder (mktemp -d) beside the file, so that nobody else can plant a
+# link at their names and the rename stays on one file system.
 set -euo pipefail
 
 fail() {
@@ -93,8 +95,8 @@ fi
 verify_args=()
 [ -z "$ca_file" ] || verify_args=(-CAfile "$ca_file" -TSA-CAfile "$ca_file")
 
-pending=""
-trap '[ -z "$pending" ] || rm -f "$pending"' EXIT
+work=""
+trap '[ -z "$work" ] || rm -rf "$work"' EXIT
 
 # Signs `$1` into `$2` with one timestamp source (the remaining arguments).
 sign_into() {
@@ -105,7 +107,8 @@ sign_into() {
 
 for file in "${files[@]}"; do
   [ -f "$file" ] || fail "no such file: $file"
-  pending="$(dirname "$file")/.$(basename "$file").signing"
+  work=$(mktemp -d "$(dirname "$file")/.kestrun-sign.XXXXXXXX")
+  pending="$work/$(basename "$file")"
   signed=false
   if [ ${#test_tsa[@]} -gt 0 ]; then
     sign_into "$file" "$pending" "${test_tsa[@]}" && signed=true
@@ -127,6 +130,7 @@ for file in "${files[@]}"; do
     fail "$file: the new signature does not verify; the file is unchanged"
   fi
   mv -f "$pending" "$file"
-  pending=""
+  rm -rf "$work"
+  work=""
   echo "windows-sign: signed and timestamped $file"
 done
