@@ -5,6 +5,9 @@
 # KESTRUN_FUZZ_SECONDS  time per target, at most 30 (default 25)
 # KESTRUN_FUZZ_BUILD    build directory (default: build/fuzz in the repository)
 # KESTRUN_FUZZ_BUILD_ONLY=1  build the targets and stop
+# KESTRUN_FUZZ_SEED=N   run from this seed for KESTRUN_FUZZ_RUNS executions per target (default
+#                       40000), within the time above: the same inputs every time, as the test
+#                       command runs them. Without it, each run draws a new seed.
 # Exits non-zero on a build failure or on any crash, leak, time-out or failed check; the input
 # that caused it is kept under <build>/artifacts/. New inputs go to a scratch corpus, so the
 # seeds in the repository stay as they are.
@@ -17,6 +20,10 @@ jobs=${KESTRUN_JOBS:-2}
 all_targets=(manifest_check_fuzz confinement_fuzz windows_names_fuzz path_escape_fuzz command_line_fuzz reparse_names_fuzz object_decode_fuzz)
 targets=("${@:-${all_targets[@]}}")
 if (( seconds > 30 )); then seconds=30; fi
+repeatable=()
+if [[ -n "${KESTRUN_FUZZ_SEED:-}" ]]; then
+  repeatable=(-seed="$KESTRUN_FUZZ_SEED" -runs="${KESTRUN_FUZZ_RUNS:-40000}")
+fi
 
 # -O1 keeps the sanitizers' reports readable; Debug keeps assertions on.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
@@ -39,7 +46,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$scratch/$target"
   dict=()
   if [[ -f "$root/tests/fuzz/$target.dict" ]]; then dict=(-dict="$root/tests/fuzz/$target.dict"); fi
-  if ! "$build/tests/fuzz/$target" "$scratch/$target" "$seeds" "${dict[@]}" \
+  if ! "$build/tests/fuzz/$target" "$scratch/$target" "$seeds" "${dict[@]}" "${repeatable[@]}" \
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -detect_leaks=1 \
       -artifact_prefix="$build/artifacts/$target-" -print_final_stats=1 </dev/null 2>"$scratch/$target.log"; then
     tail -n 60 "$scratch/$target.log" >&2
