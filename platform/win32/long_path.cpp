@@ -25,19 +25,22 @@ std::wstring systemPath(const std::wstring& path) {
 }
 
 bool workingDirectoryText(const std::filesystem::path& directory, std::wstring& text) {
-  constexpr std::size_t kLimit = MAX_PATH - 2;
-  const std::wstring full = withoutExtendedPrefix(systemPath(directory));
-  if (full.size() <= kLimit) {
+  return classicPathText(directory, MAX_PATH - 2, text);
+}
+
+bool classicPathText(const std::filesystem::path& path, std::size_t limit, std::wstring& text) {
+  const std::wstring full = withoutExtendedPrefix(systemPath(path));
+  if (full.size() <= limit) {
     text = full;
     return true;
   }
-  const std::wstring named = systemPath(directory);
+  const std::wstring named = systemPath(path);
   std::wstring shortName(named.size() + 1, L'\0');
   const DWORD length = GetShortPathNameW(named.c_str(), shortName.data(), static_cast<DWORD>(shortName.size()));
   if (length == 0 || length >= shortName.size()) return false;
   shortName.resize(length);
   shortName = withoutExtendedPrefix(shortName);
-  if (shortName.size() > kLimit) return false;
+  if (shortName.size() > limit) return false;
   text = shortName;
   return true;
 }

@@ -19,4 +19,8 @@ std::wstring systemPath(const std::wstring& path);
 // ask for.
 bool workingDirectoryText(const std::filesystem::path& directory, std::wstring& text);
 
+// `path` in the classic form of at most `limit` characters: the full path when it fits, else
+// its short (8.3) form when the volume keeps short names and that fits; false otherwise.
+bool classicPathText(const std::filesystem::path& path, std::size_t limit, std::wstring& text);
+
 }  // namespace platform::win32

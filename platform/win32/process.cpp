@@ -41,10 +41,13 @@ ProcessHandle startProcess(const std::filesystem::path& program, const std::vect
     errorCode = ERROR_FILENAME_EXCED_RANGE;
     return nullptr;
   }
-  // The program's own name goes in its extended-length form only when it needs it; the
-  // command line keeps the classic name the program is used to seeing as its first element.
-  const std::wstring application =
-      program.native().size() < MAX_PATH ? program.native() : win32::systemPath(program);
+  // A program name of MAX_PATH or more goes in its short (8.3) form where the volume keeps
+  // one, which every Windows (and Wine) starts, else in its extended-length form; the command
+  // line keeps the classic name the program is used to seeing as its first element.
+  std::wstring application = program.native();
+  if (application.size() >= MAX_PATH && !win32::classicPathText(program, MAX_PATH - 1, application)) {
+    application = win32::systemPath(program);
+  }
   if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       directory.empty() ? nullptr : directory.c_str(), &startup, &created)) {
     errorCode = GetLastError();

@@ -421,8 +421,8 @@ Installation::Started Installation::start(const std::vector<std::string>& argume
   Started started;
   started.ownProcessId = options.interpreter.empty();
   started.stderrFile = scratchDir() / (stem + ".stderr");
-  started.process =
-      startRedirected(command, scratchDir() / (stem + ".stdout"), started.stderrFile, scratchDir());
+  started.process = startRedirected(command, scratchDir() / (stem + ".stdout"), started.stderrFile,
+                                    options.workingDirectory.empty() ? scratchDir() : options.workingDirectory);
   return started;
 }
 

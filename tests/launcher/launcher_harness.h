@@ -157,6 +157,7 @@ struct RunOptions {
   // latest start banner.
   std::vector<std::string> interpreter;
   std::vector<std::string> environment;
+  fs::path workingDirectory;  // the launcher's; empty: the folder beside the installation
 };
 
 // How a test program starts the launcher: the Linux launcher as a plain child process
