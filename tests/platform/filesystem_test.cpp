@@ -49,6 +49,33 @@ TEST(QueryItemKind, KindsAndAbsence) {
   }
 }
 
+// A record of the launcher's own is read whole only up to its bound, and only as a file.
+TEST(ReadSmallFile, WholeUpToItsBoundAndNothingElse) {
+  TempDir dir;
+  writeFile(dir / "eight.txt", "12345678");
+  fs::create_directory(dir / "folder");
+  const struct {
+    const char* name;
+    fs::path path;
+    std::size_t limit;
+    bool readable, tooLarge;
+    std::string text;
+  } cases[] = {
+      {"within the bound", dir / "eight.txt", 9, true, false, "12345678"},
+      {"at the bound", dir / "eight.txt", 8, true, false, "12345678"},
+      {"above the bound", dir / "eight.txt", 7, true, true, ""},
+      {"a folder", dir / "folder", 64, false, false, ""},
+      {"missing", dir / "missing.txt", 64, false, false, ""},
+  };
+  for (const auto& c : cases) {
+    std::string text = "stale";
+    bool tooLarge = !c.tooLarge;
+    EXPECT_EQ(!platform::readSmallFile(c.path, c.limit, text, tooLarge), c.readable) << c.name;
+    EXPECT_EQ(tooLarge, c.tooLarge && c.readable) << c.name;
+    EXPECT_EQ(text, c.text) << c.name;
+  }
+}
+
 TEST(QueryItemStatus, KindSizeAndTimeTogether) {
   TempDir dir;
   constexpr std::uint64_t kLargeSize = (std::uint64_t{1} << 32) + 10;  // needs the size's high half

@@ -1,6 +1,8 @@
 // Linux-only file-system rules: symbolic links, errno values and permission bits.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -123,6 +125,19 @@ TEST(PosixSymlinks, KindsWithAndWithoutFollowing) {
     const std::string name = item.path.filename();
     const bool isLink = name != "file.txt" && name != "folder";
     EXPECT_EQ(item.kind == ItemKind::Symlink, isLink) << name;
+  }
+}
+
+// A link or a FIFO at a record's name is refused at once, never followed or waited on.
+TEST(PosixSymlinks, SmallFilesAreReadNeitherThroughALinkNorFromAFifo) {
+  TempDir dir;
+  writeFile(dir / "file.txt", "x");
+  fs::create_symlink("file.txt", dir / "link");
+  ASSERT_EQ(std::system(("mkfifo '" + (dir / "fifo").string() + "'").c_str()), 0);
+  for (const char* name : {"link", "fifo"}) {
+    std::string text;
+    bool tooLarge = false;
+    EXPECT_TRUE(platform::readSmallFile(dir / name, 64, text, tooLarge)) << name;
   }
 }
 
