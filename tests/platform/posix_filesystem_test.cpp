@@ -1,9 +1,8 @@
 // Linux-only file-system rules: symbolic links, errno values and permission bits.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
