@@ -276,7 +276,11 @@ TEST(PublishSigning, NeverStagesWhatALinkSwappedIntoTheSourceAfterTheCheckLeadsT
 TEST(PublishSigning, RefusesAStagedTreeThatIsNotWhatWasChecked) {
   TempDir temp;
   writeFile(temp / "source/bin/a.dll", "library");
-  const publish::PublishRequest request = unsignedRequest(temp, false);
+  publish::PublishRequest request = unsignedRequest(temp, false);
+  ManifestPublicKey publicKey;
+  ManifestSecretKey secretKey;
+  ASSERT_TRUE(generateManifestKeyPair(publicKey, secretKey));
+  request.signingKey = secretKey;
   publish::PublishRun run;
   std::string error;
   ASSERT_TRUE(publish::checkSource(request, run, error) && publish::prepareSite(request, run, error) &&
@@ -289,6 +293,12 @@ TEST(PublishSigning, RefusesAStagedTreeThatIsNotWhatWasChecked) {
   writeFile(run.partial / "windows/bin/b.dll", "unchecked");
   EXPECT_FALSE(publish::checkStagedRelease(request, run, error));
   EXPECT_EQ(error, "the staged release differs from the checked source at bin/b.dll");
+  // A staged file swapped by whoever writes the site: the manifest keeps the source's hash.
+  fs::remove(run.partial / "windows/bin/b.dll");
+  fs::remove(run.partial / "windows/bin/a.dll");
+  writeFile(run.partial / "windows/bin/a.dll", "swapped in the site");
+  ASSERT_TRUE(publish::writeManifest(request, run, error)) << error;
+  EXPECT_NE(readFile(run.partial / "windows.json").find(sha256Hex("library")), std::string::npos);
 }
 
 }  // namespace

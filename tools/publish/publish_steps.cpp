@@ -222,7 +222,16 @@ bool checkSource(const PublishRequest& request, PublishRun& run, std::string& er
   if (run.source.entries.empty() && refusals.empty()) {
     refusals = "nothing to publish in " + request.source.string() + "\n";
   }
-  if (refusals.empty()) return true;
+  if (refusals.empty()) {
+    // Hashed here, before anything is staged: a staged file lies in the site, where whoever
+    // writes the site can swap it, and a hard-linked one shares its bytes with the source from
+    // then on. The manifest signs these hashes, never a reading of the staged tree.
+    if (!request.signingKey && !request.objects) return true;
+    for (release_manifest::ReleaseEntry& entry : run.source.entries) {
+      if (!entry.isLink() && !hashFile(request.source / entry.path, entry.sha256, error)) return false;
+    }
+    return true;
+  }
   refusals.pop_back();
   error = refusals;
   return false;
@@ -298,14 +307,9 @@ bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, st
 
 bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& error) {
   const std::string staged = stagedPlatform(request);
-  const fs::path tree = platformTree(run.partial, staged);
-  release_manifest::ReleaseListing listing;
-  if (!release_manifest::listReleaseTree(tree, listing, error)) return false;
-  if (request.signingKey || request.objects) {
-    for (release_manifest::ReleaseEntry& entry : listing.entries) {
-      if (!entry.isLink() && !hashFile(tree / entry.path, entry.sha256, error)) return false;
-    }
-  }
+  // The entries, sizes, times and hashes of the checked source (checkStagedRelease made sure
+  // that the staged tree holds the same entries).
+  release_manifest::ReleaseListing listing = run.source;
   if (request.objects &&
       !writeReleaseObjects(run.partial, staged, patchBases(run, request.patchBases), request.platform,
                            listing.entries, run.objects, error)) {
@@ -452,17 +456,22 @@ bool resignRelease(const PublishRequest& request, PublishRun& run, std::string& 
   // Every manifest is checked before anything is signed.
   std::map<std::string, SignedManifest> signedNow;
   for (const std::string& platform : run.resigned) {
-    // A candidate that reaches some installations is signed only with an end: a copy of a
-    // signature that never expires could move installations onto it long after a halt.
-    std::optional<RolloutState> state;
-    if (!readRollout(source, platform, state, error)) return false;
-    if (state && state->share > 0 && state->share < 100 && request.expiresInDays == 0) {
-      error = platform + " of release " + sourceId + " offers a candidate: signing it again needs --expires";
-      return false;
-    }
     VouchedManifest found;
     if (!takeVouchedManifest(run.layout, sourceId, platform, *request.signingKey, request.signingRecord,
                              !request.resignFrom.empty(), found, error)) {
+      return false;
+    }
+    // A candidate that reaches some installations is signed only with an end: a copy of a
+    // signature that never expires could move installations onto it long after a halt. Read
+    // from the bytes checked, not from the site again.
+    std::optional<RolloutState> state;
+    std::string reason;
+    if (!rolloutOf(found.json, state, reason)) {
+      error = manifestFile(source, platform).string() + ": " + reason;
+      return false;
+    }
+    if (state && state->share > 0 && state->share < 100 && request.expiresInDays == 0) {
+      error = platform + " of release " + sourceId + " offers a candidate: signing it again needs --expires";
       return false;
     }
     signedNow[platform] = {run.serial, found.signedAs.manifestSha256};
@@ -510,6 +519,10 @@ bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& 
     }
     if (!rolloutOf(current, state, reason) || !state) {
       error = manifestFile(source, platform).string() + ": " + reason;
+      return false;
+    }
+    if (!offersCandidate(current, candidateJson)) {
+      error = manifestFile(source, candidate).string() + " is not the candidate that " + platform + ".json offers";
       return false;
     }
     std::string json;

@@ -72,7 +72,8 @@ struct PublishRun {
 
 // Lists the source and refuses it when an entry breaks the release rules, when it holds
 // special files or nothing at all, or when source and site overlap. Every refused entry
-// is named in `error`, one per line.
+// is named in `error`, one per line. With a key or objects, every file is hashed here, before
+// anything is staged into the site: the manifest carries these hashes.
 bool checkSource(const PublishRequest& request, PublishRun& run, std::string& error);
 
 // Creates the site's folders and locks the site (waiting while another publisher holds it),
@@ -90,8 +91,8 @@ bool stageRelease(const PublishRequest& request, PublishRun& run, std::string& e
 bool checkStagedRelease(const PublishRequest& request, const PublishRun& run, std::string& error);
 
 // Writes the platform's objects (release_objects.h) and its manifest, generated from the
-// staged tree itself; with a signing key, with every file's hash and with its signature
-// beside it, once the serial is kept in SITE/serial. Without a key, only the entries with
+// checked source's listing and hashes; with a signing key, with every file's hash and with
+// its signature beside it, once the serial is kept in SITE/serial. Without a key, only the entries with
 // objects carry their file's hash (the launcher checks what it decoded against it).
 bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& error);
 

@@ -147,6 +147,20 @@ bool rolloutManifest(const std::string& currentJson, const RolloutState& state, 
   return true;
 }
 
+bool offersCandidate(const std::string& offerJson, const std::string& candidateJson) {
+  Json offer;
+  Json candidate;
+  std::string ignored;
+  if (!parseArray(offerJson, offer, ignored) || !parseArray(candidateJson, candidate, ignored)) return false;
+  Json offered = Json::array();
+  for (Json& element : offer) {
+    if (element.is_object() && !element.contains("path") && element.contains("candidate")) {
+      offered.push_back(std::move(element.at("candidate")));
+    }
+  }
+  return offered == candidate;
+}
+
 bool withHealthRequest(const std::string& json, const std::string& release, std::string& out, std::string& error) {
   Json array;
   if (!parseArray(json, array, error)) return false;

@@ -49,6 +49,11 @@ bool rolloutPlatforms(const fs::path& release, std::vector<std::string>& platfor
 bool rolloutManifest(const std::string& currentJson, const RolloutState& state, const std::string& candidateJson,
                      std::string& json, std::string& error);
 
+// Whether the manifest `offerJson` offers exactly the entries of the candidate's own manifest
+// `candidateJson`: a share change merges the two again, and must not pair an offer with
+// another candidate's files.
+bool offersCandidate(const std::string& offerJson, const std::string& candidateJson);
+
 // `json` with one element {"health":{"release":ID}} in place of any earlier one: the site asks
 // launchers for health reports, naming release ID (launchers in a candidate's cohort name the
 // candidate instead).

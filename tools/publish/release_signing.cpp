@@ -176,7 +176,7 @@ bool takeVouchedManifest(const SiteLayout& layout, const std::string& id, const 
   std::error_code ec;
   if (!fs::exists(file, ec)) {
     error = manifestFile(release, platform).string() + " is not signed, so this key cannot vouch for it; publish " +
-            platform + " with --sign-key first";
+            "it again with --sign-key from your own source (a candidate: --source DIR --rollout PERCENT)";
     return false;
   }
   std::string text;
