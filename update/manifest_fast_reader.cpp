@@ -12,7 +12,6 @@
 
 #include "platform/filesystem.h"
 #include "update/manifest_fields.h"
-#include "update/manifest_reader.h"
 #include "update/update_checker.h"
 
 namespace {

@@ -1,9 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include <nlohmann/json_fwd.hpp>
+
+// Containers open at once in a manifest; every reader refuses deeper nesting as malformed,
+// with this text after "更新清单解析失败：".
+inline constexpr std::size_t kMaxManifestDepth = 64;
+inline constexpr const char* kManifestTooDeepText = "JSON 嵌套超过 64 层";
 
 // A number of a manifest object, read leniently: an absent key, null, a boolean, an array or
 // an object give 0; integers are taken as signed 64-bit (an unsigned value above that range

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "update/manifest_fields.h"
+
 namespace {
 
 // The keys of an entry that the check reads; the values of any others are skipped unbuilt.

@@ -11,10 +11,6 @@
 #include "update/rollout_offer.h"
 #include "update/update_checker.h"
 
-// Containers open at once in a manifest; deeper nesting is refused as malformed, with this text.
-inline constexpr std::size_t kMaxManifestDepth = 64;
-inline constexpr const char* kManifestTooDeepText = "JSON 嵌套超过 64 层";
-
 // Reads a manifest body into its entries as one stream of parser events, without a tree of the
 // whole document: only the keys of one entry that the check reads are kept, and only until that
 // entry is read. The outcome is the one a tree of the whole body would give: a malformed

@@ -9,6 +9,7 @@
 #include "update/manifest_elements.h"
 #include "update/manifest_entry_list.h"
 #include "update/manifest_fast_reader.h"
+#include "update/manifest_fields.h"
 #include "update/manifest_reader.h"
 
 namespace {

@@ -32,10 +32,13 @@ bool parseArray(const std::string& text, Json& array, std::string& error) {
   return false;
 }
 
-bool isOffer(const Json& element) {
-  // Inside a file's element, these keys mean nothing, as to launchers.
-  return element.is_object() && !element.contains("path") && (element.contains("rollout") || element.contains("candidate"));
+// Whether `element` is one of the elements without a path that carries `key` ("rollout",
+// "candidate", "health"): inside a file's element these keys mean nothing, as to launchers.
+bool isElementOf(const Json& element, const char* key) {
+  return element.is_object() && !element.contains("path") && element.contains(key);
 }
+
+bool isOffer(const Json& element) { return isElementOf(element, "rollout") || isElementOf(element, "candidate"); }
 
 Json shareJson(double share) {
   if (share == std::floor(share)) return Json(static_cast<std::int64_t>(share));
@@ -80,7 +83,7 @@ bool rolloutOf(const std::string& json, std::optional<RolloutState>& state, std:
   Json array;
   if (!parseArray(json, array, reason)) return false;
   for (const Json& element : array) {
-    if (!element.is_object() || !element.contains("rollout") || element.contains("path")) continue;
+    if (!isElementOf(element, "rollout")) continue;
     const Json& rollout = element.at("rollout");
     if (!rollout.is_object() || !rollout.value("release", Json()).is_string() ||
         !rollout.value("share", Json()).is_number() || !rollout.value("salt", Json()).is_string()) {
@@ -154,9 +157,7 @@ bool offersCandidate(const std::string& offerJson, const std::string& candidateJ
   if (!parseArray(offerJson, offer, ignored) || !parseArray(candidateJson, candidate, ignored)) return false;
   Json offered = Json::array();
   for (Json& element : offer) {
-    if (element.is_object() && !element.contains("path") && element.contains("candidate")) {
-      offered.push_back(std::move(element.at("candidate")));
-    }
+    if (isElementOf(element, "candidate")) offered.push_back(std::move(element.at("candidate")));
   }
   return offered == candidate;
 }
@@ -166,7 +167,7 @@ bool withHealthRequest(const std::string& json, const std::string& release, std:
   if (!parseArray(json, array, error)) return false;
   Json kept = Json::array();
   for (Json& element : array) {
-    if (!element.is_object() || !element.contains("health")) kept.push_back(std::move(element));
+    if (!isElementOf(element, "health")) kept.push_back(std::move(element));
   }
   kept.push_back({{"health", {{"release", release}}}});
   out = kept.dump();
@@ -176,7 +177,7 @@ bool withHealthRequest(const std::string& json, const std::string& release, std:
 bool asksForHealth(const std::string& json) {
   const Json array = Json::parse(json, nullptr, false);
   return array.is_array() && std::any_of(array.begin(), array.end(), [](const Json& element) {
-           return element.is_object() && element.contains("health");
+           return isElementOf(element, "health");
          });
 }
 
