@@ -150,13 +150,19 @@ TEST_F(PublishProgram, KeepsTheNewestReleasesAndRollsBackToAKeptOne) {
 TEST_F(PublishProgram, RollsOutACandidateBesideTheCurrentReleaseAndMakesItCurrentAt100) {
   writeFile(source() / "Vardel.exe", "program 1");
   ASSERT_EQ(publish({"--copy"}).exitCode, 0);
+  const std::string first = currentId(site());
   ASSERT_EQ(siteCommand({"--rollout", "5"}).err, "kestrun-publish: release " + currentId(site()) +
                                                     " offers no candidate; roll one out with --source DIR "
                                                     "--platform NAME --rollout PERCENT\n");
   writeFile(source() / "Vardel.exe", "program 2");
   setNanoTime(source() / "Vardel.exe", 1700000000000000000LL);  // listed unlike program 1 of the same second
-  ASSERT_EQ(publish({"--copy", "--rollout", "0.5"}).exitCode, 0);
+  ASSERT_EQ(publish({"--copy", "--rollout", "0.5", "--auto-rollback", "--probation-starts", "4"}).exitCode, 0);
   const std::string candidate = currentId(site());
+  // Asked for the current release and for the candidate, which keeps it when made current.
+  for (const auto& [manifest, release] : {std::pair{"windows.json", first}, {"windows-candidate.json", candidate}}) {
+    EXPECT_NE(readFile(site() / "current" / manifest).find(R"({"auto_rollback":{"release":")" + release +
+                                                           R"(","probation_starts":4}})"), std::string::npos);
+  }
   EXPECT_EQ(readFile(site() / "current/windows/Vardel.exe"), "program 1");
   EXPECT_EQ(readFile(site() / "current/windows-candidate/Vardel.exe"), "program 2");
   EXPECT_EQ(siteCommand({"--list"}).out.substr(siteCommand({"--list"}).out.find("candidate")),
@@ -174,8 +180,11 @@ TEST_F(PublishProgram, RollsOutACandidateBesideTheCurrentReleaseAndMakesItCurren
   writeFile(source() / "Vardel.exe", "program 3");
   ASSERT_EQ(publish({"--copy", "--rollout", "0.5", "--health-reports"}).exitCode, 0);
   EXPECT_NE(readFile(site() / "current/windows.json").find("{\"health\":{\"release\":\"" + candidate + "\"}}"), std::string::npos);
-  ASSERT_EQ(publish({"--copy", "--rollout", "100"}).exitCode, 0);
+  ASSERT_EQ(publish({"--copy", "--rollout", "100", "--auto-rollback", "--watch-seconds", "10"}).exitCode, 0);
   EXPECT_EQ(readFile(site() / "current/windows/Vardel.exe"), "program 3");
+  const std::string plain = readFile(site() / "current/windows.json");
+  EXPECT_EQ(plain.substr(plain.rfind(",{")),
+            R"(,{"auto_rollback":{"release":")" + currentId(site()) + R"(","window_seconds":10}}])");
   EXPECT_FALSE(fs::exists(site() / "current/windows-candidate"));
 }
 
@@ -193,14 +202,15 @@ TEST_F(PublishProgram, CountsTheHealthReportsOfAnAccessLogPerRelease) {
             "10.0.0.2 - - [07/Dec/2026:10:00:01 +0000] \"GET /gis/update/list?platform=windows HTTP/1.1\" 200 9 \"-\" \"-\"\n"
             "10.0.0.3 - - [08/Dec/2026:09:00:00 +0000]" + report + r2 + "&result=updated&early_exit=1&exit_code=3 HTTP/1.1\" 204 0 \"-\" \"-\"\n"
             "10.0.0.4 - - [08/Dec/2026:09:00:02 +0000]" + report + r2 + "&result=failed&step=download HTTP/1.1\" 204 0 \"-\" \"-\"\n"
+            "10.0.0.8 - - [08/Dec/2026:09:00:06 +0000]" + report + r2 + "&result=rolled_back&exit_code=3 HTTP/1.1\" 204 0 \"-\" \"-\"\n"
             "10.0.0.7 - - [08/Dec/2026:09:00:05 +0000]" + report + "20261208-000000-999&result=failed HTTP/1.1\" 204 0 \"-\" \"-\"\n"
             "10.0.0.5 - - [08/Dec/2026:09:00:03 +0000]" + report + "<b>&result=updated HTTP/1.1\" 204 0 \"-\" \"-\"\n"
             "10.0.0.6 - - [08/Dec/2026:09:00:04 +0000]" + report + r1 + "&result=up_to_date&pad=" + std::string(100000, '(') + " HTTP/1.1\" 204 0 \"-\" \"-\"\n");
   const ToolRun run = siteCommand({"--health", (temp_ / "access.log").string(), "--json", "--html", (temp_ / "h.html").string()});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(nlohmann::json::parse(run.out), nlohmann::json::parse(R"({"releases": [
-      {"release": ")" + r1 + R"(", "checks": 2, "up_to_date": 2, "updated": 0, "failed": 0, "early_exits": 0},
-      {"release": ")" + r2 + R"(", "checks": 2, "up_to_date": 0, "updated": 1, "failed": 1, "early_exits": 1}]})"));
+      {"release": ")" + r1 + R"(", "checks": 2, "up_to_date": 2, "updated": 0, "failed": 0, "early_exits": 0, "rolled_back": 0},
+      {"release": ")" + r2 + R"(", "checks": 2, "up_to_date": 0, "updated": 1, "failed": 1, "early_exits": 1, "rolled_back": 1}]})"));
   const std::string page = readFile(temp_ / "h.html");
   EXPECT_EQ(page.find("<b>"), std::string::npos);
   EXPECT_NE(page.find("<polyline"), std::string::npos);
@@ -427,6 +437,13 @@ TEST_F(PublishProgram, RefusesCommandLinesItCannotFollow) {
       {{"--site", s, "--rollout", "5", "--platform", "w"},
        "kestrun-publish: --rollout without --source takes only --site, --sign-key, --expires, --serial-floor and --keep"},
       {{"--site", s, "--rollout", "25", "--sign-key", "k"}, "kestrun-publish: --rollout 25 with --sign-key needs --expires DAYS"},
+      {{"--site", s, "--rollout", "25", "--auto-rollback"}, "kestrun-publish: --auto-rollback is an option of a publish"},
+      {{"--site", s, "--source", "x", "--platform", "w", "--failed-starts", "1"},
+       "kestrun-publish: --watch-seconds, --probation-starts and --failed-starts need --auto-rollback"},
+      {{"--site", s, "--source", "x", "--platform", "w", "--auto-rollback", "--watch-seconds", "61"},
+       "kestrun-publish: --watch-seconds needs a number of seconds from 1 to 60: 61"},
+      {{"--site", s, "--source", "x", "--platform", "w", "--auto-rollback", "--probation-starts", "1"},
+       "kestrun-publish: --failed-starts (2 unless given) must not exceed --probation-starts (3 unless given): 2 > 1"},
   };
   for (const UsageError& c : cases) {
     SCOPED_TRACE(c.firstLine);

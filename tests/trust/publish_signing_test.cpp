@@ -141,11 +141,13 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
   request.platform = "windows";
   request.preferHardLinks = false;
   request.signingRecord = temp / "key.last-signed";
+  request.autoRollback = publish::AutoRollback{"", 10, {}, {}};  // asked by publishes, not by the rollout
   fs::create_directories(request.source / "bin");
   fs::create_symlink("bin/a.dll", request.source / "current");
   const publish::SiteLayout layout{request.site};
 
   std::string firstId;
+  std::string candidateId;
   std::uint64_t highestIssued = 0;
   for (const Step& step : kSteps) {
     SCOPED_TRACE(step.what);
@@ -176,7 +178,9 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
       writeFile(request.source / "bin/a.dll", "candidate " + std::to_string(step.serial));
       publish::PublishRequest rollout = request;
       rollout.rolloutShare = 25;
+      rollout.autoRollback.reset();
       done = publish::publishRelease(rollout, run, error);
+      if (done) candidateId = run.id;
     } else if (step.action == Action::ShareTo50 || step.action == Action::ShareTo100) {
       publish::PublishRequest change = request;
       change.source.clear();
@@ -217,6 +221,11 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
     EXPECT_TRUE(verifyManifestSignature(publicKey, "windows", manifest, signature));
     const std::int64_t expected = publish::expiryFromNow(step.expiresInDays);
     EXPECT_NEAR(static_cast<double>(signature.expires), static_cast<double>(expected), step.expiresInDays ? 60 : 0);
+    if (step.action == Action::ShareTo100) {
+      // Carried from the current release onto the candidate, and signed with the rest.
+      const auto rollback = publish::autoRollbackOf(manifest);
+      EXPECT_TRUE(rollback && rollback->release == candidateId && rollback->windowSeconds == 10);
+    }
     if (step.action == Action::Resign) {
       const fs::path previous = layout.releaseDir(run.previousId);
       EXPECT_NE(fs::read_symlink(served).filename(), run.previousId);

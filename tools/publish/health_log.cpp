@@ -26,6 +26,10 @@ std::string queryValue(const std::string& query, const std::string& key) {
 }
 
 void count(HealthCounts& counts, const std::string& result, bool earlyExit) {
+  if (result == "rolled_back") {
+    ++counts[5];
+    return;
+  }
   ++counts[0];
   if (result == "up_to_date") ++counts[1];
   if (result == "updated") ++counts[2];
@@ -104,12 +108,12 @@ bool readHealthLog(const std::filesystem::path& log, const std::set<std::string>
 }
 
 std::string healthText(const std::vector<ReleaseHealth>& releases) {
-  std::string out = "release                   checks  up to date   updated    failed  early exits\n";
+  std::string out = "release                   checks  up to date   updated    failed  early exits  rolled back\n";
   char row[160];
   for (const ReleaseHealth& health : releases) {
     const HealthCounts& c = health.total;
-    std::snprintf(row, sizeof row, "%-24s %7ld %11ld %9ld %9ld %12ld\n", health.release.c_str(), c[0], c[1], c[2],
-                  c[3], c[4]);
+    std::snprintf(row, sizeof row, "%-24s %7ld %11ld %9ld %9ld %12ld %12ld\n", health.release.c_str(), c[0], c[1],
+                  c[2], c[3], c[4], c[5]);
     out += row;
   }
   return out;
@@ -127,7 +131,8 @@ std::string healthJson(const std::vector<ReleaseHealth>& releases) {
 
 std::string healthHtml(const std::vector<ReleaseHealth>& releases) {
   static const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b"};
-  static const char* const kTitles[] = {"Checks", "Up to date", "Updated", "Failed updates", "Early exits after an update"};
+  static const char* const kTitles[] = {"Checks", "Up to date", "Updated", "Failed updates",
+                                        "Early exits after an update", "Rolled back at start"};
   std::set<std::string> daySet;
   for (const ReleaseHealth& health : releases) {
     for (const auto& [day, counts] : health.byDay) daySet.insert(day);
@@ -145,7 +150,7 @@ std::string healthHtml(const std::vector<ReleaseHealth>& releases) {
   page += "</p>\n";
   const int width = 480, height = 200, margin = 30;
   char text[256];
-  for (std::size_t measure = 0; measure < 5; ++measure) {
+  for (std::size_t measure = 0; measure < std::size(kTitles); ++measure) {
     long top = 1;
     for (const ReleaseHealth& health : releases) {
       for (const auto& [day, counts] : health.byDay) top = std::max(top, counts[measure]);

@@ -12,9 +12,11 @@
 // per day.
 namespace publish {
 
-// checks, up-to-date runs, updates, failed updates, early exits after an update.
-using HealthCounts = std::array<long, 5>;
-inline constexpr const char* kHealthCountNames[] = {"checks", "up_to_date", "updated", "failed", "early_exits"};
+// checks, up-to-date runs, updates, failed updates, early exits after an update, releases taken
+// back by a launcher's automatic rollback (a report of its own beside the run's, so no check).
+using HealthCounts = std::array<long, 6>;
+inline constexpr const char* kHealthCountNames[] = {"checks", "up_to_date", "updated",
+                                                    "failed", "early_exits", "rolled_back"};
 
 struct ReleaseHealth {
   std::string release;
@@ -30,7 +32,8 @@ bool readHealthLog(const std::filesystem::path& log, const std::set<std::string>
 
 // A table for the terminal, one line per release.
 std::string healthText(const std::vector<ReleaseHealth>& releases);
-// {"releases":[{"release":…,"checks":…,"up_to_date":…,"updated":…,"failed":…,"early_exits":…}]}
+// {"releases":[{"release":…,"checks":…,"up_to_date":…,"updated":…,"failed":…,"early_exits":…,
+//   "rolled_back":…}]}
 std::string healthJson(const std::vector<ReleaseHealth>& releases);
 // One self-contained page: a chart per count over the days (the last kChartDays of the log), one
 // line per release, and the table.

@@ -3,7 +3,8 @@
 //
 //   kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--require-signed]
 //                   [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]
-//                   [--rollout PERCENT]
+//                   [--rollout PERCENT] [--health-reports]
+//                   [--auto-rollback [--watch-seconds N] [--probation-starts N] [--failed-starts N]]
 //   kestrun-publish --site SITE --rollout PERCENT [--sign-key FILE [--expires DAYS] [--serial-floor N]] [--keep N]
 //   kestrun-publish --site SITE --health ACCESS_LOG [--json] [--html FILE]
 //   kestrun-publish --site SITE --resign --sign-key FILE [--rollback-to ID] [--expires DAYS] [--serial-floor N]
@@ -39,6 +40,7 @@ void printUsage(std::ostream& out) {
   out << "usage: kestrun-publish --source DIR --site SITE --platform NAME [--keep N] [--copy] [--require-signed]\n"
          "                       [--patches N | --no-objects] [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
          "                       [--rollout PERCENT] [--health-reports]\n"
+         "                       [--auto-rollback [--watch-seconds N] [--probation-starts N] [--failed-starts N]]\n"
          "       kestrun-publish --site SITE --rollout PERCENT [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
          "                       [--keep N]\n"
          "       kestrun-publish --site SITE --health ACCESS_LOG [--json] [--html FILE]\n"
@@ -73,6 +75,14 @@ void printUsage(std::ostream& out) {
          "                    halts it, 100 makes it the current release). Signed, a share between 0\n"
          "                    and 100 needs --expires (and the daily --resign with it)\n"
          "  --health-reports  the manifest asks launchers for a small report after each run\n"
+         "  --auto-rollback   the manifest asks launchers to keep the files an update replaces and, when\n"
+         "                    the new program fails at its first starts, to put them back and refuse\n"
+         "                    the release (with --rollout: the current release as well, unless it asks\n"
+         "                    already). With it:\n"
+         "      --watch-seconds N     a start that ends within N seconds failed (1 to 60; launchers' default 5)\n"
+         "      --probation-starts N  the first starts watched (1 to 20; default 3)\n"
+         "      --failed-starts N     the failed starts among them that take the release back (1 to the\n"
+         "                            probation starts; default 2)\n"
          "  --health LOG      count the reports in an nginx access log (combined format) per release\n"
          "  --json            with --health: as JSON; --html FILE: also a page with charts over time\n"
          "  --list            list the kept releases, the current one marked with *, and its candidates\n";
@@ -213,6 +223,34 @@ long long boundedNumber(const std::string& text, long long low, long long high) 
   return number >= low && number <= high ? number : -1;
 }
 
+// The settings of --auto-rollback that the command line gives, the others left to the
+// launchers; a usage error when one is out of its range, else empty.
+std::string readAutoRollback(const std::map<std::string, std::string>& values, publish::AutoRollback& settings) {
+  const auto setting = [&](const char* option, long long high, std::optional<int>& value) {
+    const auto given = values.find(option);
+    if (given == values.end()) return true;
+    const long long number = boundedNumber(given->second, 1, high);
+    if (number > 0) value = static_cast<int>(number);
+    return number > 0;
+  };
+  if (!setting("--watch-seconds", 60, settings.windowSeconds)) {
+    return "--watch-seconds needs a number of seconds from 1 to 60: " + values.at("--watch-seconds");
+  }
+  if (!setting("--probation-starts", 20, settings.probationStarts)) {
+    return "--probation-starts needs a number from 1 to 20: " + values.at("--probation-starts");
+  }
+  if (!setting("--failed-starts", 20, settings.failedStarts)) {
+    return "--failed-starts needs a number from 1 to 20: " + values.at("--failed-starts");
+  }
+  // Launchers would never take the release back, whatever its starts.
+  const int probation = settings.probationStarts.value_or(publish::kDefaultProbationStarts);
+  const int failed = settings.failedStarts.value_or(publish::kDefaultFailedStarts);
+  if (failed <= probation) return "";
+  return "--failed-starts (" + std::to_string(publish::kDefaultFailedStarts) +
+         " unless given) must not exceed --probation-starts (" + std::to_string(publish::kDefaultProbationStarts) +
+         " unless given): " + std::to_string(failed) + " > " + std::to_string(probation);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,6 +261,7 @@ int main(int argc, char** argv) {
   bool noObjects = false;
   bool requireSigned = false;
   bool healthReports = false;
+  bool autoRollback = false;
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -238,14 +277,15 @@ int main(int argc, char** argv) {
       (option == "--json" ? json : healthReports) = true;
       continue;
     }
-    if (option == "--no-objects" || option == "--require-signed") {
-      (option == "--no-objects" ? noObjects : requireSigned) = true;
+    if (option == "--no-objects" || option == "--require-signed" || option == "--auto-rollback") {
+      (option == "--no-objects" ? noObjects : option == "--require-signed" ? requireSigned : autoRollback) = true;
       continue;
     }
     if (option != "--source" && option != "--site" && option != "--platform" && option != "--keep" &&
         option != "--rollback" && option != "--patches" && option != "--sign-key" && option != "--expires" &&
         option != "--serial-floor" && option != "--rollback-to" && option != "--rollout" && option != "--health" &&
-        option != "--html") {
+        option != "--html" && option != "--watch-seconds" && option != "--probation-starts" &&
+        option != "--failed-starts") {
       return usageError("unknown option: " + option);
     }
     if (i + 1 >= argc) return usageError(option + " needs a value");
@@ -258,7 +298,7 @@ int main(int argc, char** argv) {
   publish::SiteLayout layout{values["--site"]};
   if (values.count("--health") != 0 || json || values.count("--html") != 0) {
     if (values.count("--health") == 0 || values.size() != 2u + values.count("--html") || copy || list || resign ||
-        noObjects || requireSigned || healthReports) {
+        noObjects || requireSigned || healthReports || autoRollback) {
       return usageError("--health takes only --site, --json and --html");
     }
     return showHealth(layout, values["--health"], json, values["--html"]);
@@ -266,7 +306,8 @@ int main(int argc, char** argv) {
 
   if (list || values.count("--rollback") != 0) {
     const std::size_t allowed = list ? 1u : 2u + values.count("--sign-key");
-    if (values.size() != allowed || copy || resign || healthReports || (list && values.count("--rollback"))) {
+    if (values.size() != allowed || copy || resign || healthReports || autoRollback ||
+        (list && values.count("--rollback"))) {
       return usageError(list ? "--list takes only --site" : "--rollback takes only --site and --sign-key");
     }
     if (noObjects) return usageError("--no-objects is an option of a publish");
@@ -309,6 +350,17 @@ int main(int argc, char** argv) {
     return usageError("--health-reports is an option of a publish");
   }
   request.healthReports = healthReports;
+  if (!autoRollback &&
+      (values.count("--watch-seconds") + values.count("--probation-starts") + values.count("--failed-starts")) != 0) {
+    return usageError("--watch-seconds, --probation-starts and --failed-starts need --auto-rollback");
+  }
+  if (autoRollback) {
+    if (resign || shareChange) return usageError("--auto-rollback is an option of a publish");
+    publish::AutoRollback settings;
+    const std::string wrong = readAutoRollback(values, settings);
+    if (!wrong.empty()) return usageError(wrong);
+    request.autoRollback = settings;
+  }
   if (shareChange) {
     if (copy || requireSigned || noObjects || values.count("--platform") != 0 || values.count("--patches") != 0) {
       return usageError("--rollout without --source takes only --site, --sign-key, --expires, --serial-floor and --keep");

@@ -196,6 +196,16 @@ std::string firstServedIn(const SiteLayout& layout, const std::string& id, const
   return first;
 }
 
+// `json` asking for the automatic rollback of `release` with the settings of `settings`, when
+// there are any.
+bool askForAutoRollback(const std::optional<AutoRollback>& settings, const std::string& release, std::string& json,
+                        std::string& error) {
+  if (!settings) return true;
+  AutoRollback asked = *settings;
+  asked.release = release;
+  return withAutoRollback(json, asked, json, error);
+}
+
 // After the switch: a record that cannot be written leaves the next --resign refusing the
 // release, which the error says.
 bool recordSignedAfterSwitch(const fs::path& recordFile, const PublishRun& run,
@@ -331,18 +341,28 @@ bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& 
       return !request.healthReports || asksForHealth(current) ||
              withHealthRequest(current, firstServedIn(run.layout, run.previousId, request.platform), current, error);
     };
+    // The current release keeps the rollback it asked for; launchers of the candidate's cohort
+    // name the candidate instead, and the candidate's own manifest names it for the day it
+    // becomes the current release.
+    const auto askForRollback = [&] {
+      return autoRollbackOf(current) ||
+             askForAutoRollback(request.autoRollback, firstServedIn(run.layout, run.previousId, request.platform),
+                                current, error);
+    };
     // Signed, the candidate's manifest carries a signature of its own, so that a share change
     // can check it before it merges it again.
     const auto writeCandidate = [&] {
       return request.signingKey ? signManifestOfRun(request, run, staged, json, error)
                                 : writeText(manifestFile(run.partial, staged), json, error);
     };
-    return drawSalt(state.salt, error) && baseManifest(run, request.platform, current, error) && askForHealth() &&
+    return drawSalt(state.salt, error) && askForAutoRollback(request.autoRollback, run.id, json, error) &&
+           baseManifest(run, request.platform, current, error) && askForHealth() && askForRollback() &&
            rolloutManifest(current, state, json, offer, error) &&
            (!request.signingKey || recordIssuedSerial(run.layout, run.serial, error)) && writeCandidate() &&
            replaceManifest(request, run, request.platform, offer, error);
   }
   if (request.healthReports && !withHealthRequest(json, run.id, json, error)) return false;
+  if (!askForAutoRollback(request.autoRollback, run.id, json, error)) return false;
   if (request.signingKey) {
     return recordIssuedSerial(run.layout, run.serial, error) &&
            signManifestOfRun(request, run, request.platform, json, error);
@@ -528,8 +548,9 @@ bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& 
     std::string json;
     if (*request.rolloutShare == 100) {
       // The candidate becomes the platform's release: its files, objects and manifest, asking
-      // for health reports on it where the site asked for them.
-      if (asksForHealth(current) && !withHealthRequest(candidateJson, state->release, candidateJson, error)) {
+      // for health reports and automatic rollback on it where the site asked for them.
+      if ((asksForHealth(current) && !withHealthRequest(candidateJson, state->release, candidateJson, error)) ||
+          !askForAutoRollback(autoRollbackOf(current), state->release, candidateJson, error)) {
         return false;
       }
       std::error_code ec;

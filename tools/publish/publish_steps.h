@@ -10,6 +10,7 @@
 
 #include "tools/publish/release_copy.h"
 #include "tools/publish/release_objects.h"
+#include "tools/publish/release_rollout.h"
 #include "tools/publish/release_signing.h"
 #include "tools/publish/site_layout.h"
 #include "tools/publish/site_lock.h"
@@ -48,6 +49,9 @@ struct PublishRequest {
   std::optional<double> rolloutShare;
   // The manifest asks launchers for health reports (release_rollout.h, withHealthRequest).
   bool healthReports = false;
+  // Set: the manifest asks launchers to take the release back when its program fails at start
+  // (release_rollout.h, withAutoRollback). The publish names the release; only the settings count.
+  std::optional<AutoRollback> autoRollback;
   // Called once when another publisher holds the site, before this one waits for it.
   std::function<void()> waitingForSite;
 };

@@ -33,7 +33,8 @@ bool parseArray(const std::string& text, Json& array, std::string& error) {
 }
 
 // Whether `element` is one of the elements without a path that carries `key` ("rollout",
-// "candidate", "health"): inside a file's element these keys mean nothing, as to launchers.
+// "candidate", "health", "auto_rollback"): inside a file's element these keys mean nothing,
+// as to launchers.
 bool isElementOf(const Json& element, const char* key) {
   return element.is_object() && !element.contains("path") && element.contains(key);
 }
@@ -179,6 +180,40 @@ bool asksForHealth(const std::string& json) {
   return array.is_array() && std::any_of(array.begin(), array.end(), [](const Json& element) {
            return isElementOf(element, "health");
          });
+}
+
+bool withAutoRollback(const std::string& json, const AutoRollback& rollback, std::string& out, std::string& error) {
+  Json array;
+  if (!parseArray(json, array, error)) return false;
+  Json kept = Json::array();
+  for (Json& element : array) {
+    if (!isElementOf(element, "auto_rollback")) kept.push_back(std::move(element));
+  }
+  Json asked = {{"release", rollback.release}};
+  if (rollback.windowSeconds) asked["window_seconds"] = *rollback.windowSeconds;
+  if (rollback.probationStarts) asked["probation_starts"] = *rollback.probationStarts;
+  if (rollback.failedStarts) asked["failed_starts"] = *rollback.failedStarts;
+  kept.push_back({{"auto_rollback", std::move(asked)}});
+  out = kept.dump();
+  return true;
+}
+
+std::optional<AutoRollback> autoRollbackOf(const std::string& json) {
+  const Json array = Json::parse(json, nullptr, false);
+  if (!array.is_array()) return std::nullopt;
+  const auto found = std::find_if(array.rbegin(), array.rend(), [](const Json& element) {
+    return isElementOf(element, "auto_rollback") && element.at("auto_rollback").is_object();
+  });
+  if (found == array.rend()) return std::nullopt;
+  const Json& asked = found->at("auto_rollback");
+  const auto setting = [&](const char* key, std::int64_t high) {
+    const Json value = asked.value(key, Json());
+    const bool taken = value.is_number_integer() && value.get<std::int64_t>() >= 1 && value.get<std::int64_t>() <= high;
+    return taken ? std::optional<int>(value.get<int>()) : std::nullopt;
+  };
+  const Json release = asked.value("release", Json());
+  return AutoRollback{release.is_string() ? release.get<std::string>() : "", setting("window_seconds", 60),
+                      setting("probation_starts", 20), setting("failed_starts", 20)};
 }
 
 std::string listedFiles(const fs::path& file) {

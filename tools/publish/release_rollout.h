@@ -62,6 +62,29 @@ bool withHealthRequest(const std::string& json, const std::string& release, std:
 // Whether a manifest asks for health reports.
 bool asksForHealth(const std::string& json);
 
+// What an element {"auto_rollback":{…}} asks of launchers: keep the files an update replaces,
+// watch the first starts of the new release, and when its program fails at start, put the
+// previous files back and refuse release `release` from then on. A setting left out is the
+// launchers' default.
+struct AutoRollback {
+  std::string release;
+  std::optional<int> windowSeconds;    // a start that ends within it failed: 1 to 60, default 5
+  std::optional<int> probationStarts;  // starts watched: 1 to 20, default 3
+  std::optional<int> failedStarts;     // failed starts that take it back: 1 to probationStarts, default 2
+};
+// The launchers' defaults that a publisher checks the given settings against.
+inline constexpr int kDefaultProbationStarts = 3;
+inline constexpr int kDefaultFailedStarts = 2;
+
+// `json` with one element {"auto_rollback":{"release":ID,…}} last, in place of any earlier one,
+// naming only the settings that `rollback` holds (launchers in a candidate's cohort name the
+// candidate instead).
+bool withAutoRollback(const std::string& json, const AutoRollback& rollback, std::string& out, std::string& error);
+
+// The automatic rollback a manifest asks for, if any; a setting that is no whole number in its
+// range is left to the launchers' default.
+std::optional<AutoRollback> autoRollbackOf(const std::string& json);
+
 // The entries of the files that the manifest `file` lists for its own platform (its elements
 // with a "path"), as one text; empty when there is no such manifest.
 std::string listedFiles(const fs::path& file);
