@@ -4,10 +4,12 @@
 // vardel-starts.txt in its own directory and prints its arguments. Then it does what
 // vardel-behaviour.txt (also in its own directory) says:
 //   exit CODE      end at once with that exit code
+//   crash 1        end at once by a signal (SIGABRT), as a crash would
 //   stay SECONDS   stay alive that long, but end early once the behaviour file is removed
 // Without that file it stays alive 8 seconds, ending early if its directory disappears.
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -64,6 +66,7 @@ int main(int argc, char** argv) {
   int number = 0;
   if (behaviour >> word >> number) {
     if (word == "exit") return number;
+    if (word == "crash") std::abort();
     if (word == "stay") {
       stayWhileExists(behaviourFile, number);
       return 0;

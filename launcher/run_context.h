@@ -35,4 +35,8 @@ struct RunContext {
   bool mainProgramPresent = false;
   platform::ProcessHandle mainProgramProcess;  // the early-started main program, until stopped or released
   LauncherSettings settings;
+  // Set when this run took a release back after failed starts: the release and the exit code
+  // of its last failed start, for the health report.
+  std::string rolledBackRelease;
+  std::uint32_t rolledBackExitCode = 0;
 };

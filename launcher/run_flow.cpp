@@ -50,6 +50,8 @@ int runLauncher(int argc, char** argv, const LauncherSettings& settings) {
   context.mainProgramPath = context.installDir / kMainProgramFileName;
   context.stagingDir = context.installDir / kStagingDirectoryName;
   context.settings = settings;
+  // An update or a rollback that a killed run left half done is finished before anything runs.
+  if (locked) settleKeptUpdate(context);
 
   context.mainProgramPresent = mainProgramExists(context.mainProgramPath);
   logInfo(std::string("启动时 Vardel.exe 状态：") + (context.mainProgramPresent ? "存在" : "不存在（首次引导）"));
@@ -63,6 +65,9 @@ int runLauncher(int argc, char** argv, const LauncherSettings& settings) {
   if (context.mainProgramPresent && !leftToOtherRun) {
     context.mainProgramProcess = startExistingMainProgram(context.mainProgramPath, context.forwardedArgs);
     if (!context.mainProgramProcess) showWarningMessage(context.chinese, uiText(context.chinese, UiText::StartFailed));
+    // A release on probation is watched before the check, so that a failed start is taken
+    // back and the check then knows the release is refused.
+    if (locked) watchProbationStart(context);
   }
 
   if (leftToOtherRun) {

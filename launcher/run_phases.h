@@ -4,6 +4,7 @@
 
 class UpdateChecker;
 struct HealthReport;
+struct StartObservation;
 
 // The directory of the launcher's own executable, or the working directory when that path
 // cannot be read.
@@ -19,3 +20,16 @@ void runServerCheckPhase(RunContext& context);
 // Stops the main program, downloads the pending files behind the progress window, applies
 // them and starts the main program again. `report` gets the outcome.
 void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& report);
+
+// Before the program is started, in a run that holds the lock: finishes what an interrupted run
+// left of a kept update (an apply is undone, a rollback finished) and ends a probation that has
+// lasted its days.
+void settleKeptUpdate(RunContext& context);
+
+// Watches the start of the early-started program when its release is on probation.
+void watchProbationStart(RunContext& context);
+
+// Counts one watched start of the release on probation. After the failed starts its settings
+// allow, puts the previous release back and starts its program with the user's arguments
+// (context.rolledBackRelease is then set); after enough good starts, ends the probation.
+void countProbationStart(RunContext& context, const StartObservation& observation);

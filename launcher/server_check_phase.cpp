@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "launcher/run_phases.h"
+#include "staging/rollback_journal.h"
 #include "log/launcher_log.h"
 #include "names/installation_layout.h"
 #include "ui/ui_text.h"
@@ -40,6 +41,20 @@ void runServerCheckPhase(RunContext& context) {
     report.release = checker.healthRelease;
     report.result = checked ? "up_to_date" : "failed";
     report.step = "check";
+    // A run that took a release back reports that instead of its check; the release is not
+    // installed again until the manifest names another one.
+    HealthReport rollbackReport;
+    if (!context.rolledBackRelease.empty() && !checker.healthRelease.empty()) {
+      rollbackReport.release = context.rolledBackRelease;
+      rollbackReport.result = "rolled_back";
+      rollbackReport.exitCode = context.rolledBackExitCode;
+    }
+    if (checked && checker.autoRollback.present && context.mainProgramPresent &&
+        isRefusedRelease(context.installDir, checker.autoRollback.release)) {
+      logInfo("版本 " + checker.autoRollback.release + " 已在本机回滚，不再安装，等待新的版本");
+      checker.pending.clear();
+      report.release.clear();
+    }
     if (checked && !checker.pending.empty()) {
       runUpdatePhase(context, checker, report);
     } else if (context.mainProgramPresent) {
@@ -49,6 +64,6 @@ void runServerCheckPhase(RunContext& context) {
                          uiText(context.chinese, checked ? UiText::NoApplicationFiles : UiText::ServerUnreachable));
     }
     // Last, once the user has what the run was for.
-    sendHealthReport(checker, report);
+    sendHealthReport(checker, rollbackReport.release.empty() ? report : rollbackReport);
   }
 }

@@ -1,3 +1,4 @@
+#include <memory>
 #include <system_error>
 
 #include "launcher/installation_lock.h"
@@ -6,6 +7,7 @@
 #include "platform/text.h"
 #include "process/main_program.h"
 #include "staging/digest_record.h"
+#include "staging/rollback_journal.h"
 #include "staging/staging_apply.h"
 #include "ui/progress_window.h"
 #include "ui/ui_text.h"
@@ -16,6 +18,40 @@
 namespace {
 
 constexpr int kStopTimeoutMs = 15000;
+
+// A journal of what the apply replaces, when the release may be taken back and there is a
+// previous release to go back to.
+std::unique_ptr<RollbackJournal> startJournal(const RunContext& context, const AutoRollback& settings) {
+  if (!settings.present || !context.mainProgramPresent) return nullptr;
+  auto journal = std::make_unique<RollbackJournal>();
+  if (std::string errorText; !journal->begin(context.installDir, settings, errorText)) {
+    logWarn("无法保留被替换的文件，本次更新不能自动回滚：" + errorText);
+    return nullptr;
+  }
+  return journal;
+}
+
+// After the apply: a whole apply starts the probation; one that did not finish is undone, so
+// that the installation is never a mix of two releases. False when it was undone.
+bool finishJournal(const RunContext& context, RollbackJournal& journal, bool complete) {
+  const std::string release = journal.release();
+  if (!complete) {
+    logWarn("更新落地不完整，恢复之前的版本");
+    journal.close();
+    ProbationRecord record;
+    if (readProbation(context.installDir, record)) rollBackRelease(context.installDir, record, false);
+    return false;
+  }
+  logInfo("已保留被替换的文件以备回滚：" + std::to_string(journal.keptItems()) + " 项，" +
+          std::to_string(journal.keptBytes()) + " 字节；新增 " + std::to_string(journal.addedItems()) + " 项");
+  if (journal.startProbation()) {
+    const AutoRollback& settings = journal.settings();
+    logInfo("版本 " + release + " 进入试用期：观察前 " + std::to_string(settings.probationStarts) + " 次启动（或 " +
+            std::to_string(kProbationDays) + " 天），每次 " + std::to_string(settings.windowSeconds) + " 秒，失败 " +
+            std::to_string(settings.failedStarts) + " 次即回滚");
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -52,23 +88,43 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
 
   if (downloaded) {
     logInfo("更新文件下载完成，开始落地");
+    // Whatever an earlier release kept for its probation would put back the wrong files now.
+    if (hasLeftoverFolder(context.installDir)) {
+      logInfo("新的更新开始，结束上一版本的试用期并删除保留的文件");
+      endProbation(context.installDir);
+    }
+    const std::unique_ptr<RollbackJournal> journal = startJournal(context, checker.autoRollback);
     const int applied =
         applyStaging(context.stagingDir, context.installDir, checker.pending, checker.lockedPatterns,
-                     checker.forbiddenPatterns);
+                     checker.forbiddenPatterns, journal.get());
     logInfo("applyStaging 返回：成功落地=" + std::to_string(applied));
     const bool complete = applied >= 0 && static_cast<std::size_t>(applied) >= checker.pending.size();
     // The next update picks its patches from this record instead of reading every file.
     if (std::string recordError; applied > 0 && !recordInstalledDigests(context.installDir, checker.pending, recordError)) {
       logWarn("无法写入已安装文件摘要记录：" + recordError);
     }
+    if (journal && !finishJournal(context, *journal, complete)) {
+      // The previous release is back whole: it starts as before the update.
+      report.step = "apply";
+      startAndObserveMainProgram(context.mainProgramPath, context.forwardedArgs);
+      return;
+    }
     std::vector<platform::NativeString> startArguments = context.forwardedArgs;
     if (context.mainProgramPresent) startArguments.push_back(platform::fromUtf8("--updated"));
-    const StartObservation started = startAndObserveMainProgram(context.mainProgramPath, startArguments);
+    const StartObservation started =
+        startAndObserveMainProgram(context.mainProgramPath, startArguments, journal ? checker.autoRollback.windowSeconds : 5);
     // A program that cannot even be started after the update counts as a failed update.
     report.result = complete && started.started ? "updated" : "failed";
     report.step = complete ? "start" : "apply";
     report.exitedEarly = started.exitedEarly;
     report.exitCode = started.exitCode;
+    if (journal) countProbationStart(context, started);
+    if (!context.rolledBackRelease.empty()) {
+      report.release = context.rolledBackRelease;
+      report.result = "rolled_back";
+      report.exitCode = context.rolledBackExitCode;
+      context.rolledBackRelease.clear();  // reported here
+    }
     return;
   }
 

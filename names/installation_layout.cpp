@@ -12,9 +12,10 @@ std::vector<std::string> launcherOwnFileNames() {
   const std::string id = kInstallationIdFileName;
   const std::string digests = kDigestRecordFileName;
   const std::string resume = kResumeRecordFileName;
+  const std::string refused = kRefusedReleasesFileName;
   return {kUpdateReportFileName, kInstallationLockFileName, kProgramRestartLockFileName, kStagingDirectoryName,
           serial, serial + kFreshRecordSuffix, id, id + kFreshRecordSuffix, digests, digests + kFreshRecordSuffix,
-          resume, resume + kFreshRecordSuffix};
+          resume, resume + kFreshRecordSuffix, kRollbackDirectoryName, refused, refused + kFreshRecordSuffix};
 }
 
 std::vector<std::string> launcherOwnTopNames() {

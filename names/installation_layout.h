@@ -25,6 +25,10 @@ inline constexpr const char* kAcceptedSerialFileName = "update_serial.txt";  // 
 inline constexpr const char* kInstallationIdFileName = "update_id.txt";    // the random identifier of rollouts
 inline constexpr const char* kDigestRecordFileName = "update_digests.txt";  // sha256 of installed files
 inline constexpr const char* kResumeRecordFileName = "update_resume.txt";   // parts a next run may go on from
+// What an update that may be taken back keeps: the files it replaced, its journal and the
+// probation of the release it installed.
+inline constexpr const char* kRollbackDirectoryName = "update_rollback";
+inline constexpr const char* kRefusedReleasesFileName = "update_refused.txt";  // releases taken back here
 // The name a record is written to before it is renamed over the record.
 inline constexpr const char* kFreshRecordSuffix = ".new";
 
@@ -33,8 +37,8 @@ inline constexpr const char* kLogDirectoryName = "logs";
 inline constexpr const char* kDailyLogPrefix = "kestrun-";
 inline constexpr const char* kDailyLogExtension = ".log";
 
-// The files above that a manifest entry never replaces: the report, the locks, the staging
-// directory and each record with the file it is written to first.
+// The files above that a manifest entry never replaces: the report, the locks, the staging and
+// rollback directories and each record with the file it is written to first.
 std::vector<std::string> launcherOwnFileNames();
 
 // Every name the launcher keeps at the top of the installation: the files above and the logs

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int kObservationMs = 5000;
-
 platform::ProcessHandle startMainProgram(const std::filesystem::path& programPath,
                                          const std::vector<platform::NativeString>& arguments,
                                          std::uint32_t& errorCode) {
@@ -47,7 +45,7 @@ platform::ProcessHandle startExistingMainProgram(const std::filesystem::path& pr
 }
 
 StartObservation startAndObserveMainProgram(const std::filesystem::path& programPath,
-                                            const std::vector<platform::NativeString>& arguments) {
+                                            const std::vector<platform::NativeString>& arguments, int windowSeconds) {
   StartObservation observation;
   const std::string pathText = platform::pathToUtf8(programPath);
   logInfo("准备启动更新后的主程序：" + pathText);
@@ -58,24 +56,30 @@ StartObservation startAndObserveMainProgram(const std::filesystem::path& program
              "；程序路径=" + pathText);
     return observation;
   }
-  observation.started = true;
-  logInfo("Vardel 进程创建成功：pid=" + std::to_string(platform::processId(*process)) +
-          "；开始观察前 5 秒启动状态");
+  logInfo("Vardel 进程创建成功：pid=" + std::to_string(platform::processId(*process)) + "；开始观察前 " +
+          std::to_string(windowSeconds) + " 秒启动状态");
+  return observeStart(*process, windowSeconds);
+}
 
-  switch (platform::waitForExit(*process, kObservationMs, errorCode)) {
+StartObservation observeStart(platform::ChildProcess& process, int windowSeconds) {
+  StartObservation observation;
+  observation.started = true;
+  const std::string window = std::to_string(windowSeconds);
+  std::uint32_t errorCode = 0;
+  switch (platform::waitForExit(process, windowSeconds * 1000, errorCode)) {
     case platform::WaitResult::Exited: {
       std::uint32_t exitCode = 0;
       observation.exitedEarly = true;
-      if (platform::readExitCode(*process, exitCode, errorCode)) {
+      if (platform::readExitCode(process, exitCode, errorCode)) {
         observation.exitCode = exitCode;
-        logError("Vardel 启动后 5 秒内退出：exitCode=" + formatExitCodeReport(exitCode));
+        logError("Vardel 启动后 " + window + " 秒内退出：exitCode=" + formatExitCodeReport(exitCode));
       } else {
         logError("Vardel 启动后很快退出，但读取退出码失败：Windows错误=" + formatSystemErrorReport(errorCode));
       }
       break;
     }
     case platform::WaitResult::TimedOut:
-      logInfo("Vardel 启动后 5 秒内保持运行，启动器结束观察");
+      logInfo("Vardel 启动后 " + window + " 秒内保持运行，启动器结束观察");
       break;
     case platform::WaitResult::Failed:
       logWarn("观察 Vardel 启动状态失败：Windows错误=" + formatSystemErrorReport(errorCode));

@@ -22,16 +22,23 @@ std::string formatExitCodeReport(std::uint32_t exitCode);
 platform::ProcessHandle startExistingMainProgram(const std::filesystem::path& programPath,
                                                  const std::vector<platform::NativeString>& arguments);
 
-// What the first five seconds of a started main program showed.
+// What the first seconds of a started main program showed.
 struct StartObservation {
   bool started = false;
   bool exitedEarly = false;    // it ended within them
   std::uint32_t exitCode = 0;  // its exit code, when it ended and the code could be read
+  // A start that went wrong: the program ended early with a code other than 0, a crash (an
+  // unhandled exception on Windows, a signal elsewhere) included. Ending with 0 is no failure.
+  bool failed() const { return exitedEarly && exitCode != 0; }
 };
 
-// Starts the main program and watches its first five seconds; keeps no handle.
+// Starts the main program and watches its first `windowSeconds`; keeps no handle.
 StartObservation startAndObserveMainProgram(const std::filesystem::path& programPath,
-                                            const std::vector<platform::NativeString>& arguments);
+                                            const std::vector<platform::NativeString>& arguments,
+                                            int windowSeconds = 5);
+
+// Watches a program started a moment ago for `windowSeconds`, logging what it showed.
+StartObservation observeStart(platform::ChildProcess& process, int windowSeconds);
 
 // Closes the handle (noting in the log when the program has already ended). The program
 // itself keeps running.

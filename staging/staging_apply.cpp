@@ -70,7 +70,7 @@ bool targetStaysInside(const fs::path& installDir, const fs::path& relative, con
 
 void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path& installDir,
                const std::vector<std::string>& lockedPatterns, const std::vector<std::string>& forbiddenPatterns,
-               ApplyCounts& counts) {
+               RollbackJournal* journal, ApplyCounts& counts) {
   const fs::path relative = stagedRelativePath(file, stagingDir);
   if (relative.empty()) return;
   const fs::path target = installDir / relative;
@@ -112,9 +112,15 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
   if (!moveError && stagedKind != platform::ItemKind::Regular) {
     moveError = std::make_error_code(std::errc::no_such_file_or_directory);
   }
+  // What the update replaces is moved aside first when the release may be taken back.
+  if (!moveError && journal && !journal->keep(relative)) {
+    ++counts.failed;
+    return;
+  }
   if (moveError || !moveStagedFile(file, target, moveError)) {
     ++counts.failed;
     logError("更新文件落地失败：" + relText + "；原因：" + formatFsError(moveError));
+    if (journal) journal->putBack(relative);
     return;
   }
   ++counts.applied;
@@ -124,7 +130,8 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
   }
 }
 
-void applyLink(const fs::path& link, const fs::path& stagingDir, const fs::path& installDir, ApplyCounts& counts) {
+void applyLink(const fs::path& link, const fs::path& stagingDir, const fs::path& installDir, RollbackJournal* journal,
+               ApplyCounts& counts) {
   const fs::path relative = stagedRelativePath(link, stagingDir);
   if (relative.empty()) return;
   const std::string relText = names::printableName(platform::pathToUtf8(relative));
@@ -140,6 +147,10 @@ void applyLink(const fs::path& link, const fs::path& stagingDir, const fs::path&
     return;
   }
   const fs::path target = installDir / relative;
+  if (journal && !journal->keep(relative)) {
+    ++counts.failed;
+    return;
+  }
   // Whatever stands in the link's place goes, a whole directory tree included; a failure
   // shows up when the link is created.
   platform::removeTree(target);
@@ -147,6 +158,7 @@ void applyLink(const fs::path& link, const fs::path& stagingDir, const fs::path&
   if (const std::error_code error = platform::createFileSymlink(storedTarget, target)) {
     ++counts.failed;
     logError("更新软链接落地失败：" + relText + "；原因：" + formatFsError(error));
+    if (journal) journal->putBack(relative);
     return;
   }
   ++counts.applied;
@@ -154,7 +166,7 @@ void applyLink(const fs::path& link, const fs::path& stagingDir, const fs::path&
 
 int applyStagingUnguarded(const fs::path& stagingDir, const fs::path& installDir,
                           const ManifestEntryList& verified, const std::vector<std::string>& lockedPatterns,
-                          const std::vector<std::string>& forbiddenPatterns) {
+                          const std::vector<std::string>& forbiddenPatterns, RollbackJournal* journal) {
   const std::string stagingText = platform::pathToUtf8(stagingDir);
 
   platform::ItemKind stagingKind = platform::ItemKind::Missing;
@@ -182,8 +194,8 @@ int applyStagingUnguarded(const fs::path& stagingDir, const fs::path& installDir
   ApplyCounts counts;
   // Regular files first: a link must not change where a file of the same run lands.
   for (const fs::path& file : items.files)
-    applyFile(file, stagingDir, installDir, lockedPatterns, forbiddenPatterns, counts);
-  for (const fs::path& link : items.links) applyLink(link, stagingDir, installDir, counts);
+    applyFile(file, stagingDir, installDir, lockedPatterns, forbiddenPatterns, journal, counts);
+  for (const fs::path& link : items.links) applyLink(link, stagingDir, installDir, journal, counts);
 
   if (const std::error_code error = platform::removeTree(stagingDir))
     logWarn("清理更新暂存目录失败：" + stagingText + "；原因：" + formatFsError(error));
@@ -196,11 +208,12 @@ int applyStagingUnguarded(const fs::path& stagingDir, const fs::path& installDir
 }  // namespace
 
 int applyStaging(const fs::path& stagingDir, const fs::path& installDir, const ManifestEntryList& verified,
-                 const std::vector<std::string>& lockedPatterns, const std::vector<std::string>& forbiddenPatterns) {
+                 const std::vector<std::string>& lockedPatterns, const std::vector<std::string>& forbiddenPatterns,
+                 RollbackJournal* journal) {
   // The one place where the apply step turns unexpected errors into log lines; the
   // staging directory then stays for a later run.
   try {
-    return applyStagingUnguarded(stagingDir, installDir, verified, lockedPatterns, forbiddenPatterns);
+    return applyStagingUnguarded(stagingDir, installDir, verified, lockedPatterns, forbiddenPatterns, journal);
   } catch (const fs::filesystem_error& error) {
     std::string line = "更新落地发生未捕获的文件系统异常：" + formatFsError(error.code());
     if (!error.path1().empty()) line += "；路径1=" + platform::pathToUtf8(error.path1());

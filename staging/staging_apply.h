@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "staging/rollback_journal.h"
 #include "update/update_checker.h"
 
 // Moves the staged items of `verified` (the entries this run downloaded and checked) from
@@ -13,11 +14,13 @@
 // written; names matching a locked pattern are left alone when they exist. Nothing is
 // written through a directory of the installation that is a symbolic link. A replaced file
 // keeps its executable bit, and Vardel.exe at the top always gets one (where the system has
-// them). Every problem is logged; the staging directory is removed at the end. Returns the
-// number of items put in place, 0 on an unexpected error. Never throws.
+// them). With a journal, whatever stands where an item goes is moved aside into it first, and
+// an item whose old one cannot be kept is not put in place. Every problem is logged; the staging
+// directory is removed at the end. Returns the number of items put in place, 0 on an unexpected
+// error. Never throws.
 int applyStaging(const std::filesystem::path& stagingDir, const std::filesystem::path& installDir,
                  const ManifestEntryList& verified, const std::vector<std::string>& lockedPatterns,
-                 const std::vector<std::string>& forbiddenPatterns);
+                 const std::vector<std::string>& forbiddenPatterns, RollbackJournal* journal = nullptr);
 
 // Moves one staged regular file onto target, retrying a busy target for about five seconds
 // (50 attempts, 100 ms apart). False with the last error when every attempt failed. Throws

@@ -23,6 +23,7 @@ std::string healthReportUrl(const std::string& baseUrl, const std::string& platf
   std::string url = baseUrl + kHealthEndpoint + "?platform=" + platform + "&release=" + report.release +
                     "&result=" + report.result;
   if (report.result == "failed") url += "&step=" + report.step;
+  if (report.result == "rolled_back") url += "&exit_code=" + std::to_string(report.exitCode);
   if (report.result == "updated") {
     url += report.exitedEarly ? "&early_exit=1&exit_code=" + std::to_string(report.exitCode) : "&early_exit=0";
   }

@@ -131,6 +131,7 @@ bool readManifest(UpdateChecker& checker, std::string&& body, ManifestEntryList&
   }
   const bool signedManifest = !checker.manifestPublicKey.empty();
   checker.healthRelease.clear();
+  checker.autoRollback = AutoRollback();
   if (readManifestFast(body, signedManifest, entries)) return true;
   // Whatever the fast reading is not sure of, the JSON library reads, with its own texts.
   std::vector<ManifestEntry> read;
@@ -141,6 +142,7 @@ bool readManifest(UpdateChecker& checker, std::string&& body, ManifestEntryList&
   if (!ok) return false;
   rollout = std::move(reader.rollout());
   checker.healthRelease = reader.healthRelease();
+  checker.autoRollback = reader.autoRollback();
   std::string().swap(body);
   entries = ManifestEntryList(read);
   return true;
@@ -180,6 +182,7 @@ void chooseRelease(UpdateChecker& checker, RolloutOffer& rollout, ManifestEntryL
   entries = ManifestEntryList(rollout.entries);
   checker.candidateRelease = rollout.release;
   if (!checker.healthRelease.empty()) checker.healthRelease = rollout.release;
+  if (checker.autoRollback.present) checker.autoRollback.release = rollout.release;
 }
 
 // Judges the entries, compares them with the installation and rewrites update.log. The
@@ -288,6 +291,7 @@ bool catchingFailures(Step&& step, std::string& errorText) {
 bool UpdateChecker::checkForUpdates(std::string& errorText) {
   pending.clear();
   healthRelease.clear();
+  autoRollback = AutoRollback();
   if (baseUrl.empty()) {
     errorText = "更新服务器未配置（企业版请检查 Kestrun.ini 的 [server] baseUrl）";
     return false;

@@ -86,6 +86,11 @@ bool ManifestElements::readOtherElement(nlohmann::json& element) {
     }
     return true;
   }
+  // A malformed request for automatic rollback leaves updates as they are without it.
+  if (const auto rollback = element.find("auto_rollback"); rollback != element.end()) {
+    if (!readAutoRollback(*rollback, autoRollback_)) warnings_.push_back(kAutoRollbackInvalidText);
+    return true;
+  }
   const auto settings = element.find("rollout");
   if (settings == element.end()) return false;
   std::string reason;

@@ -149,9 +149,11 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
     const std::string_view name(text, length);
     if (entryValue()) {
       key_ = roleOf(name);
-      // The keys of a candidate release or a request for health reports count only in an
-      // element without a path, which the JSON library reads.
-      if (name == "rollout" || name == "candidate" || name == "health") otherElementKey_ = true;
+      // The keys of a candidate release, a request for health reports or automatic rollback
+      // count only in an element without a path, which the JSON library reads.
+      if (name == "rollout" || name == "candidate" || name == "health" || name == "auto_rollback") {
+        otherElementKey_ = true;
+      }
       // A repeated key replaces the earlier value, as in a tree of the document.
       if (key_ == Role::Zst) zst_ = Objects::Bad;
       if (key_ == Role::Patches) {
@@ -417,7 +419,7 @@ class FastHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, FastH
   std::size_t depth_ = 0;  // containers open
   bool inEntry_ = false;   // the element of the root open at depth 2 is an object
   Role key_ = Role::Other;
-  bool otherElementKey_ = false;  // "rollout", "candidate" or "health" among the entry's keys
+  bool otherElementKey_ = false;  // "rollout", "candidate", "health" or "auto_rollback" among its keys
   std::size_t stringStart_ = 0;
 
   Field path_ = Field::Absent;

@@ -10,7 +10,7 @@ namespace {
 // The keys of an entry that the check reads; the values of any others are skipped unbuilt.
 bool isEntryKey(const std::string& name) {
   static const char* const kKeys[] = {"path", "link", "size", "mtime", "sha256", "zst", "patches", "rollout",
-                                      "candidate", "health"};
+                                      "candidate", "health", "auto_rollback"};
   return std::any_of(std::begin(kKeys), std::end(kKeys), [&](const char* key) { return name == key; });
 }
 

@@ -31,6 +31,7 @@ class ManifestReader {
   RolloutOffer& rollout() { return elements_->rollout(); }
   // The release a health report names, when the manifest asks for reports; else empty.
   const std::string& healthRelease() const { return elements_->healthRelease(); }
+  const AutoRollback& autoRollback() const { return elements_->autoRollback(); }
 
   // The parser's events (nlohmann's SAX interface).
   bool null() { return value(Json()); }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "update/auto_rollback.h"
 #include "update/installed_digests.h"
 #include "update/manifest_entry_list.h"
 #include "update/manifest_limits.h"
@@ -76,6 +77,9 @@ class UpdateChecker {
   // Set by the check when the manifest asks for health reports: the release to report on
   // (the candidate's, when it was chosen).
   std::string healthRelease;
+  // Set by the check when the manifest asks for automatic rollback (auto_rollback.h): its
+  // release is the candidate's when the candidate was chosen.
+  AutoRollback autoRollback;
   // Base64 Ed25519 key that must have signed the manifest; empty: manifests are not signed.
   std::string manifestPublicKey;
   // The proxy of each request: looked up once per run and host.

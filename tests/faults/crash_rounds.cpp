@@ -24,8 +24,15 @@ std::string contentOf(int file, int version) {
 }
 std::int64_t timeOf(int version) { return 1700000000 + version * 10; }
 
-void publishVersion(e2e::Release& release, int files, int version) {
+void publishVersion(e2e::Release& release, int files, int version, const CrashPlan& plan = {}) {
   for (int file = 0; file < files; ++file) release.addFile(pathOf(file), contentOf(file, version), timeOf(version));
+  if (plan.failingAtStart) {
+    release.addFile("vardel-behaviour.txt", version == 0 ? "exit 0\n" : "exit 3\n", timeOf(version));
+  }
+  if (plan.autoRollback) {
+    release.fixManifestWith(R"({"auto_rollback":{"release":"v)" + std::to_string(version) +
+                            R"(","window_seconds":1,"probation_starts":1,"failed_starts":1}})");
+  }
 }
 
 int filesAtVersion(const fs::path& installDir, int files, int version) {
@@ -64,10 +71,10 @@ void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
   std::printf("[ crash    ] seed %u, %d rounds, %d files\n", plan.seed, plan.rounds, plan.files);
   std::mt19937 random(plan.seed);
   context.release.addProgram("Vardel.exe", e2e::buildSetup().mainProgram, e2e::kVardelTime);
-  publishVersion(context.release, plan.files, 0);
+  publishVersion(context.release, plan.files, 0, plan);
   e2e::Installation installation(context.root / "install");
   installation.mirror(context.release);
-  installation.setMainProgramBehaviour("exit 0");
+  if (!plan.failingAtStart) installation.setMainProgramBehaviour("exit 0");  // else the release's own
   testing_support::writeFile(context.root / "outside" / "sentinel.txt", "must stay\n");
   e2e::writeFaults(context.faultsFile, "");
   auto server = context.startServer();
@@ -82,7 +89,8 @@ void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
   const fs::path dir = installation.dir();
 
   // One uninterrupted update first, to learn how long the downloads and the apply step take.
-  publishVersion(context.release, plan.files, 1);
+  publishVersion(context.release, plan.files, 1, plan);
+  const int calibrated = plan.failingAtStart ? 0 : 1;
   const std::size_t calibrationFrom = e2e::readLines(todaysLog(dir)).size();
   const auto began = Clock::now();
   e2e::Installation::Started calibration = installation.start({}, context.options);
@@ -92,7 +100,7 @@ void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
   waitForLogged(dir, calibrationFrom, kApplied, began + std::chrono::seconds(120));
   const auto applied = Clock::now();
   ASSERT_TRUE(installation.finish(std::move(calibration), 120000).finished);
-  ASSERT_EQ(filesAtVersion(dir, plan.files, 1), plan.files);
+  ASSERT_EQ(filesAtVersion(dir, plan.files, calibrated), plan.files);
   const auto downloadMs = std::chrono::duration_cast<std::chrono::milliseconds>(downloaded - began).count();
   const auto applyMs = std::max<long long>(
       1, std::chrono::duration_cast<std::chrono::milliseconds>(applied - downloaded).count());
@@ -106,11 +114,14 @@ void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
   std::size_t startsSoFar = installation.mainProgramStarts(0, 0).size();
   for (int round = 2; round < plan.rounds + 2; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    publishVersion(context.release, plan.files, round);
-    // A third of the kills aim at the apply step, the rest anywhere in the downloads.
+    publishVersion(context.release, plan.files, round, plan);
+    const int expected = plan.failingAtStart ? 0 : round;
+    // A third of the kills aim at the apply step (and the rollback after it), the rest anywhere
+    // in the downloads.
     const bool aimAtApply = random() % 3 == 0;
+    const long long applyAndRollbackMs = plan.failingAtStart ? 3 * applyMs : applyMs;
     const auto delay = std::chrono::milliseconds(
-        std::uniform_int_distribution<long long>(0, aimAtApply ? applyMs : downloadMs)(random));
+        std::uniform_int_distribution<long long>(0, aimAtApply ? applyAndRollbackMs : downloadMs)(random));
 
     const std::size_t killedFrom = e2e::readLines(todaysLog(dir)).size();
     const auto start = Clock::now();
@@ -134,7 +145,7 @@ void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
     recoverySeconds += std::chrono::duration<double>(Clock::now() - recoveryBegan).count();
     ASSERT_TRUE(outcome.finished);
     EXPECT_EQ(outcome.exitCode, 0u) << outcome.standardError;
-    ASSERT_EQ(filesAtVersion(dir, plan.files, round), plan.files);
+    ASSERT_EQ(filesAtVersion(dir, plan.files, expected), plan.files);
     std::error_code ignored;
     EXPECT_TRUE(!fs::exists(dir / "update_staging") || fs::is_empty(dir / "update_staging", ignored));
     // A program that the killed run started may record its start after the recovering run's,

@@ -19,6 +19,11 @@ struct CrashPlan {
   int files;
   // Ends the started launcher at once, as a crash or a forced end would.
   std::function<void(const e2e::Installation& installation, e2e::Installation::Started& started)> kill;
+  // The releases ask for automatic rollback, so the kills also land while replaced files are
+  // kept. With failingAtStart every release after the first fails at its first start and is
+  // taken back, so the kills land in the rollback as well: each round must end on version 0.
+  bool autoRollback = false;
+  bool failingAtStart = false;
 };
 
 // Runs the rounds and checks each with gtest assertions.

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/loopback_server.h"
+#include "tools/release_manifest/release_manifest.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
 
@@ -196,6 +197,14 @@ void Release::addLink(const std::string& path, const std::string& target) {
   const fs::path link = platformDir() / path;
   fs::create_directories(link.parent_path());
   fs::create_symlink(target, link);
+}
+
+void Release::fixManifestWith(const std::string& elements) {
+  std::string json;
+  std::string error;
+  ASSERT_TRUE(release_manifest::buildManifest(platformDir(), json, error)) << error;
+  json.pop_back();  // the closing ']'
+  testing_support::writeFile(root_ / "windows.json", json + (json.size() > 1 ? "," : "") + elements + "]");
 }
 
 void writeFaults(const fs::path& faultsFile, const std::string& directives) {

@@ -48,6 +48,9 @@ class Release {
   void addFile(const std::string& path, const std::string& content, std::int64_t mtime);
   void addProgram(const std::string& path, const fs::path& source, std::int64_t mtime);
   void addLink(const std::string& path, const std::string& target);
+  // Fixes the manifest as the tree now stands, followed by `elements` (JSON objects joined by
+  // commas, e.g. {"health":{"release":"r2"}}); served as written from then on.
+  void fixManifestWith(const std::string& elements);
 
  private:
   fs::path root_;

@@ -49,9 +49,19 @@ std::vector<FirstInstallationRow> firstInstallationRows();
 class FirstInstallation : public LauncherEndToEnd,
                           public ::testing::WithParamInterface<FirstInstallationRow> {};
 
+// A release that asks for automatic rollback, whose program does `behaviour` at every start.
+struct AutoRollbackRow {
+  std::string name;
+  std::string behaviour;  // of the sample main program: "exit 3", "crash 1", "exit 0", "stay 60"
+  bool rolledBack;        // taken back after its second failed start; else its probation ends
+};
+std::vector<AutoRollbackRow> autoRollbackRows();
+class AutoRollbackRelease : public LauncherEndToEnd, public ::testing::WithParamInterface<AutoRollbackRow> {};
+
 // Failure messages and case names name the row, not its bytes.
 void PrintTo(const ExistingInstallationRow& row, std::ostream* out);
 void PrintTo(const FirstInstallationRow& row, std::ostream* out);
+void PrintTo(const AutoRollbackRow& row, std::ostream* out);
 struct RowName {
   template <class Row>
   std::string operator()(const ::testing::TestParamInfo<Row>& info) const {

@@ -7,6 +7,7 @@ namespace {
 
 INSTANTIATE_TEST_SUITE_P(Linux, ExistingInstallation, ::testing::ValuesIn(existingInstallationRows()), RowName());
 INSTANTIATE_TEST_SUITE_P(Linux, FirstInstallation, ::testing::ValuesIn(firstInstallationRows()), RowName());
+INSTANTIATE_TEST_SUITE_P(Linux, AutoRollbackRelease, ::testing::ValuesIn(autoRollbackRows()), RowName());
 
 }  // namespace
 }  // namespace e2e

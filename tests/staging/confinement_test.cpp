@@ -94,7 +94,8 @@ TEST(LauncherOwnPath, EveryRuleReadsTheseNamesInThisOrder) {
             (std::vector<std::string>{"update.log", "update.lock", "update.restart.lock", "update_staging",
                                       "update_serial.txt", "update_serial.txt.new", "update_id.txt",
                                       "update_id.txt.new", "update_digests.txt", "update_digests.txt.new",
-                                      "update_resume.txt", "update_resume.txt.new", "logs"}));
+                                      "update_resume.txt", "update_resume.txt.new", "update_rollback",
+                                      "update_refused.txt", "update_refused.txt.new", "logs"}));
 }
 
 TEST(WindowsNames, OneFileOnWindowsShortNamesAndPrintableTexts) {

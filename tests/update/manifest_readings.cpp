@@ -33,6 +33,11 @@ bool sameEntries(const std::vector<ManifestEntry>& a, const std::vector<Manifest
   return true;
 }
 
+bool sameAutoRollback(const AutoRollback& a, const AutoRollback& b) {
+  return a.present == b.present && a.release == b.release && a.windowSeconds == b.windowSeconds &&
+         a.probationStarts == b.probationStarts && a.failedStarts == b.failedStarts;
+}
+
 bool sameRollout(const RolloutOffer& a, const RolloutOffer& b) {
   return a.present == b.present && a.release == b.release && a.share == b.share && a.salt == b.salt &&
          sameEntries(a.entries, b.entries);
@@ -45,6 +50,7 @@ ManifestReading readAsStream(const std::string& body, bool signedManifest) {
   if (out.ok) {
     out.rollout = reader.rollout();
     out.healthRelease = reader.healthRelease();
+    out.autoRollback = reader.autoRollback();
   }
   return out;
 }
@@ -55,7 +61,8 @@ std::string fastReadingDisagrees(const std::string& body, bool signedManifest, c
   std::string copy = body;
   ManifestEntryList fast;
   if (!readManifestFast(copy, signedManifest, fast)) return copy == body ? "" : "the fast reading changed a body it left";
-  if (!tree.ok || !tree.warnings.empty() || tree.rollout.present || !tree.healthRelease.empty())
+  if (!tree.ok || !tree.warnings.empty() || tree.rollout.present || !tree.healthRelease.empty() ||
+      tree.autoRollback.present)
     return "the fast reading took a body the tree reading refused or warned about";
   std::vector<ManifestEntry> entries;
   for (std::size_t i = 0; i < fast.size(); ++i) entries.push_back(fast[i]);
@@ -87,6 +94,7 @@ ManifestReading readManifestAsTree(const std::string& body, bool signedManifest)
     if (out.ok) {
       out.rollout = elements.rollout();
       out.healthRelease = elements.healthRelease();
+      out.autoRollback = elements.autoRollback();
     }
   } catch (const std::exception& error) {
     out.errorText = std::string("更新清单解析失败：") + error.what();
@@ -101,7 +109,8 @@ std::string manifestReadersDisagree(const std::string& body, bool signedManifest
   if (tree.errorText != stream.errorText) return "the texts differ: " + tree.errorText + " | " + stream.errorText;
   if (tree.warnings != stream.warnings) return "the warnings differ";
   if (tree.ok && !sameEntries(tree.entries, stream.entries)) return "the entries differ";
-  if (!sameRollout(tree.rollout, stream.rollout) || tree.healthRelease != stream.healthRelease)
-    return "the rollout or the health release differ";
+  if (!sameRollout(tree.rollout, stream.rollout) || tree.healthRelease != stream.healthRelease ||
+      !sameAutoRollback(tree.autoRollback, stream.autoRollback))
+    return "the rollout, the health release or the automatic rollback differ";
   return fastReadingDisagrees(body, signedManifest, tree);
 }

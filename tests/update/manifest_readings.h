@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "update/auto_rollback.h"
 #include "update/rollout_offer.h"
 #include "update/update_checker.h"
 
@@ -14,6 +15,7 @@ struct ManifestReading {
   std::string errorText;
   RolloutOffer rollout;
   std::string healthRelease;
+  AutoRollback autoRollback;
 };
 
 // A tree of the whole document, then each element: how the check read before it streamed.

@@ -48,6 +48,12 @@ TEST_F(WineCrashRecovery, EveryKilledUpdateConvergesAtTheNextRun) {
   faults::runCrashRounds(plan, {root(), release(), faultsFile(), [this] { return startServer(); }, runOptions()});
 }
 
+// Kills while a release that fails at start is kept and taken back.
+TEST_F(WineCrashRecovery, KilledRollbacksConverge) {
+  const faults::CrashPlan plan{20261209, 4, 200, killKestrun, true, true};
+  faults::runCrashRounds(plan, {root(), release(), faultsFile(), [this] { return startServer(); }, runOptions()});
+}
+
 TEST_F(WineCrashRecovery, OverlappingLaunchersTakeTurns) {
   faults::runOverlappingLaunchers({root(), release(), faultsFile(), [this] { return startServer(); }, runOptions()});
 }

@@ -8,6 +8,7 @@ namespace {
 
 INSTANTIATE_TEST_SUITE_P(Wine, ExistingInstallation, ::testing::ValuesIn(existingInstallationRows()), RowName());
 INSTANTIATE_TEST_SUITE_P(Wine, FirstInstallation, ::testing::ValuesIn(firstInstallationRows()), RowName());
+INSTANTIATE_TEST_SUITE_P(Wine, AutoRollbackRelease, ::testing::ValuesIn(autoRollbackRows()), RowName());
 
 }  // namespace
 }  // namespace e2e

@@ -6,6 +6,7 @@
 // 0, commandLine the raw line, cwd the working directory, all as UTF-8. Then it does what
 // vardel-behaviour.txt (also in its own directory) says:
 //   exit CODE      end at once with that exit code
+//   crash 1        end at once by an access violation that nothing handles
 //   stay SECONDS   stay alive that long, but end early once the behaviour file is removed
 // Without that file it stays alive 8 seconds, ending early if its directory disappears.
 #include <windows.h>
@@ -79,6 +80,7 @@ int main() {
   if (behaviour >> word >> number) {
     behaviour.close();
     if (word == "exit") return number;
+    if (word == "crash") RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     if (word == "stay") {
       stayWhileExists(behaviourFile, number);
       return 0;
