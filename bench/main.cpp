@@ -15,6 +15,9 @@
 
 namespace bench {
 
+// Automatic rollback: the launcher's and the library's, and the disk the kept files take.
+Figures runRollback(const Workspace& workspace, bool launcherServes, const std::string& whyNot);
+
 double median(std::vector<double> values) {
   if (values.empty()) return 0.0;
   std::sort(values.begin(), values.end());
@@ -101,11 +104,12 @@ LauncherServer launcherServer(const std::string& baseUrl) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> stepNames = {"download", "small", "update", "check", "start", "link", "large", "resume"};
+  const std::vector<std::string> stepNames = {"download", "small", "update", "check", "start",
+                                              "link", "large", "resume", "rollback"};
   for (int i = 1; i < argc; ++i) {
     if (std::find(stepNames.begin(), stepNames.end(), argv[i]) == stepNames.end()) {
       std::fprintf(stderr,
-                   "usage: %s [download] [small] [update] [check] [start] [link] [large] [resume]"
+                   "usage: %s [download] [small] [update] [check] [start] [link] [large] [resume] [rollback]"
                    "   (no names: all but link, large and resume)\n",
                    argv[0]);
       return 2;
@@ -162,6 +166,7 @@ int main(int argc, char** argv) {
       {"link", [&] { return bench::runLink(workspace); }},
       {"large", [&] { return bench::runLargeFile(workspace); }},
       {"resume", [&] { return bench::runResume(workspace); }},
+      {"rollback", [&] { return bench::runRollback(workspace, launcher.usable, launcher.whyNot); }},
   };
   bench::Figures all;
   for (const auto& [step, run] : steps) {

@@ -119,7 +119,7 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
     report.exitedEarly = started.exitedEarly;
     report.exitCode = started.exitCode;
     if (journal) countProbationStart(context, started);
-    if (!context.rolledBackRelease.empty()) {
+    if (!context.rolledBackRelease.empty() && !report.release.empty()) {
       report.release = context.rolledBackRelease;
       report.result = "rolled_back";
       report.exitCode = context.rolledBackExitCode;

@@ -30,7 +30,7 @@ TEST_F(CrashRecovery, KilledKeepingAndRollbacksConverge) {
                    }, true, failing};
     runCrashRounds(plan, {round.path(), release, round.path() / "faults.txt", [&] {
                             return std::make_unique<e2e::ReleaseServer>(release.root(), round.path() / "faults.txt",
-                                                                        round.path() / "server.out");
+                                                                        round.path() / "server-1.out");
                           }, runOptions()});
   }
 }

@@ -110,6 +110,7 @@ void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
   int killedBeforeApply = 0;
   int killedDuringApply = 0;
   int killedAfterApply = 0;
+  int killedDuringRollback = 0;
   double recoverySeconds = 0;
   std::size_t startsSoFar = installation.mainProgramStarts(0, 0).size();
   for (int round = 2; round < plan.rounds + 2; ++round) {
@@ -138,6 +139,7 @@ void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
 
     const int updated = filesAtVersion(dir, plan.files, round);
     (updated == 0 ? killedBeforeApply : updated < plan.files ? killedDuringApply : killedAfterApply) += 1;
+    killedDuringRollback += hasLogged(dir, killedFrom, "开始回滚到之前的版本") && !hasLogged(dir, killedFrom, "回滚完成");
 
     const std::vector<std::string> args = {"round", std::to_string(round)};
     const auto recoveryBegan = Clock::now();
@@ -168,6 +170,7 @@ void runCrashRounds(const CrashPlan& plan, const RunContext& context) {
   std::printf("[ crash    ] killed before the apply step %d, during it %d, after it %d; a recovering run took %.2f s "
               "on average\n",
               killedBeforeApply, killedDuringApply, killedAfterApply, recoverySeconds / plan.rounds);
+  if (plan.failingAtStart) std::printf("[ crash    ] killed during the rollback %d\n", killedDuringRollback);
 }
 
 void runOverlappingLaunchers(const RunContext& context) {
