@@ -204,8 +204,11 @@ bool RollbackJournal::keep(const fs::path& relative) {
     ++addedItems_;
     return true;
   }
+  // The bytes of a kept file; a kept folder (a link now stands in its place) counts as an item.
+  platform::ItemKind kind = platform::ItemKind::Missing;
   std::uint64_t size = 0;
-  const bool sized = !platform::fileSize(target, size);
+  const bool sized = !platform::queryItemKind(target, false, kind) && kind == platform::ItemKind::Regular &&
+                     !platform::fileSize(target, size);
   if (!append("kept", relative)) {
     logError("无法记录被替换的文件，不落地：" + printable(relative));
     return false;

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -203,6 +205,38 @@ TEST_F(StagingApplyTest, LinksReplaceWhateverStandsInTheirPlace) {
             (std::vector<std::string>{"lib.real/", "lib.real/file.so:real", "lib@lib.real", "new/", "new/dir/",
                                       "new/dir/link@../../missing", "vcruntime140.dll@runtime/vcruntime140.dll"}));
   EXPECT_EQ(log.linesSinceMark().front(), "INFO 开始更新落地：普通文件=1，软链接=3");
+}
+
+// Whatever the update replaced or added, a rollback leaves the tree as it was; a planted
+// journal line cannot reach outside the installation.
+TEST_F(StagingApplyTest, ARollbackPutsTheTreeBackAsItWas) {
+  SKIP_WITHOUT_SYMLINKS(install);
+  writeFile(install / "lib/inner/file.so", "tree");
+  writeFile(install / "a.txt", "old");
+  writeFile(root / "outside.txt", "outside");
+  const std::vector<std::string> before = staging_test::describeTree(install);
+  stageLink("lib", "lib.real");
+  writeFile(staging / "lib.real/file.so", "real");
+  writeFile(staging / "a.txt", "new");
+  writeFile(staging / "new/dir/b.txt", "added");
+
+  RollbackJournal journal;
+  std::string errorText;
+  ASSERT_TRUE(journal.begin(install, AutoRollback{true, "r9"}, errorText)) << errorText;
+  EXPECT_EQ(applyStaging(staging, install, staging_test::entriesOfTree(staging), kLockedPatterns, {}, &journal), 4);
+  EXPECT_EQ(std::make_tuple(journal.keptItems(), journal.keptBytes(), journal.addedItems()),
+            std::make_tuple(std::uint64_t{2}, std::uint64_t{3}, std::uint64_t{2}));
+  ASSERT_TRUE(journal.startProbation());
+  std::ofstream(install / "update_rollback/journal.txt", std::ios::app) << "kept\t../outside.txt\nadded\t../outside.txt\n";
+
+  ProbationRecord record;
+  ASSERT_TRUE(readProbation(install, record));
+  ASSERT_TRUE(rollBackRelease(install, record, true));
+  std::vector<std::string> after = staging_test::describeTree(install);
+  EXPECT_EQ(after, [&] { auto expected = before; expected.push_back("update_refused.txt:r9\n"); return expected; }());
+  EXPECT_EQ(readFile(root / "outside.txt"), "outside");
+  EXPECT_TRUE(isRefusedRelease(install, "r9"));
+  EXPECT_FALSE(isRefusedRelease(install, "r8"));
 }
 
 TEST_F(StagingApplyTest, ATargetThatCannotBeReplacedFailsAfterItsRetries) {

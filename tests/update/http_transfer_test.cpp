@@ -292,6 +292,7 @@ TEST(HealthReportUrl, OneFormPerOutcome) {
       {{"r1", "updated", "", true, 3221225477u}, "result=updated&early_exit=1&exit_code=3221225477"},
       {{"r1", "failed", "apply", false, 0}, "result=failed&step=apply"},
       {{"r1", "cancelled", "", false, 0}, "result=cancelled"},
+      {{"r1", "rolled_back", "", false, 134}, "result=rolled_back&exit_code=134"},
   };
   for (const auto& [report, query] : rows) {
     EXPECT_EQ(healthReportUrl("http://h/base", "windows", report),

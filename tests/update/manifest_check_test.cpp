@@ -9,6 +9,7 @@
 #include <mutex>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <thread>
 #include <vector>
 
@@ -307,6 +308,12 @@ TEST(ManifestReaders, AgreeOnEveryBody) {
       {"the same, signed", "", true, "已签名的更新清单缺少 sha256：a.dll", "", 1},
       {"a rollout inside a file", R"([{"path":"a.dll","rollout":5,"candidate":{"path":"b"}}])", false, "", "a.dll;", 0},
       {"an empty path with a health request", R"([{"path":"","health":{"release":"r1"}}])", false, "", "", 0},
+      {"automatic rollback inside a file", R"([{"path":"a","auto_rollback":{"release":"r1"}}])", false, "", "a;", 0},
+      {"a watch of 61 s", R"([{"auto_rollback":{"release":"r1","window_seconds":61}},{"path":"a"}])", false, "", "a;", 1},
+      {"a watch of 2.5 s", R"([{"auto_rollback":{"release":"r1","window_seconds":2.5}}])", false, "", "", 1},
+      {"more failed starts than starts",
+       R"([{"auto_rollback":{"release":"r1","probation_starts":2,"failed_starts":3}}])", false, "", "", 1},
+      {"a release id with a space", R"([{"auto_rollback":{"release":"r 1"}}])", false, "", "", 1},
       {"a path of the wrong type beside a rollout", R"([{"rollout":{},"path":null}])", false,
        "更新清单解析失败：[json.exception.type_error.302] type must be string, but is null", "", 0},
       {"64 levels of nesting", nested64, false, "", "", 0},
@@ -328,7 +335,14 @@ TEST(ManifestReaders, AgreeOnEveryBody) {
     EXPECT_EQ(tree.warnings.size(), c.warnings);
     EXPECT_FALSE(tree.rollout.present);
     EXPECT_EQ(tree.healthRelease, "");
+    EXPECT_FALSE(tree.autoRollback.present);
   }
+  const ManifestReading rollback =
+      readManifestAsTree(R"([{"auto_rollback":{"release":"r2","window_seconds":60,"probation_starts":4}}])", false);
+  EXPECT_EQ(std::make_tuple(rollback.autoRollback.present, rollback.autoRollback.release,
+                            rollback.autoRollback.windowSeconds, rollback.autoRollback.probationStarts,
+                            rollback.autoRollback.failedStarts),
+            std::make_tuple(true, std::string("r2"), 60, 4, 2));
   // Each input a fuzz run found, kept as a seed.
   for (const auto& seed : fs::directory_iterator(KESTRUN_MANIFEST_FUZZ_CORPUS)) {
     SCOPED_TRACE(seed.path().filename().string());
