@@ -284,9 +284,10 @@ Figures libraryRollback(const Workspace& workspace) {
       } else {
         const fs::path kept = install / kRollbackDirectoryName / "kept";
         std::error_code ignored;
-        for (const std::string& path : paths) {
-          fs::remove(install / path, ignored);
-          fs::rename(kept / path, install / path, ignored);
+        // Newest first, as a rollback must go (a folder comes back before what was added in it).
+        for (auto path = paths.rbegin(); path != paths.rend(); ++path) {
+          fs::remove(install / *path, ignored);
+          fs::rename(kept / *path, install / *path, ignored);
         }
       }
       const double ms = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();

@@ -16,9 +16,12 @@ std::int64_t nowSeconds() { return platform::fileTimeToUnixSeconds(platform::cur
 void rollBackAndStartPrevious(RunContext& context, ProbationRecord& record) {
   logWarn("版本 " + record.settings.release + " 启动失败 " + std::to_string(record.failures) + " 次，开始回滚到之前的版本");
   context.mainProgramProcess.reset();
-  if (!rollBackRelease(context.installDir, record, true)) return;
-  context.rolledBackRelease = record.settings.release;
-  context.rolledBackExitCode = record.lastExitCode;
+  // A rollback that could not finish is finished by the next run; the program starts anyway,
+  // so that the user is never left without one.
+  if (rollBackRelease(context.installDir, record, true)) {
+    context.rolledBackRelease = record.settings.release;
+    context.rolledBackExitCode = record.lastExitCode;
+  }
   context.mainProgramProcess = startExistingMainProgram(context.mainProgramPath, context.forwardedArgs);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <unordered_set>
 #include <vector>
 
 #include "log/launcher_log.h"
@@ -62,34 +63,93 @@ std::error_code moveWithRetries(const fs::path& from, const fs::path& to) {
   return error;
 }
 
-// A path of the journal: relative, without a root and without "..", so that undoing can touch
-// nothing outside the installation.
-bool isJournalPath(const fs::path& relative) {
-  if (relative.empty() || relative.has_root_name() || relative.has_root_directory()) return false;
-  return std::none_of(relative.begin(), relative.end(), [](const fs::path& element) {
-    return element == ".." || element == "." || element.empty();
-  });
+// A path of the journal: relative, without a root and without "." or "..", so that undoing can
+// touch nothing outside the installation. Read on the text, which is cheaper than a path's parts.
+bool isJournalPath(const std::string& text) {
+  if (text.empty() || text.find(':') != std::string::npos) return false;  // a Windows root or stream
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find_first_of("/\\", start);
+    const std::string_view element(text.data() + start, (end == std::string::npos ? text.size() : end) - start);
+    if (element.empty() || element == "." || element == "..") return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
 }
 
 std::string printable(const fs::path& relative) { return platform::pathToUtf8(relative); }
 
-// Puts one kept item back where it stood. What the update put there goes first.
-bool putBackItem(const fs::path& installDir, const fs::path& relative) {
-  const fs::path kept = keptPath(installDir, relative);
-  if (!itemExists(kept)) return true;  // never moved aside, or already back
-  fs::path linkedParent;
-  std::error_code error = findLinkedParent(installDir, relative, linkedParent);
-  if (!error && !linkedParent.empty()) error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
-  if (!error) error = platform::removeTree(installDir / relative);
-  if (!error) error = moveWithRetries(kept, installDir / relative);
-  if (!error) return true;
+enum class PutBack { Restored, NothingKept, Failed };
+
+// Which items are kept, one listing per folder instead of one look per item.
+class KeptItems {
+ public:
+  explicit KeptItems(const fs::path& installDir) : keptRoot_(folderOf(installDir) / kKeptDirectoryName) {}
+  const fs::path& root() const { return keptRoot_; }
+  bool has(const fs::path& relative) {
+    const fs::path folder = relative.parent_path();
+    if (!listed_ || folder != folder_) {
+      names_.clear();
+      // Names only: the kind of each item is not needed, and looking it up costs a call each.
+      std::error_code error;
+      for (fs::directory_iterator item(keptRoot_ / folder, error), end; !error && item != end; item.increment(error)) {
+        names_.insert(item->path().filename().native());
+      }
+      folder_ = folder;
+      listed_ = true;
+    }
+    return names_.count(relative.filename().native()) != 0;
+  }
+
+ private:
+  fs::path keptRoot_;
+  fs::path folder_;
+  bool listed_ = false;
+  std::unordered_set<fs::path::string_type> names_;
+};
+
+// Whether nothing is written through a folder of the installation that is a link. The folders
+// checked last are remembered: a journal lists the items of one folder together.
+class ParentCheck {
+ public:
+  explicit ParentCheck(const fs::path& installDir) : installDir_(installDir) {}
+  std::error_code check(const fs::path& relative) {
+    const fs::path parent = relative.parent_path();
+    if (checked_ && parent == lastSafe_) return {};
+    fs::path linkedParent;
+    std::error_code error = findLinkedParent(installDir_, relative, linkedParent);
+    if (!error && !linkedParent.empty()) error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    checked_ = !error;
+    lastSafe_ = parent;
+    return error;
+  }
+  // A folder put back may stand where a link stood.
+  void forget() { checked_ = false; }
+
+ private:
+  const fs::path& installDir_;
+  fs::path lastSafe_;
+  bool checked_ = false;
+};
+
+// Puts one kept item back where it stood: what the update put there goes first (a removal and
+// a rename cost less than a rename over a file), a whole folder only when a plain removal fails.
+PutBack putBackItem(const fs::path& installDir, const fs::path& relative, ParentCheck& parents, KeptItems& kept) {
+  const fs::path keptItem = kept.root() / relative;
+  const fs::path target = installDir / relative;
+  std::error_code error = parents.check(relative);
+  if (!error && !kept.has(relative)) return PutBack::NothingKept;  // never moved aside, or already back
+  if (!error && !platform::removeItem(target) && !platform::moveReplacing(keptItem, target)) return PutBack::Restored;
+  parents.forget();
+  if (!error) error = platform::removeTree(target);
+  if (!error) error = moveWithRetries(keptItem, target);
+  if (!error) return PutBack::Restored;
   logError("回滚时无法恢复文件：" + printable(relative) + "；原因：" + formatFsError(error));
-  return false;
+  return PutBack::Failed;
 }
 
-bool removeAddedItem(const fs::path& installDir, const fs::path& relative) {
-  fs::path linkedParent;
-  if (findLinkedParent(installDir, relative, linkedParent) || !linkedParent.empty()) return true;
+bool removeAddedItem(const fs::path& installDir, const fs::path& relative, ParentCheck& parents) {
+  if (parents.check(relative)) return true;
   if (const std::error_code error = platform::removeTree(installDir / relative)) {
     logError("回滚时无法删除新增的文件：" + printable(relative) + "；原因：" + formatFsError(error));
     return false;
@@ -222,7 +282,11 @@ bool RollbackJournal::keep(const fs::path& relative) {
   return true;
 }
 
-void RollbackJournal::putBack(const fs::path& relative) { putBackItem(installDir_, relative); }
+void RollbackJournal::putBack(const fs::path& relative) {
+  ParentCheck parents(installDir_);
+  KeptItems kept(installDir_);
+  putBackItem(installDir_, relative, parents, kept);
+}
 
 bool RollbackJournal::startProbation() {
   std::error_code error = journal_.close();
@@ -242,27 +306,32 @@ bool rollBackRelease(const fs::path& installDir, ProbationRecord& record, bool r
       return false;
     }
   }
+  // Refused from here on: should the rollback not finish, no check installs the release again
+  // while the next run finishes it.
+  if (refuse) rememberRefused(installDir, record.settings.release);
   std::vector<std::vector<std::string>> lines = readRecordLines(folderOf(installDir) / kJournalFileName);
   std::size_t restored = 0;
   std::size_t removed = 0;
   bool whole = true;
+  ParentCheck parents(installDir);
+  KeptItems kept(installDir);
   // Newest first: a folder replaced by a link comes back before the files added inside it go.
   for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
     if (line->size() != 2) continue;
+    if (!isJournalPath((*line)[1])) continue;
     const fs::path relative = platform::pathFromUtf8((*line)[1]);
-    if (!isJournalPath(relative)) continue;
     const std::string& kind = (*line)[0];
     if (kind == "kept") {
-      const bool wasKept = itemExists(keptPath(installDir, relative));
-      const bool back = putBackItem(installDir, relative);
-      whole = whole && back;
-      restored += wasKept && back ? 1 : 0;
+      const PutBack back = putBackItem(installDir, relative, parents, kept);
+      whole = whole && back != PutBack::Failed;
+      restored += back == PutBack::Restored ? 1 : 0;
     } else if (kind == "added") {
-      const bool gone = removeAddedItem(installDir, relative);
+      const bool gone = removeAddedItem(installDir, relative, parents);
       whole = whole && gone;
       removed += gone ? 1 : 0;
     } else if (kind == "folder") {
       platform::removeItem(installDir / relative);  // only when empty: the user's files stay
+      parents.forget();
     }
   }
   if (!whole) {
@@ -270,7 +339,6 @@ bool rollBackRelease(const fs::path& installDir, ProbationRecord& record, bool r
     return false;
   }
   platform::removeItem(installDir / kDigestRecordFileName);
-  if (refuse) rememberRefused(installDir, record.settings.release);
   dropFolder(installDir);
   const std::string counts =
       "（恢复 " + std::to_string(restored) + " 项，删除新增 " + std::to_string(removed) + " 项）";

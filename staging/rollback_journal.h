@@ -73,7 +73,7 @@ class RollbackJournal {
 // Puts back every kept item and removes what the update added, newest first, as the journal
 // says; then drops the folder and the record of installed digests, which described the files
 // taken back. With `refuse` (a release whose starts failed) the stage RollingBack is recorded
-// first and the release is remembered as refused here; without it (an apply that did not
+// and the release remembered as refused here before anything moves; without it (an apply that did not
 // finish) the release may be installed again. False (logged) when an item could not be put
 // back: the folder then stays, and the next run tries again.
 bool rollBackRelease(const std::filesystem::path& installDir, ProbationRecord& record, bool refuse);

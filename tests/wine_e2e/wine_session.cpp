@@ -40,8 +40,10 @@ WineSession::~WineSession() {
 
 std::vector<std::string> WineSession::environment() const {
   return {"WINEPREFIX=" + (dir_ / "prefix").string(), "WINEDEBUG=-all",
-          // No Mono or Gecko installer dialogs, no menu entries written into a home.
-          "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d", "WINEARCH=win64"};
+          // No Mono or Gecko installer dialogs, no menu entries written into a home, and no
+          // debugger: a crash ends the program with its exception code, as where nobody waits
+          // at the fault dialog.
+          "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d", "WINEARCH=win64"};
 }
 
 std::vector<std::string> WineSession::commandInPrefix(const std::vector<std::string>& command) const {
