@@ -157,9 +157,18 @@ bool removeAddedItem(const fs::path& installDir, const fs::path& relative, Paren
   return true;
 }
 
+// The launcher only ever makes a real folder; one that is a link (or junction) is never read
+// or written through.
+bool folderIsLink(const fs::path& installDir) {
+  bool redirects = false;
+  return !platform::isRedirection(folderOf(installDir), redirects) && redirects;
+}
+
 // The state goes first: a folder without one is only left to remove, whatever a kill leaves
 // of the rest, and is never taken for kept files.
 std::error_code dropFolder(const fs::path& installDir) {
+  // A link planted in the folder's place goes alone: nothing is removed where it points.
+  if (folderIsLink(installDir)) return platform::removeItem(folderOf(installDir));
   std::error_code error = platform::removeItem(folderOf(installDir) / kStateFileName);
   if (!error) error = platform::removeTree(folderOf(installDir));
   return error;
@@ -178,6 +187,7 @@ void rememberRefused(const fs::path& installDir, const std::string& release) {
 }  // namespace
 
 bool readProbation(const fs::path& installDir, ProbationRecord& record) {
+  if (folderIsLink(installDir)) return false;
   ProbationRecord read;
   bool haveStage = false;
   for (const std::vector<std::string>& fields : readRecordLines(folderOf(installDir) / kStateFileName)) {

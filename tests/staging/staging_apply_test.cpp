@@ -237,6 +237,14 @@ TEST_F(StagingApplyTest, ARollbackPutsTheTreeBackAsItWas) {
   EXPECT_EQ(readFile(root / "outside.txt"), "outside");
   EXPECT_TRUE(isRefusedRelease(install, "r9"));
   EXPECT_FALSE(isRefusedRelease(install, "r8"));
+
+  // A link planted in the folder's place is neither read nor written through.
+  writeFile(root / "elsewhere/state.txt", "stage\tapplying\nrelease\tr9\n");
+  fs::create_directory_symlink(root / "elsewhere", install / "update_rollback");
+  EXPECT_FALSE(readProbation(install, record));
+  endProbation(install);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(install / "update_rollback")));
+  EXPECT_EQ(readFile(root / "elsewhere/state.txt"), "stage\tapplying\nrelease\tr9\n");
 }
 
 TEST_F(StagingApplyTest, ATargetThatCannotBeReplacedFailsAfterItsRetries) {
