@@ -41,10 +41,14 @@ void settleKeptUpdate(RunContext& context) {
       return;
     case ProbationRecord::Stage::RollingBack:
       logWarn("上次运行在回滚途中中断，继续回滚版本：" + record.settings.release);
-      rollBackRelease(context.installDir, record, true);
+      if (rollBackRelease(context.installDir, record, true)) {
+        context.rolledBackRelease = record.settings.release;
+        context.rolledBackExitCode = record.lastExitCode;
+      }
       return;
     case ProbationRecord::Stage::Probation:
-      if (nowSeconds() - record.since >= kProbationDays * kSecondsPerDay) {
+      // A time ahead of the clock (the clock was put back) ends the probation as well.
+      if (nowSeconds() - record.since >= kProbationDays * kSecondsPerDay || record.since > nowSeconds() + kSecondsPerDay) {
         logInfo("版本 " + record.settings.release + " 试用期已满 " + std::to_string(kProbationDays) +
                 " 天，删除保留的文件");
         endProbation(context.installDir);
@@ -55,22 +59,19 @@ void settleKeptUpdate(RunContext& context) {
 
 void watchProbationStart(RunContext& context) {
   ProbationRecord record;
-  if (!context.mainProgramProcess || !readProbation(context.installDir, record) ||
-      record.stage != ProbationRecord::Stage::Probation) {
-    return;
-  }
+  if (!readProbation(context.installDir, record) || record.stage != ProbationRecord::Stage::Probation) return;
   logInfo("版本 " + record.settings.release + " 试用期：观察第 " + std::to_string(record.starts + 1) + " 次启动");
-  countProbationStart(context, observeStart(*context.mainProgramProcess, record.settings.windowSeconds));
+  // A program that cannot even be started (a damaged executable) has failed its start.
+  countProbationStart(context, context.mainProgramProcess
+                                   ? observeStart(*context.mainProgramProcess, record.settings.windowSeconds)
+                                   : StartObservation());
 }
 
 void countProbationStart(RunContext& context, const StartObservation& observation) {
   ProbationRecord record;
-  if (!observation.started || !readProbation(context.installDir, record) ||
-      record.stage != ProbationRecord::Stage::Probation) {
-    return;
-  }
+  if (!readProbation(context.installDir, record) || record.stage != ProbationRecord::Stage::Probation) return;
   ++record.starts;
-  if (observation.failed()) {
+  if (!observation.started || observation.failed()) {
     ++record.failures;
     record.lastExitCode = observation.exitCode;
   }

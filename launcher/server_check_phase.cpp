@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "launcher/run_phases.h"
+#include "platform/filesystem.h"
 #include "staging/rollback_journal.h"
 #include "log/launcher_log.h"
 #include "names/installation_layout.h"
@@ -54,6 +55,7 @@ void runServerCheckPhase(RunContext& context) {
       logInfo("版本 " + checker.autoRollback.release + " 已在本机回滚，不再安装，等待新的版本");
       checker.pending.clear();
       report.release.clear();
+      platform::removeTree(context.stagingDir);  // what an earlier run fetched of it
     }
     if (checked && !checker.pending.empty()) {
       runUpdatePhase(context, checker, report);

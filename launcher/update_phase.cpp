@@ -31,6 +31,33 @@ std::unique_ptr<RollbackJournal> startJournal(const RunContext& context, const A
   return journal;
 }
 
+// What the apply keeps: a journal of what it replaces, when the release may be taken back and
+// there is a previous release to go back to; nothing new for a repair of the release on
+// probation, whose journal still leads back to the release before it; no apply at all while
+// what an earlier probation kept cannot be cleared, since it would put back the wrong files.
+struct Keeping {
+  std::unique_ptr<RollbackJournal> journal;
+  bool sameProbation = false;
+  bool blocked = false;
+};
+Keeping prepareKeeping(const RunContext& context, const AutoRollback& settings) {
+  Keeping keeping;
+  ProbationRecord record;
+  if (settings.present && readProbation(context.installDir, record) &&
+      record.stage == ProbationRecord::Stage::Probation && record.settings.release == settings.release) {
+    logInfo("版本 " + settings.release + " 仍在试用期：只修复其文件，保留的文件不变");
+    keeping.sameProbation = true;
+    return keeping;
+  }
+  if (hasLeftoverFolder(context.installDir)) {
+    logInfo("新的更新开始，结束上一版本的试用期并删除保留的文件");
+    keeping.blocked = !endProbation(context.installDir);
+    if (keeping.blocked) return keeping;
+  }
+  keeping.journal = startJournal(context, settings);
+  return keeping;
+}
+
 // After the apply: a whole apply starts the probation; one that did not finish is undone, so
 // that the installation is never a mix of two releases. False when it was undone.
 bool finishJournal(const RunContext& context, RollbackJournal& journal, bool complete) {
@@ -44,7 +71,10 @@ bool finishJournal(const RunContext& context, RollbackJournal& journal, bool com
   }
   logInfo("已保留被替换的文件以备回滚：" + std::to_string(journal.keptItems()) + " 项，" +
           std::to_string(journal.keptBytes()) + " 字节；新增 " + std::to_string(journal.addedItems()) + " 项");
-  if (journal.startProbation()) {
+  if (!journal.startProbation()) {
+    // Left as it is, the record would undo this whole update at the next run.
+    endProbation(context.installDir);
+  } else {
     const AutoRollback& settings = journal.settings();
     logInfo("版本 " + release + " 进入试用期：观察前 " + std::to_string(settings.probationStarts) + " 次启动（或 " +
             std::to_string(kProbationDays) + " 天），每次 " + std::to_string(settings.windowSeconds) + " 秒，失败 " +
@@ -88,12 +118,15 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
 
   if (downloaded) {
     logInfo("更新文件下载完成，开始落地");
-    // Whatever an earlier release kept for its probation would put back the wrong files now.
-    if (hasLeftoverFolder(context.installDir)) {
-      logInfo("新的更新开始，结束上一版本的试用期并删除保留的文件");
-      endProbation(context.installDir);
+    const Keeping keeping = prepareKeeping(context, checker.autoRollback);
+    if (keeping.blocked) {
+      logError("无法删除上一版本保留的文件，本次不落地更新");
+      report.step = "apply";
+      startAndObserveMainProgram(context.mainProgramPath, context.forwardedArgs);
+      return;
     }
-    const std::unique_ptr<RollbackJournal> journal = startJournal(context, checker.autoRollback);
+    const std::unique_ptr<RollbackJournal>& journal = keeping.journal;
+    const bool watched = journal || keeping.sameProbation;
     const int applied =
         applyStaging(context.stagingDir, context.installDir, checker.pending, checker.lockedPatterns,
                      checker.forbiddenPatterns, journal.get());
@@ -104,7 +137,7 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
       logWarn("无法写入已安装文件摘要记录：" + recordError);
     }
     if (journal && !finishJournal(context, *journal, complete)) {
-      // The previous release is back whole: it starts as before the update.
+      // The apply was undone: the previous release starts as before the update.
       report.step = "apply";
       startAndObserveMainProgram(context.mainProgramPath, context.forwardedArgs);
       return;
@@ -112,13 +145,13 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
     std::vector<platform::NativeString> startArguments = context.forwardedArgs;
     if (context.mainProgramPresent) startArguments.push_back(platform::fromUtf8("--updated"));
     const StartObservation started =
-        startAndObserveMainProgram(context.mainProgramPath, startArguments, journal ? checker.autoRollback.windowSeconds : 5);
+        startAndObserveMainProgram(context.mainProgramPath, startArguments, watched ? checker.autoRollback.windowSeconds : 5);
     // A program that cannot even be started after the update counts as a failed update.
     report.result = complete && started.started ? "updated" : "failed";
     report.step = complete ? "start" : "apply";
     report.exitedEarly = started.exitedEarly;
     report.exitCode = started.exitCode;
-    if (journal) countProbationStart(context, started);
+    if (watched) countProbationStart(context, started);
     if (!context.rolledBackRelease.empty() && !report.release.empty()) {
       report.release = context.rolledBackRelease;
       report.result = "rolled_back";

@@ -13,6 +13,7 @@
 #include "staging/monotonic_pause.h"
 #include "staging/paths.h"
 #include "update/record_file.h"
+#include "update/rollout_offer.h"
 
 namespace fs = std::filesystem;
 
@@ -81,32 +82,53 @@ std::string printable(const fs::path& relative) { return platform::pathToUtf8(re
 
 enum class PutBack { Restored, NothingKept, Failed };
 
-// Which items are kept, one listing per folder instead of one look per item.
+// Which items are kept, one listing per folder instead of one look per item. A folder that
+// cannot be listed is asked item by item; nothing is taken through a folder that is a link.
 class KeptItems {
  public:
   explicit KeptItems(const fs::path& installDir) : keptRoot_(folderOf(installDir) / kKeptDirectoryName) {}
   const fs::path& root() const { return keptRoot_; }
   bool has(const fs::path& relative) {
     const fs::path folder = relative.parent_path();
-    if (!listed_ || folder != folder_) {
-      names_.clear();
-      // Names only: the kind of each item is not needed, and looking it up costs a call each.
-      std::error_code error;
-      for (fs::directory_iterator item(keptRoot_ / folder, error), end; !error && item != end; item.increment(error)) {
-        names_.insert(item->path().filename().native());
-      }
-      folder_ = folder;
-      listed_ = true;
-    }
+    if (!listed_ || folder != folder_) list(folder, relative);
+    if (linked_) return false;
+    if (!listing_) return itemExists(keptRoot_ / relative);
     return names_.count(relative.filename().native()) != 0;
   }
 
  private:
+  void list(const fs::path& folder, const fs::path& relative) {
+    names_.clear();
+    folder_ = folder;
+    listed_ = true;
+    fs::path linkedParent;
+    bool rootRedirects = false;
+    linked_ = platform::isRedirection(keptRoot_, rootRedirects) || rootRedirects ||
+              findLinkedParent(keptRoot_, relative, linkedParent) || !linkedParent.empty();
+    // Names only: the kind of each item is not needed, and looking it up costs a call each.
+    std::error_code error;
+    for (fs::directory_iterator item(keptRoot_ / folder, error), end; !error && item != end; item.increment(error)) {
+      names_.insert(item->path().filename().native());
+    }
+    listing_ = !error || platform::isNotFoundError(error);
+  }
+
   fs::path keptRoot_;
   fs::path folder_;
   bool listed_ = false;
+  bool listing_ = false;
+  bool linked_ = false;
   std::unordered_set<fs::path::string_type> names_;
 };
+
+// Whether anything but folders is left below kept/: such a folder is never dropped.
+bool keptFilesRemain(const fs::path& folder) {
+  std::vector<platform::DirectoryItem> items;
+  if (std::error_code error = platform::listDirectory(folder, items)) return !platform::isNotFoundError(error);
+  return std::any_of(items.begin(), items.end(), [](const platform::DirectoryItem& item) {
+    return item.kind != platform::ItemKind::Directory || keptFilesRemain(item.path);
+  });
+}
 
 // Whether nothing is written through a folder of the installation that is a link. The folders
 // checked last are remembered: a journal lists the items of one folder together.
@@ -212,7 +234,10 @@ bool readProbation(const fs::path& installDir, ProbationRecord& record) {
       if (key == "failed_starts") read.settings.failedStarts = static_cast<int>(std::min<long long>(number, kMaxProbationStarts));
     }
   }
-  if (!haveStage) return false;
+  if (!haveStage || !isReleaseIdText(read.settings.release)) return false;
+  for (int* count : {&read.settings.windowSeconds, &read.settings.probationStarts, &read.settings.failedStarts}) {
+    *count = std::max(*count, 1);
+  }
   read.settings.present = true;
   record = read;
   return true;
@@ -325,10 +350,11 @@ bool rollBackRelease(const fs::path& installDir, ProbationRecord& record, bool r
   bool whole = true;
   ParentCheck parents(installDir);
   KeptItems kept(installDir);
+  LauncherOwnPathTest launcherOwn;  // never kept nor added by an update: a damaged line
   // Newest first: a folder replaced by a link comes back before the files added inside it go.
   for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
     if (line->size() != 2) continue;
-    if (!isJournalPath((*line)[1])) continue;
+    if (!isJournalPath((*line)[1]) || launcherOwn((*line)[1])) continue;
     const fs::path relative = platform::pathFromUtf8((*line)[1]);
     const std::string& kind = (*line)[0];
     if (kind == "kept") {
@@ -344,7 +370,8 @@ bool rollBackRelease(const fs::path& installDir, ProbationRecord& record, bool r
       parents.forget();
     }
   }
-  if (!whole) {
+  // A kept file that the journal did not lead back (a journal that could not be read) stays.
+  if (!whole || keptFilesRemain(kept.root())) {
     logError("回滚未完成：版本 " + record.settings.release + "，下次运行继续");
     return false;
   }
@@ -360,10 +387,11 @@ bool rollBackRelease(const fs::path& installDir, ProbationRecord& record, bool r
   return true;
 }
 
-void endProbation(const fs::path& installDir) {
-  if (const std::error_code error = dropFolder(installDir)) {
-    logWarn("删除保留的文件失败：" + platform::pathToUtf8(folderOf(installDir)) + "；原因：" + formatFsError(error));
-  }
+bool endProbation(const fs::path& installDir) {
+  const std::error_code error = dropFolder(installDir);
+  if (!error) return true;
+  logWarn("删除保留的文件失败：" + platform::pathToUtf8(folderOf(installDir)) + "；原因：" + formatFsError(error));
+  return false;
 }
 
 bool hasLeftoverFolder(const fs::path& installDir) { return itemExists(folderOf(installDir)); }

@@ -79,7 +79,8 @@ class RollbackJournal {
 bool rollBackRelease(const std::filesystem::path& installDir, ProbationRecord& record, bool refuse);
 
 // Ends the probation: the kept files are removed. Also clears a folder left without a state.
-void endProbation(const std::filesystem::path& installDir);
+// False (logged) when the folder could not be removed.
+bool endProbation(const std::filesystem::path& installDir);
 bool hasLeftoverFolder(const std::filesystem::path& installDir);
 
 // Whether `release` was taken back on this installation.

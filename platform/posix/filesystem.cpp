@@ -165,7 +165,7 @@ std::error_code createDirectories(const fs::path& path) {
 
 std::error_code removeItem(const fs::path& path) {
   // Most items are files: unlink first, and look closer only when it refuses a folder.
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT || errno == ENOTDIR) return {};
   if (errno != EISDIR && errno != EPERM) return lastError();
   struct stat status;
   std::error_code error = statItem(path, false, status);
