@@ -13,15 +13,19 @@ constexpr std::int64_t kSecondsPerDay = 24 * 60 * 60;
 
 std::int64_t nowSeconds() { return platform::fileTimeToUnixSeconds(platform::currentFileTime()); }
 
+// Takes the release back, noting it for the run's health report when that finished.
+void rollBack(RunContext& context, ProbationRecord& record) {
+  if (!rollBackRelease(context.installDir, record, true)) return;
+  context.rolledBackRelease = record.settings.release;
+  context.rolledBackExitCode = record.lastExitCode;
+}
+
 void rollBackAndStartPrevious(RunContext& context, ProbationRecord& record) {
   logWarn("版本 " + record.settings.release + " 启动失败 " + std::to_string(record.failures) + " 次，开始回滚到之前的版本");
   context.mainProgramProcess.reset();
   // A rollback that could not finish is finished by the next run; the program starts anyway,
   // so that the user is never left without one.
-  if (rollBackRelease(context.installDir, record, true)) {
-    context.rolledBackRelease = record.settings.release;
-    context.rolledBackExitCode = record.lastExitCode;
-  }
+  rollBack(context, record);
   context.mainProgramProcess = startExistingMainProgram(context.mainProgramPath, context.forwardedArgs);
 }
 
@@ -41,10 +45,7 @@ void settleKeptUpdate(RunContext& context) {
       return;
     case ProbationRecord::Stage::RollingBack:
       logWarn("上次运行在回滚途中中断，继续回滚版本：" + record.settings.release);
-      if (rollBackRelease(context.installDir, record, true)) {
-        context.rolledBackRelease = record.settings.release;
-        context.rolledBackExitCode = record.lastExitCode;
-      }
+      rollBack(context, record);
       return;
     case ProbationRecord::Stage::Probation:
       // A time ahead of the clock (the clock was put back) ends the probation as well.
@@ -71,7 +72,7 @@ void countProbationStart(RunContext& context, const StartObservation& observatio
   ProbationRecord record;
   if (!readProbation(context.installDir, record) || record.stage != ProbationRecord::Stage::Probation) return;
   ++record.starts;
-  if (!observation.started || observation.failed()) {
+  if (observation.failed()) {
     ++record.failures;
     record.lastExitCode = observation.exitCode;
   }

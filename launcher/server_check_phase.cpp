@@ -42,14 +42,7 @@ void runServerCheckPhase(RunContext& context) {
     report.release = checker.healthRelease;
     report.result = checked ? "up_to_date" : "failed";
     report.step = "check";
-    // A run that took a release back reports that instead of its check; the release is not
-    // installed again until the manifest names another one.
-    HealthReport rollbackReport;
-    if (!context.rolledBackRelease.empty() && !checker.healthRelease.empty()) {
-      rollbackReport.release = context.rolledBackRelease;
-      rollbackReport.result = "rolled_back";
-      rollbackReport.exitCode = context.rolledBackExitCode;
-    }
+    // A release taken back is not installed again until the manifest names another one.
     if (checked && checker.autoRollback.present && context.mainProgramPresent &&
         isRefusedRelease(context.installDir, checker.autoRollback.release)) {
       logInfo("版本 " + checker.autoRollback.release + " 已在本机回滚，不再安装，等待新的版本");
@@ -65,7 +58,13 @@ void runServerCheckPhase(RunContext& context) {
       showWarningMessage(context.chinese,
                          uiText(context.chinese, checked ? UiText::NoApplicationFiles : UiText::ServerUnreachable));
     }
+    // A run that took a release back, before the check or after its update, reports that.
+    if (!context.rolledBackRelease.empty() && !checker.healthRelease.empty()) {
+      report.release = context.rolledBackRelease;
+      report.result = "rolled_back";
+      report.exitCode = context.rolledBackExitCode;
+    }
     // Last, once the user has what the run was for.
-    sendHealthReport(checker, rollbackReport.release.empty() ? report : rollbackReport);
+    sendHealthReport(checker, report);
   }
 }

@@ -145,19 +145,13 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
     std::vector<platform::NativeString> startArguments = context.forwardedArgs;
     if (context.mainProgramPresent) startArguments.push_back(platform::fromUtf8("--updated"));
     const StartObservation started =
-        startAndObserveMainProgram(context.mainProgramPath, startArguments, watched ? checker.autoRollback.windowSeconds : 5);
+        startAndObserveMainProgram(context.mainProgramPath, startArguments, watched ? checker.autoRollback.windowSeconds : kStartWatchSeconds);
     // A program that cannot even be started after the update counts as a failed update.
     report.result = complete && started.started ? "updated" : "failed";
     report.step = complete ? "start" : "apply";
     report.exitedEarly = started.exitedEarly;
     report.exitCode = started.exitCode;
     if (watched) countProbationStart(context, started);
-    if (!context.rolledBackRelease.empty() && !report.release.empty()) {
-      report.release = context.rolledBackRelease;
-      report.result = "rolled_back";
-      report.exitCode = context.rolledBackExitCode;
-      context.rolledBackRelease.clear();  // reported here
-    }
     return;
   }
 

@@ -27,15 +27,19 @@ struct StartObservation {
   bool started = false;
   bool exitedEarly = false;    // it ended within them
   std::uint32_t exitCode = 0;  // its exit code, when it ended and the code could be read
-  // A start that went wrong: the program ended early with a code other than 0, a crash (an
-  // unhandled exception on Windows, a signal elsewhere) included. Ending with 0 is no failure.
-  bool failed() const { return exitedEarly && exitCode != 0; }
+  // A start that went wrong: the program could not be started, or ended early with a code other
+  // than 0, a crash (an unhandled exception on Windows, a signal elsewhere) included. Ending
+  // with 0 is no failure.
+  bool failed() const { return !started || (exitedEarly && exitCode != 0); }
 };
+
+// How long a start is watched unless a release asks for longer.
+inline constexpr int kStartWatchSeconds = 5;
 
 // Starts the main program and watches its first `windowSeconds`; keeps no handle.
 StartObservation startAndObserveMainProgram(const std::filesystem::path& programPath,
                                             const std::vector<platform::NativeString>& arguments,
-                                            int windowSeconds = 5);
+                                            int windowSeconds = kStartWatchSeconds);
 
 // Watches a program started a moment ago for `windowSeconds`, logging what it showed.
 StartObservation observeStart(platform::ChildProcess& process, int windowSeconds);

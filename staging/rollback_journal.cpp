@@ -217,6 +217,7 @@ bool readProbation(const fs::path& installDir, ProbationRecord& record) {
     const std::string& key = fields[0];
     const std::string& value = fields[1];
     long long number = 0;
+    const auto count = [&number](int most) { return static_cast<int>(std::clamp<long long>(number, 1, most)); };
     if (key == "stage") {
       for (auto stage : {ProbationRecord::Stage::Applying, ProbationRecord::Stage::Probation,
                          ProbationRecord::Stage::RollingBack}) {
@@ -229,15 +230,12 @@ bool readProbation(const fs::path& installDir, ProbationRecord& record) {
       if (key == "starts") read.starts = static_cast<int>(std::min(number, 1000LL));
       if (key == "failures") read.failures = static_cast<int>(std::min(number, 1000LL));
       if (key == "last_exit_code") read.lastExitCode = static_cast<std::uint32_t>(number);
-      if (key == "window_seconds") read.settings.windowSeconds = static_cast<int>(std::min<long long>(number, kMaxWatchSeconds));
-      if (key == "probation_starts") read.settings.probationStarts = static_cast<int>(std::min<long long>(number, kMaxProbationStarts));
-      if (key == "failed_starts") read.settings.failedStarts = static_cast<int>(std::min<long long>(number, kMaxProbationStarts));
+      if (key == "window_seconds") read.settings.windowSeconds = count(kMaxWatchSeconds);
+      if (key == "probation_starts") read.settings.probationStarts = count(kMaxProbationStarts);
+      if (key == "failed_starts") read.settings.failedStarts = count(kMaxProbationStarts);
     }
   }
   if (!haveStage || !isReleaseIdText(read.settings.release)) return false;
-  for (int* count : {&read.settings.windowSeconds, &read.settings.probationStarts, &read.settings.failedStarts}) {
-    *count = std::max(*count, 1);
-  }
   read.settings.present = true;
   record = read;
   return true;

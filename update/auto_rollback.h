@@ -9,13 +9,16 @@
 // nothing of it pass over:
 //   {"auto_rollback":{"release":"20261209-101500-001","window_seconds":5,"probation_starts":3,
 //                     "failed_starts":2}}
-// Only "release" is required; the others fall back to the values below.
+// Only "release" is required; the others fall back to these defaults.
+inline constexpr int kDefaultWatchSeconds = 5;
+inline constexpr int kDefaultProbationStarts = 3;
+inline constexpr int kDefaultFailedStarts = 2;
 struct AutoRollback {
   bool present = false;
-  std::string release;       // the release refused on this machine once it has been taken back
-  int windowSeconds = 5;     // a start that ends badly within this time has failed
-  int probationStarts = 3;   // starts watched after an update
-  int failedStarts = 2;      // failed starts that take the release back
+  std::string release;  // the release refused on this machine once it has been taken back
+  int windowSeconds = kDefaultWatchSeconds;      // a start that ends badly within this time has failed
+  int probationStarts = kDefaultProbationStarts;  // starts watched after an update
+  int failedStarts = kDefaultFailedStarts;        // failed starts that take the release back
 };
 
 // Bounds of the settings: a watch long enough for a slow start, short of keeping the launcher

@@ -233,21 +233,21 @@ std::string readAutoRollback(const std::map<std::string, std::string>& values, p
     if (number > 0) value = static_cast<int>(number);
     return number > 0;
   };
-  if (!setting("--watch-seconds", 60, settings.windowSeconds)) {
+  if (!setting("--watch-seconds", kMaxWatchSeconds, settings.windowSeconds)) {
     return "--watch-seconds needs a number of seconds from 1 to 60: " + values.at("--watch-seconds");
   }
-  if (!setting("--probation-starts", 20, settings.probationStarts)) {
+  if (!setting("--probation-starts", kMaxProbationStarts, settings.probationStarts)) {
     return "--probation-starts needs a number from 1 to 20: " + values.at("--probation-starts");
   }
-  if (!setting("--failed-starts", 20, settings.failedStarts)) {
+  if (!setting("--failed-starts", kMaxProbationStarts, settings.failedStarts)) {
     return "--failed-starts needs a number from 1 to 20: " + values.at("--failed-starts");
   }
   // Launchers would never take the release back, whatever its starts.
-  const int probation = settings.probationStarts.value_or(publish::kDefaultProbationStarts);
-  const int failed = settings.failedStarts.value_or(publish::kDefaultFailedStarts);
+  const int probation = settings.probationStarts.value_or(kDefaultProbationStarts);
+  const int failed = settings.failedStarts.value_or(kDefaultFailedStarts);
   if (failed <= probation) return "";
-  return "--failed-starts (" + std::to_string(publish::kDefaultFailedStarts) +
-         " unless given) must not exceed --probation-starts (" + std::to_string(publish::kDefaultProbationStarts) +
+  return "--failed-starts (" + std::to_string(kDefaultFailedStarts) +
+         " unless given) must not exceed --probation-starts (" + std::to_string(kDefaultProbationStarts) +
          " unless given): " + std::to_string(failed) + " > " + std::to_string(probation);
 }
 

@@ -39,6 +39,19 @@ bool isElementOf(const Json& element, const char* key) {
   return element.is_object() && !element.contains("path") && element.contains(key);
 }
 
+// `json` with one element {key: value} last, in place of any earlier element of `key`.
+bool withElement(const std::string& json, const char* key, Json value, std::string& out, std::string& error) {
+  Json array;
+  if (!parseArray(json, array, error)) return false;
+  Json kept = Json::array();
+  for (Json& element : array) {
+    if (!isElementOf(element, key)) kept.push_back(std::move(element));
+  }
+  kept.push_back({{key, std::move(value)}});
+  out = kept.dump();
+  return true;
+}
+
 bool isOffer(const Json& element) { return isElementOf(element, "rollout") || isElementOf(element, "candidate"); }
 
 Json shareJson(double share) {
@@ -164,15 +177,7 @@ bool offersCandidate(const std::string& offerJson, const std::string& candidateJ
 }
 
 bool withHealthRequest(const std::string& json, const std::string& release, std::string& out, std::string& error) {
-  Json array;
-  if (!parseArray(json, array, error)) return false;
-  Json kept = Json::array();
-  for (Json& element : array) {
-    if (!isElementOf(element, "health")) kept.push_back(std::move(element));
-  }
-  kept.push_back({{"health", {{"release", release}}}});
-  out = kept.dump();
-  return true;
+  return withElement(json, "health", {{"release", release}}, out, error);
 }
 
 bool asksForHealth(const std::string& json) {
@@ -183,19 +188,11 @@ bool asksForHealth(const std::string& json) {
 }
 
 bool withAutoRollback(const std::string& json, const AutoRollback& rollback, std::string& out, std::string& error) {
-  Json array;
-  if (!parseArray(json, array, error)) return false;
-  Json kept = Json::array();
-  for (Json& element : array) {
-    if (!isElementOf(element, "auto_rollback")) kept.push_back(std::move(element));
-  }
   Json asked = {{"release", rollback.release}};
   if (rollback.windowSeconds) asked["window_seconds"] = *rollback.windowSeconds;
   if (rollback.probationStarts) asked["probation_starts"] = *rollback.probationStarts;
   if (rollback.failedStarts) asked["failed_starts"] = *rollback.failedStarts;
-  kept.push_back({{"auto_rollback", std::move(asked)}});
-  out = kept.dump();
-  return true;
+  return withElement(json, "auto_rollback", std::move(asked), out, error);
 }
 
 std::optional<AutoRollback> autoRollbackOf(const std::string& json) {
@@ -212,8 +209,8 @@ std::optional<AutoRollback> autoRollbackOf(const std::string& json) {
     return taken ? std::optional<int>(value.get<int>()) : std::nullopt;
   };
   const Json release = asked.value("release", Json());
-  return AutoRollback{release.is_string() ? release.get<std::string>() : "", setting("window_seconds", 60),
-                      setting("probation_starts", 20), setting("failed_starts", 20)};
+  return AutoRollback{release.is_string() ? release.get<std::string>() : "", setting("window_seconds", kMaxWatchSeconds),
+                      setting("probation_starts", kMaxProbationStarts), setting("failed_starts", kMaxProbationStarts)};
 }
 
 std::string listedFiles(const fs::path& file) {

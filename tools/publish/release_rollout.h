@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// The launchers' bounds and defaults of the settings (kMaxWatchSeconds, kDefaultFailedStarts…).
+#include "update/auto_rollback.h"
+
 // A candidate release for a share of installations, kept beside the current release of a
 // platform inside one published release:
 //   <platform>-candidate/          the candidate's files, served under that platform name
@@ -72,9 +75,6 @@ struct AutoRollback {
   std::optional<int> probationStarts;  // starts watched: 1 to 20, default 3
   std::optional<int> failedStarts;     // failed starts that take it back: 1 to probationStarts, default 2
 };
-// The launchers' defaults that a publisher checks the given settings against.
-inline constexpr int kDefaultProbationStarts = 3;
-inline constexpr int kDefaultFailedStarts = 2;
 
 // `json` with one element {"auto_rollback":{"release":ID,…}} last, in place of any earlier one,
 // naming only the settings that `rollback` holds (launchers in a candidate's cohort name the
