@@ -1,9 +1,11 @@
 #include "tools/publish/health_log.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <set>
+#include <unordered_set>
 
 #include <nlohmann/json.hpp>
 
@@ -37,11 +39,53 @@ void count(HealthCounts& counts, const std::string& result, bool earlyExit) {
   if (result == "updated" && earlyExit) ++counts[4];
 }
 
-// The day and the query string of one access-log line that is a health report.
+// The sender, day, time and query string of one access-log line that is a health report.
 struct HealthRequest {
-  std::string day;  // "YYYY-MM-DD"
+  std::string sender;  // reportSender of the line's client address
+  std::string day;     // "YYYY-MM-DD"
+  std::int64_t time = 0;
   std::string query;
 };
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+std::int64_t daysSinceEpoch(int year, int month, int day) {
+  year -= month <= 2;
+  const int era = (year >= 0 ? year : year - 399) / 400;
+  const int yearOfEra = year - era * 400;
+  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return std::int64_t(era) * 146097 + dayOfEra - 719468;
+}
+
+bool allDigits(const std::string& line, std::size_t at, std::size_t count) {
+  return line.size() >= at + count &&
+         std::all_of(line.begin() + at, line.begin() + at + count, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int number(const std::string& line, std::size_t at, std::size_t count) { return std::stoi(line.substr(at, count)); }
+
+// The time of a log line whose first bracket opens at `open`: "[08/Dec/2026:07:30:00 +0100]".
+bool readLogTime(const std::string& line, std::size_t open, HealthRequest& request) {
+  const auto month = line.size() < open + 28 ? std::end(kMonths)
+                                             : std::find(std::begin(kMonths), std::end(kMonths), line.substr(open + 4, 3));
+  if (month == std::end(kMonths) || line[open + 3] != '/' || line[open + 7] != '/' || line[open + 12] != ':' ||
+      line[open + 15] != ':' || line[open + 18] != ':' || line[open + 21] != ' ' ||
+      (line[open + 22] != '+' && line[open + 22] != '-') || line[open + 27] != ']' || !allDigits(line, open + 1, 2) ||
+      !allDigits(line, open + 8, 4) || !allDigits(line, open + 13, 2) || !allDigits(line, open + 16, 2) ||
+      !allDigits(line, open + 19, 2) || !allDigits(line, open + 23, 4)) {
+    return false;
+  }
+  const int monthNumber = static_cast<int>(month - std::begin(kMonths)) + 1;
+  char day[16];
+  std::snprintf(day, sizeof day, "%s-%02d-%s", line.substr(open + 8, 4).c_str(), monthNumber,
+                line.substr(open + 1, 2).c_str());
+  request.day = day;
+  const int offset = (number(line, open + 23, 2) * 60 + number(line, open + 25, 2)) * 60;
+  request.time = daysSinceEpoch(number(line, open + 8, 4), monthNumber, number(line, open + 1, 2)) * 86400 +
+                 number(line, open + 13, 2) * 3600 + number(line, open + 16, 2) * 60 + number(line, open + 19, 2) -
+                 (line[open + 22] == '+' ? offset : -offset);
+  return true;
+}
 
 // Reads a line such as
 //   127.0.0.1 - - [08/Dec/2026:07:30:00 +0000] "GET /gis/update/health?QUERY HTTP/1.1" 204 0 "-" "Kestrun/1.0"
@@ -54,47 +98,133 @@ bool readHealthRequest(const std::string& line, HealthRequest& request) {
   const std::size_t queryStart = get + kRequest.size();
   const std::size_t queryEnd = line.find_first_of(" \"", queryStart);
   if (queryEnd == std::string::npos || line.compare(queryEnd, 6, " HTTP/") != 0) return false;
-  // The time is the first bracket of the line: "[08/Dec/2026:".
+  // The time is the first bracket of the line, after the address and two fields.
   const std::size_t open = line.find('[');
-  if (open == std::string::npos || open > get || line.size() < open + 13 || line[open + 3] != '/' ||
-      line[open + 7] != '/' || line[open + 12] != ':') {
-    return false;
-  }
-  const std::string dayOfMonth = line.substr(open + 1, 2);
-  const std::string year = line.substr(open + 8, 4);
-  const auto month = std::find(std::begin(kMonths), std::end(kMonths), line.substr(open + 4, 3));
-  if (month == std::end(kMonths) || dayOfMonth.find_first_not_of("0123456789") != std::string::npos ||
-      year.find_first_not_of("0123456789") != std::string::npos) {
-    return false;
-  }
-  char day[16];
-  std::snprintf(day, sizeof day, "%s-%02d-%s", year.c_str(), static_cast<int>(month - std::begin(kMonths)) + 1,
-                dayOfMonth.c_str());
-  request.day = day;
+  if (open == std::string::npos || open > get || !readLogTime(line, open, request)) return false;
+  request.sender = reportSender(line.substr(0, line.find(' ')));
+  if (request.sender.empty()) return false;
   request.query = line.substr(queryStart, queryEnd - queryStart);
   return true;
 }
 
+// A 64-bit FNV-1a hash: the reports already counted are kept as hashes, 8 bytes each.
+std::uint64_t fingerprint(const std::string& text) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  return hash;
+}
+
+// The UTC day of a time, "YYYY-MM-DD", and the fraction of the day gone.
+std::string dayOf(std::int64_t time, double& fraction) {
+  const std::int64_t days = (time >= 0 ? time : time - 86399) / 86400;
+  fraction = double(time - days * 86400) / 86400.0;
+  // The civil date of a day count (the inverse of daysSinceEpoch).
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t dayOfEra = z - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+  const int day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+  const int month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+  const long long year = yearOfEra + era * 400 + (month <= 2);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04lld-%02d-%02d", year, month, day);
+  return text;
+}
+
+// A dashed vertical line and the new share at each change that falls on a charted day.
+std::string shareChangeMarks(const std::vector<ShareChange>& changes, const std::vector<std::string>& days, int width,
+                             int height, int margin) {
+  std::string marks;
+  for (const ShareChange& change : changes) {
+    double fraction = 0;
+    const auto day = std::find(days.begin(), days.end(), dayOf(change.time, fraction));
+    if (day == days.end()) continue;
+    const double step = days.size() < 2 ? 0.0 : double(width - 2 * margin) / double(days.size() - 1);
+    const double x = std::min(double(width - margin), margin + step * (double(day - days.begin()) + fraction));
+    char label[32];
+    std::snprintf(label, sizeof label, change.share == 0 ? "halt" : "%.6g%%", change.share);
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\" stroke-dasharray=\"4 3\"/>"
+                  "<text x=\"%.1f\" y=\"%d\" font-size=\"10\">%s</text>\n",
+                  x, margin, x, height - margin, change.share == 0 ? "#d62728" : "#777", x + 2, margin + 8,
+                  label);
+    marks += text;
+  }
+  return marks;
+}
+
 }  // namespace
 
+std::string reportSender(const std::string& address) {
+  const auto isIpv4 = [](const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
+  };
+  if (address.find(':') == std::string::npos) return isIpv4(address) ? address : "";
+  // An IPv4 client of a socket that takes both families.
+  if (address.compare(0, 7, "::ffff:") == 0 && isIpv4(address.substr(7))) return address.substr(7);
+  // Up to eight groups of up to four hexadecimal digits; one "::" stands for the zero groups left out.
+  const auto groupsOf = [](const std::string& part, std::vector<std::string>& groups) {
+    for (std::size_t start = 0; !part.empty();) {
+      const std::size_t end = std::min(part.find(':', start), part.size());
+      const std::string group = part.substr(start, end - start);
+      if (group.empty() || group.size() > 4 || group.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return false;
+      }
+      groups.push_back(group);
+      if (end == part.size()) break;
+      start = end + 1;
+    }
+    return true;
+  };
+  const std::size_t gap = address.find("::");
+  std::vector<std::string> head, tail;
+  if ((gap != std::string::npos && address.find("::", gap + 1) != std::string::npos) ||
+      !groupsOf(address.substr(0, gap), head) ||
+      (gap != std::string::npos && !groupsOf(address.substr(gap + 2), tail)) ||
+      (gap == std::string::npos ? head.size() != 8 : head.size() + tail.size() > 7)) {
+    return "";
+  }
+  head.resize(8 - tail.size(), "0");
+  head.insert(head.end(), tail.begin(), tail.end());
+  std::string network;
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::size_t digits = head[i].find_first_not_of('0');
+    network += (digits == std::string::npos ? "0" : head[i].substr(digits)) + ":";
+  }
+  for (char& c : network) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return network + ":/64";
+}
+
+UpdateOutcomes updateOutcomes(const HealthCounts& counts) {
+  return {counts[2] + counts[3], counts[3] + counts[4] + counts[5]};
+}
+
 bool readHealthLog(const std::filesystem::path& log, const std::set<std::string>& held,
-                   std::vector<ReleaseHealth>& releases, std::string& error) {
+                   std::vector<ReleaseHealth>& releases, std::string& error, std::int64_t since) {
   std::ifstream in(log, std::ios::binary);
   if (!in) {
     error = "cannot read " + log.string();
     return false;
   }
   std::map<std::string, ReleaseHealth> found;
+  std::unordered_set<std::uint64_t> counted;
   std::string text;
   HealthRequest request;
   while (std::getline(in, text)) {
-    if (!readHealthRequest(text, request)) continue;
+    if (!readHealthRequest(text, request) || request.time < since) continue;
     const std::string release = queryValue(request.query, "release");
     if (held.count(release) == 0) continue;
-    ReleaseHealth& health = found[release];
-    health.release = release;
     const std::string result = queryValue(request.query, "result");
     const bool earlyExit = queryValue(request.query, "early_exit") == "1";
+    const std::string outcome = result + (earlyExit ? "+early_exit" : "");
+    if (!counted.insert(fingerprint(request.sender + "\n" + release + "\n" + outcome + "\n" + request.day)).second) {
+      continue;
+    }
+    ReleaseHealth& health = found[release];
+    health.release = release;
     count(health.total, result, earlyExit);
     count(health.byDay[request.day], result, earlyExit);
   }
@@ -129,7 +259,7 @@ std::string healthJson(const std::vector<ReleaseHealth>& releases) {
   return nlohmann::ordered_json({{"releases", list}}).dump(2) + "\n";
 }
 
-std::string healthHtml(const std::vector<ReleaseHealth>& releases) {
+std::string healthHtml(const std::vector<ReleaseHealth>& releases, const std::vector<ShareChange>& changes) {
   static const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b"};
   static const char* const kTitles[] = {"Checks", "Up to date", "Updated", "Failed updates",
                                         "Early exits after an update", "Rolled back at start"};
@@ -170,6 +300,7 @@ std::string healthHtml(const std::vector<ReleaseHealth>& releases) {
       }
       page += "\"/>\n";
     }
+    page += shareChangeMarks(changes, days, width, height, margin);
     if (!days.empty()) {
       std::snprintf(text, sizeof text, "<text x=\"%d\" y=\"%d\">%s</text><text x=\"%d\" y=\"%d\" text-anchor=\"end\">%s</text>\n",
                     margin, height - 8, days.front().c_str(), width - margin, height - 8, days.back().c_str());

@@ -1,11 +1,16 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "tools/publish/rollout_history.h"
+#include "tools/publish/steering_rule.h"
 
 // The health reports that launchers sent to a site (GET /gis/update/health?…), read back from
 // the web server's access log in nginx's default "combined" format, counted per release and
@@ -26,9 +31,20 @@ struct ReleaseHealth {
 
 // The releases named by the reports of `log`, sorted by release id. Lines that are no report,
 // or name a release that is not in `held` (the releases the site keeps, candidates included),
-// are passed over: anyone can send a report, and made-up ids must cost nothing.
+// are passed over: anyone can send a report, and made-up ids must cost nothing. So is a report
+// before `since` (seconds since 1970, UTC), and one whose client address already sent the same
+// outcome for the same release that day (an IPv6 address counts by its /64 network, which one
+// host commonly holds whole): one sender cannot outweigh a fleet.
+inline constexpr std::int64_t kWholeLog = std::numeric_limits<std::int64_t>::min();
 bool readHealthLog(const std::filesystem::path& log, const std::set<std::string>& held,
-                   std::vector<ReleaseHealth>& releases, std::string& error);
+                   std::vector<ReleaseHealth>& releases, std::string& error, std::int64_t since = kWholeLog);
+
+// The updates and the updates that went wrong among `counts` (steering_rule.h).
+UpdateOutcomes updateOutcomes(const HealthCounts& counts);
+
+// The client address as reports are counted by: an IPv4 address as it stands, an IPv6 address
+// as its /64 network ("2001:db8:0:1::/64"); empty when it is neither.
+std::string reportSender(const std::string& address);
 
 // A table for the terminal, one line per release.
 std::string healthText(const std::vector<ReleaseHealth>& releases);
@@ -36,8 +52,9 @@ std::string healthText(const std::vector<ReleaseHealth>& releases);
 //   "rolled_back":…}]}
 std::string healthJson(const std::vector<ReleaseHealth>& releases);
 // One self-contained page: a chart per count over the days (the last kChartDays of the log), one
-// line per release, and the table.
+// line per release, each share change of `changes` within those days marked on the time axis
+// (a halt in red), and the table.
 inline constexpr std::size_t kChartDays = 366;
-std::string healthHtml(const std::vector<ReleaseHealth>& releases);
+std::string healthHtml(const std::vector<ReleaseHealth>& releases, const std::vector<ShareChange>& changes = {});
 
 }  // namespace publish

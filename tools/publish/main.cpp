@@ -7,6 +7,8 @@
 //                   [--auto-rollback [--watch-seconds N] [--probation-starts N] [--failed-starts N]]
 //   kestrun-publish --site SITE --rollout PERCENT [--sign-key FILE [--expires DAYS] [--serial-floor N]] [--keep N]
 //   kestrun-publish --site SITE --health ACCESS_LOG [--json] [--html FILE]
+//   kestrun-publish --site SITE --steer ACCESS_LOG --plan SHARES [--min-updates N] [--step-seconds N]
+//                   [--sign-key FILE --expires DAYS [--serial-floor N]] [--keep N] [--json]
 //   kestrun-publish --site SITE --resign --sign-key FILE [--rollback-to ID] [--expires DAYS] [--serial-floor N]
 //                   [--keep N]
 //   kestrun-publish --site SITE --rollback ID [--sign-key FILE]
@@ -23,16 +25,22 @@
 #include <set>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/publish/health_log.h"
 #include "tools/publish/pe_signature.h"
 #include "tools/publish/publish_steps.h"
 #include "tools/publish/release_rollout.h"
 #include "tools/publish/release_signing.h"
+#include "tools/publish/rollout_steering.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+const char* const kSteerOptions =
+    "--steer takes only --site, --plan, --min-updates, --step-seconds, --sign-key, --expires, --serial-floor, "
+    "--keep and --json";
 const char* const kResignOptions =
     "--resign takes only --site, --sign-key, --rollback-to, --expires, --serial-floor and --keep";
 
@@ -44,6 +52,8 @@ void printUsage(std::ostream& out) {
          "       kestrun-publish --site SITE --rollout PERCENT [--sign-key FILE [--expires DAYS] [--serial-floor N]]\n"
          "                       [--keep N]\n"
          "       kestrun-publish --site SITE --health ACCESS_LOG [--json] [--html FILE]\n"
+         "       kestrun-publish --site SITE --steer ACCESS_LOG --plan SHARES [--min-updates N] [--step-seconds N]\n"
+         "                       [--sign-key FILE --expires DAYS [--serial-floor N]] [--keep N] [--json]\n"
          "       kestrun-publish --site SITE --resign --sign-key FILE [--rollback-to ID] [--expires DAYS]\n"
          "                       [--serial-floor N] [--keep N]\n"
          "       kestrun-publish --site SITE --rollback ID [--sign-key FILE]\n"
@@ -84,7 +94,13 @@ void printUsage(std::ostream& out) {
          "      --failed-starts N     the failed starts among them that take the release back (1 to the\n"
          "                            probation starts; default 2)\n"
          "  --health LOG      count the reports in an nginx access log (combined format) per release\n"
-         "  --json            with --health: as JSON; --html FILE: also a page with charts over time\n"
+         "  --json            with --health or --steer: as JSON; --html FILE: also a page with charts over time\n"
+         "  --steer LOG       one step of a rollout that steers itself by the reports in LOG: halt the\n"
+         "                    candidate when it does worse than the current release, raise its share to\n"
+         "                    the plan's next when it does no worse, or hold (see docs/deployment.md)\n"
+         "      --plan SHARES         the shares to take, ascending, ending at 100: 1,5,25,100\n"
+         "      --min-updates N       updates before a decision, and at a step before it advances (default 50)\n"
+         "      --step-seconds N      how long a share is served before it advances (default 3600)\n"
          "  --list            list the kept releases, the current one marked with *, and its candidates\n";
 }
 
@@ -141,6 +157,15 @@ int listReleases(const publish::SiteLayout& layout) {
   return 0;
 }
 
+// Records the shares a run switched to, once it succeeded; a failure to record is a warning.
+void recordShareChanges(const publish::PublishRun& run) {
+  for (publish::ShareChange change : run.shareChanges) {
+    change.time = publish::secondsSinceEpoch();
+    std::string error;
+    if (!publish::recordShareChange(run.layout, change, error)) std::cerr << "kestrun-publish: warning: " << error << "\n";
+  }
+}
+
 // Removes releases beyond `keep`, telling which.
 int pruneAfter(const publish::PublishRun& run, const publish::PublishRequest& request) {
   std::string error;
@@ -157,6 +182,7 @@ int publishSource(const publish::PublishRequest& request) {
   publish::PublishRun run;
   std::string error;
   if (!publish::publishRelease(request, run, error)) return fail(error);
+  recordShareChanges(run);
   std::cout << "kestrun-publish: release " << run.id << " is current (" << request.platform
             << ": " << run.counts.hardLinked << " files hard-linked, " << run.counts.copied
             << " copied, " << run.counts.links << " links)" << std::endl;
@@ -182,7 +208,7 @@ int showHealth(const publish::SiteLayout& layout, const std::string& accessLog, 
   std::cout << (json ? publish::healthJson(releases) : publish::healthText(releases));
   if (htmlFile.empty()) return 0;
   std::ofstream page(htmlFile, std::ios::binary | std::ios::trunc);
-  page << publish::healthHtml(releases);
+  page << publish::healthHtml(releases, publish::readRolloutHistory(layout));
   page.close();
   return page ? 0 : fail("cannot write " + htmlFile);
 }
@@ -191,6 +217,7 @@ int changeRollout(const publish::PublishRequest& request) {
   publish::PublishRun run;
   std::string error;
   if (!publish::changeRollout(request, run, error)) return fail(error);
+  recordShareChanges(run);
   const double share = *request.rolloutShare;
   std::cout << "kestrun-publish: release " << run.id << " is current (";
   for (std::size_t i = 0; i < run.resigned.size(); ++i) {
@@ -251,6 +278,95 @@ std::string readAutoRollback(const std::map<std::string, std::string>& values, p
          " unless given): " + std::to_string(failed) + " > " + std::to_string(probation);
 }
 
+// The settings of --steer; a usage error, else empty.
+std::string readSteering(const std::map<std::string, std::string>& values, publish::SteeringRequest& steering) {
+  steering.accessLog = values.at("--steer");
+  const auto plan = values.find("--plan");
+  if (plan == values.end() || !publish::parsePlan(plan->second, steering.plan)) {
+    return "--steer needs --plan: shares above 0, ascending, ending at 100 (1,5,25,100)" +
+           (plan == values.end() ? std::string() : ": " + plan->second);
+  }
+  if (values.count("--min-updates") != 0) {
+    steering.rule.minUpdates = static_cast<long>(boundedNumber(values.at("--min-updates"), 1, 1000000));
+    if (steering.rule.minUpdates < 0) return "--min-updates needs a number from 1 to 1000000: " + values.at("--min-updates");
+  }
+  if (values.count("--step-seconds") != 0) {
+    steering.rule.minStepSeconds = static_cast<long>(boundedNumber(values.at("--step-seconds"), 0, 31536000));
+    if (steering.rule.minStepSeconds < 0) {
+      return "--step-seconds needs a number of seconds from 0 to 31536000: " + values.at("--step-seconds");
+    }
+  }
+  // The steps between 0 and 100 are shares of a signed candidate, which must expire.
+  if (values.count("--sign-key") != 0 && values.count("--expires") == 0) return "--steer with --sign-key needs --expires DAYS";
+  return "";
+}
+
+std::string rateText(double rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f %%", rate * 100.0);
+  return text;
+}
+
+int steerRollout(const publish::SteeringRequest& request, bool json) {
+  publish::SteeringStep step;
+  std::string error;
+  if (!publish::steerRollout(request, step, error)) return fail(error);
+  if (!step.warning.empty()) std::cerr << "kestrun-publish: warning: " << step.warning << "\n";
+  const publish::SteeringInput& in = step.input;
+  const publish::SteeringDecision& decision = step.decision;
+  const bool changed = !step.run.id.empty();
+  if (json) {
+    nlohmann::ordered_json out = {{"served", step.servedId}, {"platform", step.platform}};
+    if (!step.platform.empty() && step.share == 0) {
+      out.update({{"candidate", step.candidate}, {"share", 0}, {"decision", "none"}});
+    } else if (!step.platform.empty()) {
+      out.update({{"candidate", step.candidate}, {"current_release", step.currentRelease}, {"share", step.share},
+                  {"seconds_at_step", in.secondsAtStep}, {"step_start_recorded", step.stepStartRecorded},
+                  {"candidate_updates", in.candidate.updates}, {"candidate_bad", in.candidate.bad},
+                  {"step_updates", in.candidateAtStep.updates}, {"step_bad", in.candidateAtStep.bad},
+                  {"current_updates", in.current.updates}, {"current_bad", in.current.bad},
+                  {"candidate_rate", decision.candidateRate}, {"candidate_lower", decision.candidateLower},
+                  {"baseline", decision.baseline}, {"tolerance", decision.tolerance},
+                  {"decision", publish::steerActionName(decision.action)}, {"new_share", decision.share},
+                  {"reason", decision.reason}});
+    } else {
+      out["decision"] = "none";
+    }
+    if (changed) out["release"] = step.run.id;
+    std::cout << out.dump(2) << std::endl;
+  } else if (step.platform.empty()) {
+    std::cout << "kestrun-publish: release " << step.servedId << " offers no candidate to steer" << std::endl;
+  } else if (step.share == 0) {
+    std::cout << "kestrun-publish: candidate " << step.candidate << " of " << step.platform
+              << " is halted; nothing to steer (raise its share by hand with --rollout)" << std::endl;
+  } else {
+    std::cout << "kestrun-publish: candidate " << step.candidate << " of " << step.platform << " at "
+              << percentText(step.share) << " % for " << in.secondsAtStep << " s"
+              << (step.stepStartRecorded ? "" : " (its start was not recorded: counted from now)") << "\n"
+              << "  candidate: " << in.candidate.updates << " updates, " << in.candidate.bad << " went wrong (rate "
+              << rateText(decision.candidateRate) << ", lower bound " << rateText(decision.candidateLower)
+              << "); at this step " << in.candidateAtStep.updates << " updates\n"
+              << "  current release " << step.currentRelease << ": " << in.current.updates << " updates, "
+              << in.current.bad << " went wrong (baseline " << rateText(decision.baseline) << ", tolerance "
+              << rateText(decision.tolerance) << ")\n"
+              << "kestrun-publish: " << publish::steerActionName(decision.action)
+              << (decision.action == publish::SteerAction::advance ? " to "
+                  : decision.action == publish::SteerAction::hold  ? " at "
+                                                                   : "")
+              << (decision.action == publish::SteerAction::halt ? "" : percentText(decision.share) + " %") << ": "
+              << decision.reason << std::endl;
+  }
+  if (!changed) return 0;
+  if (!json) {
+    std::cout << "kestrun-publish: release " << step.run.id << " is current (" << step.platform
+              << (decision.share == 100 ? ": the candidate is the current release"
+                  : decision.share == 0 ? ": the candidate is halted"
+                                        : ": the candidate reaches " + percentText(decision.share) + " % of installations")
+              << ")" << std::endl;
+  }
+  return pruneAfter(step.run, request.change);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -285,7 +401,8 @@ int main(int argc, char** argv) {
         option != "--rollback" && option != "--patches" && option != "--sign-key" && option != "--expires" &&
         option != "--serial-floor" && option != "--rollback-to" && option != "--rollout" && option != "--health" &&
         option != "--html" && option != "--watch-seconds" && option != "--probation-starts" &&
-        option != "--failed-starts") {
+        option != "--failed-starts" && option != "--steer" && option != "--plan" && option != "--min-updates" &&
+        option != "--step-seconds") {
       return usageError("unknown option: " + option);
     }
     if (i + 1 >= argc) return usageError(option + " needs a value");
@@ -296,7 +413,23 @@ int main(int argc, char** argv) {
     return usageError("--require-signed is an option of a publish");
   }
   publish::SiteLayout layout{values["--site"]};
-  if (values.count("--health") != 0 || json || values.count("--html") != 0) {
+  const bool steer = values.count("--steer") != 0;
+  if (!steer && values.count("--plan") + values.count("--min-updates") + values.count("--step-seconds") != 0) {
+    return usageError("--plan, --min-updates and --step-seconds are options of --steer");
+  }
+  publish::SteeringRequest steering;
+  if (steer) {
+    if (copy || list || resign || noObjects || requireSigned || healthReports || autoRollback) {
+      return usageError(kSteerOptions);
+    }
+    for (const char* option : {"--source", "--platform", "--patches", "--rollout", "--rollback", "--rollback-to",
+                               "--health", "--html"}) {
+      if (values.count(option) != 0) return usageError(kSteerOptions);
+    }
+    const std::string wrong = readSteering(values, steering);
+    if (!wrong.empty()) return usageError(wrong);
+  }
+  if (values.count("--health") != 0 || (json && !steer) || values.count("--html") != 0) {
     if (values.count("--health") == 0 || values.size() != 2u + values.count("--html") || copy || list || resign ||
         noObjects || requireSigned || healthReports || autoRollback) {
       return usageError("--health takes only --site, --json and --html");
@@ -330,7 +463,7 @@ int main(int argc, char** argv) {
   request.site = layout.site;
   request.preferHardLinks = !copy;
   request.waitingForSite = sayWaiting(layout);
-  const bool shareChange = values.count("--rollout") != 0 && values.count("--source") == 0;
+  const bool shareChange = (values.count("--rollout") != 0 && values.count("--source") == 0) || steer;
   if (values.count("--rollout") != 0) {
     double share = 0;
     if (resign || !publish::parseShare(values["--rollout"], share)) {
@@ -425,6 +558,10 @@ int main(int argc, char** argv) {
     if (!publish::readSigningKey(values["--sign-key"], key, error)) return fail(error);
     request.signingKey = key;
     request.signingRecord = publish::signingRecordFile(values["--sign-key"]);
+  }
+  if (steer) {
+    steering.change = request;
+    return steerRollout(steering, json);
   }
   if (shareChange) return changeRollout(request);
   return resign ? resignCurrent(request) : publishSource(request);

@@ -335,6 +335,7 @@ bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& 
     // The candidate's own manifest is kept for the day it becomes the current release; the
     // platform's manifest offers it.
     RolloutState state{run.id, *request.rolloutShare, ""};
+    run.shareChanges.push_back({0, request.platform, run.id, state.share});
     std::string current;
     std::string offer;
     const auto askForHealth = [&] {
@@ -545,6 +546,13 @@ bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& 
       error = manifestFile(source, candidate).string() + " is not the candidate that " + platform + ".json offers";
       return false;
     }
+    if (!request.expectedCandidate.empty() &&
+        (state->release != request.expectedCandidate || state->share != request.expectedShare)) {
+      error = "the rollout of " + platform + " changed while the step decided (candidate " + state->release +
+              " at " + std::to_string(state->share) + " %); nothing changed";
+      return false;
+    }
+    run.shareChanges.push_back({0, platform, state->release, *request.rolloutShare});
     std::string json;
     if (*request.rolloutShare == 100) {
       // The candidate becomes the platform's release: its files, objects and manifest, asking

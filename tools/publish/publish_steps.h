@@ -12,6 +12,7 @@
 #include "tools/publish/release_objects.h"
 #include "tools/publish/release_rollout.h"
 #include "tools/publish/release_signing.h"
+#include "tools/publish/rollout_history.h"
 #include "tools/publish/site_layout.h"
 #include "tools/publish/site_lock.h"
 #include "tools/release_manifest/release_manifest.h"
@@ -47,6 +48,10 @@ struct PublishRequest {
   // of installations (percent), beside the current release (release_rollout.h). Without a
   // source (changeRollout): the new share of every candidate; 100 makes it the current release.
   std::optional<double> rolloutShare;
+  // changeRollout: set, the share changes only while the platform's candidate is this release
+  // at this share (a steering step decided on them; a publish or change since then wins).
+  std::string expectedCandidate;
+  double expectedShare = 0;
   // The manifest asks launchers for health reports (release_rollout.h, withHealthRequest).
   bool healthReports = false;
   // Set: the manifest asks launchers to take the release back when its program fails at start
@@ -70,6 +75,9 @@ struct PublishRun {
   // With a signing key: platform -> the manifest of the site this run builds on, as checked.
   std::map<std::string, VouchedManifest> vouched;
   std::vector<std::string> resigned;  // resignRelease: the platforms signed again; changeRollout: changed
+  // A rollout publish or changeRollout: the shares switched to (their time is left 0 for the
+  // caller, which records them once the run succeeded; rollout_history.h).
+  std::vector<ShareChange> shareChanges;
   // Taken by prepareSite and held as long as the run lives, so through pruning as well.
   SiteLock lock;
 };

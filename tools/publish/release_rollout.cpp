@@ -187,6 +187,20 @@ bool asksForHealth(const std::string& json) {
          });
 }
 
+std::string healthReleaseOf(const fs::path& manifest) {
+  std::string text;
+  if (!readText(manifest, text)) return {};
+  const Json array = Json::parse(text, nullptr, false);
+  if (!array.is_array()) return {};
+  for (const Json& element : array) {
+    if (isElementOf(element, "health") && element.at("health").is_object()) {
+      const Json release = element.at("health").value("release", Json());
+      if (release.is_string()) return release.get<std::string>();
+    }
+  }
+  return {};
+}
+
 bool withAutoRollback(const std::string& json, const AutoRollback& rollback, std::string& out, std::string& error) {
   Json asked = {{"release", rollback.release}};
   if (rollback.windowSeconds) asked["window_seconds"] = *rollback.windowSeconds;

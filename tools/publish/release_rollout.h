@@ -64,6 +64,9 @@ bool withHealthRequest(const std::string& json, const std::string& release, std:
 
 // Whether a manifest asks for health reports.
 bool asksForHealth(const std::string& json);
+// The release that the manifest file `manifest` has its launchers name in health reports;
+// empty when it asks for none (or cannot be read).
+std::string healthReleaseOf(const fs::path& manifest);
 
 // What an element {"auto_rollback":{…}} asks of launchers: keep the files an update replaces,
 // watch the first starts of the new release, and when its program fails at start, put the

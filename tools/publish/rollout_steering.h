@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/publish/publish_steps.h"
+#include "tools/publish/steering_rule.h"
+
+// One step of a rollout that steers itself (steering_rule.h), meant to run from a timer: reads
+// the site's candidate, the health reports of an access log and how long the present share has
+// been served, decides, and carries the decision out as a share change does. Run again on the
+// same log it decides nothing new: a changed share starts a new step with no reports yet, a
+// halted candidate and a finished rollout have nothing left to steer.
+namespace publish {
+
+struct SteeringRequest {
+  fs::path accessLog;
+  std::vector<double> plan;
+  SteeringRule rule;
+  // The share change, as --rollout without --source makes it (site, key, expiry, keep…);
+  // rolloutShare and expectedCandidate are set by the step.
+  PublishRequest change;
+};
+
+struct SteeringStep {
+  // Empty when the site offers no candidate: nothing to steer; nor is there with a share of 0
+  // (a halted candidate goes on only by hand).
+  std::string platform;
+  std::string servedId;          // the site's current release when the step began
+  std::string candidate;         // the candidate's release id
+  std::string currentRelease;    // the release the current part's reports name
+  double share = 0;              // the share before the step
+  std::int64_t stepStart = 0;    // when that share took effect (seconds since 1970)
+  bool stepStartRecorded = true; // false: no record of it, counted from this step on
+  SteeringInput input;
+  SteeringDecision decision;
+  PublishRun run;                // the share change, when the decision was one
+  std::string warning;           // a change made but not recorded in the history
+};
+
+bool steerRollout(const SteeringRequest& request, SteeringStep& step, std::string& error);
+
+}  // namespace publish
