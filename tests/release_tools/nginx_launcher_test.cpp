@@ -1,14 +1,19 @@
 // The built launcher against nginx serving a site written by kestrun-publish: a first
-// installation, an update after a publish, a rollback, and a publish in the middle of a
-// download. nginx listens on the launcher's built-in loopback port.
+// installation, an update after a publish, a rollback, a publish in the middle of a download,
+// and a candidate halted by a steering step. nginx listens on the launcher's built-in loopback
+// port.
 
 #include <algorithm>
+#include <random>
+#include <regex>
 #include <thread>
 
 #include "tests/launcher/e2e_fixture.h"
 #include "tests/release_tools/nginx_server.h"
 #include "tests/release_tools/tool_process.h"
+#include "platform/environment.h"
 #include "tools/release_manifest/release_manifest.h"
+#include "update/rollout_cohort.h"
 
 namespace e2e {
 namespace {
@@ -170,6 +175,56 @@ TEST_F(NginxLauncher, APublishDuringADownloadEndsTheRunCleanlyAndTheNextRunConve
   EXPECT_EQ(next.exitCode, 0u);
   EXPECT_TRUE(installedAsCurrent(installation));
   EXPECT_FALSE(fs::exists(installation.dir() / "update_staging"));
+}
+
+TEST_F(NginxLauncher, ASteeringStepHaltsAFailingCandidateAndItsLaunchersGoBack) {
+  publishSampleRelease(release());
+  publish();
+  auto nginx = startNginx();
+  ASSERT_TRUE(nginx->running());
+  std::vector<std::unique_ptr<Installation>> fleet;
+  for (const char* name : {"a", "b"}) {
+    fleet.push_back(std::make_unique<Installation>(root() / name));
+    // The program fails at its every start: each update to the candidate is an early exit.
+    fleet.back()->setMainProgramBehaviour("exit 3");
+    ASSERT_EQ(fleet.back()->run({}).exitCode, 0u);
+  }
+  release().addFile("data/config.txt", "colour=red\n", kConfigTime + 1000);
+  publish({"--rollout", "5", "--health-reports"});
+  std::smatch salt;
+  const std::string offer = testing_support::readFile(site() / "current/windows.json");
+  ASSERT_TRUE(std::regex_search(offer, salt, std::regex("\"salt\":\"([0-9a-f]{64})\"")));
+  std::mt19937_64 random(std::random_device{}());
+  for (const auto& installation : fleet) {
+    std::string id;
+    do {
+      char text[33];
+      std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(random()),
+                    static_cast<unsigned long long>(random()));
+      id = text;
+    } while (!inRolloutCohort(salt[1].str(), id, 5));
+    testing_support::writeFile(installation->dir() / "update_id.txt", id + "\n" + platform::computerName() + "\n" +
+                                                                         fs::canonical(installation->dir()).string());
+    ASSERT_EQ(installation->run({}).exitCode, 0u);
+    EXPECT_EQ(testing_support::readFile(installation->dir() / "data/config.txt"), "colour=red\n");
+  }
+
+  // Two updates, both early exits, against a current release with no reports yet; both come
+  // from 127.0.0.1 on one day, so they count as one.
+  const auto run = release_tools_test::runTool(
+      release_tools_test::toolPaths().publish,
+      {"--site", site().string(), "--steer", nginx->accessLog().string(), "--plan", "5,25,100", "--min-updates", "1"},
+      root() / "publish-runs");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("  candidate: 1 updates, 1 went wrong (rate 100.00 %, lower bound 9.48 %)"),
+            std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("kestrun-publish: halt: the candidate does worse"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("(windows: the candidate is halted)"), std::string::npos) << run.out;
+  for (const auto& installation : fleet) {
+    ASSERT_EQ(installation->run({}).exitCode, 0u);
+    EXPECT_TRUE(installedAsCurrent(*installation));
+    EXPECT_EQ(testing_support::readFile(installation->dir() / "data/config.txt"), "colour=blue\n");
+  }
 }
 
 }  // namespace

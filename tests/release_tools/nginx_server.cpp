@@ -22,7 +22,7 @@ NginxServer::NginxServer(const fs::path& site, int port, const fs::path& prefix,
   child_ = std::make_unique<Child>(
       std::vector<std::string>{"/bin/sh", toolPaths().nginxScript.string(), "--site",
                                site.string(), "--listen", "127.0.0.1:" + std::to_string(port),
-                               "--prefix", prefix_.string()},
+                               "--prefix", prefix_.string(), "--access-log", accessLog().string()},
       prefix_ / "stdout.txt", prefix_ / "stderr.txt");
   // Up once it answers anything at all; the catch-all location answers 404.
   up_ = waitUntil(

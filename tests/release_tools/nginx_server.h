@@ -23,6 +23,7 @@ class NginxServer {
   // Why it did not come up: its standard error and error log.
   std::string failure() const;
   std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  fs::path accessLog() const { return prefix_ / "access.log"; }
 
  private:
   fs::path prefix_;

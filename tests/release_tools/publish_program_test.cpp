@@ -444,6 +444,19 @@ TEST_F(PublishProgram, RefusesCommandLinesItCannotFollow) {
        "kestrun-publish: --watch-seconds needs a number of seconds from 1 to 60: 61"},
       {{"--site", s, "--source", "x", "--platform", "w", "--auto-rollback", "--probation-starts", "1"},
        "kestrun-publish: --failed-starts (2 unless given) must not exceed --probation-starts (3 unless given): 2 > 1"},
+      {{"--site", s, "--steer", "log"},
+       "kestrun-publish: --steer needs --plan: shares above 0, ascending, ending at 100 (1,5,25,100)"},
+      {{"--site", s, "--steer", "log", "--plan", "1,5,25"},
+       "kestrun-publish: --steer needs --plan: shares above 0, ascending, ending at 100 (1,5,25,100): 1,5,25"},
+      {{"--site", s, "--steer", "log", "--plan", "1,100", "--rollout", "5"},
+       "kestrun-publish: --steer takes only --site, --plan, --min-updates, --step-seconds, --sign-key, --expires, "
+       "--serial-floor, --keep and --json"},
+      {{"--site", s, "--steer", "log", "--plan", "1,100", "--min-updates", "0"},
+       "kestrun-publish: --min-updates needs a number from 1 to 1000000: 0"},
+      {{"--site", s, "--steer", "log", "--plan", "1,100", "--sign-key", "k"},
+       "kestrun-publish: --steer with --sign-key needs --expires DAYS"},
+      {{"--site", s, "--rollout", "5", "--plan", "1,100"},
+       "kestrun-publish: --plan, --min-updates and --step-seconds are options of --steer"},
   };
   for (const UsageError& c : cases) {
     SCOPED_TRACE(c.firstLine);
