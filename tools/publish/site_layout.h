@@ -11,14 +11,16 @@
 //   SITE/releases/<id>/<platform>.json.*     files that travel with the manifest (a signature)
 //   SITE/current -> releases/<id>            the release the server answers with
 //   SITE/serial                              the highest serial ever signed with (site_serial.h)
+//   SITE/rollout-history.txt                 when each share of a rollout took effect (rollout_history.h)
 //
 // A release holds every platform of the site, so switching `current` switches the manifest,
 // everything beside it and the files in one rename. Names starting with "." are work in
 // progress and are never served: releases/.partial-<id> (a release being written),
 // releases/.removing-<id> (one being deleted), .current-<id> (the next `current` link).
 // SITE/.publish.lock is what a running publish or rollback holds locked (site_lock.h); it is
-// neither a release nor a leftover, and stays. Nor are SITE/serial and its temporary
-// SITE/.serial.new. Servers are given SITE/current, so none of these is ever served.
+// neither a release nor a leftover, and stays. Nor are SITE/serial, its temporary
+// SITE/.serial.new and SITE/rollout-history.txt. Servers are given SITE/current, so none of
+// these is ever served.
 namespace publish {
 
 namespace fs = std::filesystem;
