@@ -7,7 +7,7 @@
 
 #include "platform/native_string.h"
 #include "platform/process.h"
-#include "update/object_limits.h"
+#include "wire/object_limits.h"
 #include "update/transfer_context.h"
 
 // What a build of the launcher is set up with. The entry point fills it with the product's

@@ -14,6 +14,10 @@ started=$SECONDS
 
 [ "${KESTRUN_SKIP_SETUP:-0}" = 1 ] || bash scripts/setup.sh
 
+# Which folder may include which (README's rules, as data), before anything is built.
+echo "=== layering"
+python3 scripts/check-layering.py
+
 # The end-to-end tests run the launcher against a release server on this loopback port.
 e2e_port=${KESTRUN_E2E_PORT:-47611}
 # The signed-site and TLS runs under Wine build launchers of their own, each for its own port.

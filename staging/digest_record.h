@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "update/update_checker.h"
+#include "update/manifest_entry_list.h"
 
 // After a successful apply: records the sha256 of every regular entry whose installed file now
 // has the entry's size and time (a file the apply could not replace still has its old ones),

@@ -12,7 +12,7 @@
 #include "staging/paths.h"
 #include "staging/staged_parts.h"
 #include "staging/url_escape.h"
-#include "update/server_endpoints.h"
+#include "wire/server_endpoints.h"
 #include "update/update_checker.h"
 
 namespace fs = std::filesystem;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "staging/rollback_journal.h"
-#include "update/update_checker.h"
+#include "update/manifest_entry_list.h"
 
 // Moves the staged items of `verified` (the entries this run downloaded and checked) from
 // stagingDir into installDir: regular files first, then symbolic links; anything else in

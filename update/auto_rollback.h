@@ -4,15 +4,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "wire/rollback_settings.h"
+
 // A release that asks launchers to take it back on their own when its program fails at start.
 // It travels inside the manifest as an element without a "path", which launchers that know
 // nothing of it pass over:
 //   {"auto_rollback":{"release":"20261209-101500-001","window_seconds":5,"probation_starts":3,
 //                     "failed_starts":2}}
-// Only "release" is required; the others fall back to these defaults.
-inline constexpr int kDefaultWatchSeconds = 5;
-inline constexpr int kDefaultProbationStarts = 3;
-inline constexpr int kDefaultFailedStarts = 2;
+// Only "release" is required; the others fall back to the defaults of rollback_settings.h.
 struct AutoRollback {
   bool present = false;
   std::string release;  // the release refused on this machine once it has been taken back
@@ -20,13 +19,6 @@ struct AutoRollback {
   int probationStarts = kDefaultProbationStarts;  // starts watched after an update
   int failedStarts = kDefaultFailedStarts;        // failed starts that take the release back
 };
-
-// Bounds of the settings: a watch long enough for a slow start, short of keeping the launcher
-// around; a probation of a few starts.
-inline constexpr int kMaxWatchSeconds = 60;
-inline constexpr int kMaxProbationStarts = 20;
-// Probation also ends this many days after the update, however few starts it saw.
-inline constexpr int kProbationDays = 7;
 
 // The warning for an element that is not one; updates then go on without keeping anything.
 inline constexpr const char* kAutoRollbackInvalidText = "更新清单中的自动回滚设置无效，按未开启处理";

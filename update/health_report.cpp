@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "update/http_transfer.h"
-#include "update/server_endpoints.h"
+#include "wire/server_endpoints.h"
 #include "update/update_checker.h"
 
 namespace {

@@ -24,7 +24,7 @@
 #include "update/name_pattern.h"
 #include "update/rollout_cohort.h"
 #include "update/rollout_offer.h"
-#include "update/server_endpoints.h"
+#include "wire/server_endpoints.h"
 #include "update/update_checker.h"
 
 namespace {

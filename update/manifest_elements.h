@@ -7,7 +7,7 @@
 
 #include "update/auto_rollback.h"
 #include "update/rollout_offer.h"
-#include "update/update_checker.h"
+#include "update/manifest_entry.h"
 
 // The object elements of a manifest, read one at a time as the check reads them. An element
 // with a "path" key is a file or link of the release; the keys that mean something only in the

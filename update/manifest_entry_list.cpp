@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "update/update_checker.h"
+#include "update/manifest_entry_list.h"
 
 namespace {
 

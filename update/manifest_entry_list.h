@@ -9,8 +9,7 @@
 #include <string_view>
 #include <vector>
 
-struct ManifestEntry;
-struct EntryObject;
+#include "update/manifest_entry.h"
 
 // Manifest entries kept compactly, for a check of hundreds of thousands of files: one record
 // of fixed size per entry, and the texts in one block. That block is the manifest body

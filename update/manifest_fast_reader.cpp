@@ -12,7 +12,7 @@
 
 #include "platform/filesystem.h"
 #include "update/manifest_fields.h"
-#include "update/update_checker.h"
+#include "update/manifest_entry_list.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "update/update_checker.h"
+#include "update/manifest_entry.h"
 
 // The optional "zst" and "patches" keys of a manifest object, read into `entry`. They only
 // save bytes, so a malformed one never fails the check: it is left out with a WARN line (its

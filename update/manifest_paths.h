@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "update/update_checker.h"
+#include "update/manifest_entry_list.h"
 
 // The rules for a manifest's paths and link targets, judged on their text alone: a manifest
 // comes from the network, and an entry that would leave the installation, or that could

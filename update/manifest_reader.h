@@ -9,7 +9,7 @@
 
 #include "update/manifest_elements.h"
 #include "update/rollout_offer.h"
-#include "update/update_checker.h"
+#include "update/manifest_entry.h"
 
 // Reads a manifest body into its entries as one stream of parser events, without a tree of the
 // whole document: only the keys of one entry that the check reads are kept, and only until that

@@ -10,7 +10,7 @@
 #include "trust/manifest_signature.h"
 #include "trust/utc_time.h"
 #include "update/http_transfer.h"
-#include "update/server_endpoints.h"
+#include "wire/server_endpoints.h"
 #include "update/update_checker.h"
 
 namespace {

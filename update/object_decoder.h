@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "update/object_limits.h"
+#include "wire/object_limits.h"
 
 struct ZSTD_DCtx_s;
 

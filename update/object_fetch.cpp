@@ -4,8 +4,8 @@
 
 #include "platform/filesystem.h"
 #include "platform/text.h"
-#include "update/object_limits.h"
-#include "update/server_endpoints.h"
+#include "wire/object_limits.h"
+#include "wire/server_endpoints.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "trust/trailing_digest.h"
 #include "update/installed_digests.h"
 #include "update/object_decoder.h"
-#include "update/update_checker.h"
+#include "update/manifest_entry.h"
 
 // How one pending file is fetched: by a patch against the installed file, by its compressed
 // copy, or whole, as always.

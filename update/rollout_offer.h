@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "update/update_checker.h"
+#include "update/manifest_entry.h"
 
 // A candidate release that a manifest offers to a share of installations. It travels inside the
 // manifest, as elements without a "path" that launchers knowing nothing of rollouts pass over:

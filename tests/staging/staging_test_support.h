@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
-#include "update/update_checker.h"
+#include "update/manifest_entry.h"
 
 namespace staging_test {
 

@@ -5,7 +5,7 @@
 
 #include "update/auto_rollback.h"
 #include "update/rollout_offer.h"
-#include "update/update_checker.h"
+#include "update/manifest_entry.h"
 
 // One reading of a manifest body: its outcome and all it leaves behind.
 struct ManifestReading {

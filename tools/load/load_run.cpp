@@ -6,7 +6,7 @@
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
 
-#include "update/server_endpoints.h"
+#include "wire/server_endpoints.h"
 
 namespace load {
 

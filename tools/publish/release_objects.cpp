@@ -15,7 +15,7 @@
 #include "platform/file_mapping.h"
 #include "tools/publish/site_layout.h"
 #include "trust/sha256_hex.h"
-#include "update/object_limits.h"
+#include "wire/object_limits.h"
 
 namespace publish {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 // The launchers' bounds and defaults of the settings (kMaxWatchSeconds, kDefaultFailedStarts…).
-#include "update/auto_rollback.h"
+#include "wire/rollback_settings.h"
 
 // A candidate release for a share of installations, kept beside the current release of a
 // platform inside one published release:

@@ -13,7 +13,7 @@
 #include "tools/release_server/fault_plan.h"
 #include "tools/release_server/range_answer.h"
 #include "tools/release_server/release_tree.h"
-#include "update/server_endpoints.h"
+#include "wire/server_endpoints.h"
 
 namespace release_server {
 
