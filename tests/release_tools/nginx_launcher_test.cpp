@@ -190,7 +190,7 @@ TEST_F(NginxLauncher, ASteeringStepHaltsAFailingCandidateAndItsLaunchersGoBack) 
     ASSERT_EQ(fleet.back()->run({}).exitCode, 0u);
   }
   release().addFile("data/config.txt", "colour=red\n", kConfigTime + 1000);
-  publish({"--rollout", "5", "--health-reports"});
+  const std::string candidate = publish({"--rollout", "5", "--health-reports"});
   std::smatch salt;
   const std::string offer = testing_support::readFile(site() / "current/windows.json");
   ASSERT_TRUE(std::regex_search(offer, salt, std::regex("\"salt\":\"([0-9a-f]{64})\"")));
@@ -209,14 +209,22 @@ TEST_F(NginxLauncher, ASteeringStepHaltsAFailingCandidateAndItsLaunchersGoBack) 
     EXPECT_EQ(testing_support::readFile(installation->dir() / "data/config.txt"), "colour=red\n");
   }
 
+  // The share served again twice as a new release, keeping one besides: the candidate's own
+  // release and the current one are pruned, and their reports still count.
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(release_tools_test::runTool(release_tools_test::toolPaths().publish,
+                                          {"--site", site().string(), "--rollout", "5", "--keep", "1"},
+                                          root() / "publish-runs").exitCode, 0);
+  }
+  ASSERT_FALSE(fs::exists(site() / "releases" / candidate));
   // Two updates, both early exits, against a current release with no reports yet; both come
-  // from 127.0.0.1 on one day, so they count as one.
+  // from 127.0.0.1, so they count as one installation.
   const auto run = release_tools_test::runTool(
       release_tools_test::toolPaths().publish,
       {"--site", site().string(), "--steer", nginx->accessLog().string(), "--plan", "5,25,100", "--min-updates", "1"},
       root() / "publish-runs");
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_NE(run.out.find("  candidate: 1 updates, 1 went wrong (rate 100.00 %, lower bound 9.48 %)"),
+  EXPECT_NE(run.out.find("  candidate: tried by 1, wrong for 1 (rate 100.00 %, lower bound 9.48 %)"),
             std::string::npos) << run.out;
   EXPECT_NE(run.out.find("kestrun-publish: halt: the candidate does worse"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("(windows: the candidate is halted)"), std::string::npos) << run.out;

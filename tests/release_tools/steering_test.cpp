@@ -13,7 +13,7 @@ namespace {
 TEST(SteeringRule, DecidesFromTheCounts) {
   const std::vector<double> plan = {1, 5, 25, 100};
   const UpdateOutcomes wellKnown = {10000, 100};  // 1 %: baseline 1.36 %, tolerance 2.54 %
-  const UpdateOutcomes unknown = {49, 0};         // too few: assumed 2 %, tolerance 3.5 %
+  const UpdateOutcomes unknown = {49, 0};         // clean but few: assumed 2 %, tolerance 3.5 %
   const struct {
     const char* name;
     UpdateOutcomes candidate, atStep, current;
@@ -35,6 +35,10 @@ TEST(SteeringRule, DecidesFromTheCounts) {
       {"halts against the assumed baseline: 6 of 50", {50, 6}, {50, 6}, unknown, 60, 1, SteerAction::halt, 0},
       {"holds against the assumed baseline: 5 of 50", {50, 5}, {50, 5}, unknown, 7200, 1, SteerAction::hold, 1},
       {"a halt needs no time at the step", {400, 120}, {50, 15}, wellKnown, 0, 1, SteerAction::halt, 0},
+      {"a few more clean updates of the current release excuse nothing", {100, 20}, {100, 20}, {50, 0}, 7200, 1,
+       SteerAction::halt, 0},
+      {"reports against the current release raise the bar to 10 % at most", {100, 30}, {100, 30}, {60, 60}, 7200,
+       1, SteerAction::halt, 0},
   };
   for (const auto& row : rows) {
     const SteeringDecision decision =
@@ -69,18 +73,31 @@ TEST(SteeringRule, CountsEachSenderOncePerReleaseOutcomeAndDay) {
   log += line("10.0.0.1", "09/Dec/2026:11:59:59 +0100", "result=updated&early_exit=0");
   log += line("10.0.0.2", "09/Dec/2026:12:00:00 +0100", "result=updated&early_exit=0");
   log += line("-", "09/Dec/2026:12:00:00 +0000", "result=failed");
+  // Outcomes a sender makes up count as one; an early exit only after an update; an impossible
+  // time and a time past the window count for nothing.
+  log += line("10.9.9.9", "09/Dec/2026:10:00:02 +0000", "result=failed&early_exit=1");
+  log += line("10.0.0.3", "09/Dec/2026:10:00:00 +0000", "result=made_up_1");
+  log += line("10.0.0.3", "09/Dec/2026:10:00:00 +0000", "result=made_up_2");
+  log += line("10.0.0.4", "09/Dec/2026:99:00:00 +0000", "result=updated&early_exit=0");
+  log += line("10.0.0.5", "01/Jan/2100:00:00:00 +0000", "result=failed");
   testing_support::writeFile(temp.path() / "access.log", log);
 
   std::vector<ReleaseHealth> releases;
   std::string error;
-  ASSERT_TRUE(readHealthLog(temp.path() / "access.log", {"r1"}, releases, error)) << error;
+  const std::int64_t tenDecemberEndUtc = 1796947199;
+  ASSERT_TRUE(readHealthLog(temp.path() / "access.log", {"r1"}, releases, error, {kWholeLog, tenDecemberEndUtc}))
+      << error;
   ASSERT_EQ(releases.size(), 1u);
-  EXPECT_EQ(releases[0].total, (HealthCounts{7, 0, 5, 2, 1, 0}));
-  EXPECT_EQ(updateOutcomes(releases[0].total).updates, 7);
-  EXPECT_EQ(updateOutcomes(releases[0].total).bad, 3);
+  EXPECT_EQ(releases[0].total, (HealthCounts{8, 0, 5, 2, 1, 0}));
+  // For steering each sender counts once over the whole reading: 10.9.9.9 tried and went wrong.
+  EXPECT_EQ(releases[0].senders.updates, 5);
+  EXPECT_EQ(releases[0].senders.bad, 1);
   const std::int64_t nineDecemberElevenUtc = 1796814000;
-  ASSERT_TRUE(readHealthLog(temp.path() / "access.log", {"r1"}, releases, error, nineDecemberElevenUtc)) << error;
+  ASSERT_TRUE(readHealthLog(temp.path() / "access.log", {"r1"}, releases, error,
+                            {nineDecemberElevenUtc, tenDecemberEndUtc})) << error;
   EXPECT_EQ(releases[0].total, (HealthCounts{2, 0, 1, 1, 0, 0}));
+  EXPECT_EQ(releases[0].senders.updates, 2);
+  EXPECT_EQ(releases[0].senders.bad, 1);
 
   for (const auto& [address, sender] : std::vector<std::pair<std::string, std::string>>{
            {"192.0.2.7", "192.0.2.7"}, {"::ffff:192.0.2.7", "192.0.2.7"}, {"::1", "0:0:0:0::/64"},

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <fstream>
 #include <set>
+#include <random>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <nlohmann/json.hpp>
@@ -27,16 +29,45 @@ std::string queryValue(const std::string& query, const std::string& key) {
   return {};
 }
 
-void count(HealthCounts& counts, const std::string& result, bool earlyExit) {
-  if (result == "rolled_back") {
+// What a report says, from a fixed set: a sender cannot make up outcomes of its own, each of
+// which would count once more.
+enum class Outcome : std::uint8_t { other, upToDate, updated, updatedEarlyExit, failed, cancelled, rolledBack };
+
+Outcome outcomeOf(const std::string& query) {
+  const std::string result = queryValue(query, "result");
+  if (result == "updated") return queryValue(query, "early_exit") == "1" ? Outcome::updatedEarlyExit : Outcome::updated;
+  if (result == "up_to_date") return Outcome::upToDate;
+  if (result == "failed") return Outcome::failed;
+  if (result == "cancelled") return Outcome::cancelled;
+  if (result == "rolled_back") return Outcome::rolledBack;
+  return Outcome::other;
+}
+
+void count(HealthCounts& counts, Outcome outcome) {
+  if (outcome == Outcome::rolledBack) {
     ++counts[5];
     return;
   }
   ++counts[0];
-  if (result == "up_to_date") ++counts[1];
-  if (result == "updated") ++counts[2];
-  if (result == "failed") ++counts[3];
-  if (result == "updated" && earlyExit) ++counts[4];
+  if (outcome == Outcome::upToDate) ++counts[1];
+  if (outcome == Outcome::updated || outcome == Outcome::updatedEarlyExit) ++counts[2];
+  if (outcome == Outcome::failed) ++counts[3];
+  if (outcome == Outcome::updatedEarlyExit) ++counts[4];
+}
+
+// What one sender did with one release over the log, as two bits: it tried the release
+// (updated to it, failed to, or took it back), and that went wrong (failed, an early exit,
+// taken back).
+constexpr std::uint8_t kTried = 1;
+constexpr std::uint8_t kWentWrong = 2;
+std::uint8_t senderBits(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::updated: return kTried;
+    case Outcome::updatedEarlyExit:
+    case Outcome::failed:
+    case Outcome::rolledBack: return kTried | kWentWrong;
+    default: return 0;
+  }
 }
 
 // The sender, day, time and query string of one access-log line that is a health report.
@@ -76,6 +107,12 @@ bool readLogTime(const std::string& line, std::size_t open, HealthRequest& reque
     return false;
   }
   const int monthNumber = static_cast<int>(month - std::begin(kMonths)) + 1;
+  const int dayOfMonth = number(line, open + 1, 2), year = number(line, open + 8, 4);
+  if (dayOfMonth < 1 || dayOfMonth > 31 || year < 1970 || number(line, open + 13, 2) > 23 ||
+      number(line, open + 16, 2) > 59 || number(line, open + 19, 2) > 60 || number(line, open + 23, 2) > 23 ||
+      number(line, open + 25, 2) > 59) {
+    return false;
+  }
   char day[16];
   std::snprintf(day, sizeof day, "%s-%02d-%s", line.substr(open + 8, 4).c_str(), monthNumber,
                 line.substr(open + 1, 2).c_str());
@@ -107,12 +144,20 @@ bool readHealthRequest(const std::string& line, HealthRequest& request) {
   return true;
 }
 
-// A 64-bit FNV-1a hash: the reports already counted are kept as hashes, 8 bytes each.
-std::uint64_t fingerprint(const std::string& text) {
-  std::uint64_t hash = 14695981039346656037ULL;
-  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-  return hash;
-}
+// The senders and reports already counted are kept as 64-bit hashes, 8 bytes each, keyed
+// with a number drawn for each reading, so that no log can be made to collide on purpose.
+class Fingerprint {
+ public:
+  Fingerprint() : key_(std::random_device{}() * 0x9E3779B97F4A7C15ULL ^ std::random_device{}()) {}
+  std::uint64_t operator()(const std::string& text) const {
+    std::uint64_t hash = 14695981039346656037ULL ^ key_;
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    return hash ^ (hash >> 29);
+  }
+
+ private:
+  std::uint64_t key_;
+};
 
 // The UTC day of a time, "YYYY-MM-DD", and the fraction of the day gone.
 std::string dayOf(std::int64_t time, double& fraction) {
@@ -198,42 +243,44 @@ std::string reportSender(const std::string& address) {
   return network + ":/64";
 }
 
-UpdateOutcomes updateOutcomes(const HealthCounts& counts) {
-  return {counts[2] + counts[3], counts[3] + counts[4] + counts[5]};
-}
-
 bool readHealthLog(const std::filesystem::path& log, const std::set<std::string>& held,
-                   std::vector<ReleaseHealth>& releases, std::string& error, std::int64_t since) {
+                   std::vector<ReleaseHealth>& releases, std::string& error, const HealthWindow& window) {
   std::ifstream in(log, std::ios::binary);
   if (!in) {
     error = "cannot read " + log.string();
     return false;
   }
   std::map<std::string, ReleaseHealth> found;
+  std::map<std::string, std::unordered_map<std::uint64_t, std::uint8_t>> senders;  // release -> sender -> bits
   std::unordered_set<std::uint64_t> counted;
+  const Fingerprint fingerprint;
   std::string text;
   HealthRequest request;
   while (std::getline(in, text)) {
-    if (!readHealthRequest(text, request) || request.time < since) continue;
+    if (!readHealthRequest(text, request) || request.time < window.since || request.time > window.until) continue;
     const std::string release = queryValue(request.query, "release");
     if (held.count(release) == 0) continue;
-    const std::string result = queryValue(request.query, "result");
-    const bool earlyExit = queryValue(request.query, "early_exit") == "1";
-    const std::string outcome = result + (earlyExit ? "+early_exit" : "");
-    if (!counted.insert(fingerprint(request.sender + "\n" + release + "\n" + outcome + "\n" + request.day)).second) {
-      continue;
-    }
+    const Outcome outcome = outcomeOf(request.query);
+    senders[release][fingerprint(request.sender)] |= senderBits(outcome);
+    const std::string key = request.sender + "\n" + release + "\n" + request.day + "\n";
+    if (!counted.insert(fingerprint(key + char('0' + static_cast<int>(outcome)))).second) continue;
     ReleaseHealth& health = found[release];
     health.release = release;
-    count(health.total, result, earlyExit);
-    count(health.byDay[request.day], result, earlyExit);
+    count(health.total, outcome);
+    count(health.byDay[request.day], outcome);
   }
   if (in.bad()) {
     error = "cannot read " + log.string();
     return false;
   }
   releases.clear();
-  for (auto& [id, health] : found) releases.push_back(std::move(health));
+  for (auto& [id, health] : found) {
+    for (const auto& [sender, bits] : senders[id]) {
+      health.senders.updates += (bits & kTried) != 0;
+      health.senders.bad += (bits & kWentWrong) != 0;
+    }
+    releases.push_back(std::move(health));
+  }
   return true;
 }
 

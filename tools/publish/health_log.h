@@ -27,20 +27,32 @@ struct ReleaseHealth {
   std::string release;
   HealthCounts total = {};
   std::map<std::string, HealthCounts> byDay;  // "YYYY-MM-DD" (the log's own time) -> counts
+  // What steering judges by, each sender once over the whole reading: the senders that tried
+  // the release (updated to it, failed to, or took it back) and those among them for whom it
+  // went wrong (a failed update, an early exit, a rollback). A sender is an installation as far
+  // as addresses tell installations apart.
+  UpdateOutcomes senders;
 };
 
-// The releases named by the reports of `log`, sorted by release id. Lines that are no report,
-// or name a release that is not in `held` (the releases the site keeps, candidates included),
-// are passed over: anyone can send a report, and made-up ids must cost nothing. So is a report
-// before `since` (seconds since 1970, UTC), and one whose client address already sent the same
-// outcome for the same release that day (an IPv6 address counts by its /64 network, which one
-// host commonly holds whole): one sender cannot outweigh a fleet.
+// The reports counted: those dated from `since` to `until` (seconds since 1970, UTC).
 inline constexpr std::int64_t kWholeLog = std::numeric_limits<std::int64_t>::min();
-bool readHealthLog(const std::filesystem::path& log, const std::set<std::string>& held,
-                   std::vector<ReleaseHealth>& releases, std::string& error, std::int64_t since = kWholeLog);
+struct HealthWindow {
+  std::int64_t since = kWholeLog;
+  std::int64_t until = std::numeric_limits<std::int64_t>::max();
+};
+// kestrun-publish reads up to an hour past its own clock: a line dated further ahead (a wrong
+// clock, a forged log) would otherwise count again at every later step.
+inline constexpr std::int64_t kClockSlackSeconds = 3600;
 
-// The updates and the updates that went wrong among `counts` (steering_rule.h).
-UpdateOutcomes updateOutcomes(const HealthCounts& counts);
+// The releases named by the reports of `log`, sorted by release id. Lines that are no report,
+// or name a release that is not in `held` (the releases the site keeps and offers, candidates
+// included), are passed over: anyone can send a report, and made-up ids must cost nothing. So
+// is a report outside `window`, and one whose client address already sent the same outcome for
+// the same release that day (an IPv6 address counts by its /64 network, which one host
+// commonly holds whole): one sender cannot outweigh a fleet. Outcomes are up_to_date, updated
+// with or without an early exit, failed, cancelled, rolled_back, and anything else as one.
+bool readHealthLog(const std::filesystem::path& log, const std::set<std::string>& held,
+                   std::vector<ReleaseHealth>& releases, std::string& error, const HealthWindow& window = {});
 
 // The client address as reports are counted by: an IPv4 address as it stands, an IPv6 address
 // as its /64 network ("2001:db8:0:1::/64"); empty when it is neither.

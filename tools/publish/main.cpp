@@ -198,11 +198,13 @@ int publishSource(const publish::PublishRequest& request) {
 
 int showHealth(const publish::SiteLayout& layout, const std::string& accessLog, bool json, const std::string& htmlFile) {
   std::vector<publish::ReleaseHealth> releases;
-  std::vector<std::string> held;
+  std::set<std::string> held;
   std::string error;
-  // Every release a report may name is kept in the site: a candidate is published as one.
-  if (!publish::listReleaseIds(layout, held, error) ||
-      !publish::readHealthLog(accessLog, std::set<std::string>(held.begin(), held.end()), releases, error)) {
+  // Every release a report may name is kept in the site (a candidate is published as one) or
+  // named by what it serves.
+  const publish::HealthWindow window{publish::kWholeLog, publish::secondsSinceEpoch() + publish::kClockSlackSeconds};
+  if (!publish::reportedReleases(layout, held, error) ||
+      !publish::readHealthLog(accessLog, held, releases, error, window)) {
     return fail(error);
   }
   std::cout << (json ? publish::healthJson(releases) : publish::healthText(releases));
@@ -278,6 +280,23 @@ std::string readAutoRollback(const std::map<std::string, std::string>& values, p
          " unless given): " + std::to_string(failed) + " > " + std::to_string(probation);
 }
 
+// A rollback to a release that offers a candidate resumes its rollout from the share it offers:
+// a new step, counted from now.
+void recordOfferedShares(const publish::SiteLayout& layout, const std::string& id) {
+  publish::PublishRun run;
+  run.layout = layout;
+  std::vector<std::string> platforms;
+  std::string error;
+  if (!publish::rolloutPlatforms(layout.releaseDir(id), platforms, error)) return;
+  for (const std::string& platform : platforms) {
+    std::optional<publish::RolloutState> state;
+    if (publish::readRollout(layout.releaseDir(id), platform, state, error)) {
+      run.shareChanges.push_back({0, platform, state->release, state->share});
+    }
+  }
+  recordShareChanges(run);
+}
+
 // The settings of --steer; a usage error, else empty.
 std::string readSteering(const std::map<std::string, std::string>& values, publish::SteeringRequest& steering) {
   steering.accessLog = values.at("--steer");
@@ -318,13 +337,13 @@ int steerRollout(const publish::SteeringRequest& request, bool json) {
   if (json) {
     nlohmann::ordered_json out = {{"served", step.servedId}, {"platform", step.platform}};
     if (!step.platform.empty() && step.share == 0) {
-      out.update({{"candidate", step.candidate}, {"share", 0}, {"decision", "none"}});
+      out.update({{"candidate", step.candidate}, {"share", 0.0}, {"decision", "none"}});
     } else if (!step.platform.empty()) {
       out.update({{"candidate", step.candidate}, {"current_release", step.currentRelease}, {"share", step.share},
                   {"seconds_at_step", in.secondsAtStep}, {"step_start_recorded", step.stepStartRecorded},
-                  {"candidate_updates", in.candidate.updates}, {"candidate_bad", in.candidate.bad},
-                  {"step_updates", in.candidateAtStep.updates}, {"step_bad", in.candidateAtStep.bad},
-                  {"current_updates", in.current.updates}, {"current_bad", in.current.bad},
+                  {"candidate_tried", in.candidate.updates}, {"candidate_wrong", in.candidate.bad},
+                  {"step_tried", in.candidateAtStep.updates}, {"step_wrong", in.candidateAtStep.bad},
+                  {"current_tried", in.current.updates}, {"current_wrong", in.current.bad},
                   {"candidate_rate", decision.candidateRate}, {"candidate_lower", decision.candidateLower},
                   {"baseline", decision.baseline}, {"tolerance", decision.tolerance},
                   {"decision", publish::steerActionName(decision.action)}, {"new_share", decision.share},
@@ -343,11 +362,11 @@ int steerRollout(const publish::SteeringRequest& request, bool json) {
     std::cout << "kestrun-publish: candidate " << step.candidate << " of " << step.platform << " at "
               << percentText(step.share) << " % for " << in.secondsAtStep << " s"
               << (step.stepStartRecorded ? "" : " (its start was not recorded: counted from now)") << "\n"
-              << "  candidate: " << in.candidate.updates << " updates, " << in.candidate.bad << " went wrong (rate "
+              << "  candidate: tried by " << in.candidate.updates << ", wrong for " << in.candidate.bad << " (rate "
               << rateText(decision.candidateRate) << ", lower bound " << rateText(decision.candidateLower)
-              << "); at this step " << in.candidateAtStep.updates << " updates\n"
-              << "  current release " << step.currentRelease << ": " << in.current.updates << " updates, "
-              << in.current.bad << " went wrong (baseline " << rateText(decision.baseline) << ", tolerance "
+              << "); tried by " << in.candidateAtStep.updates << " at this step\n"
+              << "  current release " << step.currentRelease << ": tried by " << in.current.updates << ", wrong for "
+              << in.current.bad << " (baseline " << rateText(decision.baseline) << ", tolerance "
               << rateText(decision.tolerance) << ")\n"
               << "kestrun-publish: " << publish::steerActionName(decision.action)
               << (decision.action == publish::SteerAction::advance ? " to "
@@ -454,6 +473,7 @@ int main(int argc, char** argv) {
       return fail(error);
     }
     std::cout << "kestrun-publish: release " << values["--rollback"] << " is current" << std::endl;
+    recordOfferedShares(layout, values["--rollback"]);
     const std::string warning = publish::rollbackWarning(layout, values["--rollback"]);
     if (!warning.empty()) std::cerr << "kestrun-publish: warning: " << warning << "\n";
     return 0;

@@ -256,8 +256,8 @@ bool prepareSite(const PublishRequest& request, PublishRun& run, std::string& er
     return false;
   }
   // Before anything of the site is read: another publisher's partial release is not a
-  // leftover while it runs.
-  if (!run.lock.acquire(run.layout, request.waitingForSite, error) ||
+  // leftover while it runs. A steering step holds it already, since before it read the site.
+  if (!(run.lock.held() || run.lock.acquire(run.layout, request.waitingForSite, error)) ||
       !currentReleaseId(run.layout, run.previousId, error)) {
     return false;
   }
@@ -544,12 +544,6 @@ bool changeRollout(const PublishRequest& request, PublishRun& run, std::string& 
     }
     if (!offersCandidate(current, candidateJson)) {
       error = manifestFile(source, candidate).string() + " is not the candidate that " + platform + ".json offers";
-      return false;
-    }
-    if (!request.expectedCandidate.empty() &&
-        (state->release != request.expectedCandidate || state->share != request.expectedShare)) {
-      error = "the rollout of " + platform + " changed while the step decided (candidate " + state->release +
-              " at " + std::to_string(state->share) + " %); nothing changed";
       return false;
     }
     run.shareChanges.push_back({0, platform, state->release, *request.rolloutShare});

@@ -48,10 +48,6 @@ struct PublishRequest {
   // of installations (percent), beside the current release (release_rollout.h). Without a
   // source (changeRollout): the new share of every candidate; 100 makes it the current release.
   std::optional<double> rolloutShare;
-  // changeRollout: set, the share changes only while the platform's candidate is this release
-  // at this share (a steering step decided on them; a publish or change since then wins).
-  std::string expectedCandidate;
-  double expectedShare = 0;
   // The manifest asks launchers for health reports (release_rollout.h, withHealthRequest).
   bool healthReports = false;
   // Set: the manifest asks launchers to take the release back when its program fails at start
@@ -78,7 +74,8 @@ struct PublishRun {
   // A rollout publish or changeRollout: the shares switched to (their time is left 0 for the
   // caller, which records them once the run succeeded; rollout_history.h).
   std::vector<ShareChange> shareChanges;
-  // Taken by prepareSite and held as long as the run lives, so through pruning as well.
+  // Taken by prepareSite (unless the caller took it first, to read the site before the run)
+  // and held as long as the run lives, so through pruning as well.
   SiteLock lock;
 };
 

@@ -15,7 +15,7 @@ namespace {
 UpdateOutcomes outcomesOf(const std::vector<ReleaseHealth>& releases, const std::string& release) {
   const auto found = std::find_if(releases.begin(), releases.end(),
                                   [&](const ReleaseHealth& health) { return health.release == release; });
-  return found == releases.end() ? UpdateOutcomes{} : updateOutcomes(found->total);
+  return found == releases.end() ? UpdateOutcomes{} : found->senders;
 }
 
 // When the present share of the candidate took effect, from the history; unrecorded (a site
@@ -36,10 +36,41 @@ void findStepStart(const SiteLayout& layout, SteeringStep& step, std::int64_t no
 
 }  // namespace
 
+bool reportedReleases(const SiteLayout& layout, std::set<std::string>& releases, std::string& error) {
+  std::vector<std::string> ids;
+  std::string current;
+  std::vector<std::string> platforms;
+  if (!listReleaseIds(layout, ids, error) || !currentReleaseId(layout, current, error)) return false;
+  releases = std::set<std::string>(ids.begin(), ids.end());
+  if (current.empty()) return true;
+  // Every share change and re-signing serves a new release, and pruning removes old ones,
+  // while launchers still name the releases the served manifests name.
+  std::error_code ec;
+  for (const auto& item : fs::directory_iterator(layout.releaseDir(current), ec)) {
+    const std::string name = item.path().filename().string();
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) {
+      const std::string named = healthReleaseOf(item.path());
+      if (!named.empty()) releases.insert(named);
+    }
+  }
+  if (!rolloutPlatforms(layout.releaseDir(current), platforms, error)) return false;
+  for (const std::string& platform : platforms) {
+    std::optional<RolloutState> state;
+    if (!readRollout(layout.releaseDir(current), platform, state, error)) return false;
+    releases.insert(state->release);
+  }
+  return true;
+}
+
 bool steerRollout(const SteeringRequest& request, SteeringStep& step, std::string& error) {
   const SiteLayout layout{request.change.site};
   std::vector<std::string> platforms;
-  if (!currentReleaseId(layout, step.servedId, error)) return false;
+  // Held from the first read of the site to the share change and its record, so that no
+  // publish comes between what the step read and what it changes.
+  if (!step.run.lock.acquire(layout, request.change.waitingForSite, error) ||
+      !currentReleaseId(layout, step.servedId, error)) {
+    return false;
+  }
   if (step.servedId.empty()) {
     error = "no current release in " + layout.site.string();
     return false;
@@ -66,12 +97,11 @@ bool steerRollout(const SteeringRequest& request, SteeringStep& step, std::strin
 
   const std::int64_t now = secondsSinceEpoch();
   findStepStart(layout, step, now);
-  std::vector<std::string> ids;
-  if (!listReleaseIds(layout, ids, error)) return false;
-  const std::set<std::string> held(ids.begin(), ids.end());
+  std::set<std::string> held;
   std::vector<ReleaseHealth> whole, atStep;
-  if (!readHealthLog(request.accessLog, held, whole, error) ||
-      !readHealthLog(request.accessLog, held, atStep, error, step.stepStart)) {
+  const std::int64_t until = now + kClockSlackSeconds;
+  if (!reportedReleases(layout, held, error) || !readHealthLog(request.accessLog, held, whole, error, {kWholeLog, until}) ||
+      !readHealthLog(request.accessLog, held, atStep, error, {step.stepStart, until})) {
     return false;
   }
   step.input = {outcomesOf(whole, step.candidate), outcomesOf(atStep, step.candidate),
@@ -81,8 +111,6 @@ bool steerRollout(const SteeringRequest& request, SteeringStep& step, std::strin
 
   PublishRequest change = request.change;
   change.rolloutShare = step.decision.share;
-  change.expectedCandidate = step.candidate;
-  change.expectedShare = step.share;
   if (!changeRollout(change, step.run, error)) return false;
   for (ShareChange shareChange : step.run.shareChanges) {
     shareChange.time = secondsSinceEpoch();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ struct SteeringRequest {
   std::vector<double> plan;
   SteeringRule rule;
   // The share change, as --rollout without --source makes it (site, key, expiry, keep…);
-  // rolloutShare and expectedCandidate are set by the step.
+  // rolloutShare is set by the step.
   PublishRequest change;
 };
 
@@ -39,6 +40,11 @@ struct SteeringStep {
   std::string warning;           // a change made but not recorded in the history
 };
 
+// Takes the site lock (held by step.run until the step ends), decides, and changes the share.
 bool steerRollout(const SteeringRequest& request, SteeringStep& step, std::string& error);
+
+// The releases whose reports count: those the site keeps, and those that the current release's
+// manifests name (in their health request and as candidate), which pruning may have removed.
+bool reportedReleases(const SiteLayout& layout, std::set<std::string>& releases, std::string& error);
 
 }  // namespace publish

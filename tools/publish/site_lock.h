@@ -22,6 +22,7 @@ class SiteLock {
   // another publisher holds it, calls `waiting` (when set) once and then waits as long as
   // that one runs.
   bool acquire(const SiteLayout& layout, const std::function<void()>& waiting, std::string& error);
+  bool held() const { return lock_.held(); }
 
  private:
   platform::FileLock lock_;

@@ -57,15 +57,14 @@ SteeringDecision decideStep(const SteeringInput& input, const SteeringRule& rule
   const UpdateOutcomes& candidate = input.candidate;
   decision.candidateRate = rateOf(candidate);
   decision.candidateLower = wilsonLower(candidate.bad, candidate.updates, rule.z);
-  const bool currentKnown = input.current.updates >= rule.minUpdates;
-  decision.baseline = currentKnown ? wilsonUpper(input.current.bad, input.current.updates, rule.z) : rule.assumedBaseline;
-  decision.tolerance = decision.baseline * rule.toleranceRatio + rule.toleranceSlack;
-  const std::string against = "the tolerance " + percent(decision.tolerance) +
-                              (currentKnown ? "" : " (the current release has too few updates; assumed baseline " +
-                                                       percent(rule.assumedBaseline) + ")");
+  decision.baseline = std::min(wilsonUpper(input.current.bad, input.current.updates, rule.z),
+                               std::max(rule.assumedBaseline, rateOf(input.current)));
+  decision.tolerance =
+      std::min(decision.baseline * rule.toleranceRatio + rule.toleranceSlack, rule.maxTolerance);
+  const std::string against = "the tolerance " + percent(decision.tolerance);
 
   if (candidate.updates < rule.minUpdates) {
-    decision.reason = "the candidate has " + std::to_string(candidate.updates) + " updates, fewer than " +
+    decision.reason = "the candidate was tried by " + std::to_string(candidate.updates) + ", fewer than " +
                       std::to_string(rule.minUpdates) + " to judge it by";
     return decision;
   }
@@ -87,8 +86,8 @@ SteeringDecision decideStep(const SteeringInput& input, const SteeringRule& rule
     return decision;
   }
   if (input.candidateAtStep.updates < rule.minUpdates) {
-    decision.reason = "the candidate has " + std::to_string(input.candidateAtStep.updates) +
-                      " updates at this step, fewer than " + std::to_string(rule.minUpdates);
+    decision.reason = "the candidate was tried by " + std::to_string(input.candidateAtStep.updates) +
+                      " at this step, fewer than " + std::to_string(rule.minUpdates);
     return decision;
   }
   if (input.secondsAtStep < rule.minStepSeconds) {

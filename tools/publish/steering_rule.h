@@ -6,10 +6,17 @@
 // The rule by which a rollout steers itself: from the health reports of the candidate and of
 // the current release, one step of a plan of shares is taken, held, or the candidate halted.
 //
-// A release's rate is the share of its updates that went wrong: (failed updates + early exits
-// after an update + automatic rollbacks) / (updates + failed updates). The current release's
-// rate, bounded from above, is the baseline; the candidate may exceed it by a tolerance:
-//   tolerance = baseline * toleranceRatio + toleranceSlack
+// A release's rate is the share of the installations that tried it (updated to it, failed to,
+// or took it back) for which it went wrong (a failed update, an early exit after the update, an
+// automatic rollback), each counted once. The candidate may exceed the current release by a
+// tolerance:
+//   baseline  = min(Wilson upper bound (z) of the current release's rate,
+//                   max(assumedBaseline, its observed rate))
+//   tolerance = min(baseline * toleranceRatio + toleranceSlack, maxTolerance)
+// The upper bound keeps a well-measured baseline from being too strict; the cap at the
+// observed rate (at least the assumed one) keeps a current release with few reports from
+// excusing everything, and maxTolerance keeps reports against the current release from
+// raising the bar without end.
 // - halt:    the candidate has at least minUpdates updates in all, and the Wilson lower bound
 //            of its rate (one-sided, z) lies above the tolerance: it does worse, with
 //            confidence 1 - alpha;
@@ -17,14 +24,12 @@
 //            changed, that share has been served at least minStepSeconds, its rate so far is
 //            within the tolerance, and the plan has a larger share;
 // - hold:    anything else.
-// The baseline is the Wilson upper bound (z) of the current release's rate; while the current
-// release has fewer than minUpdates updates in the log it is assumedBaseline instead.
 namespace publish {
 
-// Counts of one release's health reports over some time.
+// What one release's health reports say over some time.
 struct UpdateOutcomes {
-  long updates = 0;  // updated + failed
-  long bad = 0;      // failed + early exits + rolled back
+  long updates = 0;  // installations that tried the release
+  long bad = 0;      // those for which it went wrong
 };
 
 struct SteeringRule {
@@ -34,6 +39,7 @@ struct SteeringRule {
   double toleranceRatio = 1.5;
   double toleranceSlack = 0.005;
   double assumedBaseline = 0.02;
+  double maxTolerance = 0.10;
 };
 
 enum class SteerAction { hold, advance, halt };
