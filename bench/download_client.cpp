@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "staging/download_pending.h"
 #include "update/file_transfer.h"
 #include "update/http_library.h"
 #include "update/transfer_group.h"
@@ -75,7 +76,7 @@ bool fetchPending(const std::string& baseUrl, const std::string& platform, const
   if (caBundle) checker.caBundlePath = caBundle;
   for (ManifestEntry& entry : entries) entry.mtime = 1700000000;
   checker.pending = std::move(entries);
-  return checker.downloadPending([](int, int) {}, errorText);
+  return downloadPending(checker, [](int, int) {}, errorText);
 }
 
 bool update(const std::string& baseUrl, const std::string& platform, const std::filesystem::path& installDir,
@@ -83,7 +84,7 @@ bool update(const std::string& baseUrl, const std::string& platform, const std::
   UpdateChecker checker(baseUrl, platform, installDir, installDir / "update_staging");
   if (!checker.checkForUpdates(errorText)) return false;
   checker.cancelCheck = [] { return false; };
-  return checker.downloadPending([](int, int) {}, errorText);
+  return downloadPending(checker, [](int, int) {}, errorText);
 }
 
 bool check(const std::string& baseUrl, const std::string& platform, const std::filesystem::path& installDir,

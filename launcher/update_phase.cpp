@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "process/main_program.h"
 #include "staging/digest_record.h"
+#include "staging/download_pending.h"
 #include "staging/rollback_journal.h"
 #include "staging/staging_apply.h"
 #include "ui/progress_window.h"
@@ -102,8 +103,8 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
   std::string downloadError;
   const ProgressTask updateTask = [&checker, &downloadError](ui::ProgressController& controller) {
     checker.cancelCheck = [&controller] { return controller.cancelRequested(); };
-    return checker.downloadPending(
-        [&controller](int current, int total) { controller.setProgress(current, total); }, downloadError);
+    return downloadPending(
+        checker, [&controller](int current, int total) { controller.setProgress(current, total); }, downloadError);
   };
   bool downloaded = false;
   try {

@@ -1,6 +1,4 @@
-// UpdateChecker::downloadPending: fetches every pending entry into the staging directory.
-// Nothing outside the staging directory is written here; the installation is changed only
-// by the apply step afterwards.
+#include "staging/download_pending.h"
 
 #include <utility>
 
@@ -13,7 +11,6 @@
 #include "staging/staged_parts.h"
 #include "staging/url_escape.h"
 #include "wire/server_endpoints.h"
-#include "update/update_checker.h"
 
 namespace fs = std::filesystem;
 
@@ -21,7 +18,7 @@ namespace {
 
 // Makes room for `entry` in the staging directory: its parent directories, its link when it
 // is one, and no link where its file will be written.
-PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const ManifestEntry& entry) {
+PreparedEntry prepareStagedEntry(const StagedDownload& download, const ManifestEntry& entry) {
   PreparedEntry prepared;
   const auto failed = [&prepared](std::string errorText) {
     prepared.outcome = PreparedEntry::Outcome::Failed;
@@ -29,11 +26,11 @@ PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const ManifestEnt
     return prepared;
   };
   const fs::path relative = platform::pathFromUtf8(entry.path);
-  prepared.staged = manifestPathToLocal(checker.stagingDir, entry.path);
+  prepared.staged = manifestPathToLocal(download.stagingDir, entry.path);
 
   // A link left over from an earlier run could still lead a write out of the staging directory.
   fs::path linkedParent;
-  if (const std::error_code error = findLinkedParent(checker.stagingDir, relative, linkedParent)) {
+  if (const std::error_code error = findLinkedParent(download.stagingDir, relative, linkedParent)) {
     return failed("无法检查更新暂存路径：" + names::printableName(entry.path) + "（" + platform::errorCodeText(error) + "）");
   }
   if (!linkedParent.empty()) return failed("更新暂存路径经过软链接：" + names::printableName(entry.path));
@@ -58,14 +55,29 @@ PreparedEntry prepareStagedEntry(const UpdateChecker& checker, const ManifestEnt
   if (stagedRedirects && platform::removeItem(prepared.staged)) return failed("更新暂存路径经过软链接：" + names::printableName(entry.path));
 
   prepared.outcome = PreparedEntry::Outcome::Fetch;
-  prepared.url = checker.baseUrl + kFileEndpoint + "?platform=" + checker.filePlatform() +
+  prepared.url = download.baseUrl + kFileEndpoint + "?platform=" + download.filePlatform +
                  "&path=" + encodeManifestPath(entry.path);
   return prepared;
 }
 
 }  // namespace
 
-bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progress, std::string& errorText) {
+StagedDownload stagedDownloadOf(UpdateChecker& checker) {
+  return {checker.pending,
+          checker.baseUrl,
+          checker.filePlatform(),
+          checker.installDir,
+          checker.stagingDir,
+          checker.parallelTransfers,
+          checker.decoderWindowBudget,
+          checker.bufferedObjectBytes,
+          checker.transferContext()};
+}
+
+bool runStagedDownload(StagedDownload& download, const std::function<void(int, int)>& progress,
+                       std::string& errorText) {
+  const ManifestEntryList& pending = download.pending;
+  const std::filesystem::path& stagingDir = download.stagingDir;
   if (pending.empty()) return true;
 
   // The manifest comes from the network: refuse it whole before anything is written.
@@ -79,7 +91,7 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
   // staging directory then holds only what this run fetched and checked, and that part, whose
   // bytes are checked with the rest.
   std::vector<std::string> validators;
-  if (const std::error_code error = clearStagingKeepingParts(*this, validators)) {
+  if (const std::error_code error = clearStagingKeepingParts(download, validators)) {
     errorText = "无法清理更新暂存目录：" + platform::pathToUtf8(stagingDir) + "（" + platform::errorCodeText(error) + "）";
     return false;
   }
@@ -88,12 +100,12 @@ bool UpdateChecker::downloadPending(const std::function<void(int, int)>& progres
     return false;
   }
 
-  const PrepareEntry prepare = [this](const ManifestEntry& entry) { return prepareStagedEntry(*this, entry); };
-  installedDigests.load(installDir);
-  if (runOrderedDownload(*this, prepare, progress, validators, errorText)) {
-    forgetStagedParts(*this);
+  const PrepareEntry prepare = [&download](const ManifestEntry& entry) { return prepareStagedEntry(download, entry); };
+  download.installedDigests.load(download.installDir);
+  if (runOrderedDownload(download, prepare, progress, validators, errorText)) {
+    forgetStagedParts(download);
     return true;
   }
-  recordStagedParts(*this, validators);
+  recordStagedParts(download, validators);
   return false;
 }

@@ -5,6 +5,7 @@
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/paths.h"
+#include "staging/staged_download.h"
 
 namespace {
 
@@ -29,14 +30,14 @@ void EntryAttempt::choose() {
   if (chosen_) return;
   chosen_ = true;
   if (mayUseObject_) {
-    choice_ = chooseFetch(entry_, manifestPathToLocal(checker_.installDir, entry_.path), checker_.installedDigests, base_);
+    choice_ = chooseFetch(entry_, manifestPathToLocal(download_.installDir, entry_.path), download_.installedDigests, base_);
   }
 }
 
 std::uint64_t EntryAttempt::windowShare() const {
   if (choice_.kind == FetchChoice::Kind::Whole) return 0;
   const std::size_t prefix = choice_.kind == FetchChoice::Kind::Patch ? base_.size() : 0;
-  return decoderMemory(static_cast<std::uint64_t>(entry_.size), prefix, checker_.bufferedObjectBytes);
+  return decoderMemory(static_cast<std::uint64_t>(entry_.size), prefix, download_.bufferedObjectBytes);
 }
 
 bool EntryAttempt::start(const std::string& url, std::string& errorText) {
@@ -44,15 +45,14 @@ bool EntryAttempt::start(const std::string& url, std::string& errorText) {
   if (choice_.kind != FetchChoice::Kind::Whole) {
     const bool patch = choice_.kind == FetchChoice::Kind::Patch;
     return decoded_.open(staged_, entry_, choice_.object, patch ? &base_ : nullptr,
-                         checker_.bufferedObjectBytes, errorText) &&
-           transfer_.prepare(checker_.transferContext(),
-                             objectUrl(checker_.baseUrl, checker_.filePlatform(), choice_.object),
+                         download_.bufferedObjectBytes, errorText) &&
+           transfer_.prepare(download_.transfers, objectUrl(download_.baseUrl, download_.filePlatform, choice_.object),
                              [this](const char* data, std::size_t size) { return decoded_.write(data, size); },
                              errorText);
   }
   Sha256Stream* hash = entry_.sha256.empty() ? nullptr : &received_;
   resumePoint_ = stagedPart();
-  return transfer_.prepare(checker_.transferContext(), url, staged_, hash, entry_.size, errorText, resumePoint_);
+  return transfer_.prepare(download_.transfers, url, staged_, hash, entry_.size, errorText, resumePoint_);
 }
 
 ResumePoint EntryAttempt::stagedPart() const {

@@ -8,7 +8,9 @@
 #include "trust/sha256_hex.h"
 #include "update/file_transfer.h"
 #include "update/object_fetch.h"
-#include "update/update_checker.h"
+#include "update/manifest_entry.h"
+
+struct StagedDownload;
 
 // One attempt at fetching the regular entry `entry` into its staged file, driven by the
 // caller: start, run transfer() in a TransferGroup, then finish once the group says it ended.
@@ -29,9 +31,9 @@ class EntryAttempt {
     std::int64_t size = 0;
   };
 
-  EntryAttempt(UpdateChecker& checker, const ManifestEntry& entry, std::filesystem::path staged,
+  EntryAttempt(StagedDownload& download, const ManifestEntry& entry, std::filesystem::path staged,
                bool mayUseObject = false)
-      : checker_(checker), entry_(entry), staged_(std::move(staged)), mayUseObject_(mayUseObject) {}
+      : download_(download), entry_(entry), staged_(std::move(staged)), mayUseObject_(mayUseObject) {}
 
   // A whole-file attempt goes on from the part already staged, when there is one, asking for
   // the rest only while the server's file still has `validator` (its ETag or Last-Modified).
@@ -53,7 +55,7 @@ class EntryAttempt {
   bool bodyAccepted() const { return transfer_.bodyAccepted(); }
 
  private:
-  UpdateChecker& checker_;
+  StagedDownload& download_;
   const ManifestEntry& entry_;
   std::filesystem::path staged_;
   bool mayUseObject_;

@@ -47,16 +47,16 @@ struct EntryRun {
 
 class OrderedDownload {
  public:
-  OrderedDownload(UpdateChecker& checker, const PrepareEntry& prepare, const std::function<void(int, int)>& progress,
+  OrderedDownload(StagedDownload& download, const PrepareEntry& prepare, const std::function<void(int, int)>& progress,
                   std::vector<std::string>& validators)
-      : checker_(checker),
+      : download_(download),
         prepare_(prepare),
         progress_(progress),
         validators_(validators),
-        total_(checker.pending.size()),
-        parallel_(static_cast<std::size_t>(std::max(1, checker.parallelTransfers))),
+        total_(download.pending.size()),
+        parallel_(static_cast<std::size_t>(std::max(1, download.parallelTransfers))),
         firstFailure_(total_),
-        windowBudget_(checker.decoderWindowBudget),
+        windowBudget_(download.decoderWindowBudget),
         windowsFree_(windowBudget_) {
     for (std::size_t index = 0; index < validators_.size(); ++index) {
       if (!validators_[index].empty()) keptParts_.push_back(index);
@@ -69,7 +69,7 @@ class OrderedDownload {
       return false;
     }
     for (;;) {
-      if (cancelled_ || (checker_.cancelCheck && checker_.cancelCheck())) {
+      if (cancelled_ || (download_.transfers.cancelCheck && download_.transfers.cancelCheck())) {
         errorText = kCancelledText;
         return false;
       }
@@ -105,7 +105,7 @@ class OrderedDownload {
            active() < parallel_ && !waitingForAWindow()) {
       const std::size_t index = next_++;
       EntryRun& run = runs_[index];
-      run.entry = checker_.pending[index];
+      run.entry = download_.pending[index];
       run.prepared = prepare_(run.entry);
       switch (run.prepared.outcome) {
         case PreparedEntry::Outcome::Done:
@@ -148,7 +148,7 @@ class OrderedDownload {
       // Only the first attempt may take an object: after its failure the whole file follows.
       // A part of the whole file kept from an earlier run is worth more than any object.
       const bool mayUseObject = !run.objectTried && validators_[index].empty();
-      run.attempt = std::make_unique<EntryAttempt>(checker_, entry, run.prepared.staged, mayUseObject);
+      run.attempt = std::make_unique<EntryAttempt>(download_, entry, run.prepared.staged, mayUseObject);
       run.objectTried = true;
       run.attempt->resumeWith(validators_[index]);
       run.attempt->choose();
@@ -270,7 +270,7 @@ class OrderedDownload {
       if (run.attempt->bodyAccepted()) validators_[index] = run.attempt->validator();
       endAttempt(run);
       if (resumedFrom > 0) {
-        logInTurn(index, run, false, "断点续传：" + names::printableName(checker_.pending[index].path) + "（自第 " +
+        logInTurn(index, run, false, "断点续传：" + names::printableName(download_.pending[index].path) + "（自第 " +
                                          std::to_string(resumedFrom) + " 字节起）");
       }
       attemptEnded(index, run, done, transferError, used);
@@ -305,11 +305,11 @@ class OrderedDownload {
       if (index >= next_) parts.emplace_back(index, validators_[index]);
     }
     if (parts == recordedParts_) return;
-    recordPartsInFlight(checker_, parts);
+    recordPartsInFlight(download_, parts);
     recordedParts_ = std::move(parts);
   }
 
-  UpdateChecker& checker_;
+  StagedDownload& download_;
   const PrepareEntry& prepare_;
   const std::function<void(int, int)>& progress_;
   std::vector<std::string>& validators_;
@@ -332,10 +332,10 @@ class OrderedDownload {
 
 }  // namespace
 
-bool runOrderedDownload(UpdateChecker& checker, const PrepareEntry& prepare,
+bool runOrderedDownload(StagedDownload& download, const PrepareEntry& prepare,
                         const std::function<void(int, int)>& progress, std::vector<std::string>& validators,
                         std::string& errorText) {
-  validators.resize(checker.pending.size());
-  OrderedDownload download(checker, prepare, progress, validators);
-  return download.run(errorText);
+  validators.resize(download.pending.size());
+  OrderedDownload ordered(download, prepare, progress, validators);
+  return ordered.run(errorText);
 }

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "update/update_checker.h"
+#include "update/manifest_entry.h"
+
+struct StagedDownload;
 
 // What the staged download settles for one entry before any transfer: a file to fetch from
 // `url` into `staged`, an entry already done (a link), or the run's error.
@@ -18,7 +20,7 @@ struct PreparedEntry {
 };
 using PrepareEntry = std::function<PreparedEntry(const ManifestEntry&)>;
 
-// Fetches checker.pending, up to checker.parallelTransfers files at once, retrying a failed
+// Fetches download.pending, up to download.parallelTransfers files at once, retrying a failed
 // file three times after a pause of a second. Whatever the number in flight, what the rest of
 // the program sees keeps the list's order: progress(i, total) before entry i, the retry lines
 // of each entry in turn, the first failing entry's text as the error, and success once every
@@ -29,6 +31,6 @@ using PrepareEntry = std::function<PreparedEntry(const ManifestEntry&)>;
 // server's answer to it carried a validator. `validators` (one per pending entry) holds them:
 // on entry those of parts kept from an earlier run (an entry with one takes no object, as its
 // part is of the whole file), on return those of the parts now staged.
-bool runOrderedDownload(UpdateChecker& checker, const PrepareEntry& prepare,
+bool runOrderedDownload(StagedDownload& download, const PrepareEntry& prepare,
                         const std::function<void(int, int)>& progress, std::vector<std::string>& validators,
                         std::string& errorText);

@@ -21,13 +21,13 @@ fs::path::string_type key(const fs::path& path) { return path.lexically_normal()
 
 // The staged part of `entry`, as long as it is one: a plain file, not reached through a link,
 // holding some bytes but fewer than the whole file.
-bool isStagedPart(const UpdateChecker& checker, const ManifestEntry& entry) {
+bool isStagedPart(const StagedDownload& download, const ManifestEntry& entry) {
   fs::path linkedParent;
-  if (findLinkedParent(checker.stagingDir, platform::pathFromUtf8(entry.path), linkedParent) || !linkedParent.empty()) {
+  if (findLinkedParent(download.stagingDir, platform::pathFromUtf8(entry.path), linkedParent) || !linkedParent.empty()) {
     return false;
   }
   platform::ItemStatus status;
-  if (platform::queryItemStatus(manifestPathToLocal(checker.stagingDir, entry.path), false, status)) return false;
+  if (platform::queryItemStatus(manifestPathToLocal(download.stagingDir, entry.path), false, status)) return false;
   return status.kind == platform::ItemKind::Regular && status.size > 0 && entry.size > 0 &&
          status.size < static_cast<std::uint64_t>(entry.size);
 }
@@ -54,16 +54,16 @@ std::error_code pruneExcept(const fs::path& dir, const std::set<fs::path::string
 
 }  // namespace
 
-std::error_code clearStagingKeepingParts(const UpdateChecker& checker, std::vector<std::string>& validators) {
-  validators.assign(checker.pending.size(), std::string());
-  const fs::path record = checker.installDir / kResumeRecordFileName;
+std::error_code clearStagingKeepingParts(const StagedDownload& download, std::vector<std::string>& validators) {
+  validators.assign(download.pending.size(), std::string());
+  const fs::path record = download.installDir / kResumeRecordFileName;
   const std::vector<std::vector<std::string>> lines = readRecordLines(record);
   platform::removeItem(record);
 
   // Lines of "sha256 TAB size TAB validator TAB path", of the entries that want the same file.
   std::unordered_map<std::string, std::size_t> wanted;
-  for (std::size_t i = 0; i < checker.pending.size(); ++i) {
-    const ManifestEntry& entry = checker.pending[i];
+  for (std::size_t i = 0; i < download.pending.size(); ++i) {
+    const ManifestEntry& entry = download.pending[i];
     if (entry.link.empty() && !entry.sha256.empty()) wanted[entry.path] = i;
   }
   std::set<fs::path::string_type> kept;
@@ -73,16 +73,16 @@ std::error_code clearStagingKeepingParts(const UpdateChecker& checker, std::vect
     if (fields.size() != 4 || fields[2].empty()) continue;
     const auto found = wanted.find(fields[3]);
     if (found == wanted.end()) continue;
-    const ManifestEntry& entry = checker.pending[found->second];
+    const ManifestEntry& entry = download.pending[found->second];
     if (names::lowerAscii(fields[0]) != names::lowerAscii(entry.sha256) ||
-        fields[1] != std::to_string(entry.size) || !isStagedPart(checker, entry)) {
+        fields[1] != std::to_string(entry.size) || !isStagedPart(download, entry)) {
       continue;
     }
     validators[found->second] = fields[2];
     keptLines.push_back(fields);
-    const fs::path staged = manifestPathToLocal(checker.stagingDir, entry.path).lexically_normal();
+    const fs::path staged = manifestPathToLocal(download.stagingDir, entry.path).lexically_normal();
     kept.insert(staged.native());
-    for (fs::path dir = staged.parent_path(); key(dir) != key(checker.stagingDir) && dir.has_relative_path();
+    for (fs::path dir = staged.parent_path(); key(dir) != key(download.stagingDir) && dir.has_relative_path();
          dir = dir.parent_path()) {
       keptDirs.insert(key(dir));
     }
@@ -90,16 +90,16 @@ std::error_code clearStagingKeepingParts(const UpdateChecker& checker, std::vect
 
   bool redirects = false;
   platform::ItemKind kind = platform::ItemKind::Missing;
-  std::error_code error = platform::isRedirection(checker.stagingDir, redirects);
-  if (!error) error = platform::queryItemKind(checker.stagingDir, false, kind);
+  std::error_code error = platform::isRedirection(download.stagingDir, redirects);
+  if (!error) error = platform::queryItemKind(download.stagingDir, false, kind);
   if (error || redirects || kind != platform::ItemKind::Directory || kept.empty()) {
-    validators.assign(checker.pending.size(), std::string());
-    return platform::removeTree(checker.stagingDir);
+    validators.assign(download.pending.size(), std::string());
+    return platform::removeTree(download.stagingDir);
   }
   // Named again at once: a run killed before its downloads record anything keeps them too.
   std::string ignored;
   writeRecordLines(record, keptLines, ignored);
-  return pruneExcept(checker.stagingDir, kept, keptDirs);
+  return pruneExcept(download.stagingDir, kept, keptDirs);
 }
 
 namespace {
@@ -117,27 +117,27 @@ std::vector<std::string> recordLine(const ManifestEntry& entry, const std::strin
 
 }  // namespace
 
-void recordStagedParts(const UpdateChecker& checker, const std::vector<std::string>& validators) {
+void recordStagedParts(const StagedDownload& download, const std::vector<std::string>& validators) {
   std::vector<std::vector<std::string>> lines;
-  for (std::size_t i = 0; i < checker.pending.size() && i < validators.size(); ++i) {
-    const ManifestEntry& entry = checker.pending[i];
-    if (mayBeRecorded(entry, validators[i]) && isStagedPart(checker, entry)) lines.push_back(recordLine(entry, validators[i]));
+  for (std::size_t i = 0; i < download.pending.size() && i < validators.size(); ++i) {
+    const ManifestEntry& entry = download.pending[i];
+    if (mayBeRecorded(entry, validators[i]) && isStagedPart(download, entry)) lines.push_back(recordLine(entry, validators[i]));
   }
   // Without a record the next run starts afresh, which costs time only.
   std::string ignored;
-  writeRecordLines(checker.installDir / kResumeRecordFileName, lines, ignored);
+  writeRecordLines(download.installDir / kResumeRecordFileName, lines, ignored);
 }
 
-void recordPartsInFlight(const UpdateChecker& checker, const std::vector<std::pair<std::size_t, std::string>>& parts) {
+void recordPartsInFlight(const StagedDownload& download, const std::vector<std::pair<std::size_t, std::string>>& parts) {
   std::vector<std::vector<std::string>> lines;
   for (const auto& [index, validator] : parts) {
-    const ManifestEntry entry = checker.pending[index];
+    const ManifestEntry entry = download.pending[index];
     if (mayBeRecorded(entry, validator)) lines.push_back(recordLine(entry, validator));
   }
   std::string ignored;
-  writeRecordLines(checker.installDir / kResumeRecordFileName, lines, ignored);
+  writeRecordLines(download.installDir / kResumeRecordFileName, lines, ignored);
 }
 
-void forgetStagedParts(const UpdateChecker& checker) {
-  platform::removeItem(checker.installDir / kResumeRecordFileName);
+void forgetStagedParts(const StagedDownload& download) {
+  platform::removeItem(download.installDir / kResumeRecordFileName);
 }

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "update/auto_rollback.h"
-#include "update/installed_digests.h"
 #include "update/manifest_entry_list.h"
 #include "update/manifest_limits.h"
 #include "wire/object_limits.h"
@@ -21,7 +20,6 @@ class TransferShare;
 // patterns that protect files, and the files the check found to differ.
 class UpdateChecker {
  public:
-
   // Trailing '/' characters of baseUrl are removed; nothing else is normalised.
   UpdateChecker(std::string baseUrl, std::string platform, std::filesystem::path installDir,
                 std::filesystem::path stagingDir);
@@ -37,8 +35,9 @@ class UpdateChecker {
   std::int32_t connectTimeoutSeconds = kDefaultConnectTimeoutSeconds;
   // A transfer that moves less than 1 byte/s for this long is given up.
   long stallTimeoutSeconds = kDefaultStallTimeoutSeconds;
-  // How many files downloadPending fetches at once; 1 fetches one after another. Whatever
-  // the number, progress, retry lines and the error are those of the manifest's order.
+  // How many files the staged download (staging/download_pending.h) fetches at once; 1 fetches
+  // one after another. Whatever the number, progress, retry lines and the error are those of
+  // the manifest's order.
   int parallelTransfers = 1;
   // Decoder memory of all transfers together (object_limits.h), in bytes.
   std::uint64_t decoderWindowBudget = kDecoderWindowBudget;
@@ -47,7 +46,13 @@ class UpdateChecker {
   std::function<bool()> cancelCheck;
   std::vector<std::string> lockedPatterns;
   std::vector<std::string> forbiddenPatterns;
-  // The files the check found to differ, in the manifest's order.
+  // Base64 Ed25519 key that must have signed the manifest; empty: manifests are not signed.
+  std::string manifestPublicKey;
+  // The proxy of each request: looked up once per run and host.
+  ProxyChoice proxyChoice;
+
+  // What the check found, for the run to act on; the fields above are settings, set by the run
+  // before the check. The files that differ, in the manifest's order:
   ManifestEntryList pending;
   // Set by the check when this installation is in the cohort of a candidate release the
   // manifest offers (rollout_offer.h): `pending` then holds the candidate's files.
@@ -58,12 +63,6 @@ class UpdateChecker {
   // Set by the check when the manifest asks for automatic rollback (auto_rollback.h): its
   // release is the candidate's when the candidate was chosen.
   AutoRollback autoRollback;
-  // Base64 Ed25519 key that must have signed the manifest; empty: manifests are not signed.
-  std::string manifestPublicKey;
-  // The proxy of each request: looked up once per run and host.
-  ProxyChoice proxyChoice;
-  // The sha256 of installed files as the last update left them (read by downloadPending).
-  InstalledDigests installedDigests;
 
   // The platform name that the pending files and their objects are fetched under: the
   // candidate's when one was chosen, else `platform`.
@@ -88,10 +87,6 @@ class UpdateChecker {
   bool checkManifestSignature(const std::string& manifest, std::uint64_t& newSerial, std::string& errorText);
   // Whether the installed copy of `entry` differs; `reason` (optional) says why.
   bool entryNeedsUpdate(const ManifestEntry& entry, std::string* reason) const;
-
-  // Fetches every pending entry into stagingDir. progress(i, total) is called before entry i.
-  // False with errorText on failure; "__CANCELLED__" when the user cancelled.
-  bool downloadPending(const std::function<void(int, int)>& progress, std::string& errorText);
 
  private:
   std::unique_ptr<TransferShare> transferShare_;

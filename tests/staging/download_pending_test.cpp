@@ -13,6 +13,7 @@
 
 #include "platform/filesystem.h"
 #include "platform/text.h"
+#include "staging/download_pending.h"
 #include "tests/staging/staging_test_support.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/symlink_support.h"
@@ -152,7 +153,7 @@ class DownloadPendingTest : public ::testing::TestWithParam<int> {
   }
 
   bool download(std::string& errorText) {
-    return checker.downloadPending([this](int current, int total) { progress.emplace_back(current, total); },
+    return downloadPending(checker, [this](int current, int total) { progress.emplace_back(current, total); },
                                    errorText);
   }
 
@@ -444,13 +445,13 @@ TEST_P(DownloadPendingTest, KeptConnectionsAreReusedReplacedWhenClosedAndGivenUp
     std::string errorText;
     std::size_t connectionsBefore = 0;
     if (c.idleFirst) {
-      ASSERT_TRUE(caseChecker.downloadPending(nullptr, errorText)) << errorText;
+      ASSERT_TRUE(downloadPending(caseChecker, nullptr, errorText)) << errorText;
       connectionsBefore = caseServer.connections();
       std::this_thread::sleep_for(std::chrono::milliseconds(1600));
     }
     log.mark();
 
-    EXPECT_TRUE(caseChecker.downloadPending(nullptr, errorText)) << errorText;
+    EXPECT_TRUE(downloadPending(caseChecker, nullptr, errorText)) << errorText;
     EXPECT_EQ(readFile(staging / "f11.dll"), "bytes of f11.dll");
     std::vector<std::string> expected;
     for (const std::string& warning : c.warnings) expected.push_back("WARN " + warning);

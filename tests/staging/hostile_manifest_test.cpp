@@ -9,6 +9,7 @@
 
 #include "platform/filesystem.h"
 #include "platform/text.h"
+#include "staging/download_pending.h"
 #include "staging/staging_apply.h"
 #include "tests/staging/staging_test_support.h"
 #include "tests/support/loopback_server.h"
@@ -41,7 +42,7 @@ class HostileManifestTest : public ::testing::Test {
   bool runUpdate(const std::vector<ManifestEntry>& pending, std::string& errorText) {
     UpdateChecker checker(server.baseUrl(), "windows", install, staging);
     checker.pending = pending;
-    if (!checker.downloadPending(nullptr, errorText)) return false;
+    if (!downloadPending(checker, nullptr, errorText)) return false;
     applyStaging(staging, install, checker.pending, {}, {});
     return true;
   }

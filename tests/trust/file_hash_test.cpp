@@ -9,6 +9,7 @@
 #include <string>
 
 #include "names/ascii_case.h"
+#include "staging/download_pending.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/trust/case_name.h"
@@ -93,7 +94,7 @@ TEST_P(FileHashTest, KeepsOnlyFilesWithTheManifestsDigest) {
   ASSERT_EQ(checker.pending.size(), 1u);
   EXPECT_EQ(checker.pending[0].sha256, c.sha256Json.empty() ? "" : names::lowerAscii(c.sha256Json.substr(1, 64)));
 
-  const bool downloaded = checker.downloadPending({}, errorText);
+  const bool downloaded = downloadPending(checker, {}, errorText);
   EXPECT_EQ(downloaded, c.downloaded) << errorText;
   EXPECT_EQ(fileRequests(), c.fileRequests);
   if (c.downloaded) {
