@@ -22,9 +22,8 @@
 #include <vector>
 
 #include "staging/download_pending.h"
-#include "update/file_transfer.h"
+#include "tests/update/file_fetch.h"
 #include "update/http_library.h"
-#include "update/transfer_group.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -39,14 +38,7 @@ bool fetchOne(const std::string& url, const std::filesystem::path& destination, 
   UpdateChecker checker("", "windows", destination.parent_path(), destination.parent_path() / "update_staging");
   // The progress window's cancel check is installed during a real download; its cost counts.
   checker.cancelCheck = [] { return false; };
-  FileTransfer transfer;
-  TransferGroup group;
-  if (!transfer.prepare(checker.transferContext(), url, destination, nullptr, -1, errorText) ||
-      !group.add(transfer, errorText)) {
-    return false;
-  }
-  while (group.advance().empty()) group.wait(std::chrono::milliseconds(100));
-  return transfer.finish(errorText);
+  return fetchToFile(checker, url, destination, errorText);
 }
 
 std::vector<ManifestEntry> numberedEntries(int count, std::int64_t bytes) {

@@ -20,9 +20,9 @@ namespace {
 // is one, and no link where its file will be written.
 PreparedEntry prepareStagedEntry(const StagedDownload& download, const ManifestEntry& entry) {
   PreparedEntry prepared;
-  const auto failed = [&prepared](std::string errorText) {
+  const auto failed = [&prepared](std::string errorText, FailureKind kind = FailureKind::local) {
     prepared.outcome = PreparedEntry::Outcome::Failed;
-    prepared.errorText = std::move(errorText);
+    prepared.failure = {kind, std::move(errorText)};
     return prepared;
   };
   const fs::path relative = platform::pathFromUtf8(entry.path);
@@ -33,7 +33,7 @@ PreparedEntry prepareStagedEntry(const StagedDownload& download, const ManifestE
   if (const std::error_code error = findLinkedParent(download.stagingDir, relative, linkedParent)) {
     return failed("无法检查更新暂存路径：" + names::printableName(entry.path) + "（" + platform::errorCodeText(error) + "）");
   }
-  if (!linkedParent.empty()) return failed("更新暂存路径经过软链接：" + names::printableName(entry.path));
+  if (!linkedParent.empty()) return failed("更新暂存路径经过软链接：" + names::printableName(entry.path), FailureKind::refused);
 
   // A failure shows up in the transfer or the link creation below.
   platform::createDirectories(prepared.staged.parent_path());
@@ -52,7 +52,9 @@ PreparedEntry prepareStagedEntry(const StagedDownload& download, const ManifestE
   if (const std::error_code error = platform::isRedirection(prepared.staged, stagedRedirects)) {
     return failed("无法检查更新暂存路径：" + names::printableName(entry.path) + "（" + platform::errorCodeText(error) + "）");
   }
-  if (stagedRedirects && platform::removeItem(prepared.staged)) return failed("更新暂存路径经过软链接：" + names::printableName(entry.path));
+  if (stagedRedirects && platform::removeItem(prepared.staged)) {
+    return failed("更新暂存路径经过软链接：" + names::printableName(entry.path), FailureKind::refused);
+  }
 
   prepared.outcome = PreparedEntry::Outcome::Fetch;
   prepared.url = download.baseUrl + kFileEndpoint + "?platform=" + download.filePlatform +
@@ -75,7 +77,7 @@ StagedDownload stagedDownloadOf(UpdateChecker& checker) {
 }
 
 bool runStagedDownload(StagedDownload& download, const std::function<void(int, int)>& progress,
-                       std::string& errorText) {
+                       Failure& failure) {
   const ManifestEntryList& pending = download.pending;
   const std::filesystem::path& stagingDir = download.stagingDir;
   if (pending.empty()) return true;
@@ -83,7 +85,7 @@ bool runStagedDownload(StagedDownload& download, const std::function<void(int, i
   // The manifest comes from the network: refuse it whole before anything is written.
   std::string unsafePath;
   if (!findUnconfinedEntry(pending, unsafePath)) {
-    errorText = "更新清单路径不安全：" + names::printableName(unsafePath);
+    failure = {FailureKind::refused, "更新清单路径不安全：" + names::printableName(unsafePath)};
     return false;
   }
 
@@ -92,17 +94,18 @@ bool runStagedDownload(StagedDownload& download, const std::function<void(int, i
   // bytes are checked with the rest.
   std::vector<std::string> validators;
   if (const std::error_code error = clearStagingKeepingParts(download, validators)) {
-    errorText = "无法清理更新暂存目录：" + platform::pathToUtf8(stagingDir) + "（" + platform::errorCodeText(error) + "）";
+    failure = {FailureKind::local,
+               "无法清理更新暂存目录：" + platform::pathToUtf8(stagingDir) + "（" + platform::errorCodeText(error) + "）"};
     return false;
   }
   if (platform::createDirectories(stagingDir)) {
-    errorText = "无法创建更新暂存目录：" + platform::pathToUtf8(stagingDir);
+    failure = {FailureKind::local, "无法创建更新暂存目录：" + platform::pathToUtf8(stagingDir)};
     return false;
   }
 
   const PrepareEntry prepare = [&download](const ManifestEntry& entry) { return prepareStagedEntry(download, entry); };
   download.installedDigests.load(download.installDir);
-  if (runOrderedDownload(download, prepare, progress, validators, errorText)) {
+  if (runOrderedDownload(download, prepare, progress, validators, failure)) {
     forgetStagedParts(download);
     return true;
   }

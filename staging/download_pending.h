@@ -4,6 +4,7 @@
 #include <string>
 
 #include "staging/staged_download.h"
+#include "update/transfer_failure.h"
 #include "update/update_checker.h"
 
 // The staged download: every pending entry fetched into the staging directory. Nothing outside
@@ -13,14 +14,18 @@
 StagedDownload stagedDownloadOf(UpdateChecker& checker);
 
 // Fetches every pending entry into download.stagingDir. progress(i, total) is called before
-// entry i. False with errorText on failure; kCancelledText when the user cancelled.
+// entry i. False with the failure; cancelled when the user cancelled.
 bool runStagedDownload(StagedDownload& download, const std::function<void(int, int)>& progress,
-                       std::string& errorText);
+                       Failure& failure);
 
 // The run's download, by the name its flow gives it: the pending list of the run's update
-// client, with the client's settings.
+// client, with the client's settings. False with the failure's text; kCancelledText when the
+// user cancelled.
 inline bool downloadPending(UpdateChecker& checker, const std::function<void(int, int)>& progress,
                             std::string& errorText) {
   StagedDownload download = stagedDownloadOf(checker);
-  return runStagedDownload(download, progress, errorText);
+  Failure failure;
+  if (runStagedDownload(download, progress, failure)) return true;
+  errorText = failure.text;
+  return false;
 }

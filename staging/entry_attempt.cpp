@@ -74,10 +74,10 @@ EntryAttempt::ObjectUse EntryAttempt::objectUse() const {
   return {};
 }
 
-bool EntryAttempt::finish(std::string& errorText) {
+bool EntryAttempt::finish(Failure& failure) {
   if (choice_.kind != FetchChoice::Kind::Whole) {
-    std::string transferError;
-    const bool transferred = transfer_.finish(transferError);
+    Failure transfer;
+    const bool transferred = transfer_.finish(transfer);
     base_.close();
     std::string decodeError;
     // Checks the object and the result, and removes the staged file on any failure.
@@ -86,18 +86,20 @@ bool EntryAttempt::finish(std::string& errorText) {
     if (!transferred) {
       platform::removeItem(staged_);
       // The decoder's reason explains a transfer it stopped; a status or a cancel speaks for itself.
-      const bool stoppedByDecoder = !decoded_.failure().empty() && transferError.rfind("HTTP ", 0) != 0 &&
-                                    transferError != kCancelledText;
-      errorText = stoppedByDecoder ? decoded_.failure() : transferError;
+      const bool stoppedByDecoder = !decoded_.failure().empty() && transfer.kind != FailureKind::status &&
+                                    !transfer.cancelled();
+      failure = stoppedByDecoder ? Failure(FailureKind::mismatch, decoded_.failure()) : transfer;
     } else {
-      errorText = decodeError;
+      failure = {FailureKind::mismatch, decodeError};
     }
     return false;
   }
-  if (!transfer_.finish(errorText)) {
+  if (!transfer_.finish(failure)) {
     if (transfer_.partRefused()) platform::removeItem(staged_);
     return false;
   }
+  std::string& errorText = failure.text;
+  failure.kind = FailureKind::mismatch;
   if (!entry_.sha256.empty()) {
     const std::string digest = received_.finishHex();
     if (digest != entry_.sha256) {

@@ -9,6 +9,7 @@
 #include "update/file_transfer.h"
 #include "update/object_fetch.h"
 #include "update/manifest_entry.h"
+#include "update/transfer_failure.h"
 
 struct StagedDownload;
 
@@ -44,7 +45,7 @@ class EntryAttempt {
   std::uint64_t windowShare() const;
   bool start(const std::string& url, std::string& errorText);
   FileTransfer& transfer() { return transfer_; }
-  bool finish(std::string& errorText);
+  bool finish(Failure& failure);
   ObjectUse objectUse() const;
   // After finish: the offset the server sent the rest from, or 0; and the validator of the
   // bytes now staged (empty when none came, or the server gave none).

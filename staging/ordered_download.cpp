@@ -63,19 +63,19 @@ class OrderedDownload {
     }
   }
 
-  bool run(std::string& errorText) {
+  bool run(Failure& failure) {
     if (!transfers_.ready()) {
-      errorText = "curl 初始化失败";
+      failure = {FailureKind::setUp, "curl 初始化失败"};
       return false;
     }
     for (;;) {
       if (cancelled_ || (download_.transfers.cancelCheck && download_.transfers.cancelCheck())) {
-        errorText = kCancelledText;
+        failure = cancelledFailure();
         return false;
       }
       resumeEntriesWaitingForAWindow();
       startEntries();
-      if (reportInOrder(errorText)) return head_ == total_;
+      if (reportInOrder(failure)) return head_ == total_;
       resumePausedEntries();
       transferAndWait();
       recordPartsAsTheyGo();
@@ -112,7 +112,7 @@ class OrderedDownload {
           run.state = EntryRun::State::Done;
           break;
         case PreparedEntry::Outcome::Failed:
-          fail(index, run, run.prepared.errorText);
+          fail(index, run, run.prepared.failure);
           break;
         case PreparedEntry::Outcome::Fetch:
           startAttempt(index, run);
@@ -122,8 +122,8 @@ class OrderedDownload {
   }
 
   // Reports the head of the list as far as it has come. True when the run is over: every
-  // entry done, or the head failed (errorText is then its text).
-  bool reportInOrder(std::string& errorText) {
+  // entry done, or the head failed (`failure` is then its failure).
+  bool reportInOrder(Failure& failure) {
     while (head_ < next_) {
       EntryRun& run = runs_.at(head_);
       if (!run.announced) {
@@ -133,7 +133,7 @@ class OrderedDownload {
       for (const auto& [warning, line] : run.heldLines) warning ? logWarn(line) : logInfo(line);
       run.heldLines.clear();
       if (run.state == EntryRun::State::Failed) {
-        errorText = run.prepared.errorText;
+        failure = run.prepared.failure;
         return true;
       }
       if (run.state != EntryRun::State::Done) return false;
@@ -163,18 +163,12 @@ class OrderedDownload {
     windowsFree_ -= share;
     run.windowShare = share;
     run.state = EntryRun::State::Transferring;
-    std::string transferError;
-    if (!run.attempt->start(run.prepared.url, transferError)) {
-      const EntryAttempt::ObjectUse used = run.attempt->objectUse();
-      endAttempt(run);
-      attemptEnded(index, run, false, transferError, used);
-      return;
-    }
+    Failure notStarted{FailureKind::setUp, ""};
     FileTransfer& transfer = run.attempt->transfer();
-    if (!transfers_.add(transfer, transferError)) {
+    if (!run.attempt->start(run.prepared.url, notStarted.text) || !transfers_.add(transfer, notStarted.text)) {
       const EntryAttempt::ObjectUse used = run.attempt->objectUse();
       endAttempt(run);
-      attemptEnded(index, run, false, transferError, used);
+      attemptEnded(index, run, false, notStarted, used);
       return;
     }
     inFlight_[&transfer] = index;
@@ -195,8 +189,9 @@ class OrderedDownload {
     }
   }
 
-  void attemptEnded(std::size_t index, EntryRun& run, bool done, const std::string& transferError,
+  void attemptEnded(std::size_t index, EntryRun& run, bool done, const Failure& failure,
                     const EntryAttempt::ObjectUse& used) {
+    const std::string& transferError = failure.text;
     const ManifestEntry& entry = run.entry;
     if (used.kind != nullptr && done) {
       logInTurn(index, run, false,
@@ -204,7 +199,7 @@ class OrderedDownload {
                     " 字节，完整文件 " + std::to_string(entry.size) + " 字节）");
     }
     // A bad object never costs a retry: the whole file follows at once.
-    if (used.kind != nullptr && !done && transferError != kCancelledText) {
+    if (used.kind != nullptr && !done && !failure.cancelled()) {
       logInTurn(index, run, true, std::string(used.kind) + "下载失败，改为下载完整文件：" + names::printableName(entry.path) + "（" +
                                  transferError + "）");
       startAttempt(index, run);
@@ -217,12 +212,12 @@ class OrderedDownload {
       run.state = EntryRun::State::Done;
       return;
     }
-    if (transferError == kCancelledText) {
+    if (failure.cancelled()) {
       cancelled_ = true;
       return;
     }
     if (run.retries == kTransferRetries) {
-      fail(index, run, "下载文件失败：" + names::printableName(entry.path) + "（" + transferError + "）");
+      fail(index, run, {failure.kind, "下载文件失败：" + names::printableName(entry.path) + "（" + transferError + "）"});
       return;
     }
     ++run.retries;
@@ -242,9 +237,9 @@ class OrderedDownload {
     }
   }
 
-  void fail(std::size_t index, EntryRun& run, const std::string& errorText) {
+  void fail(std::size_t index, EntryRun& run, const Failure& failure) {
     run.state = EntryRun::State::Failed;
-    run.prepared.errorText = errorText;
+    run.prepared.failure = failure;
     firstFailure_ = std::min(firstFailure_, index);
   }
 
@@ -263,8 +258,8 @@ class OrderedDownload {
       const std::size_t index = inFlight_.at(transfer);
       inFlight_.erase(transfer);
       EntryRun& run = runs_.at(index);
-      std::string transferError;
-      const bool done = run.attempt->finish(transferError);
+      Failure failure;
+      const bool done = run.attempt->finish(failure);
       const EntryAttempt::ObjectUse used = run.attempt->objectUse();
       const std::uint64_t resumedFrom = run.attempt->resumedFrom();
       if (run.attempt->bodyAccepted()) validators_[index] = run.attempt->validator();
@@ -273,7 +268,7 @@ class OrderedDownload {
         logInTurn(index, run, false, "断点续传：" + names::printableName(download_.pending[index].path) + "（自第 " +
                                          std::to_string(resumedFrom) + " 字节起）");
       }
-      attemptEnded(index, run, done, transferError, used);
+      attemptEnded(index, run, done, failure, used);
     }
     if (!ended.empty()) return;
 
@@ -334,8 +329,8 @@ class OrderedDownload {
 
 bool runOrderedDownload(StagedDownload& download, const PrepareEntry& prepare,
                         const std::function<void(int, int)>& progress, std::vector<std::string>& validators,
-                        std::string& errorText) {
+                        Failure& failure) {
   validators.resize(download.pending.size());
   OrderedDownload ordered(download, prepare, progress, validators);
-  return ordered.run(errorText);
+  return ordered.run(failure);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "update/manifest_entry.h"
+#include "update/transfer_failure.h"
 
 struct StagedDownload;
 
@@ -16,7 +17,7 @@ struct PreparedEntry {
   Outcome outcome = Outcome::Done;
   std::filesystem::path staged = {};
   std::string url = {};
-  std::string errorText = {};
+  Failure failure = {};
 };
 using PrepareEntry = std::function<PreparedEntry(const ManifestEntry&)>;
 
@@ -33,4 +34,4 @@ using PrepareEntry = std::function<PreparedEntry(const ManifestEntry&)>;
 // part is of the whole file), on return those of the parts now staged.
 bool runOrderedDownload(StagedDownload& download, const PrepareEntry& prepare,
                         const std::function<void(int, int)>& progress, std::vector<std::string>& validators,
-                        std::string& errorText);
+                        Failure& failure);

@@ -9,12 +9,12 @@
 
 #include "log/launcher_log.h"
 #include "names/installation_layout.h"
+#include "names/name_pattern.h"
 #include "names/windows_names.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 #include "staging/confinement.h"
 #include "staging/paths.h"
-#include "update/name_pattern.h"
 
 namespace fs = std::filesystem;
 
@@ -77,11 +77,11 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
   const std::string relText = names::printableName(platform::pathToUtf8(relative));
   const std::string name = platform::pathToUtf8(relative.filename());
 
-  if (matchesAnyNamePattern(name, forbiddenPatterns)) {
+  if (names::matchesAnyNamePattern(name, forbiddenPatterns)) {
     ++counts.forbidden;
     return;
   }
-  const bool locked = matchesAnyNamePattern(name, lockedPatterns);
+  const bool locked = names::matchesAnyNamePattern(name, lockedPatterns);
 
   platform::ItemKind kind = platform::ItemKind::Missing;
   if (const std::error_code error = platform::queryItemKind(target, true, kind)) {
@@ -91,7 +91,7 @@ void applyFile(const fs::path& file, const fs::path& stagingDir, const fs::path&
   }
   // A short alias (VCRUNT~1.DLL) must not replace the locked file it names.
   if (kind != platform::ItemKind::Missing &&
-      (locked || matchesAnyNamePattern(platform::storedFileName(target), lockedPatterns))) {
+      (locked || names::matchesAnyNamePattern(platform::storedFileName(target), lockedPatterns))) {
     ++counts.skippedLocked;
     return;
   }

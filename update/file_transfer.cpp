@@ -158,7 +158,12 @@ bool FileTransfer::bodyAccepted() const { return state_->sink.accepted; }
 const std::string& FileTransfer::validator() const { return state_->sink.validator; }
 bool FileTransfer::partRefused() const { return state_->sink.partRefused; }
 
-bool FileTransfer::finish(std::string& errorText) {
+bool FileTransfer::finish(Failure& failure) {
+  std::string& errorText = failure.text;
+  const auto failed = [&failure](FailureKind kind) {
+    failure.kind = kind;
+    return false;
+  };
   State& state = *state_;
   FileTransferSink& sink = state.sink;
   const CURLcode result = state.result;
@@ -167,19 +172,19 @@ bool FileTransfer::finish(std::string& errorText) {
   state.handle.reset();
   // The last bytes reach the disk only here; a full disk may first show itself now.
   const std::error_code closing = sink.file.close();
-  if (proxyRefused) return false;
+  if (proxyRefused) return failed(FailureKind::status);
 
   if (result == CURLE_ABORTED_BY_CALLBACK) {
-    errorText = kCancelledText;
+    failure = cancelledFailure();
     return false;
   }
   if (sink.partRefused) {
     errorText = "续传应答范围不符：" + state.hops.contentRange;
-    return false;
+    return failed(FailureKind::partRefused);
   }
   if (sink.reopenFailed) {
     errorText = state.writeFailedText;
-    return false;
+    return failed(FailureKind::local);
   }
   // Nothing can be made of a part whose range the server cannot serve.
   if (responseCode == 416) sink.partRefused = sink.resumeFrom > 0;
@@ -188,27 +193,28 @@ bool FileTransfer::finish(std::string& errorText) {
     platform::FileWriter emptied;
     if (emptied.open(sink.path, platform::FileWriter::Mode::Truncate) || emptied.close()) {
       errorText = state.writeFailedText;
-      return false;
+      return failed(FailureKind::local);
     }
     sink.validator = rangeValidator(state.hops);
     sink.accepted = true;
   }
   // An error page refused by the consumer is reported by its status.
-  if (sink.refused && !judgeStatus(responseCode, errorText)) return false;
+  if (sink.refused && !judgeStatus(responseCode, errorText)) return failed(FailureKind::status);
   // An error page larger than the file is still reported by its status.
   if (sink.oversized > 0) {
-    if (!judgeStatus(responseCode, errorText)) return false;
+    if (!judgeStatus(responseCode, errorText)) return failed(FailureKind::status);
     errorText = "文件超出清单大小：清单=" + std::to_string(sink.limit) + "，已收到=" + std::to_string(sink.oversized);
-    return false;
+    return failed(FailureKind::tooLarge);
   }
   if (result != CURLE_OK) {
     errorText = curl_easy_strerror(result);
-    return false;
+    // The disk or the consumer (a decoder refusing its bytes) stopped the body.
+    return failed(result == CURLE_WRITE_ERROR ? FailureKind::local : FailureKind::network);
   }
-  if (!judgeStatus(responseCode, errorText)) return false;
+  if (!judgeStatus(responseCode, errorText)) return failed(FailureKind::status);
   if (closing) {
     errorText = state.writeFailedText;
-    return false;
+    return failed(FailureKind::local);
   }
   return true;
 }

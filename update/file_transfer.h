@@ -8,6 +8,7 @@
 #include <string>
 
 #include "update/transfer_context.h"
+#include "update/transfer_failure.h"
 
 class Sha256Stream;
 
@@ -45,8 +46,8 @@ class FileTransfer {
   // the consumer ends the transfer (its status, when 400 or more, still names the failure).
   bool prepare(const TransferContext& context, const std::string& url, Consumer consumer, std::string& errorText);
   // Once its group has reported it ended: judges how the transfer ended and closes the file;
-  // false with errorText (kCancelledText when the user cancelled).
-  bool finish(std::string& errorText);
+  // false with the failure (cancelled when the user cancelled).
+  bool finish(Failure& failure);
   // After finish: whether the server sent the rest of a resumed file, and the validator of the
   // answer whose bytes were written (empty when none came or the server gave none).
   bool resumed() const;

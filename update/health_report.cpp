@@ -41,6 +41,6 @@ void sendHealthReport(UpdateChecker& checker, const HealthReport& report) {
   context.maxHeaderBytes = kReportHeaderBytes;
   context.cancelCheck = nullptr;
   std::string body;
-  std::string ignored;
+  Failure ignored;
   httpGetToString(context, healthReportUrl(checker.baseUrl, checker.platform, report), body, ignored, kReportBodyBytes);
 }

@@ -52,11 +52,16 @@ size_t memorySink(char* data, size_t size, size_t count, void* target) {
 }  // namespace
 
 bool httpGetToString(const TransferContext& context, const std::string& url, std::string& body,
-                     std::string& errorText, std::size_t maxBytes) {
+                     Failure& failure, std::size_t maxBytes) {
+  std::string& errorText = failure.text;
+  const auto failed = [&failure](FailureKind kind) {
+    failure.kind = kind;
+    return false;
+  };
   CurlEasyHandle handle = makeCurlEasyHandle();
   if (!handle) {
     errorText = "curl 初始化失败";
-    return false;
+    return failed(FailureKind::setUp);
   }
   body.clear();
 
@@ -76,16 +81,16 @@ bool httpGetToString(const TransferContext& context, const std::string& url, std
     } while (followRedirect(context, hops, result));
   }
   const long responseCode = responseCodeOf(handle.get());
-  if (proxyAuthenticationFailed(handle.get(), errorText)) return false;
+  if (proxyAuthenticationFailed(handle.get(), errorText)) return failed(FailureKind::status);
   handle.reset();
 
   if (sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
     errorText = bodyTooLargeText(maxBytes);
-    return false;
+    return failed(FailureKind::tooLarge);
   }
   if (result != CURLE_OK) {
     errorText = curl_easy_strerror(result);
-    return false;
+    return failed(FailureKind::network);
   }
-  return judgeStatus(responseCode, errorText);
+  return judgeStatus(responseCode, errorText) || failed(FailureKind::status);
 }

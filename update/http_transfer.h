@@ -5,12 +5,13 @@
 
 #include "update/manifest_limits.h"
 #include "update/transfer_context.h"
+#include "update/transfer_failure.h"
 
 // GET into memory with `context`'s settings, on the calling thread, redirects included. True
 // for any response below 400; body then holds the whole body. A body above maxBytes ends the
-// transfer with bodyTooLargeText(maxBytes).
+// transfer as tooLarge, with bodyTooLargeText(maxBytes).
 bool httpGetToString(const TransferContext& context, const std::string& url, std::string& body,
-                     std::string& errorText, std::size_t maxBytes = kMaxManifestBytes);
+                     Failure& failure, std::size_t maxBytes = kMaxManifestBytes);
 
 // The transfer error text of a body above `maxBytes`: the manifest's own text for the
 // manifest's bound.

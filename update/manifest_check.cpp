@@ -11,6 +11,7 @@
 
 #include "log/launcher_log.h"
 #include "names/installation_layout.h"
+#include "names/name_pattern.h"
 #include "names/windows_names.h"
 #include "platform/environment.h"
 #include "platform/file_writer.h"
@@ -21,7 +22,6 @@
 #include "update/manifest_fast_reader.h"
 #include "update/manifest_paths.h"
 #include "update/manifest_reader.h"
-#include "update/name_pattern.h"
 #include "update/rollout_cohort.h"
 #include "update/rollout_offer.h"
 #include "wire/server_endpoints.h"
@@ -77,21 +77,16 @@ class ReportWriter {
   std::string buffer_;
 };
 
-std::string_view baseNameView(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 // Whether the installed item of a manifest path exists and a locked pattern protects it.
 bool isLockedInstalledFile(const std::filesystem::path& installDir, std::string_view manifestPath,
                            std::string_view name, const std::vector<std::string>& lockedPatterns) {
-  const bool namedLocked = matchesAnyNamePattern(name, lockedPatterns);
+  const bool namedLocked = names::matchesAnyNamePattern(name, lockedPatterns);
   // Only a name with '~' can be a short alias (VCRUNT~1.DLL) of another name.
   if (!namedLocked && name.find('~') == std::string_view::npos) return false;
   const std::filesystem::path local = installDir / platform::pathFromUtf8(std::string(manifestPath));
   platform::ItemKind kind = platform::ItemKind::Missing;
   if (platform::queryItemKind(local, true, kind) || kind == platform::ItemKind::Missing) return false;
-  return namedLocked || matchesAnyNamePattern(platform::storedFileName(local), lockedPatterns);
+  return namedLocked || names::matchesAnyNamePattern(platform::storedFileName(local), lockedPatterns);
 }
 
 // Where links cannot be made (on Windows, without the right to create them) a release with
@@ -185,41 +180,42 @@ void chooseRelease(UpdateChecker& checker, RolloutOffer& rollout, ManifestEntryL
   if (checker.autoRollback.present) checker.autoRollback.release = rollout.release;
 }
 
-// Judges the entries, compares them with the installation and rewrites update.log. The
-// entries to fetch end up in checker.pending, in the manifest's order: the list of all
-// entries becomes the pending list, so that no entry is held twice.
-bool checkEntries(UpdateChecker& checker, ManifestEntryList&& entries, std::string& errorText) {
-  // Every entry is judged on its text before any local file is looked at: a path that
-  // names another host would otherwise be looked up there.
-  if (!judgeManifestEntries(entries, errorText, checker.lockedPatterns)) return false;
-
-  const std::size_t count = entries.size();
-  CheckCounts counts;
-  counts.manifestEntries = static_cast<std::int32_t>(count);
-  std::vector<Verdict> verdicts(count);
-  std::vector<bool> pending(count, false);
+// What the check decided for every entry, until the report is written.
+struct Verdicts {
+  std::vector<Verdict> entries;
+  std::vector<bool> pending;
   std::size_t pendingCount = 0;
-  bool anyLine = false;
+  bool anyLine = false;  // the report lists at least one entry
+  CheckCounts counts;
   // The installed targets of links that differ; links are few.
   std::vector<std::pair<std::size_t, std::string>> linkTargets;
+};
+
+// Compares every entry with the installation: forbidden, locked, up to date or pending.
+Verdicts classifyEntries(const UpdateChecker& checker, const ManifestEntryList& entries) {
+  const std::size_t count = entries.size();
+  Verdicts found;
+  found.counts.manifestEntries = static_cast<std::int32_t>(count);
+  found.entries.resize(count);
+  found.pending.assign(count, false);
   platform::NativeString localPath;
   std::string localTarget;
   LauncherOwnPathTest isLauncherOwn;
   for (std::size_t i = 0; i < count; ++i) {
-    Verdict& verdict = verdicts[i];
+    Verdict& verdict = found.entries[i];
     const std::string_view path = entries.path(i);
-    const std::string_view name = baseNameView(path);
+    const std::string_view name = names::baseNameOf(path);
     // The launcher's own files are never taken from a release: a link there would carry
     // the launcher's writes out of the installation.
-    if (isLauncherOwn(path) || matchesAnyNamePattern(name, checker.forbiddenPatterns)) {
-      ++counts.forbidden;
+    if (isLauncherOwn(path) || names::matchesAnyNamePattern(name, checker.forbiddenPatterns)) {
+      ++found.counts.forbidden;
       verdict.outcome = Verdict::Outcome::Forbidden;
-      anyLine = true;
+      found.anyLine = true;
       continue;
     }
     if (entries.isLink(i)) {
       verdict.difference = compareInstalledLink(checker.installDir, path, entries.link(i), localTarget);
-      if (verdict.difference == Difference::LinkTarget) linkTargets.emplace_back(i, localTarget);
+      if (verdict.difference == Difference::LinkTarget) found.linkTargets.emplace_back(i, localTarget);
     } else {
       verdict.difference = compareInstalledFile(checker.installDir, path, entries.fileSize(i), entries.mtime(i),
                                                 verdict.local, localPath);
@@ -227,29 +223,33 @@ bool checkEntries(UpdateChecker& checker, ManifestEntryList&& entries, std::stri
     const bool needsUpdate = verdict.difference != Difference::None;
     // A locked file is only protected while it exists; a missing one is installed as usual.
     if (isLockedInstalledFile(checker.installDir, path, name, checker.lockedPatterns)) {
-      ++counts.locked;
+      ++found.counts.locked;
       verdict.outcome = Verdict::Outcome::Locked;
-      anyLine = anyLine || needsUpdate;
+      found.anyLine = found.anyLine || needsUpdate;
       continue;
     }
     if (needsUpdate) {
       verdict.outcome = Verdict::Outcome::Pending;
-      pending[i] = true;
-      ++pendingCount;
-      anyLine = true;
+      found.pending[i] = true;
+      ++found.pendingCount;
+      found.anyLine = true;
     }
   }
+  return found;
+}
 
+// Rewrites update.log: the counts, then a line for each entry that is not simply up to date.
+void writeCheckReport(const UpdateChecker& checker, const ManifestEntryList& entries, const Verdicts& found) {
   ReportWriter report(checker.installDir / kUpdateReportFileName);
   std::string& text = report.text();
-  text = "[" + localTimeNow() + "] 更新检测：清单 " + std::to_string(counts.manifestEntries) + " 项，待更新 " +
-         std::to_string(pendingCount) + " 项，禁止下载 " + std::to_string(counts.forbidden) +
-         " 项，跳过锁定文件 " + std::to_string(counts.locked) + " 项\n" + "服务器: " + checker.baseUrl +
+  text = "[" + localTimeNow() + "] 更新检测：清单 " + std::to_string(found.counts.manifestEntries) + " 项，待更新 " +
+         std::to_string(found.pendingCount) + " 项，禁止下载 " + std::to_string(found.counts.forbidden) +
+         " 项，跳过锁定文件 " + std::to_string(found.counts.locked) + " 项\n" + "服务器: " + checker.baseUrl +
          "  平台: " + checker.platform + "\n";
-  if (!anyLine) text += "（无差异，本次不更新）\n";
-  auto linkTarget = linkTargets.begin();
-  for (std::size_t i = 0; i < count && anyLine; ++i) {
-    const Verdict& verdict = verdicts[i];
+  if (!found.anyLine) text += "（无差异，本次不更新）\n";
+  auto linkTarget = found.linkTargets.begin();
+  for (std::size_t i = 0; i < found.entries.size() && found.anyLine; ++i) {
+    const Verdict& verdict = found.entries[i];
     if (verdict.outcome == Verdict::Outcome::UpToDate) continue;
     if (verdict.outcome == Verdict::Outcome::Forbidden) {
       appendReportLine(text, "  [排除-禁止下载] ", entries.path(i));
@@ -260,15 +260,29 @@ bool checkEntries(UpdateChecker& checker, ManifestEntryList&& entries, std::stri
                        entries.path(i));
       text += "  ";
       std::string_view installedTarget;
-      while (linkTarget != linkTargets.end() && linkTarget->first < i) ++linkTarget;
-      if (linkTarget != linkTargets.end() && linkTarget->first == i) installedTarget = linkTarget->second;
+      while (linkTarget != found.linkTargets.end() && linkTarget->first < i) ++linkTarget;
+      if (linkTarget != found.linkTargets.end() && linkTarget->first == i) installedTarget = linkTarget->second;
       appendDifferenceText(text, verdict.difference, verdict.local, entries.fileSize(i), entries.mtime(i),
                            installedTarget, entries.link(i));
     }
     text += '\n';
     report.lineDone();
   }
-  std::vector<Verdict>().swap(verdicts);
+}
+
+// Judges the entries, compares them with the installation and rewrites update.log. The
+// entries to fetch end up in checker.pending, in the manifest's order: the list of all
+// entries becomes the pending list, so that no entry is held twice.
+bool checkEntries(UpdateChecker& checker, ManifestEntryList&& entries, std::string& errorText) {
+  // Every entry is judged on its text before any local file is looked at: a path that
+  // names another host would otherwise be looked up there.
+  if (!judgeManifestEntries(entries, errorText, checker.lockedPatterns)) return false;
+  std::vector<bool> pending;
+  {
+    Verdicts found = classifyEntries(checker, entries);
+    writeCheckReport(checker, entries, found);
+    pending = std::move(found.pending);
+  }
   entries.keepFlagged(pending);
   checker.pending = std::move(entries);
   return true;
@@ -284,6 +298,19 @@ bool catchingFailures(Step&& step, std::string& errorText) {
     errorText = std::string("更新清单解析失败：") + error.what();
     return false;
   }
+}
+
+// Reads the body, takes the candidate's files when this installation is in its cohort, and
+// checks the entries.
+bool readChooseAndCheck(UpdateChecker& checker, std::string&& body, std::string& errorText) {
+  ManifestEntryList entries;
+  RolloutOffer rollout;
+  if (!catchingFailures([&] { return readManifest(checker, std::move(body), entries, rollout, errorText); },
+                        errorText)) {
+    return false;
+  }
+  chooseRelease(checker, rollout, entries);
+  return catchingFailures([&] { return checkEntries(checker, std::move(entries), errorText); }, errorText);
 }
 
 }  // namespace
@@ -307,14 +334,7 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
   std::uint64_t newSerial = 0;
   if (!manifestPublicKey.empty() && !checkManifestSignature(body, newSerial, errorText)) return false;
   // The entries keep the body as their texts, or read it and give it back.
-  ManifestEntryList entries;
-  RolloutOffer rollout;
-  if (!catchingFailures([&] { return readManifest(*this, std::move(body), entries, rollout, errorText); },
-                        errorText)) {
-    return false;
-  }
-  chooseRelease(*this, rollout, entries);
-  if (!catchingFailures([&] { return checkEntries(*this, std::move(entries), errorText); }, errorText)) return false;
+  if (!readChooseAndCheck(*this, std::move(body), errorText)) return false;
   if (!canCreateLinks(stagingDir, pending, errorText)) {
     pending.clear();
     return false;
@@ -327,12 +347,5 @@ bool UpdateChecker::checkForUpdates(std::string& errorText) {
 
 bool UpdateChecker::checkManifestBody(const std::string& body, std::string& errorText) {
   pending.clear();
-  ManifestEntryList entries;
-  RolloutOffer rollout;
-  if (!catchingFailures([&] { return readManifest(*this, std::string(body), entries, rollout, errorText); },
-                        errorText)) {
-    return false;
-  }
-  chooseRelease(*this, rollout, entries);
-  return catchingFailures([&] { return checkEntries(*this, std::move(entries), errorText); }, errorText);
+  return readChooseAndCheck(*this, std::string(body), errorText);
 }

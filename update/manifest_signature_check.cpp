@@ -31,10 +31,10 @@ bool UpdateChecker::checkManifestSignature(const std::string& manifest, std::uin
   }
 
   std::string body;
-  std::string transferError;
-  if (!httpGetToString(baseUrl + kSignatureEndpoint + "?platform=" + platform, body, transferError, kMaxSignatureBytes)) {
-    const bool tooLarge = transferError == bodyTooLargeText(kMaxSignatureBytes);
-    errorText = std::string(kManifestFailed) + (tooLarge ? "清单签名格式无效（" : "清单签名缺失（") + transferError + "）";
+  Failure transfer;
+  if (!httpGetToString(baseUrl + kSignatureEndpoint + "?platform=" + platform, body, transfer, kMaxSignatureBytes)) {
+    const bool tooLarge = transfer.kind == FailureKind::tooLarge;
+    errorText = std::string(kManifestFailed) + (tooLarge ? "清单签名格式无效（" : "清单签名缺失（") + transfer.text + "）";
     return false;
   }
   ManifestSignature signature;

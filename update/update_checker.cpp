@@ -29,9 +29,17 @@ TransferContext UpdateChecker::transferContext() {
   return context;
 }
 
+bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, Failure& failure,
+                                    std::size_t maxBytes) {
+  return ::httpGetToString(transferContext(), url, body, failure, maxBytes);
+}
+
 bool UpdateChecker::httpGetToString(const std::string& url, std::string& body, std::string& errorText,
                                     std::size_t maxBytes) {
-  return ::httpGetToString(transferContext(), url, body, errorText, maxBytes);
+  Failure failure;
+  if (httpGetToString(url, body, failure, maxBytes)) return true;
+  errorText = failure.text;
+  return false;
 }
 
 std::string UpdateChecker::filePlatform() const {

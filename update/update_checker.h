@@ -13,6 +13,7 @@
 #include "wire/object_limits.h"
 #include "update/proxy_choice.h"
 #include "update/transfer_context.h"
+#include "update/transfer_failure.h"
 
 class TransferShare;
 
@@ -74,6 +75,9 @@ class UpdateChecker {
   // GET into memory with this client's settings (http_transfer.h). True for any response
   // below 400; body then holds the whole body. A body above maxBytes (default: the manifest's
   // bound) ends the transfer.
+  bool httpGetToString(const std::string& url, std::string& body, Failure& failure,
+                       std::size_t maxBytes = kMaxManifestBytes);
+  // The same where only the text is wanted (the log).
   bool httpGetToString(const std::string& url, std::string& body, std::string& errorText,
                        std::size_t maxBytes = kMaxManifestBytes);
 

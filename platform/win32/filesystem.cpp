@@ -48,9 +48,7 @@ std::error_code reparseTagOf(const fs::path& path, DWORD& tag) {
   }
   const std::error_code openError = win32::lastError();
   WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW(win32::systemPath(path).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return openError;
-  FindClose(search);
+  if (!win32::findFirstFile(win32::systemPath(path), found)) return openError;
   tag = found.dwReserved0;
   return {};
 }
@@ -275,8 +273,8 @@ std::error_code copyOverwriting(const fs::path& from, const fs::path& to) {
 
 std::error_code listDirectory(const fs::path& directory, std::vector<DirectoryItem>& items) {
   WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW(win32::systemPath(directory / L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) {
+  const win32::UniqueFindHandle search = win32::findFirstFile(win32::systemPath(directory / L"*"), found);
+  if (!search) {
     const DWORD code = GetLastError();
     // "No match" on a directory that exists (a drive root has no "." entry) is an empty listing.
     if (code == ERROR_FILE_NOT_FOUND) {
@@ -285,12 +283,11 @@ std::error_code listDirectory(const fs::path& directory, std::vector<DirectoryIt
     }
     return win32::systemError(code);
   }
-  const std::unique_ptr<void, decltype(&FindClose)> owner(search, &FindClose);
   do {
     const NativeString name = found.cFileName;
     if (name == L"." || name == L"..") continue;
     items.push_back(DirectoryItem{directory / name, kindOf(found.dwFileAttributes, found.dwReserved0)});
-  } while (FindNextFileW(search, &found));
+  } while (FindNextFileW(search.get(), &found));
   const DWORD code = GetLastError();
   if (code != ERROR_NO_MORE_FILES) return win32::systemError(code);
   return {};

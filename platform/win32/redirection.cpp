@@ -2,6 +2,7 @@
 
 #include "platform/filesystem.h"
 #include "platform/win32/long_path.h"
+#include "platform/win32/win32_handles.h"
 
 namespace platform {
 
@@ -18,11 +19,7 @@ std::error_code isRedirection(const fs::path& path, bool& redirects) {
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {};
 
   WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW(named.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) {
-    return std::error_code(static_cast<int>(GetLastError()), std::system_category());
-  }
-  FindClose(search);
+  if (!win32::findFirstFile(named, found)) return win32::lastError();
   redirects = IsReparseTagNameSurrogate(found.dwReserved0);
   return {};
 }

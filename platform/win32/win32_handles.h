@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 #include <system_error>
 
 namespace platform::win32 {
@@ -44,6 +45,19 @@ struct LocalFreeDeleter {
 };
 template <typename T>
 using LocalMemory = std::unique_ptr<T, LocalFreeDeleter>;
+
+// A directory search (FindFirstFileW), closed with FindClose when the owner goes away.
+struct FindCloseDeleter {
+  void operator()(HANDLE search) const { FindClose(search); }
+};
+using UniqueFindHandle = std::unique_ptr<void, FindCloseDeleter>;
+
+// Starts a search for `pattern` into `found`; an empty owner when nothing matches, with
+// GetLastError() telling why.
+inline UniqueFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& found) {
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  return UniqueFindHandle(search == INVALID_HANDLE_VALUE ? nullptr : search);
+}
 
 inline std::error_code systemError(DWORD code) {
   return std::error_code(static_cast<int>(code), std::system_category());

@@ -8,7 +8,8 @@
 #include "update/transfer_group.h"
 #include "update/update_checker.h"
 
-// A GET into a file, run as the staged download runs every file: a transfer in a group.
+// A GET into a file, run as the staged download runs every file: a transfer in a group (also
+// the benchmark's).
 inline bool fetchToFile(UpdateChecker& checker, const std::string& url, const std::filesystem::path& destination,
                         std::string& errorText) {
   FileTransfer transfer;
@@ -18,5 +19,8 @@ inline bool fetchToFile(UpdateChecker& checker, const std::string& url, const st
     return false;
   }
   while (group.advance().empty()) group.wait(std::chrono::milliseconds(100));
-  return transfer.finish(errorText);
+  Failure failure;
+  if (transfer.finish(failure)) return true;
+  errorText = failure.text;
+  return false;
 }

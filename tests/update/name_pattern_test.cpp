@@ -1,9 +1,10 @@
-#include "update/name_pattern.h"
+#include "names/name_pattern.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+namespace names {
 namespace {
 
 struct PatternCase {
@@ -59,10 +60,11 @@ TEST(NamePattern, BaseNameIsTheTextAfterTheLastSlash) {
 }
 
 TEST(NamePattern, NameEndingInSlashMatchesOnlyEmptyOrStarPattern) {
-  const std::string name = baseNameOf("plugins/");
+  const std::string_view name = baseNameOf("plugins/");
   EXPECT_TRUE(matchesNamePattern(name, ""));
   EXPECT_TRUE(matchesNamePattern(name, "*"));
   EXPECT_FALSE(matchesNamePattern(name, "p*"));
 }
 
 }  // namespace
+}  // namespace names

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <string>
 #include <string_view>
 #include <vector>
+
+namespace names {
 
 // Whether a file name matches a pattern: ASCII letters compare without case, every other byte
 // exactly; a '*' at the end of the pattern matches any rest (also none), anywhere else it is an
@@ -13,4 +14,6 @@ bool matchesNamePattern(std::string_view name, std::string_view pattern);
 bool matchesAnyNamePattern(std::string_view name, const std::vector<std::string>& patterns);
 
 // The part of a '/'-separated path after its last '/', or the whole path when it has none.
-std::string baseNameOf(const std::string& path);
+std::string_view baseNameOf(std::string_view path);
+
+}  // namespace names
