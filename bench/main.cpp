@@ -17,6 +17,8 @@ namespace bench {
 
 // Automatic rollback: the launcher's and the library's, and the disk the kept files take.
 Figures runRollback(const Workspace& workspace, bool launcherServes, const std::string& whyNot);
+// Rollouts that steer themselves: a simulated fleet against kestrun-publish --steer and nginx.
+Figures runSteer(const Workspace& workspace);
 
 double median(std::vector<double> values) {
   if (values.empty()) return 0.0;
@@ -105,12 +107,12 @@ LauncherServer launcherServer(const std::string& baseUrl) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> stepNames = {"download", "small", "update", "check", "start",
-                                              "link", "large", "resume", "rollback"};
+                                              "link", "large", "resume", "rollback", "steer"};
   for (int i = 1; i < argc; ++i) {
     if (std::find(stepNames.begin(), stepNames.end(), argv[i]) == stepNames.end()) {
       std::fprintf(stderr,
                    "usage: %s [download] [small] [update] [check] [start] [link] [large] [resume] [rollback]"
-                   "   (no names: all but link, large and resume)\n",
+                   " [steer]   (no names: all but link, large, resume and steer)\n",
                    argv[0]);
       return 2;
     }
@@ -148,10 +150,13 @@ int main(int argc, char** argv) {
   workspace.server = &nginx;
   std::printf("server: nginx at %s\n\n", workspace.baseUrl.c_str());
 
-  // Every figure but the link's (five minutes) and the large file's (publishes of minutes) by
-  // default; naming some runs only those.
+  // Every figure but the link's (five minutes), the large file's (publishes of minutes) and the
+  // rollouts' (minutes of waves) by default; naming some runs only those.
   const auto wanted = [argc, argv](const char* step) {
-    if (argc < 2) return std::string(step) != "link" && std::string(step) != "large" && std::string(step) != "resume";
+    if (argc < 2) {
+      return std::string(step) != "link" && std::string(step) != "large" && std::string(step) != "resume" &&
+             std::string(step) != "steer";
+    }
     for (int i = 1; i < argc; ++i) {
       if (std::string(argv[i]) == step) return true;
     }
@@ -167,6 +172,7 @@ int main(int argc, char** argv) {
       {"large", [&] { return bench::runLargeFile(workspace); }},
       {"resume", [&] { return bench::runResume(workspace); }},
       {"rollback", [&] { return bench::runRollback(workspace, launcher.usable, launcher.whyNot); }},
+      {"steer", [&] { return bench::runSteer(workspace); }},
   };
   bench::Figures all;
   for (const auto& [step, run] : steps) {
