@@ -75,9 +75,12 @@ SteeringDecision decideStep(const SteeringInput& input, const SteeringRule& rule
                       " is above " + against;
     return decision;
   }
-  if (decision.candidateRate > decision.tolerance) {
-    decision.reason = "the candidate's rate " + percent(decision.candidateRate) + " is above " + against +
-                      ", but not surely";
+  // Judged by a looser bound than a halt: a small cohort whose last few installations went
+  // wrong by chance must not hold its step for ever.
+  const double looseLower = wilsonLower(candidate.bad, candidate.updates, rule.advanceZ);
+  if (looseLower > decision.tolerance) {
+    decision.reason = "the candidate's rate " + percent(decision.candidateRate) + " (lower bound " +
+                      percent(looseLower) + " at 90 %) is above " + against + ", but not surely";
     return decision;
   }
   const auto next = std::upper_bound(input.plan.begin(), input.plan.end(), input.share);
@@ -97,8 +100,8 @@ SteeringDecision decideStep(const SteeringInput& input, const SteeringRule& rule
   }
   decision.action = SteerAction::advance;
   decision.share = *next;
-  decision.reason = "the candidate does no worse: its rate " + percent(decision.candidateRate) + " is within " +
-                    against;
+  decision.reason = "the candidate does no worse: its rate " + percent(decision.candidateRate) + " (lower bound " +
+                    percent(looseLower) + " at 90 %) is within " + against;
   return decision;
 }
 

@@ -21,8 +21,9 @@
 //            of its rate (one-sided, z) lies above the tolerance: it does worse, with
 //            confidence 1 - alpha;
 // - advance: not halted, the candidate has at least minUpdates updates since its share last
-//            changed, that share has been served at least minStepSeconds, its rate so far is
-//            within the tolerance, and the plan has a larger share;
+//            changed, that share has been served at least minStepSeconds, the Wilson lower
+//            bound of its rate at advanceZ is within the tolerance (its reports are consistent
+//            with a rate within it), and the plan has a larger share;
 // - hold:    anything else.
 namespace publish {
 
@@ -33,7 +34,8 @@ struct UpdateOutcomes {
 };
 
 struct SteeringRule {
-  double z = 3.09;  // one-sided 99.9 %
+  double z = 3.09;         // one-sided 99.9 %: surely worse
+  double advanceZ = 1.28;  // one-sided 90 %: not worse beyond doubt
   long minUpdates = 50;
   long minStepSeconds = 3600;
   double toleranceRatio = 1.5;
