@@ -14,6 +14,7 @@
 #include "bench/bench_result.h"
 #include "bench/child_process.h"
 #include "bench/nginx_server.h"
+#include "tests/support/temp_dir.h"
 
 namespace bench {
 namespace {
@@ -77,15 +78,7 @@ std::string changed(std::string bytes) {
 }
 
 bool writeTree(const fs::path& tree, const std::string& bytes, std::int64_t mtime) {
-  const fs::path file = tree / kPath;
-  fs::create_directories(file.parent_path());
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out) return false;
-  }
-  fs::last_write_time(file, std::chrono::file_clock::from_sys(std::chrono::sys_seconds{std::chrono::seconds(mtime)}));
-  return true;
+  return testing_support::writeFileAt(tree / kPath, bytes, mtime);
 }
 
 std::uint64_t folderBytes(const fs::path& folder) {

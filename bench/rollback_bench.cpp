@@ -21,6 +21,7 @@
 #include "names/installation_layout.h"
 #include "staging/rollback_journal.h"
 #include "staging/staging_apply.h"
+#include "tests/support/temp_dir.h"
 #include "tools/release_manifest/release_manifest.h"
 
 namespace bench {
@@ -56,11 +57,7 @@ std::vector<std::string> writeDataFiles(const fs::path& dir, int count, bool new
     std::string text = "[item " + std::to_string(i) + "]\n";
     for (int line = 0; line < 10 + (i * 37) % 140; ++line) text += "key" + std::to_string(line) + " = value\n";
     if (newer) text += "edited = yes\n";
-    const fs::path file = dir / dataName(i);
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-    fs::last_write_time(file, std::chrono::file_clock::from_sys(
-                                  std::chrono::sys_seconds{std::chrono::seconds(newer ? kNewTime : kOldTime)}));
+    testing_support::writeFileAt(dir / dataName(i), text, newer ? kNewTime : kOldTime);
     paths.push_back(dataName(i));
   }
   return paths;

@@ -16,6 +16,7 @@
 #include "bench/bench_result.h"
 #include "bench/child_process.h"
 #include "bench/nginx_server.h"
+#include "tests/support/temp_dir.h"
 #include "trust/sha256_hex.h"
 #include "update/installed_digests.h"
 
@@ -77,21 +78,7 @@ std::string smallName(int index) {
   return name;
 }
 
-bool writeFile(const fs::path& file, const std::string& bytes, std::int64_t mtime) {
-  fs::create_directories(file.parent_path());
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out) return false;
-  }
-  fs::last_write_time(file, std::chrono::file_clock::from_sys(std::chrono::sys_seconds{std::chrono::seconds(mtime)}));
-  return true;
-}
-
-std::string readFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing_support::readFile;
 
 // The two releases' source trees. Which files differ is known from how they were made.
 struct Releases {
@@ -123,8 +110,8 @@ bool writeReleases(const fs::path& launchers, const fs::path& oldTree, const fs:
   }
   for (const auto& [path, versions] : files) {
     const bool changed = versions.first != versions.second;
-    if (!writeFile(oldTree / path, versions.first, kOldTime) ||
-        !writeFile(newTree / path, versions.second, changed ? kNewTime : kOldTime)) {
+    if (!testing_support::writeFileAt(oldTree / path, versions.first, kOldTime) ||
+        !testing_support::writeFileAt(newTree / path, versions.second, changed ? kNewTime : kOldTime)) {
       error = "cannot write " + path;
       return false;
     }

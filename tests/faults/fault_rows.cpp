@@ -165,7 +165,7 @@ void prepareDigestRecord(DigestRecord record, const fs::path& installDir) {
     case DigestRecord::Stale:
       // Other bytes of the same size, at the same time: the record still looks right.
       testing_support::writeFile(installDir / big.path, generatedBytes(big.oldBytes.size(), 9));
-      e2e::setMtime(installDir / big.path, kOldTime);
+      e2e::setFileTime(installDir / big.path, kOldTime);
       testing_support::writeFile(file, digestLine(big.oldBytes, kOldTime));
       return;
     case DigestRecord::Damaged:

@@ -183,14 +183,14 @@ Release::Release(fs::path root) : root_(std::move(root)) { fs::create_directorie
 void Release::addFile(const std::string& path, const std::string& content, std::int64_t mtime) {
   const fs::path file = platformDir() / path;
   testing_support::writeFile(file, content);
-  setMtime(file, mtime);
+  setFileTime(file, mtime);
 }
 
 void Release::addProgram(const std::string& path, const fs::path& source, std::int64_t mtime) {
   const fs::path file = platformDir() / path;
   fs::create_directories(file.parent_path());
   fs::copy_file(source, file, fs::copy_options::overwrite_existing);
-  setMtime(file, mtime);
+  setFileTime(file, mtime);
 }
 
 void Release::addLink(const std::string& path, const std::string& target) {
@@ -397,7 +397,7 @@ void Installation::mirror(const Release& release) {
     } else if (it->is_regular_file()) {
       fs::create_directories(target.parent_path());
       fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing);
-      setMtime(target, mtimeOf(it->path()));
+      setFileTime(target, mtimeOf(it->path()));
     }
   }
 }
@@ -497,11 +497,6 @@ std::string windowsCommandLine(const std::string& program, const std::vector<std
 std::int64_t mtimeOf(const fs::path& file) {
   const auto system = std::chrono::file_clock::to_sys(fs::last_write_time(file));
   return std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count();
-}
-
-void setMtime(const fs::path& file, std::int64_t seconds) {
-  const std::chrono::sys_seconds moment{std::chrono::seconds(seconds)};
-  fs::last_write_time(file, std::chrono::file_clock::from_sys(moment));
 }
 
 std::vector<std::string> snapshotTree(const fs::path& dir, const fs::path& skip) {

@@ -235,7 +235,7 @@ std::string windowsCommandLine(const std::string& program, const std::vector<std
 
 // Whole-second last-write time of a file (following links), seconds since 1970 UTC.
 std::int64_t mtimeOf(const fs::path& file);
-void setMtime(const fs::path& file, std::int64_t seconds);
+using testing_support::setFileTime;
 
 // Every file, link and directory below `dir` (relative paths) with file contents and link
 // targets, for comparing a tree before and after a run.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/expected_answers.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "tools/release_server/fault_plan.h"
@@ -19,19 +20,14 @@ namespace fs = std::filesystem;
 using testing_support::readFile;
 using testing_support::writeFile;
 
-void setMtime(const fs::path& file, long long seconds) {
-  const std::chrono::sys_seconds moment{std::chrono::seconds(seconds)};
-  fs::last_write_time(file, std::chrono::file_clock::from_sys(moment));
-}
-
 class ReleaseServerRoutes : public ::testing::Test {
  protected:
   void SetUp() override {
     const fs::path windows = releaseRoot() / "windows";
     writeFile(windows / "Vardel.exe", "program");
-    setMtime(windows / "Vardel.exe", 1700000000);
+    testing_support::setFileTime(windows / "Vardel.exe", 1700000000);
     writeFile(windows / "bin/My File+1 ü.dll", "library");
-    setMtime(windows / "bin/My File+1 ü.dll", 1700000300);
+    testing_support::setFileTime(windows / "bin/My File+1 ü.dll", 1700000300);
     fs::create_directories(windows / "empty dir");
     fs::create_symlink("bin/My File+1 ü.dll", windows / "current");
     fs::create_directory_symlink("bin", windows / "bin link");
@@ -40,7 +36,7 @@ class ReleaseServerRoutes : public ::testing::Test {
     fs::create_symlink("../../../secret.txt", windows / "bin/up");
     fs::create_symlink(secret(), windows / "outside");
     writeFile(releaseRoot() / "linux/a.txt", "other platform");
-    setMtime(releaseRoot() / "linux/a.txt", 1600000000);
+    testing_support::setFileTime(releaseRoot() / "linux/a.txt", 1600000000);
 
     release_server::ServerSettings settings;
     settings.root = releaseRoot();
@@ -92,11 +88,7 @@ TEST_F(ReleaseServerRoutes, ManifestOfAnEmptyReleaseIsAnEmptyArray) {
   EXPECT_EQ(result->body, "[]");
 }
 
-struct Answer {
-  const char* target;
-  int status;
-  std::optional<std::string> body;  // checked when given
-};
+using Answer = testing_support::ExpectedAnswer;
 
 TEST_F(ReleaseServerRoutes, AnswersEachRequestWithItsStatus) {
   const std::vector<Answer> answers = {
@@ -130,16 +122,12 @@ TEST_F(ReleaseServerRoutes, AnswersEachRequestWithItsStatus) {
       {"/gis/update/list", 400, std::nullopt},
       {"/gis/update/other?platform=windows", 404, std::nullopt},
   };
-  for (const Answer& answer : answers) {
-    SCOPED_TRACE(answer.target);
-    const auto result = get(answer.target);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, answer.status);
-    if (answer.body) {
-      EXPECT_EQ(result->body, *answer.body);
-      EXPECT_EQ(result->get_header_value("Content-Type"), "application/octet-stream");
-    }
-  }
+  testing_support::expectAnswers(answers, [this](const std::string& target) { return get(target); },
+                                 [](const Answer& answer, const httplib::Response& response) {
+                                   if (answer.body) {
+                                     EXPECT_EQ(response.get_header_value("Content-Type"), "application/octet-stream");
+                                   }
+                                 });
   EXPECT_EQ(readFile(secret()), "secret");
 }
 
@@ -185,15 +173,7 @@ TEST_F(ReleaseServerRoutes, FaultsFileChangesTheAnswersAtTheNextRequest) {
   for (const FaultCase& faultCase : cases) {
     SCOPED_TRACE(faultCase.name);
     writeFile(faultsFile(), faultCase.faults);
-    for (const Answer& answer : faultCase.answers) {
-      SCOPED_TRACE(answer.target);
-      const auto result = get(answer.target);
-      ASSERT_TRUE(result);
-      EXPECT_EQ(result->status, answer.status);
-      if (answer.body) {
-        EXPECT_EQ(result->body, *answer.body);
-      }
-    }
+    testing_support::expectAnswers(faultCase.answers, [this](const std::string& target) { return get(target); });
   }
 }
 

@@ -50,6 +50,20 @@ void waitForEnd(platform::ProcessHandle& handle) {
   ASSERT_EQ(platform::waitForExit(*handle, 15000, errorCode), platform::WaitResult::Exited);
 }
 
+// A program started as the launcher starts an existing one, with the lines that logs first.
+struct StartedExisting {
+  explicit StartedExisting(const std::string& behaviour)
+      : child(behaviour), log(child.directory()), handle(startExistingMainProgram(child.program(), {})) {}
+
+  Messages startLines() const {
+    return {"INFO 准备启动现有主程序：" + platform::pathToUtf8(child.program()), "INFO 现有 Vardel 进程创建成功：pid=#"};
+  }
+
+  InstalledChild child;
+  TestLog log;
+  platform::ProcessHandle handle;
+};
+
 TEST(FormatHex32, EightUpperCaseDigits) {
   const struct {
     std::uint32_t value;
@@ -136,74 +150,53 @@ TEST(StartMainProgram, ArgumentsAreForwardedUnchangedIntoTheProgramsDirectory) {
 }
 
 TEST(ReleaseMainProgramHandle, NotesAnEndedProgram) {
-  InstalledChild child("exit=5\n");
-  TestLog log(child.directory());
-  platform::ProcessHandle handle = startExistingMainProgram(child.program(), {});
-  ASSERT_TRUE(handle);
-  ChildGuard guard(handle);
-  waitForEnd(handle);
-  releaseMainProgramHandle(handle);
-  EXPECT_FALSE(handle);
-  const Messages expected = {
-      "INFO 准备启动现有主程序：" + platform::pathToUtf8(child.program()),
-      "INFO 现有 Vardel 进程创建成功：pid=#",
-      "WARN 释放句柄前发现 Vardel 已退出：exitCode=5 (0x00000005)",
-  };
-  EXPECT_EQ(log.messages(), expected);
+  StartedExisting started("exit=5\n");
+  ASSERT_TRUE(started.handle);
+  ChildGuard guard(started.handle);
+  waitForEnd(started.handle);
+  releaseMainProgramHandle(started.handle);
+  EXPECT_FALSE(started.handle);
+  Messages expected = started.startLines();
+  expected.push_back("WARN 释放句柄前发现 Vardel 已退出：exitCode=5 (0x00000005)");
+  EXPECT_EQ(started.log.messages(), expected);
 }
 
 TEST(ReleaseMainProgramHandle, RunningProgramIsLeftAloneWithoutALine) {
-  InstalledChild child("sleep=1500\n");
-  TestLog log(child.directory());
-  platform::ProcessHandle handle = startExistingMainProgram(child.program(), {});
-  ASSERT_TRUE(handle);
-  releaseMainProgramHandle(handle);
-  EXPECT_FALSE(handle);
+  StartedExisting started("sleep=1500\n");
+  ASSERT_TRUE(started.handle);
+  releaseMainProgramHandle(started.handle);
+  EXPECT_FALSE(started.handle);
   platform::ProcessHandle none;
   releaseMainProgramHandle(none);
-  const Messages expected = {
-      "INFO 准备启动现有主程序：" + platform::pathToUtf8(child.program()),
-      "INFO 现有 Vardel 进程创建成功：pid=#",
-  };
-  EXPECT_EQ(log.messages(), expected);
-  EXPECT_TRUE(child.waitUntilDone());
+  EXPECT_EQ(started.log.messages(), started.startLines());
+  EXPECT_TRUE(started.child.waitUntilDone());
 }
 
 TEST(StopMainProgramBeforeUpdate, RunningProgramIsEndedAndReadsAsExitCodeZero) {
-  InstalledChild child("sleep=60000\n");
-  TestLog log(child.directory());
-  platform::ProcessHandle handle = startExistingMainProgram(child.program(), {});
-  ASSERT_TRUE(handle);
-  ChildGuard guard(handle);
-  stopMainProgramBeforeUpdate(handle.get(), 15000);
-  releaseMainProgramHandle(handle);
-  const Messages expected = {
-      "INFO 准备启动现有主程序：" + platform::pathToUtf8(child.program()),
-      "INFO 现有 Vardel 进程创建成功：pid=#",
-      "INFO 更新前已结束 Vardel，进程文件锁应已释放",
-      "WARN 释放句柄前发现 Vardel 已退出：exitCode=0 (0x00000000)",
-  };
-  EXPECT_EQ(log.messages(), expected);
-  EXPECT_FALSE(child.isDone());
+  StartedExisting started("sleep=60000\n");
+  ASSERT_TRUE(started.handle);
+  ChildGuard guard(started.handle);
+  stopMainProgramBeforeUpdate(started.handle.get(), 15000);
+  releaseMainProgramHandle(started.handle);
+  Messages expected = started.startLines();
+  expected.push_back("INFO 更新前已结束 Vardel，进程文件锁应已释放");
+  expected.push_back("WARN 释放句柄前发现 Vardel 已退出：exitCode=0 (0x00000000)");
+  EXPECT_EQ(started.log.messages(), expected);
+  EXPECT_FALSE(started.child.isDone());
 }
 
 TEST(StopMainProgramBeforeUpdate, ProgramThatEndedByItselfKeepsItsOwnCode) {
-  InstalledChild child("exit=7\n");
-  TestLog log(child.directory());
-  platform::ProcessHandle handle = startExistingMainProgram(child.program(), {});
-  ASSERT_TRUE(handle);
-  ChildGuard guard(handle);
-  waitForEnd(handle);
-  stopMainProgramBeforeUpdate(handle.get(), 15000);
-  releaseMainProgramHandle(handle);
+  StartedExisting started("exit=7\n");
+  ASSERT_TRUE(started.handle);
+  ChildGuard guard(started.handle);
+  waitForEnd(started.handle);
+  stopMainProgramBeforeUpdate(started.handle.get(), 15000);
+  releaseMainProgramHandle(started.handle);
   stopMainProgramBeforeUpdate(nullptr, 15000);
-  const Messages expected = {
-      "INFO 准备启动现有主程序：" + platform::pathToUtf8(child.program()),
-      "INFO 现有 Vardel 进程创建成功：pid=#",
-      "WARN 更新前发现 Vardel 已提前退出：exitCode=7 (0x00000007)",
-      "WARN 释放句柄前发现 Vardel 已退出：exitCode=7 (0x00000007)",
-  };
-  EXPECT_EQ(log.messages(), expected);
+  Messages expected = started.startLines();
+  expected.push_back("WARN 更新前发现 Vardel 已提前退出：exitCode=7 (0x00000007)");
+  expected.push_back("WARN 释放句柄前发现 Vardel 已退出：exitCode=7 (0x00000007)");
+  EXPECT_EQ(started.log.messages(), expected);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "tests/release_tools/nginx_server.h"
 #include "tests/release_tools/site_check.h"
+#include "tests/support/expected_answers.h"
 #include "tests/support/temp_dir.h"
 
 namespace release_tools_test {
@@ -74,11 +75,7 @@ class NginxSite : public ::testing::Test {
   std::string object_;  // the name of the compressed copy of data/log.txt
 };
 
-struct Answer {
-  std::string target;
-  int status;
-  std::optional<std::string> body;  // checked when given
-};
+using Answer = testing_support::ExpectedAnswer;
 
 TEST_F(NginxSite, AnswersTheEndpointsAndNothingElse) {
   const std::string file = "/gis/update/file?platform=windows&path=";
@@ -134,16 +131,10 @@ TEST_F(NginxSite, AnswersTheEndpointsAndNothingElse) {
       // a health report: answered with nothing, kept in the access log only
       {"/gis/update/health?platform=windows&release=r1&result=up_to_date", 204, ""},
   };
-  for (const Answer& answer : answers) {
-    SCOPED_TRACE(answer.target);
-    const auto result = get(answer.target);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, answer.status);
-    if (answer.body) {
-      EXPECT_EQ(result->body, *answer.body);
-    }
-    EXPECT_EQ(result->body.find("secret"), std::string::npos);
-  }
+  testing_support::expectAnswers(answers, [this](const std::string& target) { return get(target); },
+                                 [](const Answer&, const httplib::Response& response) {
+                                   EXPECT_EQ(response.body.find("secret"), std::string::npos);
+                                 });
 }
 
 TEST_F(NginxSite, ManifestAndFilesAreRevalidatedByCaches) {

@@ -39,4 +39,20 @@ void writeFile(const std::filesystem::path& file, const std::string& content) {
   out << content;
 }
 
+void setFileTime(const std::filesystem::path& file, std::int64_t seconds) {
+  platform::setLastWriteFileTime(file, platform::unixSecondsToFileTime(seconds));
+}
+
+bool writeFileAt(const std::filesystem::path& file, const std::string& content, std::int64_t seconds) {
+  std::error_code ec;
+  std::filesystem::create_directories(file.parent_path(), ec);
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out) return false;
+  }
+  setFileTime(file, seconds);
+  return true;
+}
+
 }  // namespace testing_support

@@ -8,48 +8,29 @@
 #include <thread>
 
 #include "platform/window.h"
+#include "tests/support/win32/message_box.h"
 
 namespace {
 
-// What a user sees of a message box: its caption and the texts of its static controls.
 struct SeenBox {
   bool found = false;
   std::wstring caption;
   std::wstring text;
 };
 
-BOOL CALLBACK collectText(HWND child, LPARAM seen) {
-  wchar_t className[32] = {};
-  GetClassNameW(child, className, 32);
-  if (lstrcmpiW(className, L"Static") != 0) return TRUE;
-  wchar_t text[512] = {};
-  GetWindowTextW(child, text, 512);
-  reinterpret_cast<SeenBox*>(seen)->text += text;
-  return TRUE;
-}
-
 // Waits for the dialog box of this process, reads it and presses OK.
 void answerBox(SeenBox& seen) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   HWND box = nullptr;
-  while (!box && std::chrono::steady_clock::now() < deadline) {
-    HWND candidate = nullptr;
-    while ((candidate = FindWindowExW(nullptr, candidate, L"#32770", nullptr)) != nullptr) {
-      DWORD process = 0;
-      GetWindowThreadProcessId(candidate, &process);
-      if (process == GetCurrentProcessId() && IsWindowVisible(candidate)) {
-        box = candidate;
-        break;
-      }
-    }
-    if (!box) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  while (!(box = testing_support::findMessageBox(GetCurrentProcessId())) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   if (!box) return;
   seen.found = true;
-  wchar_t caption[256] = {};
-  GetWindowTextW(box, caption, 256);
-  seen.caption = caption;
-  EnumChildWindows(box, collectText, reinterpret_cast<LPARAM>(&seen));
+  const testing_support::MessageBoxText shown = testing_support::readMessageBox(box);
+  seen.caption = shown.caption;
+  seen.text = shown.text;
   PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 

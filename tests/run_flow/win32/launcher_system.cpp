@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 #include "tests/run_flow/launcher_system.h"
+#include "tests/support/win32/message_box.h"
 
 namespace run_flow {
 
@@ -24,32 +25,12 @@ std::vector<std::pair<std::string, std::optional<std::string>>> launcherEnvironm
   return {{"LANG", "C"}, {"LC_ALL", "C"}};
 }
 
-namespace {
-
-BOOL CALLBACK collectStaticText(HWND child, LPARAM text) {
-  wchar_t className[32] = {};
-  GetClassNameW(child, className, 32);
-  if (lstrcmpiW(className, L"Static") != 0) return TRUE;
-  wchar_t part[1024] = {};
-  GetWindowTextW(child, part, 1024);
-  *reinterpret_cast<std::wstring*>(text) += part;
-  return TRUE;
-}
-
-}  // namespace
-
 void answerWarningBoxes(std::uint32_t processId, const std::function<void(const std::string&)>& seen) {
   // A message box is a dialog of the system's dialog class; the launcher shows no other dialog.
   HWND box = nullptr;
-  while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(box, &owner);
-    if (owner != processId || !IsWindowVisible(box)) continue;
-    wchar_t caption[256] = {};
-    GetWindowTextW(box, caption, 256);
-    std::wstring text;
-    EnumChildWindows(box, collectStaticText, reinterpret_cast<LPARAM>(&text));
-    seen(platform::toUtf8(caption) + ": " + platform::toUtf8(text));
+  while ((box = testing_support::findMessageBox(processId, box)) != nullptr) {
+    const testing_support::MessageBoxText shown = testing_support::readMessageBox(box);
+    seen(platform::toUtf8(shown.caption) + ": " + platform::toUtf8(shown.text));
     // Pressed only now: until then the box held the process. Answered when this returns, so
     // the next look does not see it again.
     DWORD_PTR result = 0;
