@@ -178,13 +178,8 @@ Figure memoryFigure(const Workspace& workspace) {
   if (peaks.size() != static_cast<std::size_t>(kMemoryRuns)) {
     return failedFigure(kMemoryName, Goal::RatioAtMost, kMemoryGoal, "the check printed no peak");
   }
-  Figure figure;
-  figure.name = kMemoryName;
-  figure.launcher = median(peaks);
-  figure.baseline = static_cast<double>(bytes) / (1024 * 1024);
-  figure.goal = Goal::RatioAtMost;
-  figure.limit = kMemoryGoal;
-  return figure;
+  return measuredFigure(kMemoryName, median(peaks), static_cast<double>(bytes) / (1024 * 1024), Goal::RatioAtMost,
+                        kMemoryGoal);
 }
 
 template <typename Work>
@@ -229,17 +224,10 @@ Figures runCheck(const Workspace& workspace) {
     treeSeconds.push_back(tree);
   }
 
-  Figure figure;
-  figure.name = kName;
-  figure.launcher = median(launcherSeconds);
-  figure.baseline = median(streamingSeconds);
-  figure.goal = Goal::RatioAtMost;
-  figure.limit = kGoal;
-  Figure treeFigure = figure;
-  treeFigure.name = kTreeName;
-  treeFigure.baseline = median(treeSeconds);
-  treeFigure.limit = kTreeGoal;
-  return {figure, treeFigure, memoryFigure(workspace)};
+  const double launcher = median(launcherSeconds);
+  return {measuredFigure(kName, launcher, median(streamingSeconds), Goal::RatioAtMost, kGoal),
+          measuredFigure(kTreeName, launcher, median(treeSeconds), Goal::RatioAtMost, kTreeGoal),
+          memoryFigure(workspace)};
 }
 
 }  // namespace bench

@@ -175,13 +175,7 @@ Figures runSmallFiles(const Workspace& workspace) {
     curlSeconds.push_back(theirs.run.seconds);
   }
 
-  Figure figure;
-  figure.name = kSmallName;
-  figure.launcher = median(launcherSeconds);
-  figure.baseline = median(curlSeconds);
-  figure.goal = Goal::RatioAtMost;
-  figure.limit = kSmallFilesGoal;
-  return {figure};
+  return {measuredFigure(kSmallName, median(launcherSeconds), median(curlSeconds), Goal::RatioAtMost, kSmallFilesGoal)};
 }
 
 }  // namespace bench

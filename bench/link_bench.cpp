@@ -221,12 +221,7 @@ Figure ratioFigure(const Row& row, Side launcher, Side baseline, const char* how
   for (const Side side : {launcher, baseline}) {
     if (!row.failure[side].empty()) return failedFigure(name, Goal::RatioAtMost, goal, row.failure[side]);
   }
-  Figure figure;
-  figure.name = name;
-  figure.launcher = median(row.seconds[launcher]);
-  figure.baseline = median(row.seconds[baseline]);
-  figure.limit = goal;
-  return figure;
+  return measuredFigure(name, median(row.seconds[launcher]), median(row.seconds[baseline]), Goal::RatioAtMost, goal);
 }
 
 void printRows(const std::vector<Row>& rows) {

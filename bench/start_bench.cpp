@@ -120,13 +120,7 @@ Figures runStart(const Workspace& workspace, bool launcherServes, const std::str
     }
   }
 
-  Figure figure;
-  figure.name = kName;
-  figure.launcher = median(launcherMs);
-  figure.baseline = median(baselineMs);
-  figure.goal = Goal::RatioAtMost;
-  figure.limit = kGoal;
-  return {figure};
+  return {measuredFigure(kName, median(launcherMs), median(baselineMs), Goal::RatioAtMost, kGoal)};
 }
 
 }  // namespace bench
