@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -12,14 +13,8 @@
 
 namespace {
 
-struct SeenBox {
-  bool found = false;
-  std::wstring caption;
-  std::wstring text;
-};
-
 // Waits for the dialog box of this process, reads it and presses OK.
-void answerBox(SeenBox& seen) {
+void answerBox(std::optional<testing_support::MessageBoxText>& seen) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   HWND box = nullptr;
   while (!(box = testing_support::findMessageBox(GetCurrentProcessId())) &&
@@ -27,10 +22,7 @@ void answerBox(SeenBox& seen) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   if (!box) return;
-  seen.found = true;
-  const testing_support::MessageBoxText shown = testing_support::readMessageBox(box);
-  seen.caption = shown.caption;
-  seen.text = shown.text;
+  seen = testing_support::readMessageBox(box);
   PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
@@ -50,13 +42,13 @@ TEST(WarningBox, ShowsCaptionAndTextUntilOkIsPressed) {
       {"Fennick Launcher", "bad \xff\xfe text", L"Fennick Launcher", L""},
   };
   for (const Case& c : cases) {
-    SeenBox seen;
+    std::optional<testing_support::MessageBoxText> seen;
     std::thread user(answerBox, std::ref(seen));
     platform::showWarningBox(c.caption, c.text);
     user.join();
-    ASSERT_TRUE(seen.found) << c.caption;
-    EXPECT_EQ(seen.caption, c.expectedCaption);
-    EXPECT_EQ(seen.text, c.expectedText);
+    ASSERT_TRUE(seen) << c.caption;
+    EXPECT_EQ(seen->caption, c.expectedCaption);
+    EXPECT_EQ(seen->text, c.expectedText);
   }
 }
 
