@@ -29,8 +29,10 @@ MAY_INCLUDE = {
     "tools": {"platform", "names", "wire", "trust"},
 }
 
-# System headers that only platform/ includes.
-PLATFORM_ONLY = {"windows.h", "unistd.h"}
+# System headers that only platform/ includes: the operating system's own interfaces.
+PLATFORM_ONLY = {"windows.h", "unistd.h", "fcntl.h", "dirent.h", "signal.h", "spawn.h", "pthread.h",
+                 "winsock2.h", "shlobj.h", "shellapi.h"}
+PLATFORM_ONLY_PREFIXES = ("sys/",)
 # Folders that are the launcher's product (the tools are Linux programs of their own).
 PRODUCT = {"names", "wire", "log", "trust", "update", "staging", "process", "ui", "resources", "launcher"}
 
@@ -60,6 +62,19 @@ def includes_of(path):
         return INCLUDE.findall(text.read())
 
 
+def resolve(path, included):
+    """The project path an include names: as written from the root, or beside the file."""
+    beside = os.path.normpath(os.path.join(os.path.dirname(path), included)).replace(os.sep, "/")
+    if os.path.isfile(os.path.join(ROOT, beside)) and not os.path.isfile(os.path.join(ROOT, included)):
+        return beside
+    return os.path.normpath(included).replace(os.sep, "/")
+
+
+def is_platform_header(included):
+    name = included.lower()
+    return name in PLATFORM_ONLY or name.startswith(PLATFORM_ONLY_PREFIXES)
+
+
 def module(path):
     name = os.path.splitext(path)[0]
     return PART_OF.get(name, name)
@@ -86,29 +101,49 @@ def find_loops(edges):
     return loops
 
 
+def reaches(start, target, graph):
+    """Whether `target` is among the files `start` includes, directly or through others."""
+    seen, todo = set(), [start]
+    while todo:
+        for included in graph.get(todo.pop(), ()):
+            if included == target:
+                return True
+            if included not in seen:
+                seen.add(included)
+                todo.append(included)
+    return False
+
+
 def main():
     problems = []
     edges = {}
+    graph = {}  # file -> the project files it includes
     for path in source_files():
         folder = path.split("/")[0]
         name = path.split("/")[-1]
-        for kind, included in includes_of(path):
-            if kind == "<":
-                if included.lower() in PLATFORM_ONLY and folder in PRODUCT:
-                    problems.append(f"{path}: <{included}> belongs to platform/")
-                if included.startswith("curl/") and folder in PRODUCT and not (
-                        folder == "update" and (name.endswith(".cpp") or name in CURL_HEADERS)):
-                    problems.append(f"{path}: <{included}> is seen only by update/'s transfers")
-                continue
+        for _, written in includes_of(path):
+            included = resolve(path, written)
+            if is_platform_header(included) and folder in PRODUCT:
+                problems.append(f"{path}: {written} belongs to platform/")
+            if included.startswith("curl/") and folder in PRODUCT and not (
+                    folder == "update" and (name.endswith(".cpp") or name in CURL_HEADERS)):
+                problems.append(f"{path}: {written} is seen only by update/'s transfers")
             target_folder = included.split("/")[0]
             if target_folder not in MAY_INCLUDE or "/" not in included:
-                continue  # a test's or a third party's header, found by its own include path
+                continue  # a system, test or third-party header
+            graph.setdefault(path, set()).add(included)
             if target_folder != folder and target_folder not in MAY_INCLUDE[folder]:
                 problems.append(f"{path}: {folder}/ may not include {included}")
-            if folder == "update" and os.path.splitext(name)[0] in TRANSFERS and included == "update/update_checker.h":
-                problems.append(f"{path}: the transfers never include the client ({included})")
+            # The headers that carry curl are included only by update/'s .cpp files and each other.
+            if (included.startswith("update/") and included.split("/")[-1] in CURL_HEADERS and
+                    not (folder == "update" and (name.endswith(".cpp") or name in CURL_HEADERS))):
+                problems.append(f"{path}: {included} carries curl, seen only by update/'s .cpp files")
             if target_folder == folder and module(path) != module(included):
                 edges.setdefault(module(path), set()).add(module(included))
+    for path in graph:
+        if (path.startswith("update/") and os.path.splitext(path.split("/")[-1])[0] in TRANSFERS and
+                reaches(path, "update/update_checker.h", graph)):
+            problems.append(f"{path}: the transfers never include the client (update/update_checker.h)")
     for loop in find_loops(edges):
         problems.append("include loop: " + " -> ".join(loop))
     for problem in problems:
