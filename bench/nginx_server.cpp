@@ -132,10 +132,13 @@ bool NginxServer::startOnPort(int port, int httpsPort, std::string& errorText) {
       errorText = "nginx ended at once on port " + std::to_string(port) + ": " + last;
       return false;
     }
-    std::string body, transferError;
-    probe.httpGetToString(baseUrl() + "/gis/update/list?platform=none", body, transferError);
+    std::string body;
+    Failure failure;
     // A 404 for the unknown platform is an answer too; only a refused connection is not.
-    if (transferError.empty() || transferError.rfind("HTTP ", 0) == 0) return true;
+    if (probe.httpGetToString(baseUrl() + "/gis/update/list?platform=none", body, failure) ||
+        failure.kind == FailureKind::status) {
+      return true;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   stop();

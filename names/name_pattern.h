@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,7 +14,8 @@ bool matchesNamePattern(std::string_view name, std::string_view pattern);
 // Whether the name matches any of the patterns.
 bool matchesAnyNamePattern(std::string_view name, const std::vector<std::string>& patterns);
 
-// The part of a '/'-separated path after its last '/', or the whole path when it has none.
+// The part of a '/'-separated path after its last '/', or the whole path when it has none: a
+// view into `path`, which must outlive it.
 std::string_view baseNameOf(std::string_view path);
 
 }  // namespace names

@@ -23,6 +23,7 @@ bool runStagedDownload(StagedDownload& download, const std::function<void(int, i
 // user cancelled.
 inline bool downloadPending(UpdateChecker& checker, const std::function<void(int, int)>& progress,
                             std::string& errorText) {
+  if (checker.pending.empty()) return true;
   StagedDownload download = stagedDownloadOf(checker);
   Failure failure;
   if (runStagedDownload(download, progress, failure)) return true;

@@ -85,7 +85,8 @@ bool EntryAttempt::finish(Failure& failure) {
     if (transferred && decoded) return true;
     if (!transferred) {
       platform::removeItem(staged_);
-      // The decoder's reason explains a transfer it stopped; a status or a cancel speaks for itself.
+      // The decoder's reason explains a transfer it stopped, a proxy's refusal included (its page
+      // reaches the decoder); a status or a cancel speaks for itself.
       const bool stoppedByDecoder = !decoded_.failure().empty() && transfer.kind != FailureKind::status &&
                                     !transfer.cancelled();
       failure = stoppedByDecoder ? Failure(FailureKind::mismatch, decoded_.failure()) : transfer;

@@ -10,7 +10,8 @@
 #include "wire/object_limits.h"
 
 // What the staged download (download_pending.h) reads: the run's pending list and these
-// settings of its update client, nothing more.
+// settings of its update client, nothing more. It refers to the list, and its transfer context
+// to the client's proxy choice and shared connections: it lives no longer than the client.
 struct StagedDownload {
   const ManifestEntryList& pending;
   std::string baseUrl;

@@ -172,7 +172,7 @@ bool FileTransfer::finish(Failure& failure) {
   state.handle.reset();
   // The last bytes reach the disk only here; a full disk may first show itself now.
   const std::error_code closing = sink.file.close();
-  if (proxyRefused) return failed(FailureKind::status);
+  if (proxyRefused) return failed(FailureKind::proxy);
 
   if (result == CURLE_ABORTED_BY_CALLBACK) {
     failure = cancelledFailure();

@@ -81,7 +81,7 @@ bool httpGetToString(const TransferContext& context, const std::string& url, std
     } while (followRedirect(context, hops, result));
   }
   const long responseCode = responseCodeOf(handle.get());
-  if (proxyAuthenticationFailed(handle.get(), errorText)) return failed(FailureKind::status);
+  if (proxyAuthenticationFailed(handle.get(), errorText)) return failed(FailureKind::proxy);
   handle.reset();
 
   if (sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {

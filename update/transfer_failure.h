@@ -11,7 +11,8 @@ enum class FailureKind {
   cancelled,    // the cancel check said stop; the text is kCancelledText
   setUp,        // the library could not start the transfer
   network,      // the library's own error: name lookup, connecting, a time-out, a broken connection
-  status,       // the server (or a proxy) answered with an error status
+  status,       // the server answered with an error status ("HTTP 404")
+  proxy,        // a proxy refused the credentials it was given (407)
   tooLarge,     // the body passed its bound
   partRefused,  // a resumed file's range answer did not fit the part
   local,        // writing or decoding at this end: a full disk, bytes a decoder refuses

@@ -40,7 +40,8 @@ void writeFile(const std::filesystem::path& file, const std::string& content) {
 }
 
 void setFileTime(const std::filesystem::path& file, std::int64_t seconds) {
-  platform::setLastWriteFileTime(file, platform::unixSecondsToFileTime(seconds));
+  const std::error_code error = platform::setLastWriteFileTime(file, platform::unixSecondsToFileTime(seconds));
+  if (error) throw std::filesystem::filesystem_error("cannot set the file time", file, error);
 }
 
 bool writeFileAt(const std::filesystem::path& file, const std::string& content, std::int64_t seconds) {

@@ -25,7 +25,7 @@ class TempDir {
 // Whole-file helpers for test fixtures.
 std::string readFile(const std::filesystem::path& file);
 void writeFile(const std::filesystem::path& file, const std::string& content);
-// Sets the file's modification time to `seconds` since 1970 (UTC).
+// Sets the file's modification time to `seconds` since 1970 (UTC); throws when it cannot.
 void setFileTime(const std::filesystem::path& file, std::int64_t seconds);
 // writeFile, then setFileTime; false when the content could not be written.
 bool writeFileAt(const std::filesystem::path& file, const std::string& content, std::int64_t seconds);

@@ -162,19 +162,20 @@ struct TransferCase {
   bool ok;
   const char* errorText;  // after the call; "untouched" when the call succeeds
   std::string body;       // what the string or the file holds afterwards
+  FailureKind kind = FailureKind::refused;  // of a failed transfer
 };
 
 const std::vector<TransferCase>& transferCases() {
   static const std::vector<TransferCase> cases = {
       {"/file", true, "untouched", "hello body"},
       {"/big", true, "untouched", bigBody()},
-      {"/missing", false, "HTTP 404", "not here"},  // the error page is kept, the caller ignores it
-      {"/redirect", false, "HTTP 500", "boom"},     // judged on the final response
+      {"/missing", false, "HTTP 404", "not here", FailureKind::status},  // the error page is kept, the caller ignores it
+      {"/redirect", false, "HTTP 500", "boom", FailureKind::status},     // judged on the final response
       {"/moved", true, "untouched", "hello body"},  // a relative address; the redirect's body is dropped
       {"/empty", true, "untouched", ""},
       {"/not-modified", true, "untouched", ""},  // a 3xx that ends the transfer is below 400
-      {"/truncated", false, kPartialFileText, std::string(kTruncatedSent, 'x')},
-      {"/loop", false, kTooManyRedirectsText, ""},
+      {"/truncated", false, kPartialFileText, std::string(kTruncatedSent, 'x'), FailureKind::network},
+      {"/loop", false, kTooManyRedirectsText, "", FailureKind::network},
   };
   return cases;
 }
@@ -183,9 +184,10 @@ TEST_F(HttpTransferTest, StringTransferJudgesLibraryResultThenStatus) {
   for (const TransferCase& c : transferCases()) {
     SCOPED_TRACE(c.target);
     std::string body = "stale content";
-    std::string errorText = "untouched";
-    EXPECT_EQ(checker.httpGetToString(url(c.target), body, errorText), c.ok);
-    EXPECT_EQ(errorText, c.errorText);
+    Failure failure{FailureKind::refused, "untouched"};
+    EXPECT_EQ(checker.httpGetToString(url(c.target), body, failure), c.ok);
+    EXPECT_EQ(failure.text, c.errorText);
+    EXPECT_EQ(failure.kind, c.kind);
     EXPECT_TRUE(body == c.body) << "body of " << body.size() << " bytes";
   }
 }
@@ -364,18 +366,20 @@ TEST_F(HttpTransferTest, ManifestBodyAboveTheBoundEndsTheTransfer) {
     const char* target;
     bool ok;
     std::string errorText;
+    FailureKind kind;
   };
   const std::vector<Case> cases = {
-      {"/at-bound", true, "untouched"},
-      {"/declared-above", false, "更新清单超过 64 MiB"},
-      {"/endless", false, "更新清单超过 64 MiB"},
+      {"/at-bound", true, "untouched", FailureKind::refused},
+      {"/declared-above", false, "更新清单超过 64 MiB", FailureKind::tooLarge},
+      {"/endless", false, "更新清单超过 64 MiB", FailureKind::tooLarge},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
     std::string body;
-    std::string errorText = "untouched";
-    EXPECT_EQ(checker.httpGetToString(url(c.target), body, errorText), c.ok);
-    EXPECT_EQ(errorText, c.errorText);
+    Failure failure{FailureKind::refused, "untouched"};
+    EXPECT_EQ(checker.httpGetToString(url(c.target), body, failure), c.ok);
+    EXPECT_EQ(failure.text, c.errorText);
+    EXPECT_EQ(failure.kind, c.kind);
     EXPECT_LE(body.capacity(), kMaxManifestBytes);
     if (c.ok) {
       EXPECT_EQ(body.size(), kMaxManifestBytes);
