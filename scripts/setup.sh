@@ -9,7 +9,7 @@ packages=(
   libgtest-dev googletest libcpp-httplib-dev
   g++-mingw-w64-x86-64-posix wine wine64
   xvfb xdotool imagemagick x11-utils
-  curl openssl nginx libnginx-mod-http-set-misc libsodium-dev libssl-dev libzstd-dev tinyproxy libasio-dev rapidjson-dev
+  curl openssl nginx libnginx-mod-http-set-misc varnish libsodium-dev libssl-dev libzstd-dev tinyproxy libasio-dev rapidjson-dev
   clang libclang-rt-14-dev
   osslsigncode
 )
