@@ -11,7 +11,8 @@ namespace release_tools_test {
 
 const ToolPaths& toolPaths() {
   static const ToolPaths paths{KESTRUN_TOOLS_PUBLISH, KESTRUN_TOOLS_RELEASE_SERVER,
-                               KESTRUN_TOOLS_LOAD, KESTRUN_TOOLS_NGINX_SCRIPT};
+                               KESTRUN_TOOLS_LOAD, KESTRUN_TOOLS_NGINX_SCRIPT,
+                               KESTRUN_TOOLS_VARNISH_SCRIPT};
   return paths;
 }
 

@@ -21,6 +21,7 @@ struct ToolPaths {
   fs::path releaseServer;
   fs::path load;
   fs::path nginxScript;  // deploy/nginx/run-local.sh
+  fs::path varnishScript;  // deploy/varnish/run-local.sh
 };
 const ToolPaths& toolPaths();
 
