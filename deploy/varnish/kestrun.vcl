@@ -16,10 +16,13 @@ sub vcl_recv {
     if (req.url ~ "^/gis/update/health(\?|$)") {
         return (pass);
     }
-    # The launcher sends no cookies or credentials; whatever else does is not ours to cache.
-    if (req.method != "GET" && req.method != "HEAD") {
+    # Only GET and HEAD are kept; the launcher sends no credentials or cookies, so a request
+    # that does is not one of its own.
+    if ((req.method != "GET" && req.method != "HEAD") || req.http.Authorization || req.http.Cookie) {
         return (pass);
     }
+    # Range and If-Range (a resumed file) are answered from the revalidated copy: 206 when
+    # If-Range names that copy, the whole file with 200 when it changed.
     return (hash);
 }
 
@@ -45,11 +48,12 @@ sub vcl_backend_response {
         set beresp.grace = 0s;
         return (deliver);
     }
-    # The manifest, its signature and the files change under their URL at a publish: kept, but
-    # stale at once, so every request asks the origin with If-None-Match / If-Modified-Since and
-    # a 304 refreshes the copy (`Cache-Control: no-cache`). No grace: never an old release's
-    # bytes while the origin is asked.
-    if (bereq.url ~ "^/gis/update/(list|signature|file)(\?|$)") {
+    # The manifest, its signature and the files change under their URL at a publish
+    # (`Cache-Control: no-cache`): kept a week, but stale after a millisecond (Varnish never
+    # finds an object whose TTL is 0), so every request asks the origin with If-None-Match and
+    # If-Modified-Since, and a 304 without a body refreshes the copy. No grace: never an old
+    # release's bytes while the origin is asked.
+    if (bereq.url ~ "^/gis/update/(list|signature|file)(\?|$)" || beresp.http.Cache-Control ~ "no-cache") {
         set beresp.ttl = 0.001s;
         set beresp.grace = 0s;
         set beresp.keep = 7d;
