@@ -8,6 +8,7 @@
 #include "process/main_program.h"
 #include "staging/digest_record.h"
 #include "staging/download_pending.h"
+#include "staging/installed_paths_record.h"
 #include "staging/rollback_journal.h"
 #include "staging/staging_apply.h"
 #include "ui/progress_window.h"
@@ -136,6 +137,10 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
     // The next update picks its patches from this record instead of reading every file.
     if (std::string recordError; applied > 0 && !recordInstalledDigests(context.installDir, checker.pending, recordError)) {
       logWarn("无法写入已安装文件摘要记录：" + recordError);
+    }
+    // The uninstaller removes what this record names, including what older releases put here.
+    if (std::string recordError; applied > 0 && !recordInstalledPaths(context.installDir, checker.pending, recordError)) {
+      logWarn("无法写入已安装路径记录：" + recordError);
     }
     if (journal && !finishJournal(context, *journal, complete)) {
       // The apply was undone: the previous release starts as before the update.

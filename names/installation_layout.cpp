@@ -11,11 +11,13 @@ std::vector<std::string> launcherOwnFileNames() {
   const std::string serial = kAcceptedSerialFileName;
   const std::string id = kInstallationIdFileName;
   const std::string digests = kDigestRecordFileName;
+  const std::string installed = kInstalledPathsRecordFileName;
   const std::string resume = kResumeRecordFileName;
   const std::string refused = kRefusedReleasesFileName;
   return {kUpdateReportFileName, kInstallationLockFileName, kProgramRestartLockFileName, kStagingDirectoryName,
           serial, serial + kFreshRecordSuffix, id, id + kFreshRecordSuffix, digests, digests + kFreshRecordSuffix,
-          resume, resume + kFreshRecordSuffix, kRollbackDirectoryName, refused, refused + kFreshRecordSuffix};
+          installed, installed + kFreshRecordSuffix, resume, resume + kFreshRecordSuffix, kRollbackDirectoryName,
+          refused, refused + kFreshRecordSuffix};
 }
 
 std::vector<std::string> launcherOwnTopNames() {

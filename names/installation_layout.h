@@ -24,6 +24,8 @@ inline constexpr const char* kStagingDirectoryName = "update_staging";   // the 
 inline constexpr const char* kAcceptedSerialFileName = "update_serial.txt";  // highest signed serial accepted
 inline constexpr const char* kInstallationIdFileName = "update_id.txt";    // the random identifier of rollouts
 inline constexpr const char* kDigestRecordFileName = "update_digests.txt";  // sha256 of installed files
+// Every manifest path an update or the installer put in place, for the uninstaller.
+inline constexpr const char* kInstalledPathsRecordFileName = "update_installed.txt";
 inline constexpr const char* kResumeRecordFileName = "update_resume.txt";   // parts a next run may go on from
 // What an update that may be taken back keeps: the files it replaced, its journal and the
 // probation of the release it installed.

@@ -80,7 +80,8 @@ TEST(LauncherOwnPath, NamesTheLaunchersFilesAsWindowsWould) {
   for (const char* path : {"update.log", "UPDATE.LOG.", "update.lock", "update.restart.lock", "update_serial.txt",
                            "update_serial.txt.new", "update_staging", "update_staging/a.dll", "logs",
                            "Logs/kestrun-20261207.log", "update_digests.txt", "Update_Digests.txt.new",
-                           "update_resume.txt", "update_resume.txt.new", "update_id.txt", "LOGS/KESTRUN-1.LOG"}) {
+                           "update_resume.txt", "update_resume.txt.new", "update_id.txt", "LOGS/KESTRUN-1.LOG",
+                           "Update_Installed.txt.new"}) {
     EXPECT_TRUE(isLauncherOwnPath(path)) << path;
   }
   for (const char* path : {"update.log.bak", "bin/update.log", "logs/vardel.log", "logs/kestrun-1.txt", "logs/a/kestrun-1.log",
@@ -94,7 +95,8 @@ TEST(LauncherOwnPath, EveryRuleReadsTheseNamesInThisOrder) {
             (std::vector<std::string>{"update.log", "update.lock", "update.restart.lock", "update_staging",
                                       "update_serial.txt", "update_serial.txt.new", "update_id.txt",
                                       "update_id.txt.new", "update_digests.txt", "update_digests.txt.new",
-                                      "update_resume.txt", "update_resume.txt.new", "update_rollback",
+                                      "update_installed.txt", "update_installed.txt.new", "update_resume.txt",
+                                      "update_resume.txt.new", "update_rollback",
                                       "update_refused.txt", "update_refused.txt.new", "logs"}));
 }
 
