@@ -20,26 +20,11 @@ source "$root/tests/support/wine_script.sh"
 wine_script_begin signed
 
 echo "signed_first_install: a throwaway CA, a code-signing certificate and a timestamp authority"
-pki=$work/pki
-mkdir -p "$pki"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$pki/ca.key" -out "$pki/ca.crt" -days 2 -subj /CN=Kestrun-CI-CA \
-  -addext basicConstraints=critical,CA:true -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
-issue() {  # name, extended key usage
-  printf 'basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$2" >"$pki/$1.ext"
-  openssl req -newkey rsa:2048 -nodes -keyout "$pki/$1.key" -out "$pki/$1.csr" -subj "/CN=$1" 2>/dev/null
-  openssl x509 -req -in "$pki/$1.csr" -CA "$pki/ca.crt" -CAkey "$pki/ca.key" -CAcreateserial -days 2 \
-    -extfile "$pki/$1.ext" -out "$pki/$1.crt" 2>/dev/null
-  cat "$pki/$1.crt" "$pki/ca.crt" >"$pki/$1.chain"
-}
-issue signer codeSigning
-issue timestamps critical,timeStamping
-issue webserver serverAuth
-
-sign() {  # certificate name, files
-  local name=$1; shift
-  bash "$root/scripts/windows-sign.sh" --cert "$pki/$name.chain" --key "$pki/$name.key" \
-    --test-timestamp "$pki/timestamps.chain" "$pki/timestamps.key" --ca "$pki/ca.crt" "$@"
-}
+source "$root/tests/support/throwaway_pki.sh"
+make_throwaway_ca
+issue_certificate signer codeSigning
+issue_certificate timestamps critical,timeStamping
+issue_certificate webserver serverAuth
 publish() {
   "$native/tools/publish/kestrun-publish" --source "$work/source" --site "$work/site" --platform windows \
     --require-signed >/dev/null 2>"$work/publish.log"
@@ -53,15 +38,12 @@ grep -q '^kestrun-publish: not signed: Vardel.exe: no Authenticode signature$' "
 
 signed=$work/install/Kestrun.exe
 cp "$kestrun" "$signed"
-sign signer "$signed" "$work/source/Vardel.exe" || fail "signing Kestrun.exe and Vardel.exe failed"
-report=$(osslsigncode verify -CAfile "$pki/ca.crt" -TSA-CAfile "$pki/ca.crt" -in "$signed" 2>&1) ||
-  fail "osslsigncode verify refused the signed Kestrun.exe: $report"
-grep -q '^Timestamp Server Signature verification: ok' <<<"$report" || fail "no verified timestamp: $report"
-[[ "$(tail -n1 <<<"$report")" == "Succeeded" ]] || fail "verification did not succeed: $report"
+sign_with signer "$signed" "$work/source/Vardel.exe" || fail "signing Kestrun.exe and Vardel.exe failed"
+verify_signed "$signed"
 
 echo "signed_first_install: a certificate without the code-signing purpose is refused"
 cp "$kestrun" "$work/refused.exe"
-if sign webserver "$work/refused.exe" 2>"$work/refused.log"; then fail "a server certificate signed Kestrun.exe"; fi
+if sign_with webserver "$work/refused.exe" 2>"$work/refused.log"; then fail "a server certificate signed Kestrun.exe"; fi
 grep -q 'the new signature does not verify; the file is unchanged' "$work/refused.log" ||
   fail "$(cat "$work/refused.log")"
 cmp -s "$kestrun" "$work/refused.exe" || fail "the refused signature changed the file"
