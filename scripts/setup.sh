@@ -11,7 +11,7 @@ packages=(
   xvfb xdotool imagemagick x11-utils
   curl openssl nginx libnginx-mod-http-set-misc varnish libsodium-dev libssl-dev libzstd-dev tinyproxy libasio-dev rapidjson-dev
   clang libclang-rt-14-dev
-  osslsigncode
+  osslsigncode nsis
 )
 
 missing=()

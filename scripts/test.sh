@@ -120,6 +120,9 @@ queue_tests wine-trust bash tests/trust/wine_signed_update.sh build/native build
 # verified, then a first installation by the signed executable under Wine.
 queue_tests signed-exe bash tests/wine_e2e/signed_first_install.sh build/native build/windows/launcher/Kestrun.exe \
   build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe "$e2e_port"
+# The setup programs, signed, under Wine: install, install again, uninstall, the offline package.
+queue_tests installer bash tests/wine_e2e/installer_rows.sh build/native build/windows \
+  build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe "$e2e_port"
 # A Kestrun.exe built for an https:// address, under Wine against nginx over TLS (its own port).
 queue_tests wine-https bash tests/wine_e2e/wine_https_update.sh build/native build/windows-https \
   build/windows/tests/wine_e2e/programs/kestrun_wine_vardel.exe "$https_port"
@@ -133,7 +136,7 @@ fi
 
 echo "=== waiting for the test runs"
 finish_tests
-for name in native asan tsan release-tools windows wine-trust signed-exe wine-https fuzz; do
+for name in native asan tsan release-tools windows wine-trust signed-exe installer wine-https fuzz; do
   [ -f "$logs/$name.log" ] || continue
   echo "=== $name tests"
   cat "$logs/$name.log"
