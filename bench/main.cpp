@@ -19,6 +19,8 @@ namespace bench {
 Figures runRollback(const Workspace& workspace, bool launcherServes, const std::string& whyNot);
 // Rollouts that steer themselves: a simulated fleet against kestrun-publish --steer and nginx.
 Figures runSteer(const Workspace& workspace);
+// The origin's load behind two Varnish edges: waves of real launchers, and kestrun-load.
+Figures runEdge(const Workspace& workspace);
 
 double median(std::vector<double> values) {
   if (values.empty()) return 0.0;
@@ -107,12 +109,12 @@ LauncherServer launcherServer(const std::string& baseUrl) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> stepNames = {"download", "small", "update", "check", "start",
-                                              "link", "large", "resume", "rollback", "steer"};
+                                              "link", "large", "resume", "rollback", "steer", "edge"};
   for (int i = 1; i < argc; ++i) {
     if (std::find(stepNames.begin(), stepNames.end(), argv[i]) == stepNames.end()) {
       std::fprintf(stderr,
                    "usage: %s [download] [small] [update] [check] [start] [link] [large] [resume] [rollback]"
-                   " [steer]   (no names: all but link, large, resume and steer)\n",
+                   " [steer] [edge]   (no names: all but link, large, resume, steer and edge)\n",
                    argv[0]);
       return 2;
     }
@@ -150,12 +152,12 @@ int main(int argc, char** argv) {
   workspace.server = &nginx;
   std::printf("server: nginx at %s\n\n", workspace.baseUrl.c_str());
 
-  // Every figure but the link's (five minutes), the large file's (publishes of minutes) and the
-  // rollouts' (minutes of waves) by default; naming some runs only those.
+  // Every figure but the link's (five minutes), the large file's (publishes of minutes), the
+  // rollouts' and the edges' (minutes of waves) by default; naming some runs only those.
   const auto wanted = [argc, argv](const char* step) {
     if (argc < 2) {
       return std::string(step) != "link" && std::string(step) != "large" && std::string(step) != "resume" &&
-             std::string(step) != "steer";
+             std::string(step) != "steer" && std::string(step) != "edge";
     }
     for (int i = 1; i < argc; ++i) {
       if (std::string(argv[i]) == step) return true;
@@ -173,6 +175,7 @@ int main(int argc, char** argv) {
       {"resume", [&] { return bench::runResume(workspace); }},
       {"rollback", [&] { return bench::runRollback(workspace, launcher.usable, launcher.whyNot); }},
       {"steer", [&] { return bench::runSteer(workspace); }},
+      {"edge", [&] { return bench::runEdge(workspace); }},
   };
   bench::Figures all;
   for (const auto& [step, run] : steps) {
