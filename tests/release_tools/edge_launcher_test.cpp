@@ -2,12 +2,15 @@
 // with the project's configuration: they install a release and update to the next, every
 // installation ends on one release with its own bytes, and the origin sees revalidations, not
 // transfers. An edge that leaves the query string out of its key is caught by the same checks.
+#include <algorithm>
 #include <cctype>
 #include <functional>
 #include <map>
 #include <regex>
+#include <tuple>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include "tests/release_tools/nginx_server.h"
 #include "tests/release_tools/varnish_edge.h"
@@ -148,6 +151,24 @@ TEST_P(EdgeEndToEnd, EveryInstallationEndsOnOneReleaseWithItsOwnBytes) {
   }
   if (!row.queryInKey) return;
   for (int i = 0; i < kLaunchers; ++i) EXPECT_EQ(installed(i), "1") << i;
+  // Straight through an edge: a resumed file's range, and a refusal passed on and never kept.
+  httplib::Client client(edges[0]->baseUrl());
+  const std::string left = "/gis/update/file?platform=windows&path=data/left.txt";
+  const auto whole = client.Get(left);
+  ASSERT_TRUE(whole);
+  for (const auto& [ifRange, status, body] : std::vector<std::tuple<std::string, int, std::string>>{
+           {whole->get_header_value("ETag"), 206, "left"}, {"\"changed\"", 200, "left 1\n"}}) {
+    const auto answer = client.Get(left, {{"Range", "bytes=0-3"}, {"If-Range", ifRange}});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, status) << ifRange;
+    EXPECT_EQ(answer->body, body) << ifRange;
+  }
+  const std::string missing = "/gis/update/file?platform=windows&path=missing.txt";
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(client.Get(missing)->status, 404);
+  EXPECT_TRUE(waitUntil([&] {
+    const auto lines = originLines(origin.accessLog(), 0);
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.rfind(missing + " 404 ", 0) == 0; }) == 2;
+  }, 10000));
 
   // The update wave; a run whose check or download spans the publish fails cleanly and keeps the
   // release it had.
