@@ -39,4 +39,12 @@ bool readExitCode(ChildProcess& process, std::uint32_t& exitCode, std::uint32_t&
 // Ends the process at once (TerminateProcess; SIGKILL elsewhere).
 bool terminateProcess(ChildProcess& process, std::uint32_t exitCode, std::uint32_t& errorCode);
 
+// Every other running process whose executable is the file `executable`, compared as the
+// system names files (Windows: full paths, letter case ignored; elsewhere the canonical
+// path). Each is opened before its executable is read, so an id reused in between is never
+// taken for the program. The handles serve waitForExit and terminateProcess; readExitCode
+// fails on them outside Windows (only the parent learns how a process ended). A process
+// that cannot be opened (another user's) is left out; none when the list cannot be read.
+std::vector<ProcessHandle> openProcessesRunning(const std::filesystem::path& executable);
+
 }  // namespace platform

@@ -9,36 +9,57 @@
 // after a normal exit, and 128 + N after death by signal N, as shells report it. The exception
 // is a child ended by our own terminateProcess: its SIGKILL death reads as the exit code given
 // there, just as TerminateProcess sets that code on Windows.
+//
+// A process found by its executable is no child of ours: it is held by a pidfd, which keeps
+// naming that one process after it ends (its id is never signalled), tells by polling
+// whether it has ended, and carries the signal; its exit code cannot be read.
 #include "platform/process.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
+
+#include "platform/posix/descriptor.h"
 
 extern char** environ;
 
 namespace platform {
 
+namespace {
+
+// Called through syscall(): the C library's own wrappers are missing from older headers.
+int openPidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+int signalPidfd(int pidfd, int signal) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0)); }
+
+}  // namespace
+
 class ChildProcess {
  public:
   explicit ChildProcess(pid_t pid) : pid_(pid) {}
+  ChildProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
 
   pid_t pid() const { return pid_; }
   bool reaped() const { return reaped_; }
+  // Held by a pidfd: a process found running, not started here.
+  int pidfd() const { return pidfd_.get(); }
 
   // Collects the child's status if it has ended. 0 when it has ended (or ended before), an
   // errno value when waitpid fails; `ended` says which.
   int poll(bool& ended) {
     ended = reaped_;
     if (reaped_) return 0;
+    if (pidfd_.get() >= 0) return pollPidfd(ended);
     for (;;) {
       int status = 0;
       const pid_t result = ::waitpid(pid_, &status, WNOHANG);
@@ -69,7 +90,21 @@ class ChildProcess {
   }
 
  private:
+  // A pidfd reads as ready once its process has ended (a zombie counts as ended).
+  int pollPidfd(bool& ended) {
+    pollfd ready{pidfd_.get(), POLLIN, 0};
+    for (;;) {
+      const int result = ::poll(&ready, 1, 0);
+      if (result >= 0) {
+        ended = result > 0;
+        return 0;
+      }
+      if (errno != EINTR) return errno;
+    }
+  }
+
   pid_t pid_;
+  posix::Descriptor pidfd_;
   bool reaped_ = false;
   int status_ = 0;
   bool terminated_ = false;
@@ -193,6 +228,11 @@ WaitResult waitForExit(ChildProcess& process, int timeoutMs, std::uint32_t& erro
 
 bool readExitCode(ChildProcess& process, std::uint32_t& exitCode, std::uint32_t& errorCode) {
   bool ended = false;
+  if (process.pidfd() >= 0) {
+    // Only the parent learns how a process ended.
+    errorCode = ECHILD;
+    return false;
+  }
   if (int error = process.poll(ended)) {
     errorCode = static_cast<std::uint32_t>(error);
     return false;
@@ -204,12 +244,39 @@ bool readExitCode(ChildProcess& process, std::uint32_t& exitCode, std::uint32_t&
 bool terminateProcess(ChildProcess& process, std::uint32_t exitCode, std::uint32_t& errorCode) {
   // A reaped child's id may already belong to someone else: there is nothing left to end.
   if (process.reaped()) return true;
-  if (::kill(process.pid(), SIGKILL) != 0) {
+  if (process.pidfd() >= 0 ? signalPidfd(process.pidfd(), SIGKILL) != 0
+                           : ::kill(process.pid(), SIGKILL) != 0) {
     errorCode = static_cast<std::uint32_t>(errno);
     return false;
   }
   process.markTerminated(exitCode);
   return true;
+}
+
+std::vector<ProcessHandle> openProcessesRunning(const std::filesystem::path& executable) {
+  std::vector<ProcessHandle> found;
+  std::error_code error;
+  const std::filesystem::path wanted = std::filesystem::canonical(executable, error);
+  if (error) return found;
+  const pid_t own = ::getpid();
+  for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end; entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    char* rest = nullptr;
+    const long pid = std::strtol(name.c_str(), &rest, 10);
+    if (name.empty() || *rest != '\0' || pid <= 0 || pid == own) continue;
+    // Opened first and compared after: an id reused between the listing and the opening then
+    // names a process whose own executable is compared, never one that was not.
+    const int pidfd = openPidfd(static_cast<pid_t>(pid));
+    if (pidfd < 0) continue;
+    ProcessHandle process(new ChildProcess(static_cast<pid_t>(pid), pidfd));
+    std::error_code linkError;
+    const std::filesystem::path running = std::filesystem::read_symlink(entry->path() / "exe", linkError);
+    // The link spoke of the opened process only if that one still held the id after the read.
+    bool ended = false;
+    if (linkError || running != wanted || process->poll(ended) || ended) continue;
+    found.push_back(std::move(process));
+  }
+  return found;
 }
 
 }  // namespace platform

@@ -1,8 +1,10 @@
 #include "platform/process.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include "platform/command_line.h"
+#include "platform/extended_path.h"
 #include "platform/win32/long_path.h"
 #include "platform/win32/win32_handles.h"
 
@@ -93,6 +95,56 @@ bool terminateProcess(ChildProcess& process, std::uint32_t exitCode, std::uint32
     return false;
   }
   return true;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+namespace {
+
+// A path as Windows compares it: full, in its long form where the file exists, without the
+// extended-length prefix.
+std::wstring comparedPath(const std::wstring& path) {
+  std::wstring text = win32::systemPath(path);
+  std::wstring longForm(32768, L'\0');
+  const DWORD length = GetLongPathNameW(text.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
+  if (length > 0 && length < longForm.size()) text.assign(longForm.data(), length);
+  return withoutExtendedPrefix(text);
+}
+
+bool samePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::vector<ProcessHandle> openProcessesRunning(const std::filesystem::path& executable) {
+  std::vector<ProcessHandle> found;
+  const std::wstring wanted = comparedPath(executable.native());
+  const std::wstring wantedName = executable.filename().native();
+  win32::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return found;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  const DWORD own = GetCurrentProcessId();
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    // The listing's name is a first filter only: every process would otherwise be opened.
+    if (entry.th32ProcessID == own || !samePath(entry.szExeFile, wantedName)) continue;
+    // Opened first and compared after: the handle holds the very process whose image is read.
+    ProcessHandle process(new ChildProcess);
+    process->handle.reset(
+        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    if (!process->handle) continue;
+    process->id = entry.th32ProcessID;
+    std::wstring image(32768, L'\0');
+    DWORD length = static_cast<DWORD>(image.size());
+    if (!QueryFullProcessImageNameW(process->handle.get(), 0, image.data(), &length)) continue;
+    image.resize(length);
+    if (samePath(comparedPath(image), wanted)) found.push_back(std::move(process));
+  }
+  return found;
 }
 
 }  // namespace platform

@@ -157,4 +157,24 @@ TEST(PosixChildProcess, StartErrorsAreErrnoValues) {
   EXPECT_EQ(formatSystemErrorReport(errorCode), "2 (0x00000002)；No such file or directory");
 }
 
+// Found by its executable, named through a link or not; another copy of the program is not it.
+TEST(PosixChildProcess, RunningProgramIsFoundByItsExecutableAndEnded) {
+  InstalledChild child("sleep=60000\n");
+  InstalledChild other("");
+  platform::ProcessHandle handle = start(child);
+  ASSERT_TRUE(handle);
+  ChildGuard guard(handle);
+  fs::create_directory_symlink(child.directory(), other.directory() / "linked");
+  EXPECT_TRUE(platform::openProcessesRunning(other.program()).empty());
+  std::vector<platform::ProcessHandle> found =
+      platform::openProcessesRunning(other.directory() / "linked" / child.program().filename());
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(platform::processId(*found.front()), platform::processId(*handle));
+  std::uint32_t errorCode = 0;
+  EXPECT_EQ(platform::waitForExit(*found.front(), 0, errorCode), WaitResult::TimedOut);
+  ASSERT_TRUE(platform::terminateProcess(*found.front(), 1, errorCode)) << errorCode;
+  EXPECT_EQ(platform::waitForExit(*found.front(), 15000, errorCode), WaitResult::Exited);
+  EXPECT_EQ(exitCodeAfterEnd(handle), 128u + 9u);  // SIGKILL, sent by no terminateProcess of the parent's
+}
+
 }  // namespace

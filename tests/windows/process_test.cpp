@@ -115,6 +115,25 @@ TEST(StartProcess, ClosingTheHandleLeavesTheProcessRunning) {
   CloseHandle(reopened);
 }
 
+// Found by its executable whatever the letter case it is named in; another program is not it.
+TEST(StartProcess, RunningProgramIsFoundByItsExecutableAndEnded) {
+  testing_support::TempDir dir;
+  platform::ProcessHandle child = startChild({L"sleep", L"600000"}, dir.path());
+  ASSERT_TRUE(child);
+  EXPECT_TRUE(platform::openProcessesRunning(dir / "kestrun_windows_child.exe").empty());
+  std::wstring upper = childProgramPath().native();
+  CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+  std::vector<platform::ProcessHandle> found = platform::openProcessesRunning(upper);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(platform::processId(*found.front()), platform::processId(*child));
+  std::uint32_t errorCode = 0;
+  ASSERT_TRUE(platform::terminateProcess(*found.front(), 7, errorCode)) << errorCode;
+  ASSERT_EQ(platform::waitForExit(*found.front(), kGenerousWaitMs, errorCode), WaitResult::Exited);
+  std::uint32_t exitCode = 0;
+  ASSERT_TRUE(platform::readExitCode(*child, exitCode, errorCode));
+  EXPECT_EQ(exitCode, 7u);
+}
+
 TEST(MainProgramObservation, ProgramStillRunningAfterFiveSecondsIsLeftRunning) {
   testing_support::TempDir dir;
   const std::filesystem::path program = childProgramPath();
