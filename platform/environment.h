@@ -29,6 +29,12 @@ std::string describePlatform();
 // user. Silent: every failure is ignored.
 void registerUrlProtocols();
 
+// Takes back one installation's registration of those schemes: a scheme whose handler is the
+// launcher at `launcherPath`, exactly as registerUrlProtocols would have written it for that
+// path (on Windows letter case aside), is removed; a scheme another installation (or program)
+// handles is left alone. Gives the number of schemes removed; a failure leaves that one.
+int unregisterUrlProtocols(const std::filesystem::path& launcherPath);
+
 // True when the user's UI language is Chinese (any variant).
 bool isChineseUi();
 

@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -115,6 +116,30 @@ std::string desktopEntry(const Scheme& scheme, const fs::path& launcherPath) {
   return entry;
 }
 
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line;
+    text += '\n';
+  }
+  return text;
+}
+
 bool isSectionHeader(const std::string& line) {
   const std::string text = trimmedBlanks(line);
   return !text.empty() && text.front() == '[';
@@ -156,18 +181,7 @@ std::string desktopExecArgument(const std::string& argument) {
 
 std::string withDefaultApplication(const std::string& mimeApps, const std::string& mimeType,
                                    const std::string& desktopIdText) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < mimeApps.size()) {
-    const std::size_t end = mimeApps.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(mimeApps.substr(start));
-      break;
-    }
-    lines.push_back(mimeApps.substr(start, end - start));
-    start = end + 1;
-  }
-
+  std::vector<std::string> lines = linesOf(mimeApps);
   const std::string ourLine = mimeType + "=" + desktopIdText;
   std::size_t section = lines.size();
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -208,12 +222,25 @@ std::string withDefaultApplication(const std::string& mimeApps, const std::strin
     }
   }
 
-  std::string result;
-  for (const std::string& line : lines) {
-    result += line;
-    result += '\n';
+  return joined(lines);
+}
+
+std::string withoutDefaultApplication(const std::string& mimeApps, const std::string& mimeType,
+                                      const std::string& desktopIdText) {
+  std::vector<std::string> lines = linesOf(mimeApps);
+  bool inDefaults = false;
+  for (std::size_t i = 0; i < lines.size();) {
+    if (isSectionHeader(lines[i])) inDefaults = trimmedBlanks(lines[i]) == kDefaultSection;
+    const std::size_t equals = lines[i].find('=');
+    const bool ours = inDefaults && equals != std::string::npos && keyOf(lines[i]) == mimeType &&
+                      trimmedBlanks(lines[i].substr(equals + 1)) == desktopIdText;
+    if (ours) {
+      lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
   }
-  return result;
+  return joined(lines);
 }
 
 void registerUrlProtocolsFor(const fs::path& launcherPath) {
@@ -242,6 +269,35 @@ void registerUrlProtocolsFor(const fs::path& launcherPath) {
   }
   replaceChangedFile(mimeAppsFile, true, current, mimeApps);
 }
+
+int unregisterUrlProtocolsFor(const fs::path& launcherPath) {
+  const fs::path dataHome = baseDirectory("XDG_DATA_HOME", ".local/share");
+  const fs::path configHome = baseDirectory("XDG_CONFIG_HOME", ".config");
+  if (launcherPath.empty() || dataHome.empty()) return 0;
+  // The launcher registers the path it runs from, with every link resolved.
+  std::error_code error;
+  const fs::path launcher = fs::weakly_canonical(launcherPath, error);
+  if (error) return 0;
+  const std::string ourExec = "Exec=" + desktopExecArgument(launcher.native()) + " %u";
+  int removed = 0;
+  for (const Scheme& scheme : kSchemes) {
+    const fs::path entryFile = dataHome / "applications" / desktopId(scheme);
+    std::string entry;
+    if (!readExisting(entryFile, entry)) continue;
+    const std::vector<std::string> lines = linesOf(entry);
+    // Another installation's launcher keeps its registration.
+    if (std::find(lines.begin(), lines.end(), ourExec) == lines.end() || removeItem(entryFile)) continue;
+    ++removed;
+    std::string current;
+    if (configHome.empty() || !readExisting(configHome / "mimeapps.list", current) || current.empty()) continue;
+    replaceChangedFile(configHome / "mimeapps.list", true, current,
+                       withoutDefaultApplication(current, std::string("x-scheme-handler/") + scheme.name,
+                                                 desktopId(scheme)));
+  }
+  return removed;
+}
+
+int unregisterUrlProtocols(const fs::path& launcherPath) { return unregisterUrlProtocolsFor(launcherPath); }
 
 void registerUrlProtocols() {
   fs::path launcherPath;

@@ -140,6 +140,23 @@ TEST(RegisterUrlProtocols, ALauncherMovedElsewhereRepointsTheSchemes) {
             "image/png=gimp.desktop;\n");
 }
 
+TEST(UnregisterUrlProtocols, RemovesOnlyWhatPointsAtThisLauncher) {
+  for (const bool sameLauncher : {true, false}) {
+    TestHome home(true);
+    writeFile(home.dir / "config/mimeapps.list", "[Default Applications]\ntext/html=firefox.desktop\n");
+    const fs::path installed = fs::weakly_canonical(home.dir / "Fennick/Kestrun");
+    platform::registerUrlProtocolsFor(installed);
+    const std::string mimeApps = readFile(home.dir / "config/mimeapps.list");
+    // The same launcher named through a link and a dot, or another installation's.
+    fs::create_directory_symlink(home.dir.path(), home.dir / "linked");
+    const fs::path named = home.dir / "linked" / (sameLauncher ? "Fennick/./Kestrun" : "Other/Kestrun");
+    EXPECT_EQ(platform::unregisterUrlProtocolsFor(named), sameLauncher ? 2 : 0);
+    EXPECT_EQ(fs::exists(home.dir / "data/applications/kestrun-oloma.desktop"), !sameLauncher);
+    EXPECT_EQ(readFile(home.dir / "config/mimeapps.list"),
+              sameLauncher ? "[Default Applications]\ntext/html=firefox.desktop\n" : mimeApps);
+  }
+}
+
 const std::string kBothDefaults =
     "[Default Applications]\n"
     "x-scheme-handler/oloma=kestrun-oloma.desktop\n"

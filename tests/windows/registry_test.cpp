@@ -97,6 +97,29 @@ TEST(UrlProtocols, LauncherPathWithSpacesIsQuotedAndRewrittenOnTheNextStart) {
   }
 }
 
+TEST(UrlProtocols, OnlyTheSchemesOfThisLauncherAreUnregistered) {
+  const struct {
+    const wchar_t* registeredFor;
+    const wchar_t* unregisteredFor;
+    bool removed;
+  } rows[] = {
+      {L"C:\\Program Files\\Fennick\\Kestrun.exe", L"c:\\program files\\fennick\\KESTRUN.EXE", true},
+      {L"C:\\Program Files\\Fennick\\Kestrun.exe", L"D:\\Fennick\\Kestrun.exe", false},
+      {L"C:\\Fennick\\Kestrun.exe", L"C:\\Fennick\\Kestrun.exe.bak", false},
+  };
+  for (const auto& row : rows) {
+    SchemeKeys keys(L"kestrun-test-scheme");
+    platform::win32::registerUrlProtocol(L"kestrun-test-scheme", L"URL:Kestrun Test Protocol", row.registeredFor);
+    EXPECT_EQ(platform::win32::unregisterUrlProtocol(L"kestrun-test-scheme", row.unregisteredFor), row.removed);
+    EXPECT_EQ(readValue(keys.key, L"URL Protocol").present, !row.removed);
+  }
+  std::filesystem::path launcher;
+  ASSERT_TRUE(platform::ownExecutablePath(launcher));
+  platform::registerUrlProtocols();
+  EXPECT_EQ(platform::unregisterUrlProtocols(launcher), 2);
+  EXPECT_FALSE(readValue(L"Software\\Classes\\vardel", L"URL Protocol").present);
+}
+
 TEST(SetRegistryString, ReportsKeyCreationFailureOtherwiseTheClose) {
   SchemeKeys keys(L"kestrun-test-values");
   EXPECT_EQ(platform::win32::setRegistryString(HKEY_CURRENT_USER, keys.key, L"named", L"value"), ERROR_SUCCESS);
