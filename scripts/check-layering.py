@@ -27,6 +27,7 @@ MAY_INCLUDE = {
     "resources": set(),
     "launcher": {"platform", "names", "wire", "log", "trust", "update", "staging", "process", "ui", "resources"},
     "tools": {"platform", "names", "wire", "trust"},
+    "uninstall": {"platform", "names", "log", "update", "staging", "process"},
 }
 
 # System headers that only platform/ includes: the operating system's own interfaces.
@@ -34,7 +35,8 @@ PLATFORM_ONLY = {"windows.h", "unistd.h", "fcntl.h", "dirent.h", "signal.h", "sp
                  "winsock2.h", "shlobj.h", "shellapi.h"}
 PLATFORM_ONLY_PREFIXES = ("sys/",)
 # Folders that are the launcher's product (the tools are Linux programs of their own).
-PRODUCT = {"names", "wire", "log", "trust", "update", "staging", "process", "ui", "resources", "launcher"}
+PRODUCT = {"names", "wire", "log", "trust", "update", "staging", "process", "ui", "resources", "launcher",
+           "uninstall"}
 
 # In update/, curl is seen by the .cpp files and by these headers, which only they include.
 CURL_HEADERS = {"curl_easy_handle.h", "transfer_options.h", "proxy_options.h", "transfer_share.h",

@@ -1,0 +1,150 @@
+// What KestrunRemove removes from an installation, and what it leaves, on real files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "names/installation_layout.h"
+#include "platform/environment.h"
+#include "platform/file_lock.h"
+#include "platform/process.h"
+#include "staging/installed_paths_record.h"
+#include "tests/support/symlink_support.h"
+#include "tests/support/temp_dir.h"
+#include "uninstall/removal_run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::writeFile;
+
+const std::string kLauncher = kLauncherFileName;
+
+struct Row {
+  const char* behaviour;
+  std::vector<std::string> files;                          // below the temporary root
+  std::vector<std::pair<std::string, std::string>> links;  // folder link -> its target, below the root
+  std::string record;  // none when empty
+  bool holdLock = false;
+  bool runProgram = false;
+  RemovalExit exit;
+  std::vector<std::string> lines;  // "<root>" stands for the root, "<pid>" for a process id
+  std::vector<std::string> left;   // every item below the root afterwards
+};
+
+const std::vector<std::string> kInstalled = {"inst/" + kLauncher, "inst/Vardel.exe", "inst/bin/a.dll",
+                                             "inst/data/sub/b.dat", "inst/data/user.txt", "inst/logs/kestrun-20260101.log",
+                                             "inst/logs/vardel.log", "inst/update.log", "inst/update_staging/x/y",
+                                             "outside/keep"};
+
+const Row kRows[] = {
+    {"a whole installation, the user's files left",
+     kInstalled, {}, "Vardel.exe\nbin/a.dll\ndata/sub/b.dat\n", false, false, RemovalExit::Removed,
+     {"已移除本安装的 URL 协议注册：0 项", "已删除 10 项，留下 4 项"},
+     {"inst", "inst/" + kLauncher, "inst/data", "inst/data/user.txt", "inst/logs", "inst/logs/vardel.log", "outside",
+      "outside/keep"}},
+    {"a hostile record removes nothing outside",
+     {"inst/Vardel.exe", "outside/keep"}, {{"inst/linked", "../outside"}},
+     "../outside/keep\n<root>/outside/keep\nlinked/keep\nupdate.log\n" + kLauncher + "\n", false, false,
+     RemovalExit::Removed,
+     {"已移除本安装的 URL 协议注册：0 项", "跳过记录中不允许的路径：../outside/keep",
+      "跳过记录中不允许的路径：<root>/outside/keep", "跳过经过链接目录的路径：linked/keep",
+      "跳过记录中不允许的路径：update.log", "跳过记录中不允许的路径：" + kLauncher, "已删除 2 项，留下 2 项"},
+     {"inst", "inst/Vardel.exe", "inst/linked", "outside", "outside/keep"}},
+    {"a recorded link goes as a link",
+     {"inst/Vardel.exe", "outside/keep"}, {{"inst/lib/current", "../../outside"}}, "Vardel.exe\nlib/current\n", false,
+     false, RemovalExit::Removed, {"已移除本安装的 URL 协议注册：0 项", "已删除 5 项，留下 0 项"},
+     {"inst", "outside", "outside/keep"}},
+    {"a folder that is no installation is refused",
+     {"inst/user.txt"}, {}, "", false, false, RemovalExit::NotInstallation,
+     {"不是 Kestrun 安装目录，未做任何改动：<root>/inst"}, {"inst", "inst/user.txt"}},
+    {"a held lock touches nothing",
+     {"inst/Vardel.exe"}, {}, "Vardel.exe\n", true, false, RemovalExit::LockUnavailable,
+     {"等待另一个 Kestrun 结束超时（0 秒），未做任何改动"},
+     {"inst", "inst/Vardel.exe", "inst/update.lock", "inst/update_installed.txt"}},
+    {"a running program is stopped, then removed",
+     {}, {}, "Vardel.exe\n", false, true, RemovalExit::Removed,
+     {"已结束正在运行的 Vardel：进程 <pid>", "已移除本安装的 URL 协议注册：0 项", "已删除 3 项，留下 2 项"},
+     {"inst", "inst/child_behaviour.txt", "inst/child_record.txt"}},
+};
+
+std::vector<std::string> itemsBelow(const fs::path& root) {
+  std::vector<std::string> items;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    items.push_back(it->path().lexically_relative(root).generic_string());
+  }
+  std::sort(items.begin(), items.end());
+  return items;
+}
+
+std::vector<std::string> linesOf(const std::string& text, const fs::path& root) {
+  std::vector<std::string> lines;
+  std::istringstream in(std::regex_replace(text, std::regex("进程 [0-9]+"), "进程 <pid>"));
+  for (std::string line; std::getline(in, line);) {
+    std::replace(line.begin(), line.end(), '\\', '/');
+    for (std::size_t at; (at = line.find(root.generic_string())) != std::string::npos;) {
+      line.replace(at, root.generic_string().size(), "<root>");
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(KestrunRemove, RemovesWhatTheInstallationPutThereAndNothingElse) {
+  for (const Row& row : kRows) {
+    SCOPED_TRACE(row.behaviour);
+    testing_support::TempDir temp;
+    const fs::path root = fs::canonical(temp.path());
+    if (!row.links.empty() && !testing_support::symlinkUnavailableReason(root).empty()) continue;
+    for (const std::string& file : row.files) writeFile(root / file, "bytes\n");
+    for (const auto& [link, target] : row.links) {
+      fs::create_directories((root / link).parent_path());
+      fs::create_directory_symlink(target, root / link);
+    }
+    if (!row.record.empty()) {
+      writeFile(root / "inst" / kInstalledPathsRecordFileName,
+                std::regex_replace(row.record, std::regex("<root>"), root.generic_string()));
+    }
+    platform::FileLock lock;
+    bool locked = false;
+    if (row.holdLock) {
+      ASSERT_FALSE(lock.tryLock(root / "inst" / kInstallationLockFileName, locked) || !locked);
+    }
+    platform::ProcessHandle program;
+    if (row.runProgram) {
+      fs::path own;
+      ASSERT_TRUE(platform::ownExecutablePath(own));
+      fs::copy_file(own.parent_path() / ("kestrun_test_child" + own.extension().string()), root / "inst/Vardel.exe");
+      writeFile(root / "inst/child_behaviour.txt", "sleep=60000\n");
+      std::uint32_t errorCode = 0;
+      program = platform::startProcess(root / "inst/Vardel.exe", {}, root / "inst", errorCode);
+      ASSERT_TRUE(program) << errorCode;
+      // The child has started once it has written its record.
+      for (int i = 0; i < 500 && !fs::exists(root / "inst/child_record.txt"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+    std::ostringstream out;
+    EXPECT_EQ(removeInstallation({root / "inst", std::chrono::seconds(0)}, out), row.exit);
+    EXPECT_EQ(linesOf(out.str(), root), row.lines);
+    std::vector<std::string> left = row.left;
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(itemsBelow(root), left);
+    std::uint32_t errorCode = 0;
+    if (program) {
+      EXPECT_EQ(platform::waitForExit(*program, 0, errorCode), platform::WaitResult::Exited);
+    }
+  }
+}
+
+TEST(InstalledPathsRecord, KeepsWhatEarlierAppliesPutThere) {
+  testing_support::TempDir dir;
+  writeFile(dir / kInstalledPathsRecordFileName, "old/gone.dll\r\nVardel.exe\n");
+  std::string errorText;
+  ASSERT_TRUE(recordInstalledPaths(dir.path(), ManifestEntryList{ManifestEntry{"Vardel.exe", 1, 1, ""}, ManifestEntry{"lib/new.dll", 1, 1, ""}}, errorText));
+  EXPECT_EQ(testing_support::readFile(dir / kInstalledPathsRecordFileName), "Vardel.exe\nlib/new.dll\nold/gone.dll\n");
+}
+
+}  // namespace
