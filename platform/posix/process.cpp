@@ -38,9 +38,12 @@ namespace platform {
 
 namespace {
 
-// Called through syscall(): the C library's own wrappers are missing from older headers.
+// Called through syscall(): the C library's own wrappers are missing from older headers. The
+// kernel opens every pidfd close-on-exec.
 int openPidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
-int signalPidfd(int pidfd, int signal) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0)); }
+int signalPidfd(int pidfd, int signal) {
+  return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
+}
 
 }  // namespace
 

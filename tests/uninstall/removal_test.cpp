@@ -97,6 +97,7 @@ TEST(KestrunRemove, RemovesWhatTheInstallationPutThereAndNothingElse) {
     SCOPED_TRACE(row.behaviour);
     testing_support::TempDir temp;
     const fs::path root = fs::canonical(temp.path());
+    // Wine makes no links: those rows run where links can be made.
     if (!row.links.empty() && !testing_support::symlinkUnavailableReason(root).empty()) continue;
     for (const std::string& file : row.files) writeFile(root / file, "bytes\n");
     for (const auto& [link, target] : row.links) {
@@ -143,7 +144,8 @@ TEST(InstalledPathsRecord, KeepsWhatEarlierAppliesPutThere) {
   testing_support::TempDir dir;
   writeFile(dir / kInstalledPathsRecordFileName, "old/gone.dll\r\nVardel.exe\n");
   std::string errorText;
-  ASSERT_TRUE(recordInstalledPaths(dir.path(), ManifestEntryList{ManifestEntry{"Vardel.exe", 1, 1, ""}, ManifestEntry{"lib/new.dll", 1, 1, ""}}, errorText));
+  const ManifestEntryList applied{ManifestEntry{"Vardel.exe", 1, 1, ""}, ManifestEntry{"lib/new.dll", 1, 1, ""}};
+  ASSERT_TRUE(recordInstalledPaths(dir.path(), applied, errorText));
   EXPECT_EQ(testing_support::readFile(dir / kInstalledPathsRecordFileName), "Vardel.exe\nlib/new.dll\nold/gone.dll\n");
 }
 
