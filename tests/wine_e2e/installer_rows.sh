@@ -67,7 +67,7 @@ removed_cleanly() {  # what the program itself wrote stays; nothing of the insta
   [[ "$(ls -A "$install")" == "$1" ]] || fail "left in the folder: $(ls -AR "$install")"
   [[ ! -e "$shortcut" ]] || fail "the Start menu shortcut is left"
   for key in "$uninstall_key" 'HKCU\Software\Classes\oloma' 'HKCU\Software\Classes\vardel'; do
-    [[ -z "$(registry "$key")" ]] || fail "$key is left: $(registry "$key")"
+    if wine reg query "$key" >/dev/null 2>&1; then fail "$key is left: $(registry "$key")"; fi
   done
 }
 
