@@ -52,6 +52,7 @@ InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW FinishPageShow
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -68,19 +69,13 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 
 Var NoRun
 
-Function .onInit
-  ${GetParameters} $0
-  ClearErrors
-  ${GetOptions} $0 "/DESKTOP" $1
-  ${IfNot} ${Errors}
-    SectionSetFlags 1 ${SF_SELECTED}
-  ${EndIf}
-  ClearErrors
-  ${GetOptions} $0 "/NORUN" $1
-  ${IfNot} ${Errors}
-    StrCpy $NoRun 1
-  ${EndIf}
-FunctionEnd
+; Ends the setup program or the uninstaller with an exit code, and a message unless silent.
+!macro Fail CODE ICON TEXT
+  SetErrorLevel ${CODE}
+  IfSilent +2
+  MessageBox ${ICON} "${TEXT}"
+  Quit
+!macroend
 
 Section "${PRODUCT}" SectionProgram
   SectionIn RO
@@ -89,10 +84,7 @@ Section "${PRODUCT}" SectionProgram
   File "/oname=Kestrun.exe.new" "${KESTRUN_EXE}"
   ${If} ${Errors}
     Delete "$INSTDIR\Kestrun.exe.new"
-    SetErrorLevel 2
-    IfSilent +2
-    MessageBox MB_ICONSTOP "$(WriteFailed)"
-    Quit
+    !insertmacro Fail 2 MB_ICONSTOP "$(WriteFailed)"
   ${EndIf}
   ; A launcher of an earlier install may be in the middle of its run: wait for it about 30 seconds.
   StrCpy $1 0
@@ -105,32 +97,19 @@ Section "${PRODUCT}" SectionProgram
     IntOp $1 $1 + 1
     ${If} $1 >= 60
       Delete "$INSTDIR\Kestrun.exe.new"
-      SetErrorLevel 3
-      IfSilent +2
-      MessageBox MB_ICONSTOP "$(LauncherBusy)"
-      Quit
+      !insertmacro Fail 3 MB_ICONSTOP "$(LauncherBusy)"
     ${EndIf}
     Sleep 500
   ${Loop}
+  ClearErrors
   Rename "$INSTDIR\Kestrun.exe.new" "$INSTDIR\Kestrun.exe"
-
-!ifdef RELEASE_DIR
-  ; The release's files only go into a folder without an installation: an installed one is
-  ; the launcher's to update, and its record of installed files stays whole.
-  ${IfNot} ${FileExists} "$INSTDIR\Vardel.exe"
-    ClearErrors
-    File /r "${RELEASE_DIR}/*"
-    ${If} ${Errors}
-      SetErrorLevel 2
-      IfSilent +2
-      MessageBox MB_ICONSTOP "$(WriteFailed)"
-      Quit
-    ${EndIf}
+  ${If} ${Errors}
+    !insertmacro Fail 2 MB_ICONSTOP "$(WriteFailed)"
   ${EndIf}
-!endif
 
+  ; The uninstaller and its entry come before the release, so that a release cut short can
+  ; still be removed.
   WriteUninstaller "$INSTDIR\Uninstall.exe"
-  CreateShortcut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\Kestrun.exe" "" "$INSTDIR\Kestrun.exe" 0
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -140,6 +119,23 @@ Section "${PRODUCT}" SectionProgram
   WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+
+!ifdef RELEASE_DIR
+  ; The release's files only go into a folder without an installation or what is left of one:
+  ; an installed application is the launcher's to update, and its record of installed files
+  ; must stay whole. The record goes first, so that the uninstaller knows every file written.
+  ${IfNot} ${FileExists} "$INSTDIR\Vardel.exe"
+  ${AndIfNot} ${FileExists} "$INSTDIR\update_installed.txt"
+    ClearErrors
+    File "${RELEASE_DIR}/update_installed.txt"
+    File /r /x update_installed.txt "${RELEASE_DIR}/*"
+    ${If} ${Errors}
+      !insertmacro Fail 2 MB_ICONSTOP "$(WriteFailed)"
+    ${EndIf}
+  ${EndIf}
+!endif
+
+  CreateShortcut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\Kestrun.exe" "" "$INSTDIR\Kestrun.exe" 0
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
@@ -147,6 +143,20 @@ SectionEnd
 Section /o "$(DesktopShortcut)" SectionDesktop
   CreateShortcut "$DESKTOP\${SHORTCUT}" "$INSTDIR\Kestrun.exe" "" "$INSTDIR\Kestrun.exe" 0
 SectionEnd
+
+Function .onInit
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/DESKTOP" $1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${SectionDesktop} ${SF_SELECTED}
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $0 "/NORUN" $1
+  ${IfNot} ${Errors}
+    StrCpy $NoRun 1
+  ${EndIf}
+FunctionEnd
 
 ; A silent install starts Kestrun.exe itself; an interactive one through the finish page.
 Function .onInstSuccess
@@ -157,44 +167,51 @@ Function .onInstSuccess
   ${EndIf}
 FunctionEnd
 
+Function FinishPageShow
+  ${If} $NoRun == 1
+    SendMessage $mui.FinishPage.Run ${BM_SETCHECK} 0 0
+  ${EndIf}
+FunctionEnd
+
 ; The application's files, the launcher's records, logs and staging, and its URL-scheme
 ; registration are removed by KestrunRemove, which stops a running Vardel.exe first and never
-; follows a link out of the folder; then the setup program's own entries go.
+; follows a link out of the folder; then the setup program's own part goes, the installed-apps
+; entry last, so that whatever stops it on the way can be tried again.
 Section "Uninstall"
   InitPluginsDir
   File "/oname=$PLUGINSDIR\KestrunRemove.exe" "${KESTRUN_REMOVE}"
-  ClearErrors
-  ExecWait '"$PLUGINSDIR\KestrunRemove.exe" --installation "$INSTDIR"' $0
-  ${If} ${Errors}
-    SetErrorLevel 6
-    IfSilent +2
-    MessageBox MB_ICONSTOP "$(RemoveNotStarted)"
-    Quit
-  ${EndIf}
+  ; Without a console window; its lines are for a run by hand, its exit code tells here.
+  nsExec::Exec '"$PLUGINSDIR\KestrunRemove.exe" --installation "$INSTDIR"'
+  Pop $0
+  ReadRegStr $1 HKCU "${UNINSTALL_KEY}" "InstallLocation"
   ${Select} $0
+    ${Case} 0
+    ${Case} 2
+      ; Nothing of the application here: only the entry of this very folder is taken away.
+      ${If} $1 != $INSTDIR
+        !insertmacro Fail 2 MB_ICONSTOP "$(NotAnInstallation)"
+      ${EndIf}
     ${Case} 3
-      SetErrorLevel 3
-      IfSilent +2
-      MessageBox MB_ICONSTOP "$(InstallationBusy)"
-      Quit
+      !insertmacro Fail 3 MB_ICONSTOP "$(InstallationBusy)"
     ${Case} 4
-      SetErrorLevel 4
-      IfSilent +2
-      MessageBox MB_ICONSTOP "$(ProgramNotStopped)"
-      Quit
+      !insertmacro Fail 4 MB_ICONSTOP "$(ProgramNotStopped)"
     ${Case} 5
-      ; The entries stay, so that uninstalling can be tried again.
-      SetErrorLevel 5
-      IfSilent +2
-      MessageBox MB_ICONEXCLAMATION "$(FilesLeft)"
-      Quit
+      !insertmacro Fail 5 MB_ICONEXCLAMATION "$(FilesLeft)"
+    ${CaseElse}
+      ; It could not start, crashed or was ended: nothing is known, so nothing more is done.
+      !insertmacro Fail 6 MB_ICONSTOP "$(RemoveNotStarted)"
   ${EndSelect}
-  ; 0, or 2 (nothing of the application is left in the folder): the setup program's own part.
+  ClearErrors
+  Delete "$INSTDIR\Kestrun.exe"
+  ${If} ${Errors}
+    !insertmacro Fail 5 MB_ICONEXCLAMATION "$(FilesLeft)"
+  ${EndIf}
   Delete "$SMPROGRAMS\${SHORTCUT}"
   Delete "$DESKTOP\${SHORTCUT}"
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
-  Delete "$INSTDIR\Kestrun.exe"
   Delete "$INSTDIR\Uninstall.exe"
   ; Only when empty: files the user put there stay, and so does their folder.
   RMDir "$INSTDIR"
+  ${If} $1 == $INSTDIR
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ${EndIf}
 SectionEnd

@@ -46,7 +46,8 @@ def main():
     if len(sys.argv) != 3:
         fail("usage: stage_release.py SITE OUT")
     site, out = sys.argv[1], sys.argv[2]
-    current = os.path.join(site, "current")
+    # Resolved once, so that a publish while packing cannot mix two releases.
+    current = os.path.realpath(os.path.join(site, "current"))
     try:
         with open(os.path.join(current, "windows.json"), encoding="utf-8") as stream:
             manifest = json.load(stream)
@@ -70,17 +71,20 @@ def main():
         target = os.path.join(out, *path.split("/"))
         if os.path.islink(source) or not os.path.isfile(source):
             fail("%s: not a file in the site" % path)
-        if os.path.getsize(source) != entry.get("size"):
+        size, mtime = entry.get("size"), entry.get("mtime")
+        if not isinstance(size, int) or not isinstance(mtime, int) or mtime < 0:
+            fail("%s: the manifest gives no size or time" % path)
+        if os.path.getsize(source) != size:
             fail("%s: its size is not the manifest's" % path)
         if "sha256" in entry and sha256_of(source) != entry["sha256"].lower():
             fail("%s: its sha256 is not the manifest's" % path)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(source, target)
-        os.utime(target, (entry["mtime"], entry["mtime"]))
+        os.utime(target, (mtime, mtime))
 
     with open(os.path.join(out, RECORD), "w", encoding="utf-8", newline="\n") as record:
         record.writelines(path + "\n" for path in paths)
-    print(os.path.basename(os.path.realpath(current)))
+    print(os.path.basename(current))
 
 
 if __name__ == "__main__":

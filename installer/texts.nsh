@@ -13,8 +13,8 @@ LangString WriteFailed ${LANG_SIMPCHINESE} "无法安装 Fennick：安装目录�
 LangString LauncherBusy ${LANG_ENGLISH} "Fennick is updating. Try again when the update is done."
 LangString LauncherBusy ${LANG_SIMPCHINESE} "Fennick 正在更新，请在更新完成后重试。"
 
-LangString RemoveNotStarted ${LANG_ENGLISH} "Fennick could not be removed: the removal could not be started."
-LangString RemoveNotStarted ${LANG_SIMPCHINESE} "无法卸载 Fennick：卸载程序无法启动。"
+LangString RemoveNotStarted ${LANG_ENGLISH} "Fennick could not be removed: the removal did not finish."
+LangString RemoveNotStarted ${LANG_SIMPCHINESE} "无法卸载 Fennick：卸载过程未能完成。"
 
 LangString InstallationBusy ${LANG_ENGLISH} "Fennick is updating. Try again when the update is done."
 LangString InstallationBusy ${LANG_SIMPCHINESE} "Fennick 正在更新，请在更新完成后重试。"
@@ -24,3 +24,6 @@ LangString ProgramNotStopped ${LANG_SIMPCHINESE} "Fennick 正在运行且无法�
 
 LangString FilesLeft ${LANG_ENGLISH} "Some files of Fennick could not be removed. Close the programs using them and uninstall again."
 LangString FilesLeft ${LANG_SIMPCHINESE} "部分 Fennick 文件无法删除，请关闭正在使用它们的程序后再次卸载。"
+
+LangString NotAnInstallation ${LANG_ENGLISH} "This folder holds no Fennick installation of its own; nothing was removed."
+LangString NotAnInstallation ${LANG_SIMPCHINESE} "此目录中没有属于它自己的 Fennick 安装，未删除任何内容。"
