@@ -21,17 +21,45 @@ sub vcl_recv {
     if ((req.method != "GET" && req.method != "HEAD") || req.http.Authorization || req.http.Cookie) {
         return (pass);
     }
-    # Range and If-Range (a resumed file) are answered from the revalidated copy: 206 when
-    # If-Range names that copy, the whole file with 200 when it changed.
-    return (hash);
+    # Compressed copies and patches: the origin ignores a query string there, so it is dropped,
+    # and one copy is kept per object whatever a client adds. Another spelling of the path (an
+    # escaped character, a doubled slash) is passed, never kept beside it.
+    if (req.url ~ "^/gis/update/object/") {
+        set req.url = regsub(req.url, "\?.*$", "");
+        if (req.url ~ "^/gis/update/object/[a-z0-9_-]+/[0-9a-f]{64}\.zst$") {
+            return (hash);
+        }
+        return (pass);
+    }
+    # The manifest, its signature and the files are kept only in the forms the launcher asks
+    # for (wire/server_endpoints.h; platform names as the origin accepts them); any other query
+    # string is passed, so that junk parameters never make copies. A request never waits for
+    # another one's fetch (it would be given bytes the origin sent before it arrived): each
+    # makes its own request to the origin, a revalidation of the kept copy. Range and If-Range
+    # (a resumed file) are answered from the revalidated copy: 206 when If-Range names that
+    # copy, the whole file with 200 when it changed.
+    if (req.url ~ "^/gis/update/(list|signature)\?platform=[a-z0-9_-]+$" ||
+        req.url ~ "^/gis/update/file\?platform=[a-z0-9_-]+&path=[^&#]+$") {
+        set req.hash_ignore_busy = true;
+        return (hash);
+    }
+    return (pass);
 }
 
 sub vcl_hash {
     # The whole URL, query string included: the manifest, its signature and every file differ
-    # only there.
+    # only there. Not the Host header: an edge has one origin, and a client's Host must not
+    # make copies of its own.
     hash_data(req.url);
-    hash_data(req.http.host);
     return (lookup);
+}
+
+sub vcl_hit {
+    # A copy of the manifest, its signature or a file still fresh (within its microsecond) may
+    # have been validated before this request came: the whole answer is fetched instead.
+    if (req.url ~ "^/gis/update/(list|signature|file)\?") {
+        return (pass);
+    }
 }
 
 sub vcl_backend_response {
@@ -49,12 +77,14 @@ sub vcl_backend_response {
         return (deliver);
     }
     # The manifest, its signature and the files change under their URL at a publish
-    # (`Cache-Control: no-cache`): kept a week, but stale after a millisecond (Varnish never
-    # finds an object whose TTL is 0), so every request asks the origin with If-None-Match and
-    # If-Modified-Since, and a 304 without a body refreshes the copy. No grace: never an old
-    # release's bytes while the origin is asked.
-    if (bereq.url ~ "^/gis/update/(list|signature|file)(\?|$)" || beresp.http.Cache-Control ~ "no-cache") {
-        set beresp.ttl = 0.001s;
+    # (`Cache-Control: no-cache`): kept a week, but stale a microsecond after the origin's answer
+    # (Varnish never finds an object whose TTL is 0, and a literal has at most three decimals),
+    # so every request asks the origin with If-None-Match and If-Modified-Since, and a 304
+    # without a body refreshes the copy. A request that still finds it fresh is passed
+    # (vcl_hit). No grace: never an old release's bytes while the origin is asked, and a 503
+    # while it cannot be.
+    if (bereq.url ~ "^/gis/update/(list|signature|file)\?") {
+        set beresp.ttl = 0.001s / 1000;
         set beresp.grace = 0s;
         set beresp.keep = 7d;
         return (deliver);
