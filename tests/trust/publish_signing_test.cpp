@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -126,6 +128,12 @@ const Step kSteps[] = {
     {"raise the share", Action::ShareTo50, 7, 0, restoreServed, 15, false, ""},
     {"sign again with the candidate", Action::Resign, 7, 0, {}, 16, false, ""},
     {"the candidate for everyone", Action::ShareTo100, 0, 0, {}, 17, false, ""},
+    {"publish in the second the served manifest was written", Action::Publish, 0, 0,
+     [](const fs::path& site) {
+       for (const char* name : {"windows.json", "windows.json.sig"}) {
+         fs::last_write_time(site / "current" / name, fs::file_time_type::clock::now());
+       }
+     }, 18, false, ""},
 };
 
 TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
@@ -156,6 +164,11 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
     request.serialFloor = step.serialFloor;
     request.signingKey = step.action == Action::ResignWithAnotherKey ? anotherKey : secretKey;
     const fs::path served = request.site / "current";
+    // A manifest or signature that changes under its URL is a second newer, whatever its size.
+    std::map<std::string, std::pair<std::string, fs::file_time_type>> servedBefore;
+    for (const char* name : {"windows.json", "windows.json.sig"}) {
+      if (fs::exists(served / name)) servedBefore[name] = {readFile(served / name), fs::last_write_time(served / name)};
+    }
     const std::string before = fs::exists(served) ? readFile(served / "windows.json") : "";
     const auto textOf = [](const fs::path& file) { return fs::exists(file) ? readFile(file) : std::string(); };
     const std::string serialBefore = textOf(request.site / "serial");
@@ -211,6 +224,11 @@ TEST(PublishSigning, HashesEveryFileAndSignsWithAGrowingSerial) {
       continue;
     }
     ASSERT_TRUE(done) << error;
+    for (const auto& [name, old] : servedBefore) {
+      if (step.action == Action::RollBackToFirst || step.action == Action::RollBackToFirstSigned) break;
+      if (readFile(served / name) == old.first) continue;
+      EXPECT_GE(fs::last_write_time(served / name), old.second + std::chrono::seconds(1)) << name;
+    }
 
     const std::string manifest = readFile(served / "windows.json");
     ManifestSignature signature;

@@ -368,15 +368,7 @@ bool writeManifest(const PublishRequest& request, PublishRun& run, std::string& 
     return recordIssuedSerial(run.layout, run.serial, error) &&
            signManifestOfRun(request, run, request.platform, json, error);
   }
-  const fs::path file = manifestFile(run.partial, request.platform);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << json;
-  out.close();
-  if (!out) {
-    error = "cannot write " + file.string();
-    return false;
-  }
-  return true;
+  return writeText(manifestFile(run.partial, request.platform), json, error);
 }
 
 bool sealRelease(const PublishRun& run, std::string& error) {

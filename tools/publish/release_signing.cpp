@@ -23,15 +23,36 @@ bool readText(const fs::path& file, std::string& text) {
   return !in.bad();
 }
 
+// Gives `file`, just written into a release being written (SITE/releases/.partial-ID/NAME), a
+// modification time at least a second after that of SITE/current/NAME, the file its URL serves
+// until `current` switches. nginx's validators are that time in whole seconds and the size: two
+// manifests or signatures of one size written in the same second would look the same to a
+// cache that revalidates, and it would keep serving the older one.
+bool laterThanServed(const fs::path& file, std::string& error) {
+  const fs::path release = file.parent_path();
+  if (release.filename().string().rfind(".partial-", 0) != 0) return true;
+  std::error_code ec;
+  const fs::path served = SiteLayout{release.parent_path().parent_path()}.currentLink() / file.filename();
+  const fs::file_time_type next = fs::last_write_time(served, ec) + std::chrono::seconds(1);
+  if (ec) return true;  // nothing served under that name
+  if (fs::last_write_time(file, ec) >= next && !ec) return true;
+  fs::last_write_time(file, next, ec);
+  if (!ec) return true;
+  error = "cannot set the time of " + file.string() + ": " + ec.message();
+  return false;
+}
+
 }  // namespace
 
 bool writeText(const fs::path& file, const std::string& text, std::string& error) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
-  if (out) return true;
-  error = "cannot write " + file.string();
-  return false;
+  if (!out) {
+    error = "cannot write " + file.string();
+    return false;
+  }
+  return laterThanServed(file, error);
 }
 
 std::int64_t expiryFromNow(int days) {

@@ -71,7 +71,9 @@ std::string rollbackWarning(const SiteLayout& layout, const std::string& id);
 // The moment `days` days from now, in whole seconds since 1970 UTC; 0 (never) for 0 days.
 std::int64_t expiryFromNow(int days);
 
-// Writes `text` to `file` whole, replacing it; false with `error` when it cannot.
+// Writes `text` to `file` whole, replacing it; false with `error` when it cannot. A file of a
+// release being written gets a modification time at least a second after that of the file
+// `current` serves under its name, so that nginx's validators (time and size) always change.
 bool writeText(const fs::path& file, const std::string& text, std::string& error);
 
 // The signature file beside a manifest file.
