@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <thread>
 #include <vector>
@@ -137,7 +138,14 @@ bool NginxServer::startOnPort(int port, int httpsPort, std::string& errorText) {
     // A 404 for the unknown platform is an answer too; only a refused connection is not.
     if (probe.httpGetToString(baseUrl() + "/gis/update/list?platform=none", body, failure) ||
         failure.kind == FailureKind::status) {
-      return true;
+      // nginx retries a taken port for a few seconds before it ends: meanwhile the answer came
+      // from whoever holds the port, and its first failed bind is already in the log.
+      std::ifstream errors(log);
+      const std::string text((std::istreambuf_iterator<char>(errors)), std::istreambuf_iterator<char>());
+      if (text.find("Address already in use") == std::string::npos) return true;
+      stop();
+      errorText = "port " + std::to_string(port) + " is taken by another server";
+      return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
