@@ -127,6 +127,18 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
       startAndObserveMainProgram(context.mainProgramPath, context.forwardedArgs);
       return;
     }
+    // The uninstaller removes what this record names, including what older releases put here.
+    // It says what the apply is about to put in place, so a run ended during or after the
+    // apply leaves nothing unrecorded.
+    std::string pathsError;
+    const InstalledPathsWrite paths = checker.pending.empty()
+                                          ? InstalledPathsWrite::Written
+                                          : recordInstalledPaths(context.installDir, checker.pending, pathsError);
+    if (paths == InstalledPathsWrite::OldUnreadable) {
+      logWarn("已安装路径记录无法读取，保持原样，下次落地时再写：" + pathsError);
+    } else if (paths == InstalledPathsWrite::Failed) {
+      logWarn("无法写入已安装路径记录：" + pathsError);
+    }
     const std::unique_ptr<RollbackJournal>& journal = keeping.journal;
     const bool watched = journal || keeping.sameProbation;
     const int applied =
@@ -137,10 +149,6 @@ void runUpdatePhase(RunContext& context, UpdateChecker& checker, HealthReport& r
     // The next update picks its patches from this record instead of reading every file.
     if (std::string recordError; applied > 0 && !recordInstalledDigests(context.installDir, checker.pending, recordError)) {
       logWarn("无法写入已安装文件摘要记录：" + recordError);
-    }
-    // The uninstaller removes what this record names, including what older releases put here.
-    if (std::string recordError; applied > 0 && !recordInstalledPaths(context.installDir, checker.pending, recordError)) {
-      logWarn("无法写入已安装路径记录：" + recordError);
     }
     if (journal && !finishJournal(context, *journal, complete)) {
       // The apply was undone: the previous release starts as before the update.

@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "staging/confinement.h"
 #include "staging/paths.h"
+#include "update/record_file.h"
 
 namespace fs = std::filesystem;
 
@@ -20,6 +21,14 @@ using platform::ItemKind;
 bool isLauncherFile(const std::string& path) {
   const std::string key = names::comparedPathKey(path);
   return key == names::comparedPathKey(kLauncherFileName) || key == names::comparedPathKey("Kestrun.exe");
+}
+
+// Whether Windows could open another item by the path: an element of the form of a short
+// (8.3) name, of whatever name ("KESTRU~1.EXE" may be the launcher, "DATA~1" a folder of the
+// user's), or ending in a dot or blank. Which item it would be cannot be told from here.
+bool mayNameAnotherItem(const std::string& path) {
+  static const std::vector<std::string> kAnyName{"*"};
+  return names::findElementProblem(path, {}, kAnyName) != names::ElementProblem::None;
 }
 
 // A relative path as the record writes it, for the lines that name it.
@@ -61,7 +70,7 @@ bool InstallationRemoval::reachedThroughLink(const fs::path& relative, const std
 void InstallationRemoval::removeRecordedPaths(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     const std::string shown = names::printableName(path);
-    if (!isConfinedManifestPath(path) || isLauncherOwnPath(path) || isLauncherFile(path)) {
+    if (!isConfinedManifestPath(path) || isLauncherOwnPath(path) || isLauncherFile(path) || mayNameAnotherItem(path)) {
       out_ << "跳过记录中不允许的路径：" << shown << "\n";
       continue;
     }
@@ -69,7 +78,12 @@ void InstallationRemoval::removeRecordedPaths(const std::vector<std::string>& pa
     for (fs::path parent = relative.parent_path(); !parent.empty(); parent = parent.parent_path()) {
       folders_.insert(parent);
     }
-    if (reachedThroughLink(relative, shown)) continue;
+    const std::size_t failedBefore = failed_;
+    if (reachedThroughLink(relative, shown)) {
+      if (failed_ != failedBefore) tried_.emplace_back(path, fs::path());
+      continue;
+    }
+    tried_.emplace_back(path, relative);
     removeLocal(relative, shown);
   }
 }
@@ -102,7 +116,7 @@ void InstallationRemoval::removeTopItem(const std::string& name) {
 
 void InstallationRemoval::removeOwnItems() {
   for (const std::string& name : launcherOwnTopNames()) {
-    if (name == kInstallationLockFileName) continue;
+    if (name == kInstallationLockFileName || name == kInstalledPathsRecordFileName) continue;
     if (name != kLogDirectoryName) {
       removeTopItem(name);
       continue;
@@ -154,6 +168,24 @@ void InstallationRemoval::removeEmptyFolders() {
     } else {
       ++removed_;
     }
+  }
+}
+
+void InstallationRemoval::settleRecord() {
+  // Once all went well nothing recorded is left but the folders that hold the user's files.
+  std::vector<std::vector<std::string>> left;
+  for (std::size_t i = 0; failed_ > 0 && i < tried_.size(); ++i) {
+    ItemKind kind = ItemKind::Missing;
+    const fs::path& relative = tried_[i].second;
+    if (relative.empty() || platform::queryItemKind(installDir_ / relative, false, kind) || kind != ItemKind::Missing) {
+      left.push_back({tried_[i].first});
+    }
+  }
+  if (left.empty()) return removeTopItem(kInstalledPathsRecordFileName);
+  // Through a fresh file and a rename: the old record stays whole if this fails.
+  if (std::string errorText; !writeRecordLines(installDir_ / kInstalledPathsRecordFileName, left, errorText)) {
+    out_ << "无法改写已安装路径记录：" << errorText << "\n";
+    ++failed_;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Removes what an installation put in a directory and nothing else: the paths of its record
@@ -16,15 +17,19 @@ class InstallationRemoval {
  public:
   InstallationRemoval(std::filesystem::path installDir, std::ostream& out);
 
-  // The record's paths: each must be a manifest path that stays inside and is none of the
-  // launcher's own names; folders wait for removeEmptyFolders.
+  // The record's paths: each must be a manifest path that stays inside, is none of the
+  // launcher's own names and has no element that Windows could read as another name (a short
+  // name's form, a dot or blank at the end); folders wait for removeEmptyFolders.
   void removeRecordedPaths(const std::vector<std::string>& paths);
-  // The launcher's own items at the top, but the installation lock (the caller holds it) and,
-  // of the logs folder, anything but the launcher's daily logs.
+  // The launcher's own items at the top, but the installation lock (the caller holds it), the
+  // record (settleRecord's) and, of the logs folder, anything but the launcher's daily logs.
   void removeOwnItems();
   // The recorded folders and the parents of recorded paths that are now empty, deepest first.
   void removeEmptyFolders();
-  // One item of the directory's top, as the launcher's own (update.lock once released).
+  // Last: the record goes, unless something could not be removed and recorded paths are still
+  // there; it then names exactly those, so that a later run can finish the removal.
+  void settleRecord();
+  // One item of the directory's top, as the launcher's own (update.lock while still held).
   void removeTopItem(const std::string& name);
 
   int removed() const { return removed_; }
@@ -41,6 +46,8 @@ class InstallationRemoval {
   std::filesystem::path installDir_;
   std::ostream& out_;
   std::set<std::filesystem::path> folders_;  // relative to installDir_
+  // The recorded paths that were tried, with their place (empty when unknown: always kept).
+  std::vector<std::pair<std::string, std::filesystem::path>> tried_;
   int removed_ = 0;
   std::size_t failed_ = 0;
 };

@@ -27,11 +27,11 @@ bool isPlainFile(const fs::path& file) {
   return !platform::queryItemKind(file, false, kind) && kind == platform::ItemKind::Regular;
 }
 
-// The launcher, the program or a record of the launcher at the top: anything else is no
-// installation, and a wrong folder given to the uninstaller must lose nothing.
+// The launcher, the program or the record of installed paths at the top: anything else is no
+// installation (a report or another record alone may be a copy), and a wrong folder given to
+// the uninstaller must lose nothing.
 bool isInstallation(const fs::path& dir) {
-  for (const char* name : {kLauncherFileName, "Kestrun.exe", kMainProgramFileName, kInstalledPathsRecordFileName,
-                           kDigestRecordFileName, kUpdateReportFileName}) {
+  for (const char* name : {kLauncherFileName, "Kestrun.exe", kMainProgramFileName, kInstalledPathsRecordFileName}) {
     if (isPlainFile(dir / name)) return true;
   }
   return false;
@@ -56,10 +56,12 @@ bool lockInstallation(const RemovalSettings& settings, platform::FileLock& lock,
   return !error && acquired;
 }
 
-// Every running copy of the installation's program: its files are held open while it runs.
-bool stopMainProgram(const fs::path& installDir, std::ostream& out) {
+// Every running copy of one of the installation's programs (`shown` in the lines): the main
+// program holds its files open; a launcher waits for the lock, would take it once this run
+// ends and put the installation back.
+bool stopRunning(const fs::path& executable, const char* shown, std::ostream& out) {
   bool stopped = true;
-  for (platform::ProcessHandle& process : platform::openProcessesRunning(installDir / kMainProgramFileName)) {
+  for (platform::ProcessHandle& process : platform::openProcessesRunning(executable)) {
     const std::string id = std::to_string(platform::processId(*process));
     std::uint32_t errorCode = 0;
     platform::WaitResult result = platform::WaitResult::Failed;
@@ -67,11 +69,11 @@ bool stopMainProgram(const fs::path& installDir, std::ostream& out) {
       result = platform::waitForExit(*process, kStopTimeoutMs, errorCode);
     }
     if (result == platform::WaitResult::Exited) {
-      out << "已结束正在运行的 Vardel：进程 " << id << "\n";
+      out << "已结束正在运行的 " << shown << "：进程 " << id << "\n";
       continue;
     }
     stopped = false;
-    out << "无法结束正在运行的 Vardel：进程 " << id << "；"
+    out << "无法结束正在运行的 " << shown << "：进程 " << id << "；"
         << (result == platform::WaitResult::TimedOut ? "等待 " + std::to_string(kStopTimeoutMs / 1000) + " 秒后仍在运行"
                                                       : "Windows错误=" + formatSystemErrorReport(errorCode))
         << "\n";
@@ -89,20 +91,35 @@ RemovalExit removeInstallation(const RemovalSettings& settings, std::ostream& ou
   }
   auto lock = std::make_unique<platform::FileLock>();
   if (!lockInstallation(settings, *lock, out)) return RemovalExit::LockUnavailable;
-  if (!stopMainProgram(dir, out)) {
-    out << "Vardel 仍在运行，未删除任何文件\n";
-    return RemovalExit::ProgramRunning;
+  // Under the lock, before anything is stopped: a record that is there but cannot be read
+  // would leave the installation's files unknown for good once the rest were gone.
+  std::vector<std::string> recorded;
+  if (readInstalledPaths(dir, recorded) == InstalledPathsRead::Unreadable) {
+    out << "无法读取已安装路径记录，未删除任何文件：" << platform::pathToUtf8(dir / kInstalledPathsRecordFileName) << "\n";
+    return RemovalExit::SomeLeft;
+  }
+  // The launchers first: none of them may start the program again once it is stopped. The
+  // one holding the lock is this run, so each of them is one that waits for it or went on
+  // without it.
+  for (const auto& [name, shown] :
+       {std::pair{kLauncherFileName, "Kestrun"}, std::pair{kMainProgramFileName, "Vardel"}}) {
+    if (!stopRunning(dir / name, shown, out)) {
+      out << shown << " 仍在运行，未删除任何文件\n";
+      return RemovalExit::ProgramRunning;
+    }
   }
   out << "已移除本安装的 URL 协议注册：" << platform::unregisterUrlProtocols(dir / kLauncherFileName) << " 项\n";
 
   // Point of no return: from here on the installation's files go.
   InstallationRemoval removal(dir, out);
-  removal.removeRecordedPaths(readInstalledPaths(dir));
+  removal.removeRecordedPaths(recorded);
   removal.removeOwnItems();
   removal.removeEmptyFolders();
-  // The lock file goes last, once released: Windows removes no file that is held open.
-  lock.reset();
+  removal.settleRecord();
+  // The lock file goes last, while still held (it is opened with delete sharing on Windows):
+  // released first, it could be taken by a launcher that had waited for it just before it goes.
   removal.removeTopItem(kInstallationLockFileName);
+  lock.reset();
 
   out << "已删除 " << removal.removed() << " 项，留下 " << removal.countLeftItems() << " 项\n";
   if (removal.failed() == 0) return RemovalExit::Removed;

@@ -9,8 +9,9 @@ enum class RemovalExit {
   Removed = 0,         // everything it meant to remove is gone
   NotInstallation = 2, // (or a wrong command line): nothing touched
   LockUnavailable = 3, // a launcher kept the installation lock: nothing touched
-  ProgramRunning = 4,  // the program could not be stopped: nothing removed
-  SomeLeft = 5,        // some items could not be removed, each named
+  ProgramRunning = 4,  // the program or a launcher could not be stopped: nothing removed
+  SomeLeft = 5,        // some items could not be removed, each named (the record then names
+                       // those it listed), or the record could not be read: nothing removed
 };
 
 struct RemovalSettings {
@@ -18,8 +19,9 @@ struct RemovalSettings {
   std::chrono::seconds lockWait{60};
 };
 
-// Removes the installation at settings.installDir: takes its lock, stops the running main
-// program, takes back its URL-scheme registration, removes what its record of installed paths
-// names and the launcher's own items, then the folders left empty, and leaves everything else.
+// Removes the installation at settings.installDir: takes its lock, stops its running launchers
+// and main program, takes back its URL-scheme registration, removes what its record of
+// installed paths names and the launcher's own items, then the folders left empty, and leaves
+// everything else.
 // Every line it has to say goes to `out`, in the order things happened.
 RemovalExit removeInstallation(const RemovalSettings& settings, std::ostream& out);

@@ -16,8 +16,14 @@ bool readRecordText(const std::filesystem::path& file, std::size_t limit, std::s
 
 std::vector<std::vector<std::string>> readRecordLines(const std::filesystem::path& file) {
   std::vector<std::vector<std::string>> lines;
+  readRecordLines(file, lines);
+  return lines;
+}
+
+bool readRecordLines(const std::filesystem::path& file, std::vector<std::vector<std::string>>& lines) {
+  lines.clear();
   std::string text;
-  if (!readRecordText(file, kRecordLimitBytes, text)) return lines;
+  if (!readRecordText(file, kRecordLimitBytes, text)) return false;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
@@ -32,7 +38,7 @@ std::vector<std::vector<std::string>> readRecordLines(const std::filesystem::pat
     lines.push_back(std::move(fields));
     start = end + 1;
   }
-  return lines;
+  return true;
 }
 
 bool writeRecordLines(const std::filesystem::path& file, const std::vector<std::vector<std::string>>& lines,

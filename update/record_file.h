@@ -22,6 +22,9 @@ bool readRecordText(const std::filesystem::path& file, std::size_t limit, std::s
 
 // The lines of the record at `file`, each split at its tabs; none when readRecordText finds none.
 std::vector<std::vector<std::string>> readRecordLines(const std::filesystem::path& file);
+// The same, false when readRecordText finds none, for a reader that must tell an empty record
+// from one it could not read.
+bool readRecordLines(const std::filesystem::path& file, std::vector<std::vector<std::string>>& lines);
 
 // Replaces the record with `lines` (fields joined by tabs) through a rename, so an interrupted
 // write leaves the old record or the new one. No lines: the record is removed. False with

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -32,6 +34,9 @@ struct Row {
   RemovalExit exit;
   std::vector<std::string> lines;  // "<root>" stands for the root, "<pid>" for a process id
   std::vector<std::string> left;   // every item below the root afterwards
+  std::string blocked = {};     // a file the run cannot remove; then run again once it can
+  std::string recordLeft = {};  // the record between the two runs
+  std::string program = kMainProgramFileName;  // what the running child is
 };
 
 const std::vector<std::string> kInstalled = {"inst/" + kLauncher, "inst/Vardel.exe", "inst/bin/a.dll",
@@ -68,6 +73,44 @@ const Row kRows[] = {
      {}, {}, "Vardel.exe\n", false, true, RemovalExit::Removed,
      {"已结束正在运行的 Vardel：进程 <pid>", "已移除本安装的 URL 协议注册：0 项", "已删除 3 项，留下 2 项"},
      {"inst", "inst/child_behaviour.txt", "inst/child_record.txt"}},
+    {"a running launcher, which would take the lock next, is stopped",
+     {}, {}, "", false, true, RemovalExit::Removed,
+     {"已结束正在运行的 Kestrun：进程 <pid>", "已移除本安装的 URL 协议注册：0 项", "已删除 1 项，留下 2 项"},
+     {"inst", "inst/" + kLauncher, "inst/child_behaviour.txt", "inst/child_record.txt"}, "", "", kLauncher},
+    {"a report and a record alone make no installation",
+     {"inst/update.log", "inst/update_digests.txt"}, {}, "", false, false, RemovalExit::NotInstallation,
+     {"不是 Kestrun 安装目录，未做任何改动：<root>/inst"}, {"inst", "inst/update.log", "inst/update_digests.txt"}},
+    {"a short name's form in the record is refused",
+     {"inst/KESTRU~1.EXE", "inst/data/USERFI~1.TXT"}, {}, "KESTRU~1.EXE\ndata/USERFI~1.TXT\n", false, false,
+     RemovalExit::Removed,
+     {"已移除本安装的 URL 协议注册：0 项", "跳过记录中不允许的路径：KESTRU~1.EXE", "跳过记录中不允许的路径：data/USERFI~1.TXT",
+      "已删除 2 项，留下 3 项"},
+     {"inst", "inst/KESTRU~1.EXE", "inst/data", "inst/data/USERFI~1.TXT"}},
+    {"a record that cannot be read: nothing removed",
+     {"inst/Vardel.exe", "inst/update_installed.txt/x"}, {}, "", false, false, RemovalExit::SomeLeft,
+     {"无法读取已安装路径记录，未删除任何文件：<root>/inst/update_installed.txt"},
+     {"inst", "inst/Vardel.exe", "inst/update.lock", "inst/update_installed.txt", "inst/update_installed.txt/x"}},
+    {"what could not be removed stays recorded, and a second run removes it",
+     {"inst/Vardel.exe", "inst/bin/a.dll"}, {}, "Vardel.exe\nbin/a.dll\n", false, false, RemovalExit::SomeLeft,
+     {"已移除本安装的 URL 协议注册：0 项", "无法删除：bin/a.dll；原因：<reason>", "已删除 2 项，留下 3 项", "有 1 项未能删除",
+      "已移除本安装的 URL 协议注册：0 项", "已删除 4 项，留下 0 项"},
+     {"inst"}, "inst/bin/a.dll", "bin/a.dll\n"},
+};
+
+// Keeps a file from being removed while it lives: on Windows held open without delete sharing;
+// elsewhere in a folder made immutable (root passes over any mode), or else read-only.
+struct RemovalBlock {
+  explicit RemovalBlock(const fs::path& file) : held(file, std::ios::app), folder(file.parent_path()) { set(true); }
+  ~RemovalBlock() { set(false); }
+  void set([[maybe_unused]] bool on) {
+#ifndef _WIN32
+    if (std::system(("chattr " + std::string(on ? "+i '" : "-i '") + folder.string() + "' 2>/dev/null").c_str())) {
+      fs::permissions(folder, fs::perms::owner_write, on ? fs::perm_options::remove : fs::perm_options::add);
+    }
+#endif
+  }
+  std::ofstream held;
+  fs::path folder;
 };
 
 std::vector<std::string> itemsBelow(const fs::path& root) {
@@ -81,7 +124,8 @@ std::vector<std::string> itemsBelow(const fs::path& root) {
 
 std::vector<std::string> linesOf(const std::string& text, const fs::path& root) {
   std::vector<std::string> lines;
-  std::istringstream in(std::regex_replace(text, std::regex("进程 [0-9]+"), "进程 <pid>"));
+  const std::string shown = std::regex_replace(text, std::regex("进程 [0-9]+"), "进程 <pid>");
+  std::istringstream in(std::regex_replace(shown, std::regex("原因：[^\n]*"), "原因：<reason>"));
   for (std::string line; std::getline(in, line);) {
     std::replace(line.begin(), line.end(), '\\', '/');
     for (std::size_t at; (at = line.find(root.generic_string())) != std::string::npos;) {
@@ -117,10 +161,10 @@ TEST(KestrunRemove, RemovesWhatTheInstallationPutThereAndNothingElse) {
     if (row.runProgram) {
       fs::path own;
       ASSERT_TRUE(platform::ownExecutablePath(own));
-      fs::copy_file(own.parent_path() / ("kestrun_test_child" + own.extension().string()), root / "inst/Vardel.exe");
       writeFile(root / "inst/child_behaviour.txt", "sleep=60000\n");
+      fs::copy_file(own.parent_path() / ("kestrun_test_child" + own.extension().string()), root / "inst" / row.program);
       std::uint32_t errorCode = 0;
-      program = platform::startProcess(root / "inst/Vardel.exe", {}, root / "inst", errorCode);
+      program = platform::startProcess(root / "inst" / row.program, {}, root / "inst", errorCode);
       ASSERT_TRUE(program) << errorCode;
       // The child has started once it has written its record.
       for (int i = 0; i < 500 && !fs::exists(root / "inst/child_record.txt"); ++i) {
@@ -128,7 +172,13 @@ TEST(KestrunRemove, RemovesWhatTheInstallationPutThereAndNothingElse) {
       }
     }
     std::ostringstream out;
+    auto block = row.blocked.empty() ? nullptr : std::make_unique<RemovalBlock>(root / row.blocked);
     EXPECT_EQ(removeInstallation({root / "inst", std::chrono::seconds(0)}, out), row.exit);
+    if (block) {
+      block.reset();
+      EXPECT_EQ(testing_support::readFile(root / "inst" / kInstalledPathsRecordFileName), row.recordLeft);
+      EXPECT_EQ(removeInstallation({root / "inst", std::chrono::seconds(0)}, out), RemovalExit::Removed);
+    }
     EXPECT_EQ(linesOf(out.str(), root), row.lines);
     std::vector<std::string> left = row.left;
     std::sort(left.begin(), left.end());
@@ -145,8 +195,13 @@ TEST(InstalledPathsRecord, KeepsWhatEarlierAppliesPutThere) {
   writeFile(dir / kInstalledPathsRecordFileName, "old/gone.dll\r\nVardel.exe\n");
   std::string errorText;
   const ManifestEntryList applied{ManifestEntry{"Vardel.exe", 1, 1, ""}, ManifestEntry{"lib/new.dll", 1, 1, ""}};
-  ASSERT_TRUE(recordInstalledPaths(dir.path(), applied, errorText));
+  // Written before the apply: none of these files is there yet.
+  ASSERT_EQ(recordInstalledPaths(dir.path(), applied, errorText), InstalledPathsWrite::Written);
   EXPECT_EQ(testing_support::readFile(dir / kInstalledPathsRecordFileName), "Vardel.exe\nlib/new.dll\nold/gone.dll\n");
+  // A record that cannot be read is left for a later apply, not replaced by this one's paths.
+  fs::create_directories(dir / "other" / kInstalledPathsRecordFileName);
+  EXPECT_EQ(recordInstalledPaths(dir / "other", applied, errorText), InstalledPathsWrite::OldUnreadable);
+  EXPECT_TRUE(fs::is_directory(dir / "other" / kInstalledPathsRecordFileName));
 }
 
 }  // namespace
