@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -109,6 +110,14 @@ struct RemovalBlock {
     }
 #endif
   }
+  // Whether the block holds here: a file system without immutable folders lets root write anyway.
+  bool holds() const {
+    const fs::path probe = folder / "probe";
+    const bool written = static_cast<bool>(std::ofstream(probe));
+    std::error_code ignored;
+    fs::remove(probe, ignored);
+    return !written;
+  }
   std::ofstream held;
   fs::path folder;
 };
@@ -173,6 +182,12 @@ TEST(KestrunRemove, RemovesWhatTheInstallationPutThereAndNothingElse) {
     }
     std::ostringstream out;
     auto block = row.blocked.empty() ? nullptr : std::make_unique<RemovalBlock>(root / row.blocked);
+#ifndef _WIN32
+    if (block && !block->holds()) {
+      std::cout << "skipped: " << row.behaviour << " (nothing here stops root from removing a file)\n";
+      continue;
+    }
+#endif
     EXPECT_EQ(removeInstallation({root / "inst", std::chrono::seconds(0)}, out), row.exit);
     if (block) {
       block.reset();
