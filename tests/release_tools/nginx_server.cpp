@@ -1,7 +1,5 @@
 #include "tests/release_tools/nginx_server.h"
 
-#include <httplib.h>
-
 #include "tests/support/temp_dir.h"
 
 namespace release_tools_test {
@@ -25,16 +23,7 @@ NginxServer::NginxServer(const fs::path& site, int port, const fs::path& prefix,
                                "--prefix", prefix_.string(), "--access-log", accessLog().string()},
       prefix_ / "stdout.txt", prefix_ / "stderr.txt");
   // Up once it answers anything at all; the catch-all location answers 404.
-  up_ = waitUntil(
-      [&] {
-        if (!child_->running()) return true;
-        httplib::Client client("127.0.0.1", port_);
-        client.set_connection_timeout(1);
-        return static_cast<bool>(client.Get("/"));
-      },
-      15000) &&
-        child_->running();
-  if (!up_) child_->kill();
+  up_ = answersOnLoopback(*child_, port_, 15000);
 }
 
 std::string NginxServer::failure() const {

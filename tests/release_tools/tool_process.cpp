@@ -1,5 +1,7 @@
 #include "tests/release_tools/tool_process.h"
 
+#include <httplib.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -79,6 +81,20 @@ int freeLoopbackPort() {
   const int port = probe.port();
   probe.stop();
   return port;
+}
+
+bool answersOnLoopback(Child& child, int port, int timeoutMs) {
+  const bool up = waitUntil(
+                      [&] {
+                        if (!child.running()) return true;
+                        httplib::Client client("127.0.0.1", port);
+                        client.set_connection_timeout(1);
+                        return static_cast<bool>(client.Get("/"));
+                      },
+                      timeoutMs) &&
+                  child.running();
+  if (!up) child.kill();
+  return up;
 }
 
 }  // namespace release_tools_test

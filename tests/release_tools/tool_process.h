@@ -60,4 +60,8 @@ using testing_support::waitUntil;
 // A port on 127.0.0.1 that was free a moment ago.
 int freeLoopbackPort();
 
+// Whether a server just started as `child` answers anything at all on 127.0.0.1:port within
+// timeoutMs; one that ended first is not up. Killed when it is not.
+bool answersOnLoopback(Child& child, int port, int timeoutMs);
+
 }  // namespace release_tools_test

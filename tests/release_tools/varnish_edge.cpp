@@ -1,7 +1,5 @@
 #include "tests/release_tools/varnish_edge.h"
 
-#include <httplib.h>
-
 #include "tests/support/temp_dir.h"
 
 namespace release_tools_test {
@@ -26,16 +24,7 @@ VarnishEdge::VarnishEdge(const std::string& originUrl, const fs::path& vcl, cons
                                  "--vcl", vcl.string(), "--memory", "64m"},
         prefix_ / "stdout.txt", prefix_ / "stderr.txt");
     // Up once it answers anything at all (the origin's 404 for an unknown path).
-    up_ = waitUntil(
-              [&] {
-                if (!child_->running()) return true;
-                httplib::Client client("127.0.0.1", port_);
-                client.set_connection_timeout(1);
-                return static_cast<bool>(client.Get("/"));
-              },
-              30000) &&
-          child_->running();
-    if (!up_) child_->kill();
+    up_ = answersOnLoopback(*child_, port_, 30000);
   }
 }
 
